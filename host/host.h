@@ -1,0 +1,49 @@
+// The host boundary: every call into the MEX host's library goes through
+// these functions. The rest of the module sees host arrays only as opaque
+// mxArray pointers and never calls an mx*/mex* routine itself.
+//
+// Storage: host_alloc hands out blocks from the host's call-scoped
+// allocator, so anything still held when a call ends (normally or through
+// host_error) is reclaimed by the host. Never release these blocks from a
+// destructor: on the error path the host has already taken them back.
+#ifndef QUIBRA_HOST_HOST_H
+#define QUIBRA_HOST_HOST_H
+
+#include <cstdint>
+
+#include <mex.h>
+
+// Array inspection. Counts are the host's own (unsigned, 64-bit).
+bool host_is_double(const mxArray* a);
+bool host_is_complex(const mxArray* a);
+bool host_is_sparse(const mxArray* a);
+std::uint64_t host_rows(const mxArray* a);
+std::uint64_t host_cols(const mxArray* a);
+// Real part of a full double array, column-major.
+double* host_data(const mxArray* a);
+
+// A new real rows-by-cols double array, zero-filled.
+mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols);
+
+// Ends the current call with `message` (no trailing newline).
+[[noreturn]] void host_error(const char* message);
+
+// Writes one formatted line to the host console.
+void host_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A fresh block of `bytes` bytes from the host. Never returns null: on
+// failure it reports "Alzheimer's error" on standard error and ends the
+// call with "Out of memory." (ending the process would take the user's
+// whole session and unsaved work with it).
+void* host_alloc(std::uint64_t bytes);
+
+// Releases a block from host_alloc. Never called with null.
+void host_free(void* p);
+
+// Typed convenience over host_alloc: `count` elements of T.
+template <typename T>
+T* host_alloc_array(std::int64_t count) {
+  return static_cast<T*>(host_alloc(static_cast<std::uint64_t>(count) * sizeof(T)));
+}
+
+#endif

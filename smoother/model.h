@@ -1,0 +1,44 @@
+// The smoothing model and the local fit at one abscissa.
+#ifndef QUIBRA_SMOOTHER_MODEL_H
+#define QUIBRA_SMOOTHER_MODEL_H
+
+#include <cstdint>
+
+// Points sorted ascending by abscissa (ties in input order), with the size
+// of every local neighbourhood. `weights` null means every robustness
+// weight is 1. Invariant: 1 <= window <= count, and window follows
+// window_size(count, f, degree).
+struct smooth_model {
+  std::int32_t count;
+  double* x;
+  double* y;
+  double* weights;
+  double f;
+  std::int32_t degree;
+  std::int32_t window;
+};
+
+// The value a local fit yields when its polynomial cannot be fitted: the
+// largest finite double, so it passes through every caller unchanged.
+inline constexpr double FIT_FAILED = 1.7976931348623157e308;
+
+// Truncates toward zero into the 32-bit range: NaN gives 0, values beyond
+// the range give its ends.
+std::int32_t to_int32(double v);
+
+// min(count, max(floor(count * f), degree + 1)).
+std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
+
+// A model of `count` >= 1 points from unsorted abscissae and ordinates.
+// `degree` must lie in [0, 100].
+smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
+                          std::int32_t degree);
+
+// Index of the first of the `window` consecutive sorted points nearest `xq`.
+std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
+                               const double* xs);
+
+// The locally weighted polynomial estimate at `xq`, or FIT_FAILED.
+double fit_at(const smooth_model* model, double xq);
+
+#endif

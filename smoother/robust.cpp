@@ -1,0 +1,121 @@
+#include "smoother/robust.h"
+
+#include <cmath>
+
+#include "host/host.h"
+#include "numeric/compare.h"
+#include "numeric/select.h"
+
+namespace {
+
+constexpr double RESIDUAL_SCALE = 6.0;
+constexpr double WEIGHT_TOLERANCE = 1e-4;
+constexpr int MAX_PASSES = 100;
+
+void free_work(smooth_model* work) {
+  host_free(work->x);
+  host_free(work->y);
+  host_free(work->weights);
+  host_free(work);
+}
+
+}  // namespace
+
+smooth_model* robustify(smooth_model* model) {
+  const std::int32_t n = model->count;
+  const double* base_x = model->x;
+  const double* base_y = model->y;
+  const double* base_w = model->weights;
+
+  // The working copy keeps room for every base point; pruning only shrinks its count.
+  smooth_model* work = host_alloc_array<smooth_model>(1);
+  work->x = host_alloc_array<double>(n);
+  work->y = host_alloc_array<double>(n);
+  work->weights = host_alloc_array<double>(n);
+  for (std::int32_t i = 0; i < n; ++i) {
+    work->x[i] = base_x[i];
+    work->y[i] = base_y[i];
+    work->weights[i] = base_w != nullptr ? base_w[i] : 1.0;
+  }
+  work->count = n;
+  work->f = model->f;
+  work->degree = model->degree;
+  work->window = model->window;
+
+  double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
+  for (int pass = 1;; ++pass) {
+    std::int32_t failed = 0;
+    for (std::int32_t j = 0; j < n; ++j) {
+      const double v = fit_at(work, base_x[j]);
+      if (v == FIT_FAILED) {
+        r[j] = FIT_FAILED;
+        ++failed;
+      } else {
+        r[j] = std::fabs(v - base_y[j]);
+      }
+    }
+    // FIT_FAILED ranks above every finite residual, so this is the median of the others.
+    const std::int32_t k = select_rank(r, (n - failed) / 2, n, sizeof(double), less_double);
+    const double s = RESIDUAL_SCALE * r[k];
+
+    double sum = 0.0;
+    for (std::int32_t j = 0; j < n; ++j) {
+      if (r[j] == FIT_FAILED) {
+        r[j] = 0.0;
+        continue;
+      }
+      double c = 0.0;
+      if (s > r[j]) {
+        const double u = r[j] / s;
+        const double t = u * u;
+        c = (1.0 - t) * (1.0 - t);
+      }
+      r[j] = c;
+      sum += c;
+    }
+    if (sum == 0.0) {
+      free_work(work);
+      host_free(r);
+      return nullptr;
+    }
+
+    // Rebuild the working set from every base point, so a point pruned in
+    // one pass returns once its residual falls below the cut.
+    bool changed = false;
+    std::int32_t dropped = 0;
+    for (std::int32_t j = 0; j < n; ++j) {
+      double b = (static_cast<double>(n) * r[j]) / sum;
+      if (base_w != nullptr) b = b * base_w[j];
+      if (b == 0.0) {
+        ++dropped;
+        continue;
+      }
+      const std::int32_t slot = j - dropped;
+      if (std::fabs(b - work->weights[slot]) > WEIGHT_TOLERANCE) changed = true;
+      work->weights[slot] = b;
+      if (work->x[slot] != base_x[j]) {
+        work->x[slot] = base_x[j];
+        changed = true;
+      }
+      work->y[slot] = base_y[j];
+    }
+    if (work->count != n - dropped) {
+      work->count = n - dropped;
+      changed = true;
+    }
+    work->window = window_size(work->count, work->f, work->degree);
+    if (!changed || pass >= MAX_PASSES) break;
+  }
+
+  host_free(r);
+  host_free(model->x);
+  host_free(model->y);
+  if (model->weights != nullptr) host_free(model->weights);
+  model->x = work->x;
+  model->y = work->y;
+  model->weights = work->weights;
+  model->count = work->count;
+  model->window = work->window;
+  host_free(work);
+  return model;
+}

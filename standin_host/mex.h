@@ -1,0 +1,40 @@
+/* Stand-in for the MEX host's mex.h: exactly the declarations the module
+   uses, with the host's own prototypes, so that code built against it also
+   builds against the real header. Test code only; never linked into the
+   module that a host loads. */
+#ifndef QUIBRA_STANDIN_MEX_H
+#define QUIBRA_STANDIN_MEX_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct mxArray_tag mxArray;
+typedef int64_t mwSize;
+typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+bool mxIsDouble(const mxArray* ptr);
+bool mxIsComplex(const mxArray* ptr);
+bool mxIsSparse(const mxArray* ptr);
+size_t mxGetM(const mxArray* ptr);
+size_t mxGetN(const mxArray* ptr);
+double* mxGetPr(const mxArray* ptr);
+mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag);
+
+void mexErrMsgTxt(const char* s);
+int mexPrintf(const char* fmt, ...);
+
+void* mxMalloc(size_t n);
+void mxFree(void* ptr);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

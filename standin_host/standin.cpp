@@ -1,0 +1,152 @@
+#include "standin.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace {
+
+struct call_error {
+  std::string message;
+};
+
+// State of the call in progress.
+struct call_state {
+  bool active = false;
+  std::map<void*, std::size_t> blocks;  // live mxMalloc blocks and their sizes
+  std::vector<std::unique_ptr<mxArray>> created;  // arrays made during the call
+  std::size_t live_bytes = 0;
+  std::size_t allocations = 0;
+  standin::outcome* out = nullptr;
+};
+
+call_state state;
+std::size_t fail_at = 0;
+
+void fault(const std::string& what) {
+  if (state.out != nullptr) state.out->faults.push_back(what);
+}
+
+}  // namespace
+
+extern "C" {
+
+bool mxIsDouble(const mxArray* ptr) { return ptr->cls == mx_class::double_; }
+bool mxIsComplex(const mxArray* ptr) { return ptr->complex; }
+bool mxIsSparse(const mxArray* ptr) { return ptr->sparse; }
+size_t mxGetM(const mxArray* ptr) { return ptr->rows; }
+size_t mxGetN(const mxArray* ptr) { return ptr->cols; }
+
+double* mxGetPr(const mxArray* ptr) {
+  // The data pointer of an array the module was given is read-only by
+  // contract; the host API still hands out a non-const pointer.
+  return const_cast<double*>(ptr->real.data());
+}
+
+mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag) {
+  auto a = std::make_unique<mxArray>();
+  a->rows = static_cast<std::size_t>(nr);
+  a->cols = static_cast<std::size_t>(nc);
+  a->real.assign(a->rows * a->cols, 0.0);
+  if (flag == mxCOMPLEX) {
+    a->complex = true;
+    a->imag.assign(a->rows * a->cols, 0.0);
+  }
+  mxArray* raw = a.get();
+  state.created.push_back(std::move(a));
+  return raw;
+}
+
+void mexErrMsgTxt(const char* s) { throw call_error{s}; }
+
+int mexPrintf(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+  va_end(args);
+  if (state.out != nullptr) state.out->console += text;
+  return n;
+}
+
+void* mxMalloc(size_t n) {
+  if (!state.active) fault("mxMalloc outside a call");
+  ++state.allocations;
+  if (fail_at != 0 && state.allocations == fail_at) return nullptr;
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) return nullptr;
+  state.blocks[p] = n;
+  state.live_bytes += n;
+  if (state.out != nullptr && state.live_bytes > state.out->peak_bytes)
+    state.out->peak_bytes = state.live_bytes;
+  return p;
+}
+
+void mxFree(void* ptr) {
+  if (ptr == nullptr) return;
+  const auto it = state.blocks.find(ptr);
+  if (it == state.blocks.end()) {
+    // Either freed twice or never handed out: record it, do not touch it.
+    fault("mxFree of a pointer that is not a live block");
+    return;
+  }
+  state.live_bytes -= it->second;
+  state.blocks.erase(it);
+  std::free(ptr);
+}
+
+}  // extern "C"
+
+namespace standin {
+
+mxArray* make_array(std::size_t rows, std::size_t cols, std::vector<double> values) {
+  auto* a = new mxArray;
+  a->rows = rows;
+  a->cols = cols;
+  if (values.empty()) values.assign(rows * cols, 0.0);
+  a->real = std::move(values);
+  return a;
+}
+
+mxArray* make_scalar(double v) { return make_array(1, 1, {v}); }
+mxArray* make_row(const std::vector<double>& values) { return make_array(1, values.size(), values); }
+mxArray* make_column(const std::vector<double>& values) {
+  return make_array(values.size(), 1, values);
+}
+
+void fail_allocation(std::size_t n) { fail_at = n; }
+
+outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
+  outcome out;
+  state = call_state{};
+  state.active = true;
+  state.out = &out;
+  mxArray* slots[8] = {};
+  try {
+    mexFunction(nlhs, slots, static_cast<int>(inputs.size()),
+                const_cast<const mxArray**>(inputs.data()));
+    out.ok = true;
+  } catch (const call_error& e) {
+    out.error = e.message;
+  }
+  out.allocations = state.allocations;
+  out.blocks_left = state.blocks.size();
+  // End of call: reclaim every block, and every created array except a
+  // returned result.
+  for (auto& [p, size] : state.blocks) std::free(p);
+  state.blocks.clear();
+  for (auto& a : state.created) {
+    if (out.ok && a.get() == slots[0]) out.result = a.release();
+  }
+  state = call_state{};
+  return out;
+}
+
+}  // namespace standin

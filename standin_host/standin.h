@@ -1,0 +1,58 @@
+// The stand-in host: enough of a MEX host to load nothing and still run
+// mexFunction from C++ tests. Arrays are plain records; the error exit
+// throws; the console is a string; storage is call-scoped and audited.
+#ifndef QUIBRA_STANDIN_STANDIN_H
+#define QUIBRA_STANDIN_STANDIN_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mex.h"
+
+enum class mx_class { double_, single_, int32_, logical_, char_ };
+
+// A host array. For a sparse array `real`/`imag` hold only the stored
+// nonzeros, as a real host's data pointer would.
+struct mxArray_tag {
+  mx_class cls = mx_class::double_;
+  bool complex = false;
+  bool sparse = false;
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  std::vector<double> real;
+  std::vector<double> imag;
+};
+
+namespace standin {
+
+// A full real double array with `values` in column-major order; `values`
+// may be shorter than rows * cols only for deliberately broken tests.
+mxArray* make_array(std::size_t rows, std::size_t cols, std::vector<double> values = {});
+mxArray* make_scalar(double v);
+mxArray* make_row(const std::vector<double>& values);
+mxArray* make_column(const std::vector<double>& values);
+
+// What one call left behind.
+struct outcome {
+  bool ok = false;            // returned normally
+  std::string error;          // the error exit's message, when !ok
+  mxArray* result = nullptr;  // first result slot (owned by the test; null on error)
+  std::string console;        // everything written with mexPrintf
+  std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
+  std::size_t allocations = 0;       // mxMalloc calls made
+  std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
+  std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
+};
+
+// Calls mexFunction as a host would, with call-scoped storage.
+outcome call(int nlhs, const std::vector<const mxArray*>& inputs);
+
+// Makes the mxMalloc call numbered `n` (1-based, counted from the next
+// call's start) return null; 0 turns this off.
+void fail_allocation(std::size_t n);
+
+}  // namespace standin
+
+#endif

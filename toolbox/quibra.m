@@ -1,0 +1,4 @@
+% placeholder
+function y = quibra (varargin)
+  error ("quibra: the compiled module was not found; run make_quibra first");
+end
