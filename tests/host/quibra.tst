@@ -1,0 +1,100 @@
+## The module as users call it: shapes, defaults, argument errors in their
+## order, the nodes form, and the diagnostics on standard error.
+
+%!shared x, y
+%! x = [3 1 4 1.5 9 2.6 5 3.5 8 9.7 7.9 3.2 3.8 4.6 2.6 4.3]';
+%! y = sin (x) + cos (3 * x);
+
+## Defaults are f = 0.2, robust = 0, degree = 2.
+%!test
+%! assert (isequal (quibra (x, y), quibra (x, y, 0.2), quibra (x, y, 0.2, 0, 2)));
+%! assert (isequal (quibra (x, y, 0.5, 0.9), quibra (x, y, 0.5, 0)));
+%! assert (isequal (quibra (x, y, 0.5, -1), quibra (x, y, 0.5, 1)));
+%! assert (isequal (quibra (x, y, 0.5, 0, 1.7), quibra (x, y, 0.5, 0, 1)));
+%! assert (! isequal (quibra (x, y, 0.5, 1), quibra (x, y, 0.5, 0)));
+
+## The result is shaped like X; 1-by-1 is a row of one.
+%!test
+%! assert (size (quibra (x, y)), size (x));
+%! assert (size (quibra (x', y')), size (x'));
+%! assert (isequal (quibra (x', y', 0.5), quibra (x, y, 0.5)'));
+%! assert (size (quibra (5, 7)), [1 1]);
+%! assert (class (quibra (x, y)), "double");
+
+## Exact data on a line are reproduced by local lines.
+%!test
+%! t = (1:30)';
+%! assert (quibra (t, 2 * t + 1, 0.3, 0, 1), 2 * t + 1, 1e-9);
+
+## Equal abscissae give equal results, wherever they stand in X.
+%!test
+%! r = quibra (x, y, 0.5);
+%! assert (r(6) == r(15));
+
+## Nodes: the smooth of (nodes_x, nodes_y) at every X, of X's shape; Y is
+## checked but not used; the nodes may have another length.
+%!test
+%! q = linspace (0, 10, 7);
+%! a = quibra (q, zeros (size (q)), 0.5, 0, 2, x, y);
+%! b = quibra (q, ones (size (q)), 0.5, 0, 2, x', y');
+%! assert (size (a), [1 7]);
+%! assert (isequal (a, b));
+%! assert (isequal (quibra (x, y, 0.5, 1, 1, x, y), quibra (x, y, 0.5, 1, 1)));
+
+## A failed local fit yields realmax and the call still succeeds.
+%!test
+%! [~, r] = evalc ("quibra ((0:9)', (0:9)' .^ 2, 0.2)");
+%! assert (r(1:9), realmax * ones (9, 1));
+%! assert (r(10) != realmax);
+
+## Argument errors, in the order they are checked.
+%!error <Wrong number of input arguments.> quibra ()
+%!error <Wrong number of input arguments.> quibra (x)
+%!error <Wrong number of input arguments.> quibra (x, y, 0.2, 0, 2, x)
+%!error <Wrong number of input arguments.> quibra (x, y, 0.2, 0, 2, x, y, 1)
+%!error <X must be a noncomplex double vector!!!> quibra ([], y)
+%!error <X must be a noncomplex double vector!!!> quibra (zeros (0, 3), y)
+%!error <X must be a noncomplex double vector!!!> quibra (single (x), y)
+%!error <X must be a noncomplex double vector!!!> quibra (int32 (x), y)
+%!error <X must be a noncomplex double vector!!!> quibra (x + 1i, y)
+%!error <X must be a noncomplex double vector!!!> quibra (sparse (x), y)
+%!error <X must be a noncomplex double vector!!!> quibra ("abc", y)
+%!error <Y must be a noncomplex double vector!!!> quibra (x, logical (y))
+%!error <Y must be a noncomplex double vector!!!> quibra (x, sparse (y))
+%!error <X and Y must have the same length!!!> quibra (x, y(2:end))
+%!error <X and Y must have the same length!!!> quibra (x', y)
+%!error <X and Y must have the same length!!!> quibra (ones (3), ones (3))
+%!error <f must be a noncomplex scalar double.> quibra (x, y, [0.2 0.3])
+%!error <f must be a noncomplex scalar double.> quibra (x, y, sparse (0.2))
+%!error <f must be a noncomplex scalar double.> quibra (x, y, 0.2i)
+%!error <robust must be a noncomplex scalar double.> quibra (x, y, 0.2, true)
+%!error <degree must be a noncomplex scalar double.> quibra (x, y, 0.2, 0, int32 (2))
+%!error <degree must not be negative.> quibra (x, y, 0.2, 0, -1)
+%!error <degree is too large.> quibra (x, y, 0.2, 0, 101)
+%!error <degree is too large.> quibra (x, y, 0.2, 0, Inf)
+%!error <nodes_x must be a noncomplex double vector!!!> quibra (x, y, 0.2, 0, 2, [], y)
+%!error <nodes_y must be a noncomplex double vector!!!> quibra (x, y, 0.2, 0, 2, x, sparse (y))
+%!error <nodes_x and nodes_y must have the same length!!!> quibra (x, y, 0.2, 0, 2, x, y(2:end))
+## The first failing check wins.
+%!error <X must be a noncomplex double vector!!!> quibra ([], [], "bad")
+%!error <f must be a noncomplex scalar double.> quibra (x, y, [], [], -1)
+%!error <degree must not be negative.> quibra (x, y, 0.2, 0, -2, [], [])
+## Limits that are accepted.
+%!test
+%! assert (size (quibra (x, y, 0.2, 0, 100)), size (x));
+%! assert (size (quibra (x, y, 0.2, 0, -0.5)), size (x));
+%! assert (size (quibra (x, y, NaN, NaN, NaN)), size (x));
+
+## Diagnostics go to standard error as whole lines, never to the console.
+%!test
+%! octave = fullfile (OCTAVE_HOME (), "bin", "octave-cli");
+%! dir = fileparts (which ("quibra"));
+%! code = sprintf ("addpath ('%s'); quibra ((0:9)', (0:9)' .^ 2, 0.2);", dir);
+%! errfile = [tempname() ".err"];
+%! cmd = sprintf ('"%s" --no-init-file --no-history --quiet --eval "%s" 2>"%s"', octave, code, errfile);
+%! [status, out] = system (cmd);
+%! err = fileread (errfile);
+%! delete (errfile);
+%! assert (status, 0);
+%! assert (out, "");
+%! assert (err, repmat ("Error: Singular matrix inversion attempted.\n", 1, 9));
