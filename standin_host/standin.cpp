@@ -123,11 +123,32 @@ mxArray* make_column(const std::vector<double>& values) {
 
 void fail_allocation(std::size_t n) { fail_at = n; }
 
-outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
-  outcome out;
+namespace {
+
+void begin_call(outcome& out) {
   state = call_state{};
   state.active = true;
   state.out = &out;
+}
+
+// End of call: reclaim every block, and every created array except a
+// returned result.
+void end_call(outcome& out, const mxArray* returned) {
+  out.allocations = state.allocations;
+  out.blocks_left = state.blocks.size();
+  for (auto& [p, size] : state.blocks) std::free(p);
+  state.blocks.clear();
+  for (auto& a : state.created) {
+    if (out.ok && returned != nullptr && a.get() == returned) out.result = a.release();
+  }
+  state = call_state{};
+}
+
+}  // namespace
+
+outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
+  outcome out;
+  begin_call(out);
   mxArray* slots[8] = {};
   try {
     mexFunction(nlhs, slots, static_cast<int>(inputs.size()),
@@ -136,16 +157,20 @@ outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
   } catch (const call_error& e) {
     out.error = e.message;
   }
-  out.allocations = state.allocations;
-  out.blocks_left = state.blocks.size();
-  // End of call: reclaim every block, and every created array except a
-  // returned result.
-  for (auto& [p, size] : state.blocks) std::free(p);
-  state.blocks.clear();
-  for (auto& a : state.created) {
-    if (out.ok && a.get() == slots[0]) out.result = a.release();
+  end_call(out, slots[0]);
+  return out;
+}
+
+outcome within_call(const std::function<void()>& body) {
+  outcome out;
+  begin_call(out);
+  try {
+    body();
+    out.ok = true;
+  } catch (const call_error& e) {
+    out.error = e.message;
   }
-  state = call_state{};
+  end_call(out, nullptr);
   return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ struct outcome {
 
 // Calls mexFunction as a host would, with call-scoped storage.
 outcome call(int nlhs, const std::vector<const mxArray*>& inputs);
+
+// Runs `body` as the body of a call would run: with call-scoped, audited
+// storage and a console, so that routines using host_alloc can be tested
+// without going through mexFunction. `result` is always null.
+outcome within_call(const std::function<void()>& body);
 
 // Makes the mxMalloc call numbered `n` (1-based, counted from the next
 // call's start) return null; 0 turns this off.

@@ -1,0 +1,331 @@
+## -*- texinfo -*-
+## @deftypefn {} {@var{y} =} reference_smooth (@var{X}, @var{Y})
+## @deftypefnx {} {@var{y} =} reference_smooth (@var{X}, @var{Y}, @var{f}, @var{robust}, @var{degree})
+## @deftypefnx {} {@var{y} =} reference_smooth (@var{X}, @var{Y}, @var{f}, @var{robust}, @var{degree}, @var{nodes_x}, @var{nodes_y})
+## Slow m-code twin of @code{quibra}, used to check the module bit for bit.
+##
+## Every floating-point operation is written out in the order the module
+## performs it: sums run left to right from +0.0 in explicit loops, powers
+## are running products, and the inverse is formed by Gauss-Jordan
+## elimination.  Argument checking is left to the module.
+## @end deftypefn
+
+function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, nodes_y)
+  if (nargin == 7)
+    px = nodes_x(:);
+    py = nodes_y(:);
+  else
+    px = X(:);
+    py = Y(:);
+  endif
+  robust = fix (robust);
+  degree = fix (degree);
+
+  m = build_model (px, py, f, degree);
+  if (robust != 0)
+    m = robustify (m);
+  endif
+
+  y = zeros (size (X));
+  for i = 1:numel (X)
+    y(i) = fit_at (m, X(i));
+  endfor
+endfunction
+
+function r = fit_failed ()
+  r = realmax ();
+endfunction
+
+function s = seqsum (v)
+  ## Left to right from +0.0; sum() makes no promise about its order.
+  s = 0;
+  for k = 1:numel (v)
+    s += v(k);
+  endfor
+endfunction
+
+function w = window_size (n, f, degree)
+  w = min (n, max (floor (n * f), degree + 1));
+endfunction
+
+function m = build_model (xs, ys, f, degree)
+  p = merge_sort_order (xs);
+  m.x = xs(p);
+  m.y = ys(p);
+  m.w = [];
+  m.f = f;
+  m.degree = degree;
+  m.window = window_size (numel (xs), f, degree);
+endfunction
+
+## Bottom-up ping-pong merge sort of indices.  Taking the right element only
+## when strictly less keeps ties (and NaN) where the module's sort leaves them.
+function src = merge_sort_order (v)
+  n = numel (v);
+  src = (1:n)';
+  dst = zeros (n, 1);
+  if (n < 2)
+    return;
+  endif
+  width = 1;
+  while (true)
+    for lo = 1:2*width:n
+      mid = lo + width;
+      if (mid > n)
+        dst(lo:n) = src(lo:n);
+        continue;
+      endif
+      hi = min (lo + 2*width, n + 1);
+      i = lo; j = mid; o = lo;
+      while (i < mid && j < hi)
+        if (v(src(j)) < v(src(i)))
+          dst(o) = src(j); j++;
+        else
+          dst(o) = src(i); i++;
+        endif
+        o++;
+      endwhile
+      if (i < mid)
+        dst(o:hi-1) = src(i:mid-1);
+      else
+        dst(o:hi-1) = src(j:hi-1);
+      endif
+    endfor
+    [src, dst] = deal (dst, src);
+    if (2*width >= n)
+      break;
+    endif
+    width *= 2;
+  endwhile
+endfunction
+
+## 1-based start of the q nearest sorted points to xq.
+function start = find_window_start (xq, q, xs)
+  n = numel (xs);
+  step = n - q;
+  start = 0;                    # 0-based inside the walk
+  while (step > 0)
+    if (start + q < n && (xq * 2.0) - xs(start+1) > xs(start+q+1))
+      start += step;
+      if (start + q > n)
+        start = n - q;
+      endif
+    elseif (start > 0 && xs(start+q) > (xq * 2.0) - xs(start))
+      start -= step;
+      if (start < 0)
+        start = 0;
+      endif
+    else
+      step = 0;
+    endif
+    step = floor ((step + 1) / 2);
+  endwhile
+  start += 1;
+endfunction
+
+function v = fit_at (m, xq)
+  q = m.window;
+  n = numel (m.x);
+  if (m.f < 1)
+    s = find_window_start (xq, q, m.x);
+    lo = m.x(s);
+    hi = m.x(s+q-1);
+  else
+    ## Also taken for a NaN span, whose window need not be every point.
+    s = 1;
+    lo = m.x(1);
+    hi = m.x(n);
+  endif
+  idx = s:s+q-1;
+  xs = m.x(idx);
+  if ((xq - lo) > (hi - xq))
+    h = xq - lo;
+  else
+    h = hi - xq;
+  endif
+
+  ## Distances flip sign at the first abscissa at or above xq and stay
+  ## flipped, so an out-of-order NaN neighbour yields a negative d.
+  d = xq - xs;
+  first = find (xs >= xq, 1);
+  if (! isempty (first))
+    d(first:end) = xs(first:end) - xq;
+  endif
+  w = zeros (q, 1);
+  in = h > d;
+  t = d(in) / h;
+  u = 1 - t .* t .* t;
+  w(in) = u .* u .* u;
+  if (! isempty (m.w))
+    w .*= m.w(idx);
+  endif
+
+  c = fit_polynomial (m.degree + 1, xs, m.y(idx), w);
+  if (isempty (c))
+    v = fit_failed ();
+  else
+    v = c(1);
+    pw = xq;
+    for k = 2:numel (c)
+      v += pw * c(k);
+      pw *= xq;
+    endfor
+  endif
+endfunction
+
+function c = fit_polynomial (nc, x, y, w)
+  [M, b] = normal_equations (nc, x, y, w);
+  Inv = invert_matrix (M);
+  if (isempty (Inv))
+    c = [];
+    return;
+  endif
+  ## The module's product check of the inverse only warns; it is left out.
+  c = zeros (nc, 1);
+  for i = 1:nc
+    acc = Inv(i,1) * b(1);
+    for k = 2:nc
+      acc += Inv(i,k) * b(k);
+    endfor
+    c(i) = acc;
+  endfor
+endfunction
+
+function [M, b] = normal_equations (nc, x, y, w)
+  M = zeros (nc);
+  b = zeros (nc, 1);
+  if (nc == 1)
+    M(1,1) = seqsum (w);
+    b(1) = seqsum (w .* y);
+    return;
+  endif
+  M(1,1) = seqsum (w);
+  b(1) = seqsum (y .* w);
+  g = x .* w;
+  for j = 1:2*nc-3
+    if (j < nc)
+      b(j+1) = seqsum (y .* g);
+    endif
+    s = seqsum (g);
+    g .*= x;
+    for r = max (0, j-nc+1):min (j, nc-1)
+      M(r+1, j-r+1) = s;
+    endfor
+  endfor
+  M(nc,nc) = seqsum (g);
+endfunction
+
+## Gauss-Jordan with partial pivoting; [] when a pivot column is all zero.
+function Inv = invert_matrix (A)
+  n = rows (A);
+  Inv = eye (n);
+  W = A;
+  for j = 1:n
+    p = j;
+    big = abs (W(j,j));
+    for k = j+1:n
+      if (abs (W(k,j)) > big)
+        p = k;
+        big = abs (W(k,j));
+      endif
+    endfor
+    if (big == 0)
+      Inv = [];
+      return;
+    endif
+    if (p != j)
+      W([j p], j:n) = W([p j], j:n);
+      Inv([j p], :) = Inv([p j], :);
+    endif
+    for l = [1:j-1, j+1:n]
+      h = W(l,j) / W(j,j);
+      W(l,j) = 0;
+      W(l,j+1:n) -= h * W(j,j+1:n);
+      Inv(l,:) -= h * Inv(j,:);
+    endfor
+    W(j,j+1:n) /= W(j,j);
+    Inv(j,:) /= W(j,j);
+    W(j,j) = 1;
+  endfor
+endfunction
+
+## Bisquare reweighting until the weights settle or 100 passes have run.
+## The model comes back unchanged when every weight vanishes.
+function m = robustify (m)
+  n = numel (m.x);
+  bx = m.x;
+  by = m.y;
+  work = m;
+  work.w = ones (n, 1);
+  cnt = n;
+  res = zeros (n, 1);
+  pass = 0;
+  do
+    pass++;
+    failed = 0;
+    cur = work;
+    cur.x = work.x(1:cnt);
+    cur.y = work.y(1:cnt);
+    cur.w = work.w(1:cnt);
+    for j = 1:n
+      v = fit_at (cur, bx(j));
+      if (v == fit_failed ())
+        res(j) = v;
+        failed++;
+      else
+        res(j) = abs (v - by(j));
+      endif
+    endfor
+    ## Only the value of the median matters, so a sorted copy will do.
+    sr = sort (res);
+    s = 6 * sr(fix ((n - failed) / 2) + 1);
+
+    total = 0;
+    for j = 1:n
+      if (res(j) == fit_failed ())
+        res(j) = 0;
+        continue;
+      elseif (s > res(j))
+        u = res(j) / s;
+        t = u * u;
+        res(j) = (1 - t) * (1 - t);
+      else
+        res(j) = 0;
+      endif
+      total += res(j);
+    endfor
+    if (total == 0)
+      return;
+    endif
+
+    changed = false;
+    dropped = 0;
+    for k = 1:n
+      b = (n * res(k)) / total;
+      if (b == 0)
+        dropped++;
+        continue;
+      endif
+      slot = k - dropped;
+      if (abs (b - work.w(slot)) > 1e-4)
+        changed = true;
+      endif
+      work.w(slot) = b;
+      if (work.x(slot) != bx(k))
+        work.x(slot) = bx(k);
+        changed = true;
+      endif
+      work.y(slot) = by(k);
+    endfor
+    if (cnt != n - dropped)
+      cnt = n - dropped;
+      changed = true;
+    endif
+    work.window = window_size (cnt, m.f, m.degree);
+  until (! (changed && pass < 100))
+
+  m.x = work.x(1:cnt);
+  m.y = work.y(1:cnt);
+  m.w = work.w(1:cnt);
+  m.window = work.window;
+endfunction

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine for quibra, then either
+#   tools/quibra.sh demo   builds the module inside Octave and runs its demo, or
+#   tools/quibra.sh test   builds everything and runs every test.
+# Missing Debian packages are installed when run as root; otherwise the
+# exact command to install them is printed.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${QUIBRA_BUILD_DIR:-$root/build}
+octave_flags=(--no-gui --no-window-system --no-init-file --no-history --quiet)
+
+need() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing ${missing[*]} ..."
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "quibra needs these Debian packages; install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+}
+
+case "${1:-}" in
+  demo)
+    need octave-dev g++
+    cd "$root/toolbox"
+    octave-cli "${octave_flags[@]}" --eval "make_quibra (); quibra_demo ();"
+    ;;
+  test)
+    need octave-dev g++ make cmake libgtest-dev
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+    cd "$build"
+    ctest --output-on-failure -j"$(nproc)"
+    ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac
