@@ -54,14 +54,23 @@
 %     column for a column X. Element i belongs to X(i).
 %
 %   Failed fits and diagnostics
-%     A local fit whose normal equations are singular (too few points with
-%     nonzero weight for DEGREE+1 coefficients, or all window points at the
-%     query) yields realmax (1.7976931348623157e308) in that element; spot
-%     them with  YS == realmax.  Each writes on standard error
+%     A local fit whose normal equations are singular yields realmax
+%     (1.7976931348623157e308) in that element; spot such elements with
+%     YS == realmax. A fit fails when its window holds fewer than DEGREE+1
+%     distinct abscissae with nonzero weight: always when the window has
+%     just DEGREE+1 points, as its farthest point gets weight 0 (choose F
+%     with floor(n*F) >= DEGREE+2), and near many points sharing one
+%     abscissa. Each failed fit writes on standard error
 %         Error: Singular matrix inversion attempted.
 %     An ill-conditioned fit keeps its value and writes
 %         Warning: Unstable equation system [<value>]
 %     These lines are diagnostics, not errors: the call still succeeds.
+%     They go to the process's standard error, which a desktop session may
+%     not show (the terminal that started the host does), so YS == realmax
+%     is the dependable test. Only a failed allocation ends the call: it
+%     writes the line
+%         Alzheimer's error
+%     and then raises the error "Out of memory." (below).
 %
 %   Errors (the call ends with one of these, checked in this order)
 %     Wrong number of input arguments.            (not 2, 3, 4, 5 or 7 inputs)
@@ -76,12 +85,14 @@
 %     nodes_x must be a noncomplex double vector!!!
 %     nodes_y must be a noncomplex double vector!!!
 %     nodes_x and nodes_y must have the same length!!!
-%     Out of memory.
+%     Out of memory.                              (see above)
 %
 %   Cost
-%     One local fit per element of X, each linear in the window size:
-%     O(numel(X) * window) after an O(n log n) sort. Robust smoothing adds
-%     up to 100 passes of n fits each.
+%     An O(n log n) sort of the data, then one local fit per element of X:
+%     O(log n) to find its window, O(window * DEGREE) for the weighted
+%     sums and O(DEGREE^3) to solve for the coefficients. Robust smoothing
+%     adds up to 100 passes of n such fits. Memory is O(n + window +
+%     DEGREE^2), all released when the call returns.
 %
 %   Example
 %     x = linspace (0, 10, 200)';
@@ -93,12 +104,120 @@
 %     xf = linspace (0, 10, 1000);            % evaluate on a finer grid
 %     yf = quibra (xf, zeros (size (xf)), 0.25, 1, 2, x', y');
 %
-%   See also INTERP1, POLYFIT, FILTER.
+%   More examples with pictures: DEMO QUIBRA (in Octave), QUIBRA_DEMO.
+%
+%   See also QUIBRA_DEMO, INTERP1, POLYFIT, FILTER.
 
 %   Copyright (c) 2026 the quibra developers. BSD-3-Clause license.
 
 function ys = quibra (varargin)
-  % Only reached when the compiled module is missing: in its folder the
-  % module takes precedence over this file, which then only serves help.
+  % Only reached when the compiled module is missing: the module beside
+  % this file (here, or in the installed package) takes precedence, and
+  % this file then only serves help and demos.
   error ('quibra: the compiled module was not found; build it with make_quibra');
 end
+
+%!demo
+%! % Noisy samples of sin(x) with five gross outliers. The plain smooth is
+%! % dragged toward every outlier; the robust one gives them weight 0.
+%! rand ('seed', 1); randn ('seed', 1);
+%! x = sort (10 * rand (100, 1));
+%! y = sin (x) + 0.2 * randn (size (x));
+%! out = [12 37 39 62 86];
+%! y(out) = y(out) + [4 -4 -3.5 -4.5 4]';
+%! plain = quibra (x, y, 0.2);
+%! robust = quibra (x, y, 0.2, 1);
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x(out), y(out), 'ro');
+%! plot (x, plain, '--', 'color', [0.85 0.4 0], 'linewidth', 2);
+%! plot (x, robust, '-', 'color', [0 0.35 0.75], 'linewidth', 2);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-6 9]);               % room for the legend
+%! legend ('data', 'outliers', 'plain', 'robust', 'location', 'north', ...
+%!         'orientation', 'horizontal');
+%! title ('Plain and robust smoothing (span 0.2)');
+
+%!demo
+%! % The span f sets how many points each local fit uses: a small span
+%! % follows the noise, a large one flattens the peaks.
+%! rand ('seed', 2); randn ('seed', 2);
+%! x = sort (10 * rand (150, 1));
+%! y = sin (x) + 0.2 * randn (size (x));
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x, [quibra(x, y, 0.05), quibra(x, y, 0.2), quibra(x, y, 0.6)], ...
+%!       'linewidth', 1.5);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-1.6 2.6]);           % room for the legend
+%! legend ('data', 'f = 0.05', 'f = 0.2', 'f = 0.6', 'location', 'north', ...
+%!         'orientation', 'horizontal');
+%! title ('The span f (degree 2)');
+
+%!demo
+%! % The degree of the local polynomials: local constants (0) and lines (1)
+%! % cut the peaks, and constants also flatten out at the ends; local
+%! % quadratics (2) follow the peaks.
+%! rand ('seed', 3); randn ('seed', 3);
+%! x = sort (10 * rand (150, 1));
+%! y = sin (x) + 0.2 * randn (size (x));
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x, [quibra(x, y, 0.3, 0, 0), quibra(x, y, 0.3, 0, 1), ...
+%!           quibra(x, y, 0.3, 0, 2)], 'linewidth', 1.5);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-1.6 2.6]);           % room for the legend
+%! legend ('data', 'degree 0', 'degree 1', 'degree 2', 'location', 'north', ...
+%!         'orientation', 'horizontal');
+%! title ('The degree (span 0.3)');
+
+%!demo
+%! % The nodes form smooths the data (the nodes) and evaluates the smooth
+%! % at other abscissae, here a fine grid. Y must pair with X but is not
+%! % used, so zeros will do.
+%! rand ('seed', 4); randn ('seed', 4);
+%! nx = sort (10 * rand (25, 1));
+%! ny = sin (nx) + 0.15 * randn (size (nx));
+%! xf = linspace (0, 10, 500)';
+%! yf = quibra (xf, zeros (size (xf)), 0.5, 0, 2, nx, ny);
+%! plot (nx, ny, 'ko');
+%! hold on;
+%! plot (nx, quibra (nx, ny, 0.5), 'x--', 'color', [0.85 0.4 0]);
+%! plot (xf, yf, '-', 'color', [0 0.35 0.75], 'linewidth', 2);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-1.6 2.6]);           % room for the legend
+%! legend ('nodes', 'at the nodes', 'on a fine grid', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title ('Evaluating on a fine grid (nodes form)');
+
+%!demo
+%! % A failed fit. Eight of 60 readings share the abscissa x = 4. With
+%! % f = 0.1 a window holds 6 points, so there it holds only points at
+%! % x = 4: one abscissa cannot fix a quadratic, and those fits fail.
+%! % Each failed element is realmax, and each failure writes
+%! % "Error: Singular matrix inversion attempted." on standard error.
+%! rand ('seed', 7); randn ('seed', 7);
+%! x = sort (10 * rand (60, 1));
+%! x(25:32) = 4;
+%! x = sort (x);
+%! y = cos (x) + 0.2 * randn (size (x));
+%! ys = quibra (x, y, 0.1);
+%! failed = (ys == realmax);             % how to spot them
+%! fprintf ('%d of %d fits failed\n', nnz (failed), numel (ys));
+%! ys(failed) = NaN;                     % gaps instead of 1.8e308
+%! wider = quibra (x, y, 0.2);           % 12 points per window: no failure
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x(failed), y(failed), 'rx', 'markersize', 10);
+%! plot (x, ys, '-', 'color', [0.85 0.4 0], 'linewidth', 2);
+%! plot (x, wider, '-', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-1.6 2.6]);           % room for the legend
+%! legend ('data', 'failed (realmax)', 'f = 0.1', 'f = 0.2', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title ('Failed fits and how to spot them');
