@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for quibra, then either
-#   tools/quibra.sh demo   builds the module inside Octave and runs its demo, or
+#   tools/quibra.sh demo   builds the module inside Octave, runs its demo and
+#                          draws the demo figures into docs/, or
 #   tools/quibra.sh test   builds everything and runs every test.
 # Missing Debian packages are installed when run as root; otherwise the
 # exact command to install them is printed.
@@ -30,8 +31,11 @@ need() {
 case "${1:-}" in
   demo)
     need octave-dev g++
+    # The figures are drawn by gnuplot, which needs no display.
+    command -v gnuplot >/dev/null || need gnuplot-nox
     cd "$root/toolbox"
-    octave-cli "${octave_flags[@]}" --eval "make_quibra (); quibra_demo ();"
+    octave-cli "${octave_flags[@]}" --eval \
+      "make_quibra (); quibra_demo (); addpath ('../tools'); quibra_figures ('../docs');"
     ;;
   test)
     need octave-dev g++ make cmake libgtest-dev
