@@ -1,14 +1,10 @@
-## -*- texinfo -*-
-## @deftypefn {} {@var{y} =} reference_smooth (@var{X}, @var{Y})
-## @deftypefnx {} {@var{y} =} reference_smooth (@var{X}, @var{Y}, @var{f}, @var{robust}, @var{degree})
-## @deftypefnx {} {@var{y} =} reference_smooth (@var{X}, @var{Y}, @var{f}, @var{robust}, @var{degree}, @var{nodes_x}, @var{nodes_y})
-## Slow m-code twin of @code{quibra}, used to check the module bit for bit.
+## y = reference_smooth (X, Y, f, robust, degree, nodes_x, nodes_y)
 ##
-## Every floating-point operation is written out in the order the module
-## performs it: sums run left to right from +0.0 in explicit loops, powers
-## are running products, and the inverse is formed by Gauss-Jordan
-## elimination.  Argument checking is left to the module.
-## @end deftypefn
+## Slow m-code twin of quibra, used to check the module bit for bit.  Every
+## floating-point operation is written out in the order the module performs
+## it: sums run left to right from +0.0 in explicit loops, powers are
+## running products, and the inverse comes from Gauss-Jordan elimination.
+## Argument checking is left to the module.
 
 function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, nodes_y)
   if (nargin == 7)
@@ -18,11 +14,10 @@ function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, n
     px = X(:);
     py = Y(:);
   endif
-  robust = fix (robust);
   degree = fix (degree);
 
   m = build_model (px, py, f, degree);
-  if (robust != 0)
+  if (fix (robust) != 0)
     m = robustify (m);
   endif
 
@@ -32,15 +27,12 @@ function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, n
   endfor
 endfunction
 
-function r = fit_failed ()
-  r = realmax ();
-endfunction
-
-function s = seqsum (v)
-  ## Left to right from +0.0; sum() makes no promise about its order.
-  s = 0;
-  for k = 1:numel (v)
-    s += v(k);
+## Every column summed row by row from +0.0; sum() makes no promise about
+## its order.
+function s = colsums (T)
+  s = zeros (1, columns (T));
+  for k = 1:rows (T)
+    s += T(k,:);
   endfor
 endfunction
 
@@ -85,11 +77,7 @@ function src = merge_sort_order (v)
         endif
         o++;
       endwhile
-      if (i < mid)
-        dst(o:hi-1) = src(i:mid-1);
-      else
-        dst(o:hi-1) = src(j:hi-1);
-      endif
+      dst(o:hi-1) = [src(i:mid-1); src(j:hi-1)];   # one of them is empty
     endfor
     [src, dst] = deal (dst, src);
     if (2*width >= n)
@@ -123,7 +111,9 @@ function start = find_window_start (xq, q, xs)
   start += 1;
 endfunction
 
+## A failed local fit yields FIT_FAILED, the largest finite double.
 function v = fit_at (m, xq)
+  FIT_FAILED = realmax ();
   q = m.window;
   n = numel (m.x);
   if (m.f < 1)
@@ -138,10 +128,9 @@ function v = fit_at (m, xq)
   endif
   idx = s:s+q-1;
   xs = m.x(idx);
-  if ((xq - lo) > (hi - xq))
+  h = hi - xq;
+  if ((xq - lo) > h)
     h = xq - lo;
-  else
-    h = hi - xq;
   endif
 
   ## Distances flip sign at the first abscissa at or above xq and stay
@@ -162,7 +151,7 @@ function v = fit_at (m, xq)
 
   c = fit_polynomial (m.degree + 1, xs, m.y(idx), w);
   if (isempty (c))
-    v = fit_failed ();
+    v = FIT_FAILED;
   else
     v = c(1);
     pw = xq;
@@ -192,27 +181,15 @@ function c = fit_polynomial (nc, x, y, w)
 endfunction
 
 function [M, b] = normal_equations (nc, x, y, w)
-  M = zeros (nc);
-  b = zeros (nc, 1);
-  if (nc == 1)
-    M(1,1) = seqsum (w);
-    b(1) = seqsum (w .* y);
-    return;
-  endif
-  M(1,1) = seqsum (w);
-  b(1) = seqsum (y .* w);
-  g = x .* w;
-  for j = 1:2*nc-3
-    if (j < nc)
-      b(j+1) = seqsum (y .* g);
-    endif
-    s = seqsum (g);
-    g .*= x;
-    for r = max (0, j-nc+1):min (j, nc-1)
-      M(r+1, j-r+1) = s;
-    endfor
+  ## Column j+1 holds the running product x^j * w, formed as ((x*w)*x)...
+  G = zeros (numel (w), max (1, 2*nc-1));
+  G(:,1) = w;
+  for j = 2:columns (G)
+    G(:,j) = G(:,j-1) .* x;
   endfor
-  M(nc,nc) = seqsum (g);
+  S = colsums (G);
+  M = hankel (S(1:nc), S(nc:end));
+  b = colsums (y .* G(:,1:nc)).';
 endfunction
 
 ## Gauss-Jordan with partial pivoting; [] when a pivot column is all zero.
@@ -237,12 +214,12 @@ function Inv = invert_matrix (A)
       W([j p], j:n) = W([p j], j:n);
       Inv([j p], :) = Inv([p j], :);
     endif
-    for l = [1:j-1, j+1:n]
-      h = W(l,j) / W(j,j);
-      W(l,j) = 0;
-      W(l,j+1:n) -= h * W(j,j+1:n);
-      Inv(l,:) -= h * Inv(j,:);
-    endfor
+    ## Rows are eliminated together: each only reads the pivot row.
+    l = [1:j-1, j+1:n];
+    h = W(l,j) / W(j,j);
+    W(l,j) = 0;
+    W(l,j+1:n) -= h .* W(j,j+1:n);
+    Inv(l,:) -= h .* Inv(j,:);
     W(j,j+1:n) /= W(j,j);
     Inv(j,:) /= W(j,j);
     W(j,j) = 1;
@@ -252,6 +229,7 @@ endfunction
 ## Bisquare reweighting until the weights settle or 100 passes have run.
 ## The model comes back unchanged when every weight vanishes.
 function m = robustify (m)
+  FIT_FAILED = realmax ();
   n = numel (m.x);
   bx = m.x;
   by = m.y;
@@ -263,13 +241,13 @@ function m = robustify (m)
   do
     pass++;
     failed = 0;
-    cur = work;
+    cur = work;                 # the arrays keep room for all n points
     cur.x = work.x(1:cnt);
     cur.y = work.y(1:cnt);
     cur.w = work.w(1:cnt);
     for j = 1:n
       v = fit_at (cur, bx(j));
-      if (v == fit_failed ())
+      if (v == FIT_FAILED)
         res(j) = v;
         failed++;
       else
@@ -282,7 +260,7 @@ function m = robustify (m)
 
     total = 0;
     for j = 1:n
-      if (res(j) == fit_failed ())
+      if (res(j) == FIT_FAILED)
         res(j) = 0;
         continue;
       elseif (s > res(j))
