@@ -1,0 +1,222 @@
+// Merge sort, weighted polynomial least squares and the smoothness penalty.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "numeric/matrix.h"
+#include "numeric/merge_sort.h"
+#include "numeric/polyfit.h"
+#include "unit_support.h"
+
+namespace {
+
+struct wide {  // 24 bytes: the sort must not assume pointer-sized elements
+  std::int32_t key, seq;
+  double pad[2];
+};
+int less_wide(const void* a, const void* b) {
+  return static_cast<const wide*>(a)->key < static_cast<const wide*>(b)->key;
+}
+
+TEST(MergeSort, MatchesStableSortWithManyTiesAtEverySize) {
+  lcg r(1);
+  std::vector<std::size_t> sizes = {127, 128, 129, 1000, 4099};
+  for (std::size_t n = 0; n <= 70; ++n) sizes.push_back(n);
+  const double values[] = {-0.0, 0.0, 2, 3, 4};  // -0.0 and +0.0 tie: their order shows
+  for (std::size_t n : sizes) {
+    std::vector<double> d(n);
+    std::vector<wide> w(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      d[i] = values[r.below(5)];
+      w[i] = {r.below(4), static_cast<std::int32_t>(i), {}};
+    }
+    auto want_d = d;
+    auto want_w = w;
+    std::stable_sort(want_d.begin(), want_d.end());
+    std::stable_sort(want_w.begin(), want_w.end(), [](wide a, wide b) { return a.key < b.key; });
+    const auto o = standin::within_call([&] {
+      merge_sort(d.data(), n, sizeof(double), less_double);
+      merge_sort(w.data(), n, sizeof(wide), less_wide);
+    });
+    EXPECT_EQ(bits(d), bits(want_d)) << "n=" << n;
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(w[i].seq, want_w[i].seq) << n << " " << i;
+    EXPECT_EQ(o.blocks_left, 0u);
+  }
+}
+
+const std::string singular_line = "Error: Singular matrix inversion attempted.\n";
+
+// One fit_polynomial call: coefficients (empty when it failed) and stderr.
+struct fit_run {
+  std::vector<double> coef;
+  std::string err;
+};
+fit_run fit(int ncoef, const std::vector<double>& x, const std::vector<double>& y,
+            const std::vector<double>& w, double lambda = 0.0, double lo = 0.0, double hi = 0.0) {
+  fit_run r;
+  const auto o = quiet_call([&] {
+    poly_fit* p = fit_polynomial(ncoef, static_cast<int>(x.size()), x.data(), y.data(), w.data(),
+                                 lambda, lo, hi);
+    if (p == nullptr) return;
+    r.coef.assign(p->coef, p->coef + p->ncoef);
+    free_polynomial(p);
+  }, &r.err);
+  EXPECT_EQ(o.blocks_left, 0u);  // failures release everything too
+  return r;
+}
+
+struct sample {
+  std::vector<double> x, y, w;
+};
+sample noisy(int n, std::uint64_t seed) {
+  lcg r(seed);
+  sample s;
+  for (int i = 0; i < n; ++i) {
+    s.x.push_back(i + 0.5 * r.unit());
+    s.y.push_back(std::sin(i) + r.unit());
+    s.w.push_back(0.25 + 1.5 * r.unit());
+  }
+  return s;
+}
+
+TEST(Polyfit, OneCoefficientIsTheWeightedMeanThroughTheGaussJordanReciprocal) {
+  const sample s = noisy(7, 2);
+  double sw = 0.0, swy = 0.0;
+  for (int i = 0; i < 7; ++i) sw += s.w[i];
+  for (int i = 0; i < 7; ++i) swy += s.w[i] * s.y[i];
+  EXPECT_EQ(bits(fit(1, s.x, s.y, s.w).coef), bits(std::vector<double>{(1.0 / sw) * swy}));
+}
+
+TEST(Polyfit, ReproducesPolynomialDataOfLowerDegree) {
+  const sample s = noisy(12, 3);
+  const double truth[] = {2.0, -3.0, 0.5, 0.125};
+  for (int degree = 0; degree <= 3; ++degree) {
+    std::vector<double> y;
+    for (double x : s.x) {
+      double v = 0.0;
+      for (int k = degree; k >= 0; --k) v = v * x + truth[k];
+      y.push_back(v);
+    }
+    for (int ncoef = degree + 1; ncoef <= degree + 2; ++ncoef) {
+      const fit_run r = fit(ncoef, s.x, y, s.w);
+      ASSERT_EQ(r.coef.size(), static_cast<std::size_t>(ncoef));
+      for (int k = 0; k < ncoef; ++k) EXPECT_NEAR(r.coef[k], k <= degree ? truth[k] : 0.0, 1e-8);
+    }
+  }
+}
+
+TEST(Polyfit, ZeroWeightsAreSingularWithOneLine) {
+  const sample s = noisy(6, 4);
+  const fit_run r = fit(3, s.x, s.y, std::vector<double>(6, 0.0));
+  EXPECT_TRUE(r.coef.empty());
+  EXPECT_EQ(r.err, singular_line);
+}
+
+TEST(Polyfit, UnstableSystemWarnsWithTheSignedCheckValueAndStillFits) {
+  // Two points, three coefficients: singular in exact arithmetic, but
+  // rounding leaves a tiny pivot that the product check catches.
+  const fit_run r = fit(3, {23.0, 23.0 + 0.37}, {1.0, 2.0}, {0.3, 0.7});
+  EXPECT_EQ(r.coef.size(), 3u);
+  EXPECT_EQ(r.err, "Warning: Unstable equation system [-16384.000000]\n");
+}
+
+// invert_matrix on a matrix the test owns: the inverse (empty if singular).
+std::vector<std::vector<double>> invert(std::vector<std::vector<double>> a, std::string* err) {
+  const auto before = a;
+  std::vector<double*> rows;
+  for (auto& row : a) rows.push_back(row.data());
+  const int n = static_cast<int>(a.size());
+  std::vector<std::vector<double>> out;
+  const auto o = quiet_call([&] {
+    double** inv = invert_matrix(rows.data(), n);
+    if (inv == nullptr) return;
+    for (int i = 0; i < n; ++i) out.emplace_back(inv[i], inv[i] + n);
+    free_rows(inv, n);
+  }, err);
+  EXPECT_EQ(a, before) << "the input matrix was modified";
+  EXPECT_EQ(o.blocks_left, 0u);
+  return out;
+}
+
+TEST(InvertMatrix, PivotTieKeepsTheLowerRowAndFailureReleasesEverything) {
+  // |1| ties |-1| in column 0. Without an exchange inv[0][0] comes out as
+  // 1 - 1/3; pivoting on row 1 would give 2/3, which rounds differently.
+  std::string err;
+  const auto inv = invert({{1.0, 1.0}, {-1.0, 2.0}}, &err);
+  ASSERT_NE(bits(1.0 - 1.0 / 3.0), bits(2.0 / 3.0));
+  EXPECT_EQ(bits(inv.at(0)[0]), bits(1.0 - 1.0 / 3.0));
+  EXPECT_EQ(err, "");
+  // The second column cancels exactly after one step: rows already worked on go too.
+  EXPECT_TRUE(invert({{1, 2, 0}, {2, 4, 1}, {3, 6, 5}}, &err).empty());
+  EXPECT_EQ(err, singular_line);
+}
+
+TEST(Smoothness, FullWeightFallsBackToTheLineOrTheMeanAndFailsForTwoCoefficients) {
+  const sample s = noisy(9, 6);
+  const auto line = bits(fit(2, s.x, s.y, s.w).coef);
+  EXPECT_EQ(bits(fit(3, s.x, s.y, s.w, 1.0, 0.0, 9.0).coef), line);
+  EXPECT_EQ(bits(fit(5, s.x, s.y, s.w, 1.0, 0.0, 9.0).coef), line);
+  EXPECT_EQ(bits(fit(1, s.x, s.y, s.w, 1.0, 0.0, 9.0).coef), bits(fit(1, s.x, s.y, s.w).coef));
+  const fit_run two = fit(2, s.x, s.y, s.w, 1.0, 0.0, 9.0);
+  EXPECT_TRUE(two.coef.empty());
+  EXPECT_EQ(two.err, singular_line);
+}
+
+TEST(Smoothness, PartialWeightLeavesAStraightLineUnchangedUpToRounding) {
+  const sample s = noisy(9, 7);
+  const auto line = fit(2, s.x, s.y, s.w).coef;
+  for (double lambda : {0.25, 0.5, 0.999}) {
+    const auto c = fit(2, s.x, s.y, s.w, lambda, 0.0, 9.0).coef;
+    ASSERT_EQ(c.size(), 2u);
+    for (int k = 0; k < 2; ++k) EXPECT_NEAR(c[k], line[k], 1e-11 * std::fabs(line[k]) + 1e-12);
+  }
+}
+
+std::vector<std::vector<double>> system_of(int ncoef, const sample& s, double lambda, double lo,
+                                           double hi) {
+  std::vector<std::vector<double>> out;
+  standin::within_call([&] {
+    double** m = normal_equations(ncoef, static_cast<int>(s.x.size()), s.x.data(), s.y.data(),
+                                  s.w.data(), lambda, lo, hi);
+    for (int r = 0; r <= ncoef; ++r) out.emplace_back(m[r], m[r] + ncoef);
+  });
+  return out;
+}
+
+TEST(Smoothness, ZeroWeightOrAnEmptyIntervalAddsNoPenalty) {
+  const sample s = noisy(8, 8);
+  const auto plain = system_of(3, s, 0.0, 0.0, 0.0);
+  EXPECT_EQ(system_of(3, s, 0.0, -7.0, 13.0), plain);
+  EXPECT_EQ(system_of(3, s, -0.0, -7.0, 13.0), plain);
+  // Only the data term remains, scaled by 1 - lambda.
+  const auto scaled = system_of(3, s, 0.3, 5.0, 5.0);
+  for (int r = 0; r <= 3; ++r)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(bits(scaled[r][c]), bits(plain[r][c] * (1.0 - 0.3)));
+}
+
+TEST(Smoothness, PenaltyIsTheIntegralOfTheSecondDerivativeProducts) {
+  // Zero weights leave only the penalty. Over [1, 2] with lambda 0.5:
+  // x^2: int 2*2 = 4; x^2 with x^3: int 2*6x = 18; x^3: int 36x^2 = 84; halved.
+  sample s = noisy(5, 9);
+  s.w.assign(5, 0.0);
+  const std::vector<std::vector<double>> want = {
+      {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 2, 9}, {0, 0, 9, 42}, {0, 0, 0, 0}};
+  EXPECT_EQ(system_of(4, s, 0.5, 1.0, 2.0), want);
+}
+
+TEST(Smoothness, WeightOutsideTheUnitIntervalIsRejected) {
+  const sample s = noisy(6, 10);
+  const auto line = [](const char* v) {
+    return "Confounding weighting (" + std::string(v) + ") of smoothness requirement.\n";
+  };
+  for (double lambda : {-0.5, 1.5, std::numeric_limits<double>::quiet_NaN()}) {
+    const fit_run r = fit(3, s.x, s.y, s.w, lambda, 0.0, 5.0);
+    EXPECT_TRUE(r.coef.empty());
+    // How NaN prints is the C library's business.
+    const std::string want = lambda < 0 ? line("-0.500000") : lambda > 1 ? line("1.500000") : "";
+    EXPECT_TRUE(r.err == want || (want.empty() && (r.err == line("nan") || r.err == line("-nan"))))
+        << r.err;
+  }
+}
+
+}  // namespace

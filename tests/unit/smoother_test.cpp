@@ -1,0 +1,202 @@
+// The smoothing model, the local fit and the robustness iterations.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "smoother/model.h"
+#include "smoother/robust.h"
+#include "unit_support.h"
+
+namespace {
+
+const double inf = std::numeric_limits<double>::infinity();
+const double nan_value = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<double> range(int n) {
+  std::vector<double> v(n);
+  std::iota(v.begin(), v.end(), 0.0);
+  return v;
+}
+
+TEST(WindowRule, ConvertsTowardZeroSaturatesAndStaysWithinDegreeAndCount) {
+  EXPECT_EQ(to_int32(2.9), 2);
+  EXPECT_EQ(to_int32(-2.9), -2);
+  EXPECT_EQ(to_int32(nan_value), 0);
+  EXPECT_EQ(to_int32(inf), INT_MAX);
+  EXPECT_EQ(to_int32(-1e300), INT_MIN);
+  EXPECT_EQ(to_int32(2147483647.5), INT_MAX);
+  EXPECT_EQ(to_int32(-2147483648.5), INT_MIN);
+  EXPECT_EQ(window_size(10, 0.2, 2), 3);  // floor(2.0) is below degree + 1
+  EXPECT_EQ(window_size(10, 0.5, 2), 5);
+  EXPECT_EQ(window_size(10, -4.0, 0), 1);
+  EXPECT_EQ(window_size(2, 0.2, 2), 2);
+  EXPECT_EQ(window_size(10, 1e300, 2), 10);  // saturates instead of wrapping
+  EXPECT_EQ(window_size(10, inf, 2), 10);
+  EXPECT_EQ(window_size(10, nan_value, 1), 2);
+  EXPECT_EQ(window_size(INT_MAX, 1.0, 2), INT_MAX);
+}
+
+TEST(FindWindowStart, EndsAtTheNearestPointsWithoutMovingOnTies) {
+  const auto xs = range(10);
+  EXPECT_EQ(find_window_start(-5.0, 3, 10, xs.data()), 0);
+  EXPECT_EQ(find_window_start(100.0, 3, 10, xs.data()), 7);
+  EXPECT_EQ(find_window_start(4.0, 3, 10, xs.data()), 3);
+  EXPECT_EQ(find_window_start(4.5, 3, 10, xs.data()), 3);  // 3 and 6 equally far: stays
+  EXPECT_EQ(find_window_start(100.0, 10, 10, xs.data()), 0);
+  // Integer abscissae with repeats and half-integer queries keep distances exact.
+  lcg r(21);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int n = 1 + r.below(40), q = 1 + r.below(n);
+    std::vector<double> x(n);
+    for (int i = 1; i < n; ++i) x[i] = x[i - 1] + r.below(4);
+    const double xq = 0.5 * (r.below(2 * static_cast<int>(x.back()) + 12) - 6);
+    const int s = find_window_start(xq, q, n, x.data());
+    ASSERT_TRUE(s >= 0 && s + q <= n);
+    EXPECT_TRUE(s + q == n || xq - x[s] <= x[s + q] - xq) << trial;
+    EXPECT_TRUE(s == 0 || x[s + q - 1] - xq <= xq - x[s - 1]) << trial;
+  }
+}
+
+TEST(BuildModel, SortsStablySoOrdinatesTravelWithTheirAbscissae) {
+  lcg r(22);
+  const int n = 57;
+  std::vector<double> x(n), y = range(n);
+  for (double& v : x) v = r.below(6);
+  std::vector<int> order(n);
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return x[a] < x[b]; });
+  const auto o = standin::within_call([&] {
+    const smooth_model* m = build_model(n, x.data(), y.data(), 0.3, 1);
+    ASSERT_EQ(m->count, n);
+    EXPECT_EQ(m->window, 17);
+    EXPECT_EQ(m->weights, nullptr);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(m->x[i], x[order[i]]);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(m->y[i], order[i]) << i;
+  });
+  EXPECT_EQ(o.blocks_left, 3u);  // record, x, y: the sort's scratch is gone
+}
+
+// A fresh model evaluated at each query; `rw` (if any) become its
+// robustness weights. Diagnostics are compared through *err.
+std::vector<double> fit_all(std::vector<double> x, std::vector<double> y, double f, int degree,
+                            const std::vector<double>& queries, std::string* err,
+                            std::vector<double> rw = {}) {
+  std::vector<double> out;
+  const auto o = quiet_call([&] {
+    smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
+    if (!rw.empty()) m->weights = rw.data();
+    for (double q : queries) out.push_back(fit_at(m, q));
+  }, err);
+  EXPECT_EQ(o.blocks_left, 3u);
+  return out;
+}
+
+TEST(FitAt, ThreePointWindowsForAQuadraticFailExceptAtTheLastPoint) {
+  // Window 3 leaves at most two weighted points for three coefficients.
+  std::vector<double> y;
+  for (double x : range(10)) y.push_back(std::sin(x));
+  std::string err, nine;
+  const auto v = fit_all(range(10), y, 0.2, 2, range(10), &err);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(v[i], FIT_FAILED) << i;
+  EXPECT_TRUE(v[9] != FIT_FAILED && std::isfinite(v[9]));
+  for (int i = 0; i < 9; ++i) nine += "Error: Singular matrix inversion attempted.\n";
+  EXPECT_EQ(err, nine);
+}
+
+TEST(FitAt, OnePointWindowsAndWindowsSittingOnTheQueryAlwaysFail) {
+  std::string err;
+  for (double v : fit_all({3}, {1}, 0.5, 0, {3.0, 2.0, 4.0}, &err)) EXPECT_EQ(v, FIT_FAILED);
+  for (double v : fit_all(range(5), range(5), 0.2, 0, {0, 1.5, 4, 7}, &err)) {
+    EXPECT_EQ(v, FIT_FAILED);
+  }
+  EXPECT_EQ(fit_all({2, 2, 2, 7, 8, 9}, range(6), 0.5, 1, {2.0}, &err)[0], FIT_FAILED);
+}
+
+TEST(FitAt, PointAtTheQueryWeighsOneTimesItsRobustnessWeight) {
+  // f = 1: the window is every point; h = 3 reaches x = 4 (weight 0), and
+  // the points at distance 1 get the tricube (1 - (1/3)^3)^3.
+  const std::vector<double> x = {0, 1, 2, 4}, y = {0.3, 1.7, -2.1, 9.0}, rw = {1, 0.5, 2, 1};
+  const double t = 1.0 / 3.0, u = 1.0 - t * t * t, side = u * u * u;
+  std::string err;
+  for (bool robust : {false, true}) {
+    const double w[4] = {side, robust ? rw[1] : 1.0, side * (robust ? rw[2] : 1.0), 0.0};
+    double s = 0.0, sy = 0.0;
+    for (int i = 0; i < 4; ++i) s += w[i];
+    for (int i = 0; i < 4; ++i) sy += w[i] * y[i];
+    const auto v = fit_all(x, y, 1.0, 0, {1.0}, &err, robust ? rw : std::vector<double>{});
+    EXPECT_EQ(bits(v[0]), bits((1.0 / s) * sy)) << robust;
+  }
+}
+
+TEST(Robustify, GivesUpAndLeavesTheModelAsBuiltWhenEveryWeightVanishes) {
+  // All-zero ordinates: every residual, the median and the cut are 0.
+  // A single point: its fit fails, so no residual counts at all.
+  const std::vector<std::vector<double>> xs = {{4, 1, 3, 0, 2, 9, 5, 8, 6, 7}, {2.5}};
+  for (const auto& x : xs) {
+    const std::vector<double> y(x.size(), 0.0);
+    std::string err;
+    const auto o = quiet_call([&] {
+      smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), 0.5, 1);
+      unsigned char before[sizeof(smooth_model)];
+      std::memcpy(before, m, sizeof before);
+      const std::vector<double> bx(m->x, m->x + m->count), by(m->y, m->y + m->count);
+      EXPECT_EQ(robustify(m), nullptr);
+      EXPECT_EQ(std::memcmp(before, m, sizeof before), 0);
+      EXPECT_EQ(bits(bx), bits(std::vector<double>(m->x, m->x + m->count)));
+      EXPECT_EQ(bits(by), bits(std::vector<double>(m->y, m->y + m->count)));
+    }, &err);
+    EXPECT_EQ(o.blocks_left, 3u) << x.size();  // the working copy is gone
+  }
+}
+
+TEST(Robustify, PrunesAnOutlierAndRecomputesTheWindow) {
+  lcg r(23);
+  std::vector<double> x = range(20), y;
+  for (double xi : x) y.push_back(std::sin(xi / 3.0) + 0.2 * r.unit());
+  y[10] += 5.0;
+  const auto o = standin::within_call([&] {
+    smooth_model* m = build_model(20, x.data(), y.data(), 0.5, 1);
+    ASSERT_EQ(robustify(m), m);
+    EXPECT_EQ(m->count, 19);
+    EXPECT_EQ(m->window, window_size(19, 0.5, 1));
+    ASSERT_NE(m->weights, nullptr);
+    for (int i = 0; i < m->count; ++i) {
+      EXPECT_NE(m->x[i], 10.0);
+      EXPECT_EQ(m->y[i], y[static_cast<int>(m->x[i])]) << i;
+      EXPECT_GT(m->weights[i], 0.0) << i;
+    }
+  });
+  EXPECT_EQ(o.blocks_left, 4u);  // record, x, y, weights
+  EXPECT_TRUE(o.faults.empty());
+}
+
+TEST(Robustify, ExactParabolaIsPrunedOnRoundingNoiseUntilFitsFail) {
+  // The median residual is rounding noise, so most points fall beyond six
+  // times it; pruned windows turn singular and the passes never settle, so
+  // all 100 run (the surviving values below depend on that).
+  std::vector<double> x = range(10), y, plain, robust;
+  for (double xi : x) y.push_back(xi * xi - 3.0 * xi);
+  int count = 0;
+  std::string err;
+  quiet_call([&] {
+    smooth_model* m = build_model(10, x.data(), y.data(), 0.5, 2);
+    for (double xi : x) plain.push_back(fit_at(m, xi));
+    ASSERT_EQ(robustify(m), m);
+    count = m->count;
+    for (double xi : x) robust.push_back(fit_at(m, xi));
+  }, &err);
+  ASSERT_EQ(robust.size(), 10u);
+  for (int i = 0; i < 10; ++i) EXPECT_NEAR(plain[i], y[i], 1e-9) << i;
+  EXPECT_LT(count, 10);
+  std::vector<int> failed;
+  for (int i = 0; i < 10; ++i)
+    if (robust[i] == FIT_FAILED) failed.push_back(i);
+  EXPECT_EQ(failed, (std::vector<int>{0, 1, 2, 4}));
+  for (int i = 5; i < 10; ++i) EXPECT_GT(std::fabs(robust[i] - y[i]), 1.0) << i;
+}
+
+}  // namespace
