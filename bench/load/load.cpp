@@ -1,0 +1,121 @@
+// Load case: one plain call with 10^6 points and a small span, and one
+// robust call with 10^5 points, each through the stand-in host in a child
+// process of its own so that its peak resident memory is its own. Each is
+// also run at a tenth of its size: peak storage per point that stays put
+// as n grows tenfold is what "linear in n" means here.
+//
+//   build/bench/load/quibra_load            all four runs
+//   build/bench/load/quibra_load N robust   one run (robust 0 or 1)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin_host/standin.h"
+
+namespace {
+
+// A small span: every local fit uses 100 points, whatever n is
+// (f = 1e-4 at 10^6 points, 1e-3 at 10^5).
+double span_for(long n) { return 100.0 / static_cast<double>(n); }
+
+// A noisy sine with 5% gross outliers, in shuffled order (LCG, fixed seed).
+void make_data(long n, std::vector<double>& x, std::vector<double>& y) {
+  std::uint64_t s = 12345;
+  auto unit = [&s] {
+    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(s >> 11) / 9007199254740992.0;
+  };
+  x.resize(static_cast<std::size_t>(n));
+  y.resize(static_cast<std::size_t>(n));
+  for (long i = 0; i < n; ++i) {
+    const double t = 100.0 * unit();
+    x[static_cast<std::size_t>(i)] = t;
+    y[static_cast<std::size_t>(i)] =
+        std::sin(t) + 0.2 * (unit() - 0.5) + (unit() < 0.05 ? 5.0 * (unit() - 0.5) : 0.0);
+  }
+}
+
+// Lines of `file` that start with `prefix`.
+long count_lines(std::FILE* file, const char* prefix) {
+  std::rewind(file);
+  long count = 0;
+  char line[256];
+  const std::size_t len = std::strlen(prefix);
+  while (std::fgets(line, sizeof line, file) != nullptr) count += std::strncmp(line, prefix, len) == 0;
+  return count;
+}
+
+// Runs one call in this process and prints its figures. The module's
+// diagnostics (narrow windows far from 0 make many local systems
+// ill-conditioned) are counted, not shown.
+int run(long n, bool robust) {
+  std::FILE* diagnostics = std::tmpfile();
+  if (diagnostics == nullptr) return 1;
+  std::FILE* real_stderr = stderr;
+  stderr = diagnostics;
+  std::vector<double> x, y;
+  make_data(n, x, y);
+  const double f = span_for(n);
+  mxArray* ax = standin::make_column(x);
+  mxArray* ay = standin::make_column(y);
+  mxArray* af = standin::make_scalar(f);
+  mxArray* ar = standin::make_scalar(robust ? 1.0 : 0.0);
+  mxArray* ad = standin::make_scalar(2.0);
+  std::fflush(stdout);
+  const auto t0 = std::chrono::steady_clock::now();
+  const standin::outcome o = standin::call(1, {ax, ay, af, ar, ad});
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  stderr = real_stderr;
+  if (!o.ok) {
+    std::fprintf(stderr, "call failed: %s\n", o.error.c_str());
+    return 1;
+  }
+  long failed = 0;
+  for (double v : o.result->real) failed += v == 1.7976931348623157e308 ? 1 : 0;
+  std::printf("%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point"
+              "  (unstable fits %ld, failed %ld)\n",
+              robust ? "robust" : "plain", n, f, secs, o.peak_bytes / 1048576.0,
+              static_cast<double>(o.peak_bytes) / static_cast<double>(n),
+              count_lines(diagnostics, "Warning"), failed);
+  std::fclose(diagnostics);
+  delete o.result;
+  for (mxArray* a : {ax, ay, af, ar, ad}) delete a;
+  return 0;
+}
+
+// Runs one call in a child and adds the child's peak resident set.
+int run_child(long n, bool robust) {
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int rc = run(n, robust);
+    std::fflush(stdout);
+    std::_Exit(rc);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 1;
+  std::printf("       peak resident memory of the process: %.1f MiB\n", usage.ru_maxrss / 1024.0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3) return run_child(std::atol(argv[1]), std::atoi(argv[2]) != 0);
+  int rc = 0;
+  rc |= run_child(100000, false);
+  rc |= run_child(1000000, false);
+  rc |= run_child(10000, true);
+  rc |= run_child(100000, true);
+  return rc;
+}

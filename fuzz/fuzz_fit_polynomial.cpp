@@ -1,0 +1,74 @@
+// fit_polynomial on arbitrary points, weights, smoothing weights and
+// interval ends: it must not crash, must release everything but the fit it
+// returns (and that through free_polynomial), and may write only its
+// whole-line diagnostics, with a null result exactly when it reports one.
+#include <cstdint>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "numeric/polyfit.h"
+
+namespace {
+
+// Up to the module's own largest fit (degree 100), over at most 40 points.
+constexpr std::int32_t MAX_NCOEF = 101;
+constexpr std::size_t MAX_POINTS = 40;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::reader in(data, size);
+  const std::uint8_t mode = in.byte();
+  // Small fits are the common case; three high bits ask for up to the
+  // maximum, whose inversions cost a hundred times more under coverage
+  // instrumentation.
+  const std::int32_t ncoef = static_cast<std::int32_t>(
+      (mode & 0xe0) == 0xe0 ? in.upto(MAX_NCOEF) : in.upto(13));
+  const std::int32_t npts = 1 + static_cast<std::int32_t>(in.upto(MAX_POINTS - 1));
+  const auto count = static_cast<std::size_t>(npts);
+  const std::vector<double> xs = in.values(count);
+  const std::vector<double> ys = in.values(count);
+  std::vector<double> ws = in.values(count);
+  if ((mode & 1) != 0)
+    for (double& w : ws) w = w < 0 ? -w : w;  // the smoother's weights are never negative
+  double smoothness = 0.0;
+  switch ((mode >> 1) & 3) {
+    case 0: break;
+    case 1: smoothness = 1.0; break;
+    default: smoothness = in.value(0); break;
+  }
+  const double lo = in.value(0);
+  const double hi = in.value(1);
+
+  fuzz::stderr_capture capture;
+  bool fitted = false;
+  std::int32_t got_ncoef = -1;
+  const auto o = standin::within_call([&] {
+    poly_fit* fit = fit_polynomial(ncoef, npts, xs.data(), ys.data(), ws.data(), smoothness, lo, hi);
+    fitted = fit != nullptr;
+    if (fit != nullptr) {
+      got_ncoef = fit->ncoef;
+      (void)eval_polynomial(fit, lo);
+      free_polynomial(fit);
+    }
+  });
+  const std::string err = capture.finish();
+  fuzz::require(o.ok, "fit_polynomial ended the call", o.error);
+  fuzz::require_clean_storage(o);
+  fuzz::require(o.blocks_left == 0, "fit_polynomial left a block live");
+  fuzz::require_diagnostics(err);
+  if (ncoef <= 0) {
+    fuzz::require(!fitted && o.allocations == 0, "fit with no coefficients");
+    return 0;
+  }
+  if (fitted) {
+    // Infinite smoothness turns three or more coefficients into a line.
+    const bool line = smoothness == 1.0 && ncoef >= 3;
+    fuzz::require(got_ncoef == (line ? 2 : ncoef), "wrong coefficient count");
+  } else {
+    fuzz::require(err.find("Error: Singular matrix") != std::string::npos ||
+                      err.find("Confounding weighting") != std::string::npos,
+                  "null fit without a diagnostic", err);
+  }
+  return 0;
+}
