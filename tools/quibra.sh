@@ -44,8 +44,18 @@ case "${1:-}" in
     cd "$build"
     ctest --output-on-failure -j"$(nproc)"
     ;;
+  check)
+    need octave-dev g++ make cmake libgtest-dev clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+    exec bash "$root/tools/check.sh"
+    ;;
+  bench)
+    need octave-dev g++ make cmake libgtest-dev
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" -j"$(nproc)" --target quibra_load
+    "$build/bench/load/quibra_load"
+    ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|check|bench" >&2
     exit 2
     ;;
 esac
