@@ -11,9 +11,9 @@
 #   warnings     -Wall -Wextra -Werror builds of the module, g++ and clang++
 #   cppcheck     over the module, the stand-in host and the fuzz drivers
 #   clang-tidy   over the module, with the checked-in .clang-tidy
-#   memcheck     valgrind over Octave running tests/host/quibra.tst; fails
-#                only on errors inside a MEX call, and proves with a faulty
-#                canary module that it would see them
+#   memcheck     valgrind over Octave running tests/host/quibra.tst and
+#                golden.tst; fails only on errors inside a MEX call, and
+#                proves with a faulty canary module that it would see them
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -150,11 +150,15 @@ memcheck() {
   cmake -S "$root" -B "$build" >/dev/null
   cmake --build "$build" -j"$jobs" --target quibra_mex
   local log="$logs/memcheck.log" found
+  # The call interface's tests, and the golden calls for breadth (robust
+  # passes, nodes, failing fits).
   memcheck_run "$log" "addpath('$build/module'); addpath('$root/tests/host');
+    setenv('QUIBRA_GOLDEN_FILE', '$root/tests/golden/cases.txt');
     ok = test('$root/tests/host/quibra.tst', 'quiet', stdout);
-    if (ok) disp('quibra.tst passed'); end; exit(~ok)"
-  if ! grep -q '^quibra.tst passed' "$log.out"; then
-    echo "  quibra.tst failed under memcheck (exit $memcheck_rc); output in $log.out"
+    ok = test('$root/tests/host/golden.tst', 'quiet', stdout) && ok;
+    if (ok) disp('host tests passed'); end; exit(~ok)"
+  if ! grep -q '^host tests passed' "$log.out"; then
+    echo "  quibra.tst or golden.tst failed under memcheck (exit $memcheck_rc); output in $log.out"
     return 1
   fi
   found=$(module_errors "$log")
@@ -163,7 +167,7 @@ memcheck() {
     echo "$found" | head -80
     return 1
   fi
-  echo "  quibra.tst: $(grep -o 'ERROR SUMMARY: [0-9]* errors' "$log" | tail -1)" \
+  echo "  quibra.tst and golden.tst: $(grep -o 'ERROR SUMMARY: [0-9]* errors' "$log" | tail -1)" \
        "(none inside a MEX call)"
 
   # The canary reads past an mxMalloc block: memcheck must say so.
