@@ -175,7 +175,8 @@ memcheck() {
   mkdir -p "$canary"
   mkoctfile --mex "$root/tools/memcheck_canary.cpp" -o "$canary/memcheck_canary.mex" >/dev/null
   memcheck_run "$logs/canary.log" "addpath('$canary'); memcheck_canary();"
-  if module_errors "$logs/canary.log" | grep -q 'Invalid read'; then
+  found=$(module_errors "$logs/canary.log")
+  if [[ "$found" == *"Invalid read"* ]]; then
     echo "  canary: memcheck reports the faulty module's invalid read, as it must"
   else
     echo "  canary: memcheck did not see the faulty module's invalid read; log $logs/canary.log"
