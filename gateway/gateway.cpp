@@ -102,7 +102,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   smooth_model* model = build_model(count, data_x, data_y, f, degree);
   if (robust != 0) robustify(model);  // on failure the model stays as built
 
-  double* out = host_data(result);
-  for (std::int32_t i = 0; i < n; ++i) out[i] = fit_at(model, x[i]);
+  // Each element of X on its own, in input order.
+  fit_many(model, x, n, host_data(result));
   // The model is left to the host, which reclaims it when the call ends.
 }

@@ -4,9 +4,17 @@
 
 #include "host/host.h"
 
-void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
-                char* out, std::uint64_t elem_size, less_fn less) {
+namespace {
+
+// The merge, for any element type and comparator; the generic entry points
+// instantiate it with raw bytes and a comparator function, the model's sort
+// with pointers and an inlined comparison. Both do the same comparisons and
+// moves, so they give the same order.
+template <typename Less>
+void merge_runs_with(const char* left, const char* left_end, const char* right,
+                     const char* right_end, char* out, std::uint64_t elem_size, Less less) {
   while (left < left_end && right < right_end) {
+    // The right element goes first only when strictly less: stability.
     if (less(right, left)) {
       std::memcpy(out, right, elem_size);
       right += elem_size;
@@ -20,7 +28,8 @@ void merge_runs(const char* left, const char* left_end, const char* right, const
   if (right < right_end) std::memcpy(out, right, static_cast<std::size_t>(right_end - right));
 }
 
-void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
+template <typename Less>
+void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, Less less) {
   if (count < 2) return;  // already sorted; nothing to merge
   // Byte offsets are 64-bit so that no element count the host can pass overflows them.
   const std::uint64_t total = count * elem_size;
@@ -31,8 +40,8 @@ void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_f
     for (std::uint64_t off = 0; off < total; off += 2 * width) {
       if (total - off > width) {
         const std::uint64_t right_end = (total - off - width > width) ? off + 2 * width : total;
-        merge_runs(src + off, src + off + width, src + off + width, src + right_end, dst + off,
-                   elem_size, less);
+        merge_runs_with(src + off, src + off + width, src + off + width, src + right_end,
+                        dst + off, elem_size, less);
       } else {
         std::memcpy(dst + off, src + off, static_cast<std::size_t>(total - off));
       }
@@ -44,4 +53,30 @@ void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_f
   }
   if (dst == scratch) std::memcpy(base, scratch, static_cast<std::size_t>(total));
   host_free(scratch);
+}
+
+// less_double_ptr, visible to the compiler.
+struct pointed_less {
+  bool operator()(const char* a, const char* b) const {
+    const double* pa;
+    const double* pb;
+    std::memcpy(&pa, a, sizeof pa);
+    std::memcpy(&pb, b, sizeof pb);
+    return *pa < *pb;
+  }
+};
+
+}  // namespace
+
+void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
+                char* out, std::uint64_t elem_size, less_fn less) {
+  merge_runs_with(left, left_end, right, right_end, out, elem_size, less);
+}
+
+void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
+  if (less == less_double_ptr && elem_size == sizeof(const double*)) {
+    merge_sort_with(base, count, sizeof(const double*), pointed_less{});
+  } else {
+    merge_sort_with(base, count, elem_size, less);
+  }
 }

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "host/host.h"
+#include "numeric/normal_sums.h"
 #include "numeric/matrix.h"
 #include "numeric/smoothness.h"
 
@@ -16,71 +18,53 @@ poly_fit* new_poly_fit(std::int32_t ncoef) {
   return fit;
 }
 
-// Weighted power sums of the data term, each scaled by `keep` = 1 - lambda
-// right after it is summed.
-void data_term(double** m, std::int32_t ncoef, std::int32_t npts, const double* xs,
-               const double* ys, const double* ws, double keep) {
-  double* b = m[ncoef];
-  double s = 0.0;
-  double sy = 0.0;
-  for (std::int32_t i = 0; i < npts; ++i) s += ws[i];
-  m[0][0] = s * keep;
-  for (std::int32_t i = 0; i < npts; ++i) sy += ys[i] * ws[i];
-  b[0] = sy * keep;
-
-  // g[i] runs through w x, w x^2, ..., w x^(2 ncoef - 2).
-  double* g = host_alloc_array<double>(npts);
-  for (std::int32_t i = 0; i < npts; ++i) g[i] = xs[i] * ws[i];
-  for (std::int32_t j = 1; j <= 2 * ncoef - 3; ++j) {
-    if (j < ncoef) {
-      double t = 0.0;
-      for (std::int32_t i = 0; i < npts; ++i) t += ys[i] * g[i];
-      b[j] = t * keep;
-    }
-    double t = 0.0;
-    for (std::int32_t i = 0; i < npts; ++i) t += g[i];
-    t = t * keep;
-    // Hankel matrix: S(j) fills the anti-diagonal r + c = j.
-    const std::int32_t r_hi = j < ncoef ? j : ncoef - 1;
-    for (std::int32_t r = r_hi; r >= 0 && j - r < ncoef; --r) m[r][j - r] = t;
-    for (std::int32_t i = 0; i < npts; ++i) g[i] = g[i] * xs[i];
-  }
-  double t = 0.0;
-  for (std::int32_t i = 0; i < npts; ++i) t += g[i];
-  m[ncoef - 1][ncoef - 1] = t * keep;
-  host_free(g);
-}
-
 }  // namespace
+
+void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, double keep) {
+  const double* s = sums;
+  const double* b = sums + (2 * ncoef - 1);
+  if (ncoef == 1) {
+    // A constant has no curvature, so the smoothing weight plays no part.
+    m[0][0] = s[0];
+    m[1][0] = b[0];
+    return;
+  }
+  // Hankel matrix: S(j) fills the anti-diagonal r + c = j.
+  for (std::int32_t r = 0; r < ncoef; ++r)
+    for (std::int32_t c = 0; c < ncoef; ++c) m[r][c] = s[r + c] * keep;
+  for (std::int32_t r = 0; r < ncoef; ++r) m[ncoef][r] = b[r] * keep;
+}
 
 double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs,
                           const double* ys, const double* ws, double smoothness, double lo,
                           double hi) {
   if (ncoef <= 0) return nullptr;
   double** m = alloc_rows(ncoef + 1, ncoef);
-  if (ncoef == 1) {
-    // A constant has no curvature, so the smoothing weight plays no part.
-    double s = 0.0;
-    double sy = 0.0;
-    for (std::int32_t i = 0; i < npts; ++i) s += ws[i];
-    for (std::int32_t i = 0; i < npts; ++i) sy += ws[i] * ys[i];
-    m[0][0] = s;
-    m[1][0] = sy;
-    return m;
-  }
-  if (smoothness < 1.0) {
-    data_term(m, ncoef, npts, xs, ys, ws, 1.0 - smoothness);
-  } else {
+  if (ncoef >= 2 && smoothness >= 1.0) {
     for (std::int32_t r = 0; r <= ncoef; ++r)
       for (std::int32_t c = 0; c < ncoef; ++c) m[r][c] = 0.0;
+  } else {
+    double* sums = host_alloc_array<double>(3 * ncoef - 1);
+    const double* const x2[2] = {xs, xs};
+    const double* const y2[2] = {ys, ys};
+    double* const s2[2] = {sums, sums};
+    auto given = [ws](std::int32_t i, v2d) { return v2d{ws[i], ws[i]}; };
+    normal_sums(ncoef, npts, x2, y2, given, s2);
+    fill_normal_system(m, ncoef, sums, 1.0 - smoothness);
+    host_free(sums);
   }
-  if (smoothness > 0.0 && ncoef > 2) add_curvature_penalty(m, ncoef, smoothness, lo, hi);
+  if (ncoef > 2 && smoothness > 0.0) add_curvature_penalty(m, ncoef, smoothness, lo, hi);
   return m;
 }
 
-double** invert_matrix(double* const* a, std::int32_t n) {
-  double** inv = alloc_rows(n, n);
-  double** w = alloc_rows(n, n);
+namespace {
+
+// The elimination on rows that index like w[r][c]: row pointers, or for
+// the small systems of the local fits (N > 0, order known at compile time)
+// local arrays that the compiler unrolls and keeps close. Same arithmetic.
+template <int N, typename Rows>
+bool gauss_jordan_core(double* const* a, Rows w, Rows inv, std::int32_t n_rt) {
+  const std::int32_t n = N > 0 ? N : n_rt;
   for (std::int32_t r = 0; r < n; ++r) {
     for (std::int32_t c = 0; c < n; ++c) {
       inv[r][c] = r == c ? 1.0 : 0.0;
@@ -99,40 +83,27 @@ double** invert_matrix(double* const* a, std::int32_t n) {
     }
     if (best == 0.0) {
       std::fputs("Error: Singular matrix inversion attempted.\n", stderr);
-      free_rows(inv, n);
-      free_rows(w, n);
-      return nullptr;
+      return false;
     }
     if (p != j) {
       // Columns left of j are already zero in both rows, so exchanging the
       // whole rows of w equals exchanging columns j..n-1.
-      double* t = w[j];
-      w[j] = w[p];
-      w[p] = t;
-      t = inv[j];
-      inv[j] = inv[p];
-      inv[p] = t;
+      std::swap(w[j], w[p]);
+      std::swap(inv[j], inv[p]);
     }
-    const double* wj = w[j];
-    const double* ij = inv[j];
     for (std::int32_t l = 0; l < n; ++l) {
       if (l == j) continue;
-      double* wl = w[l];
-      double* il = inv[l];
-      const double h = wl[j] / wj[j];
-      wl[j] = 0.0;
-      for (std::int32_t k = j + 1; k < n; ++k) wl[k] -= h * wj[k];
-      for (std::int32_t k = 0; k < n; ++k) il[k] -= h * ij[k];
+      const double h = w[l][j] / w[j][j];
+      w[l][j] = 0.0;
+      for (std::int32_t k = j + 1; k < n; ++k) w[l][k] -= h * w[j][k];
+      for (std::int32_t k = 0; k < n; ++k) inv[l][k] -= h * inv[j][k];
     }
     // Divide by the pivot itself: a reciprocal would round differently.
-    double* wjm = w[j];
-    double* ijm = inv[j];
-    const double pivot = wjm[j];
-    for (std::int32_t k = j + 1; k < n; ++k) wjm[k] = wjm[k] / pivot;
-    for (std::int32_t k = 0; k < n; ++k) ijm[k] = ijm[k] / pivot;
-    wjm[j] = 1.0;
+    const double pivot = w[j][j];
+    for (std::int32_t k = j + 1; k < n; ++k) w[j][k] = w[j][k] / pivot;
+    for (std::int32_t k = 0; k < n; ++k) inv[j][k] = inv[j][k] / pivot;
+    w[j][j] = 1.0;
   }
-  free_rows(w, n);
 
   // Product check: a * inv should be the identity.
   for (std::int32_t k = 0; k < n; ++k) {
@@ -142,11 +113,53 @@ double** invert_matrix(double* const* a, std::int32_t n) {
       if (k == l) d -= 1.0;
       if (std::fabs(d) > 10000.0001) {
         std::fprintf(stderr, "Warning: Unstable equation system [%f]\n", d);
-        return inv;
+        return true;
       }
     }
   }
+  return true;
+}
+
+template <int N>
+bool gauss_jordan_fixed(double* const* a, double** inv_rows) {
+  double w[N][N];
+  double inv[N][N];
+  if (!gauss_jordan_core<N>(a, w, inv, N)) return false;
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < N; ++c) inv_rows[r][c] = inv[r][c];
+  return true;
+}
+
+}  // namespace
+
+bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n) {
+  switch (n) {
+    case 1: return gauss_jordan_fixed<1>(a, inv);
+    case 2: return gauss_jordan_fixed<2>(a, inv);
+    case 3: return gauss_jordan_fixed<3>(a, inv);
+    case 4: return gauss_jordan_fixed<4>(a, inv);
+    default: return gauss_jordan_core<0>(a, w, inv, n);
+  }
+}
+
+double** invert_matrix(double* const* a, std::int32_t n) {
+  double** inv = alloc_rows(n, n);
+  double** w = alloc_rows(n, n);
+  const bool ok = gauss_jordan(a, w, inv, n);
+  free_rows(w, n);
+  if (!ok) {
+    free_rows(inv, n);
+    return nullptr;
+  }
   return inv;
+}
+
+void solve_coefficients(double* const* inv, const double* b, double* coef, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    double c = inv[i][0] * b[0];
+    for (std::int32_t k = 1; k < n; ++k) c += inv[i][k] * b[k];
+    coef[i] = c;
+  }
 }
 
 poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs,
@@ -176,12 +189,7 @@ poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs
     free_polynomial(fit);
     return nullptr;
   }
-  const double* b = sys[ncoef];
-  for (std::int32_t i = 0; i < ncoef; ++i) {
-    double c = inv[i][0] * b[0];
-    for (std::int32_t k = 1; k < ncoef; ++k) c += inv[i][k] * b[k];
-    fit->coef[i] = c;
-  }
+  solve_coefficients(inv, sys[ncoef], fit->coef, ncoef);
   free_rows(sys, ncoef + 1);
   free_rows(inv, ncoef);
   return fit;

@@ -35,4 +35,19 @@ double** invert_matrix(double* const* a, std::int32_t n);
 double eval_polynomial(const poly_fit* fit, double x);
 void free_polynomial(poly_fit* fit);
 
+// The building blocks above, for callers that fit many times and keep
+// their scratch between fits.
+
+// The normal system in m (ncoef + 1 rows of ncoef) from normal_sums'
+// result (numeric/normal_sums.h), every entry times `keep` (1 - smoothing weight) when ncoef >= 2.
+void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, double keep);
+
+// Gauss-Jordan inverse of the n-by-n matrix a into inv, using w as the
+// working copy (both n rows of n, contents overwritten; their row
+// pointers may be exchanged). False when singular, with the diagnostic.
+bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n);
+
+// coef[i] = sum over k of inv[i][k] b[k], in ascending k.
+void solve_coefficients(double* const* inv, const double* b, double* coef, std::int32_t n);
+
 #endif

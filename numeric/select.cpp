@@ -2,22 +2,14 @@
 
 #include "host/host.h"
 
-std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
-                         std::uint64_t elem_size, less_fn less) {
-  if (count <= 0 || rank < 0 || rank >= count) {
-    host_printf("Cannot select item of rank %d among %d elements.\n", rank, count);
-    return -1;
-  }
-  const char* bytes = static_cast<const char*>(base);
-  const void** ptrs = host_alloc_array<const void*>(count);
-  for (std::int32_t i = 0; i < count; ++i) ptrs[i] = bytes + static_cast<std::uint64_t>(i) * elem_size;
-  const void* p = select_ptr(ptrs, rank, count, less);
-  host_free(ptrs);
-  return static_cast<std::int32_t>(static_cast<std::uint64_t>(static_cast<const char*>(p) - bytes) /
-                                   elem_size);
-}
+namespace {
 
-const void* second_smallest(const void* const* ptrs, std::int32_t count, less_fn less) {
+// Every routine is written once over the comparator's type: the public
+// entry points pass the comparator function, the robustness passes' median
+// (doubles, less_double) an inlined comparison. Same comparisons, same result.
+
+template <typename Less>
+const void* second_smallest_with(const void* const* ptrs, std::int32_t count, Less less) {
   const void* a;
   const void* b;
   if (less(ptrs[1], ptrs[0])) {
@@ -41,7 +33,8 @@ const void* second_smallest(const void* const* ptrs, std::int32_t count, less_fn
   return b;
 }
 
-const void* second_largest(const void* const* ptrs, std::int32_t count, less_fn less) {
+template <typename Less>
+const void* second_largest_with(const void* const* ptrs, std::int32_t count, Less less) {
   const void* a;
   const void* b;
   if (less(ptrs[1], ptrs[0])) {
@@ -65,7 +58,8 @@ const void* second_largest(const void* const* ptrs, std::int32_t count, less_fn 
   return b;
 }
 
-void median_of_five(const void** group, less_fn less) {
+template <typename Less>
+void median_of_five_with(const void** group, Less less) {
   // Order the pairs (0, 1) and (2, 3); a tie makes the second member the top.
   const void* low_a = group[0];
   const void* top_a = group[1];
@@ -156,38 +150,37 @@ void median_of_five(const void** group, less_fn less) {
   for (int i = 0; i < 5; ++i) group[i] = out[i];
 }
 
-namespace {
-
-const void* scan_min(const void* const* ptrs, std::int32_t count, less_fn less) {
+template <typename Less>
+const void* scan_min(const void* const* ptrs, std::int32_t count, Less less) {
   const void* best = ptrs[0];
   for (std::int32_t i = 1; i < count; ++i)
     if (less(ptrs[i], best)) best = ptrs[i];
   return best;
 }
 
-const void* scan_max(const void* const* ptrs, std::int32_t count, less_fn less) {
+template <typename Less>
+const void* scan_max(const void* const* ptrs, std::int32_t count, Less less) {
   const void* best = ptrs[0];
   for (std::int32_t i = 1; i < count; ++i)
     if (less(best, ptrs[i])) best = ptrs[i];
   return best;
 }
 
-}  // namespace
-
-const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count, less_fn less) {
+template <typename Less>
+const void* select_ptr_with(const void** ptrs, std::int32_t rank, std::int32_t count, Less less) {
   if (rank == 0) return scan_min(ptrs, count, less);
-  if (rank == 1) return second_smallest(ptrs, count, less);
+  if (rank == 1) return second_smallest_with(ptrs, count, less);
   if (rank == count - 1) return scan_max(ptrs, count, less);
-  if (rank == count - 2) return second_largest(ptrs, count, less);
+  if (rank == count - 2) return second_largest_with(ptrs, count, less);
 
   // Pivot: the median of the group medians.
   const std::int32_t ngroups = count / 5;
   const void** medians = host_alloc_array<const void*>(ngroups);
   for (std::int32_t g = 0; g < ngroups; ++g) {
-    median_of_five(ptrs + 5 * g, less);
+    median_of_five_with(ptrs + 5 * g, less);
     medians[g] = ptrs[5 * g + 2];
   }
-  const void* s = select_ptr(medians, count / 10, ngroups, less);
+  const void* s = select_ptr_with(medians, count / 10, ngroups, less);
   host_free(medians);
 
   // Partition: flag 1 for the upper side. Within a group the network's
@@ -217,7 +210,47 @@ const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count,
   for (std::int32_t i = 0; i < count; ++i)
     if ((upper[i] == 0) == go_low) gathered[n++] = ptrs[i];
   host_free(upper);
-  const void* result = select_ptr(gathered, go_low ? rank : rank - low, side, less);
+  const void* result = select_ptr_with(gathered, go_low ? rank : rank - low, side, less);
   host_free(gathered);
   return result;
+}
+
+// less_double, visible to the compiler.
+struct double_less {
+  bool operator()(const void* a, const void* b) const {
+    return *static_cast<const double*>(a) < *static_cast<const double*>(b);
+  }
+};
+
+}  // namespace
+
+std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
+                         std::uint64_t elem_size, less_fn less) {
+  if (count <= 0 || rank < 0 || rank >= count) {
+    host_printf("Cannot select item of rank %d among %d elements.\n", rank, count);
+    return -1;
+  }
+  const char* bytes = static_cast<const char*>(base);
+  const void** ptrs = host_alloc_array<const void*>(count);
+  for (std::int32_t i = 0; i < count; ++i) ptrs[i] = bytes + static_cast<std::uint64_t>(i) * elem_size;
+  const void* p = (less == less_double && elem_size == sizeof(double))
+                      ? select_ptr_with(ptrs, rank, count, double_less{})
+                      : select_ptr_with(ptrs, rank, count, less);
+  host_free(ptrs);
+  return static_cast<std::int32_t>(static_cast<std::uint64_t>(static_cast<const char*>(p) - bytes) /
+                                   elem_size);
+}
+
+const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count, less_fn less) {
+  return select_ptr_with(ptrs, rank, count, less);
+}
+
+void median_of_five(const void** group, less_fn less) { median_of_five_with(group, less); }
+
+const void* second_smallest(const void* const* ptrs, std::int32_t count, less_fn less) {
+  return second_smallest_with(ptrs, count, less);
+}
+
+const void* second_largest(const void* const* ptrs, std::int32_t count, less_fn less) {
+  return second_largest_with(ptrs, count, less);
 }

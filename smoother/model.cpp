@@ -4,6 +4,8 @@
 
 #include "host/host.h"
 #include "numeric/compare.h"
+#include "numeric/matrix.h"
+#include "numeric/normal_sums.h"
 #include "numeric/merge_sort.h"
 #include "numeric/polyfit.h"
 
@@ -68,46 +70,131 @@ std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t coun
   return static_cast<std::int32_t>(start);
 }
 
-double fit_at(const smooth_model* model, double xq) {
-  const double* xs = model->x;
-  const std::int32_t q = model->window;
-  double* w = host_alloc_array<double>(q);
+namespace {
 
-  std::int32_t start = 0;
+// Scratch for a run of local fits on one model.
+struct fit_scratch {
+  std::int32_t ncoef;
+  double* sums[2];  // power sums of the two lanes
+  double** normal;     // ncoef + 1 rows: the normal matrix, then its right-hand side
+  double** work;       // Gauss-Jordan working copy
+  double** inverse;
+  double* coef;
+};
+
+fit_scratch new_scratch(const smooth_model* model) {
+  fit_scratch s;
+  s.ncoef = model->degree + 1;
+  for (int k = 0; k < 2; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
+  s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
+  s.work = alloc_rows(s.ncoef, s.ncoef);
+  s.inverse = alloc_rows(s.ncoef, s.ncoef);
+  s.coef = host_alloc_array<double>(s.ncoef);
+  return s;
+}
+
+void free_scratch(fit_scratch& s) {
+  for (int k = 0; k < 2; ++k) host_free(s.sums[k]);
+  free_rows(s.normal, s.ncoef + 1);
+  free_rows(s.work, s.ncoef);
+  free_rows(s.inverse, s.ncoef);
+  host_free(s.coef);
+}
+
+// Where a query's window lies, and its bandwidth.
+struct placement {
+  std::int32_t start;
+  double h;
+};
+
+placement place(const smooth_model* model, double xq) {
+  const double* xs = model->x;
+  placement p{0, 0.0};
   double lo = xs[0];
   double hi = xs[model->count - 1];
   if (model->f < 1.0) {
-    start = find_window_start(xq, q, model->count, xs);
-    lo = xs[start];
-    hi = xs[start + q - 1];
+    p.start = find_window_start(xq, model->window, model->count, xs);
+    lo = xs[p.start];
+    hi = xs[p.start + model->window - 1];
   }
-  // Bandwidth: distance to the farther end, so that end gets weight 0.
-  const double h = (xq - lo) > (hi - xq) ? (xq - lo) : (hi - xq);
+  // Distance to the farther end, so that end gets weight 0.
+  p.h = (xq - lo) > (hi - xq) ? (xq - lo) : (hi - xq);
+  return p;
+}
 
-  const double* wx = xs + start;
-  const double* rw = model->weights != nullptr ? model->weights + start : nullptr;
-  bool above = false;
-  for (std::int32_t i = 0; i < q; ++i) {
-    // Once a point at or above xq is met, every later point counts as above.
-    if (!above && wx[i] >= xq) above = true;
-    const double d = above ? wx[i] - xq : xq - wx[i];
-    double weight = 0.0;
-    if (h > d) {
-      const double t = d / h;
-      const double u = 1.0 - t * t * t;
-      weight = u * u * u;
-    }
-    if (rw != nullptr) weight = weight * rw[i];
-    w[i] = weight;
-  }
+// Tricube weights of two queries' windows, one query per lane, point by
+// point in ascending order; times the robustness weights when Robust.
+template <bool Robust>
+struct tricube {
+  v2d q;
+  v2d h;
+  const double* ra;
+  const double* rb;
+  v2i above = {0, 0};
 
-  poly_fit* fit = fit_polynomial(model->degree + 1, q, wx, model->y + start, w, 0.0, wx[0],
-                                 wx[q - 1]);
-  double value = FIT_FAILED;
-  if (fit != nullptr) {
-    value = eval_polynomial(fit, xq);
-    free_polynomial(fit);
+  v2d operator()(std::int32_t i, v2d x) {
+    // Once a point at or above the query is met, every later point counts
+    // as above (a NaN abscissa compares false and so counts as below).
+    above |= (v2i)(x >= q);
+    // d = x - q above the query, q - x below it. Rounding is symmetric, so
+    // q - x is x - q with its sign flipped; the two differ only in the sign
+    // of a zero, which arises only when x == q, and then x counts as above.
+    const v2i sign = (v2i)v2d{-0.0, -0.0};
+    const v2d d = (v2d)((v2i)(x - q) ^ (sign & ~above));
+    const v2d t = d / h;
+    const v2d u = 1.0 - t * t * t;
+    // Weight 0 (all bits clear) unless h > d.
+    v2d w = (v2d)((v2i)(u * u * u) & (v2i)(h > d));
+    if constexpr (Robust) w = w * v2d{ra[i], rb[i]};
+    return w;
   }
-  host_free(w);
+};
+
+double solve_at(fit_scratch& s, const double* sums, double xq) {
+  fill_normal_system(s.normal, s.ncoef, sums, 1.0);
+  if (!gauss_jordan(s.normal, s.work, s.inverse, s.ncoef)) return FIT_FAILED;
+  solve_coefficients(s.inverse, s.normal[s.ncoef], s.coef, s.ncoef);
+  const poly_fit fit{s.ncoef, s.coef};
+  return eval_polynomial(&fit, xq);
+}
+
+// Fits two queries at once; the second lane's result is skipped (no
+// solve, no diagnostics) when `both` is false.
+void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
+             bool both) {
+  const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
+  const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
+  const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
+  const v2d q = {xq[0], xq[1]};
+  const v2d h = {p[0].h, p[1].h};
+  if (model->weights != nullptr) {
+    tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
+    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+  } else {
+    tricube<false> weight{q, h, nullptr, nullptr};
+    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+  }
+  out[0] = solve_at(s, s.sums[0], xq[0]);
+  if (both) out[1] = solve_at(s, s.sums[1], xq[1]);
+}
+
+}  // namespace
+
+void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out) {
+  fit_scratch s = new_scratch(model);
+  std::int32_t i = 0;
+  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true);
+  if (i < n) {
+    const double q[2] = {xq[i], xq[i]};
+    double r[2];
+    fit_two(model, s, q, r, false);
+    out[i] = r[0];
+  }
+  free_scratch(s);
+}
+
+double fit_at(const smooth_model* model, double xq) {
+  double value;
+  fit_many(model, &xq, 1, &value);
   return value;
 }

@@ -41,4 +41,9 @@ std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t coun
 // The locally weighted polynomial estimate at `xq`, or FIT_FAILED.
 double fit_at(const smooth_model* model, double xq);
 
+// out[i] = fit_at(model, xq[i]) for i < n, bit for bit and with the same
+// diagnostics in the same order, but two queries at a time and with one set
+// of scratch for all of them.
+void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out);
+
 #endif

@@ -21,7 +21,7 @@ void free_work(smooth_model* work) {
 
 }  // namespace
 
-smooth_model* robustify(smooth_model* model) {
+smooth_model* robustify(smooth_model* model, int* passes) {
   const std::int32_t n = model->count;
   const double* base_x = model->x;
   const double* base_y = model->y;
@@ -43,15 +43,16 @@ smooth_model* robustify(smooth_model* model) {
   work->window = model->window;
 
   double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
-  for (int pass = 1;; ++pass) {
+  int pass = 1;
+  for (;; ++pass) {
+    // Refit at every base point, pruned ones included.
+    fit_many(work, base_x, n, r);
     std::int32_t failed = 0;
     for (std::int32_t j = 0; j < n; ++j) {
-      const double v = fit_at(work, base_x[j]);
-      if (v == FIT_FAILED) {
-        r[j] = FIT_FAILED;
+      if (r[j] == FIT_FAILED) {
         ++failed;
       } else {
-        r[j] = std::fabs(v - base_y[j]);
+        r[j] = std::fabs(r[j] - base_y[j]);
       }
     }
     // FIT_FAILED ranks above every finite residual, so this is the median of the others.
@@ -74,6 +75,7 @@ smooth_model* robustify(smooth_model* model) {
       sum += c;
     }
     if (sum == 0.0) {
+      if (passes != nullptr) *passes = pass;
       free_work(work);
       host_free(r);
       return nullptr;
@@ -107,6 +109,7 @@ smooth_model* robustify(smooth_model* model) {
     if (!changed || pass >= MAX_PASSES) break;
   }
 
+  if (passes != nullptr) *passes = pass;
   host_free(r);
   host_free(model->x);
   host_free(model->y);

@@ -9,7 +9,8 @@
 
 // On success replaces the model's points by the reweighted, reduced set and
 // returns it; returns null, leaving the model exactly as it was, when every
-// bisquare weight is 0.
-smooth_model* robustify(smooth_model* model);
+// bisquare weight is 0. `passes`, when not null, receives the number of
+// passes run (for benchmarks).
+smooth_model* robustify(smooth_model* model, int* passes = nullptr);
 
 #endif

@@ -1,0 +1,78 @@
+function results = bench_quibra (varargin)
+%BENCH_QUIBRA  Time the quibra module in the host.
+%   BENCH_QUIBRA () times plain and robust calls for n = 1e3, 1e4, 1e5,
+%   f = 0.01, 0.05, 0.2 and degree 1 and 2 on the benchmark data (see
+%   BENCH_DATA), and prints per call: the median of several timed calls
+%   after a warm-up, ns per (evaluation point x window point), local fits
+%   per second, and the process's peak resident memory during the call.
+%   BENCH_QUIBRA ('quick') runs a smaller set.
+%   RESULTS is a struct array of the rows printed.
+
+  quick = any (strcmp (varargin, 'quick'));
+  ns = [1e3 1e4 1e5];
+  fs = [0.01 0.05 0.2];
+  if (quick)
+    ns = 1e4;
+  end
+  results = struct ('n', {}, 'f', {}, 'degree', {}, 'robust', {}, 'seconds', {}, ...
+                    'ns_per_pair', {}, 'fits_per_s', {}, 'peak_mb', {});
+  fprintf ('%8s %6s %6s %6s %10s %12s %12s %9s\n', 'n', 'f', 'degree', 'robust', ...
+           'ms', 'ns/pair', 'fits/s', 'peak MB');
+  for n = ns
+    [x, y] = bench_data (n);
+    for f = fs
+      for degree = [1 2]
+        for robust = [0 1]
+          window = min (n, max (floor (n * f), degree + 1));
+          % Robust smooths of 1e5 points with wide spans run for minutes.
+          if (robust && n * window > 2e8)
+            continue;
+          end
+          reps = max (3, min (9, round (2e8 / (n * window))));
+          call = @() quibra (x, y, f, robust, degree);
+          [t, peak] = time_call (call, reps);
+          r.n = n; r.f = f; r.degree = degree; r.robust = robust; r.seconds = t;
+          r.ns_per_pair = 1e9 * t / (n * window);
+          r.fits_per_s = n / t;
+          r.peak_mb = peak / 1e6;
+          results(end+1) = r;
+          fprintf ('%8d %6.2f %6d %6d %10.2f %12.2f %12.0f %9.1f\n', n, f, degree, ...
+                   robust, 1e3 * t, r.ns_per_pair, r.fits_per_s, r.peak_mb);
+        end
+      end
+    end
+  end
+end
+
+function [t, peak] = time_call (call, reps)
+  call ();  % warm-up
+  times = zeros (reps, 1);
+  for k = 1:reps
+    tic;
+    call ();
+    times(k) = toc;
+  end
+  t = median (times);
+  reset_peak_rss ();
+  call ();
+  peak = peak_rss ();
+end
+
+% Linux keeps the process's peak resident memory in /proc/self/status;
+% writing 5 to clear_refs restarts it from the current size.
+function reset_peak_rss ()
+  fid = fopen ('/proc/self/clear_refs', 'w');
+  if (fid >= 0)
+    fputs (fid, '5');
+    fclose (fid);
+  end
+end
+
+function bytes = peak_rss ()
+  bytes = NaN;
+  text = fileread ('/proc/self/status');
+  tok = regexp (text, 'VmHWM:\s*(\d+)\s*kB', 'tokens', 'once');
+  if (~isempty (tok))
+    bytes = 1024 * str2double (tok{1});
+  end
+end

@@ -1,0 +1,65 @@
+// Whole calls through the stand-in host. per_pair is the time per
+// (evaluation point x window point); fits/s counts local fits.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+
+#include "bench/bench_data.h"
+#include "smoother/model.h"
+#include "standin_host/standin.h"
+
+namespace {
+
+struct call_args {
+  mxArray* x;
+  mxArray* y;
+  mxArray* f;
+  mxArray* robust;
+  mxArray* degree;
+};
+
+void run_call(benchmark::State& state, bool robust) {
+  const int n = static_cast<int>(state.range(0));
+  const double f = static_cast<double>(state.range(1)) / 1000.0;
+  const int degree = static_cast<int>(state.range(2));
+  const bench::sample s = bench::make_sample(n);
+  call_args a{standin::make_column(s.x), standin::make_column(s.y), standin::make_scalar(f),
+              standin::make_scalar(robust ? 1.0 : 0.0), standin::make_scalar(degree)};
+  std::size_t peak = 0;
+  for (auto _ : state) {
+    standin::outcome o = standin::call(1, {a.x, a.y, a.f, a.robust, a.degree});
+    if (!o.ok) state.SkipWithError(o.error.c_str());
+    peak = o.peak_bytes;
+    benchmark::DoNotOptimize(o.result->real.data());
+    delete o.result;
+  }
+  const double window = window_size(n, f, degree);
+  state.counters["per_pair"] = benchmark::Counter(
+      static_cast<double>(n) * window,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["fits/s"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
+  for (mxArray* m : {a.x, a.y, a.f, a.robust, a.degree}) delete m;
+}
+
+void plain(benchmark::State& state) { run_call(state, false); }
+void robust(benchmark::State& state) { run_call(state, true); }
+
+void grid(benchmark::internal::Benchmark* b, bool robust_calls) {
+  for (int n : {1000, 10000, 100000})
+    for (int f_milli : {10, 50, 200})
+      for (int degree : {1, 2}) {
+        // Robust smooths of 10^5 points with wide spans take minutes.
+        if (robust_calls && n == 100000 && f_milli > 10) continue;
+        b->Args({n, f_milli, degree});
+      }
+  b->ArgNames({"n", "f_milli", "degree"})->Unit(benchmark::kMillisecond)->MinTime(0.2);
+}
+
+}  // namespace
+
+BENCHMARK(plain)->Apply([](benchmark::internal::Benchmark* b) { grid(b, false); });
+BENCHMARK(robust)->Apply([](benchmark::internal::Benchmark* b) { grid(b, true); });
+
+BENCHMARK_MAIN();
