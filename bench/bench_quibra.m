@@ -4,7 +4,8 @@ function results = bench_quibra (varargin)
 %   f = 0.01, 0.05, 0.2 and degree 1 and 2 on the benchmark data (see
 %   BENCH_DATA), and prints per call: the median of several timed calls
 %   after a warm-up, ns per (evaluation point x window point), local fits
-%   per second, and the process's peak resident memory during the call.
+%   per second, and how far the process's resident memory rose above its
+%   size before the call (the call's peak memory).
 %   BENCH_QUIBRA ('quick') runs a smaller set.
 %   RESULTS is a struct array of the rows printed.
 
@@ -54,8 +55,9 @@ function [t, peak] = time_call (call, reps)
   end
   t = median (times);
   reset_peak_rss ();
+  before = proc_status ('VmRSS');
   call ();
-  peak = peak_rss ();
+  peak = proc_status ('VmHWM') - before;
 end
 
 % Linux keeps the process's peak resident memory in /proc/self/status;
@@ -68,10 +70,10 @@ function reset_peak_rss ()
   end
 end
 
-function bytes = peak_rss ()
+function bytes = proc_status (field)
   bytes = NaN;
   text = fileread ('/proc/self/status');
-  tok = regexp (text, 'VmHWM:\s*(\d+)\s*kB', 'tokens', 'once');
+  tok = regexp (text, [field ':\s*(\d+)\s*kB'], 'tokens', 'once');
   if (~isempty (tok))
     bytes = 1024 * str2double (tok{1});
   end

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The benchmark suite; not part of the tests.
+#   bash bench/run.sh            kernels and whole calls (stand-in host), then the module in Octave
+#   bash bench/run.sh --with-r   also quibra against R's stats::lowess (installs r-base-core)
+#   bash bench/run.sh --quick    fewer sizes
+# Timings on a shared machine are noisy: compare ratios from one run.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${QUIBRA_BENCH_DIR:-$root/build-bench}
+with_r=0
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --with-r) with_r=1 ;;
+    --quick) quick=1 ;;
+    *) echo "usage: $0 [--quick] [--with-r]" >&2; exit 2 ;;
+  esac
+done
+
+need=(octave-dev g++ make cmake libbenchmark-dev libgtest-dev)
+[ $with_r -eq 1 ] && need+=(r-base-core)
+missing=()
+for p in "${need[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "install first: sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIBRA_BENCH=ON -DQUIBRA_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+
+echo "== whole calls through the stand-in host (CPU time) =="
+filter='.*'
+[ $quick -eq 1 ] && filter='n:10000/'
+"$build/bench/calls_bench" --benchmark_filter="$filter"
+
+octave=(octave-cli --no-gui --no-window-system --no-init-file --no-history --quiet)
+mode=""
+[ $quick -eq 1 ] && mode="'quick'"
+echo
+echo "== the module in Octave (wall time, median of runs) =="
+"${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_quibra($mode);"
+
+if [ $with_r -eq 1 ]; then
+  echo
+  echo "== quibra against R's stats::lowess, equal work, same run =="
+  "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); compare_lowess('$(command -v Rscript)');"
+fi
