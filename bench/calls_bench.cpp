@@ -2,10 +2,14 @@
 // (evaluation point x window point); fits/s counts local fits.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 #include "bench/bench_data.h"
 #include "smoother/model.h"
+#include "smoother/robust.h"
 #include "standin_host/standin.h"
 
 namespace {
@@ -57,8 +61,49 @@ void grid(benchmark::internal::Benchmark* b, bool robust_calls) {
   b->ArgNames({"n", "f_milli", "degree"})->Unit(benchmark::kMillisecond)->MinTime(0.2);
 }
 
+double seconds_of(const std::function<void()>& body) {
+  const auto t0 = std::chrono::steady_clock::now();
+  standin::within_call(body);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// One robustness pass against one plain smooth of the same points:
+// pass/plain is (robustify's time / its passes) / (plain smooth's time).
+void robust_pass(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const double f = static_cast<double>(state.range(1)) / 1000.0;
+  const int degree = static_cast<int>(state.range(2));
+  const bench::sample s = bench::make_sample(n);
+  std::vector<double> out(n);
+  double plain_s = 0.0;
+  double robust_s = 0.0;
+  int passes = 0;
+  for (auto _ : state) {
+    plain_s += seconds_of([&] {
+      smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
+      fit_many(m, s.x.data(), n, out.data());
+    });
+    const double r = seconds_of([&] {
+      smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
+      robustify(m, &passes);
+    });
+    robust_s += r;
+    state.SetIterationTime(r);
+  }
+  state.counters["passes"] = passes;
+  state.counters["pass/plain"] = robust_s / passes / plain_s;
+}
+
 }  // namespace
 
+BENCHMARK(robust_pass)
+    ->ArgsProduct({{1000, 10000}, {10, 50, 200}, {1, 2}})
+    ->Args({100000, 10, 1})
+    ->Args({100000, 10, 2})
+    ->ArgNames({"n", "f_milli", "degree"})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(plain)->Apply([](benchmark::internal::Benchmark* b) { grid(b, false); });
 BENCHMARK(robust)->Apply([](benchmark::internal::Benchmark* b) { grid(b, true); });
 
