@@ -45,8 +45,13 @@ smooth_model* robustify(smooth_model* model, int* passes) {
   double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
   int pass = 1;
   for (;; ++pass) {
-    // Refit at every base point, pruned ones included.
+    // Refit at every base point, pruned ones included. The first pass's
+    // weights are all 1 unless the model brought its own, and a kernel
+    // weight times 1 is itself, so that pass fits as the plain smooth does.
+    double* const weights = work->weights;
+    if (pass == 1 && base_w == nullptr) work->weights = nullptr;
     fit_many(work, base_x, n, r);
+    work->weights = weights;
     std::int32_t failed = 0;
     for (std::int32_t j = 0; j < n; ++j) {
       if (r[j] == FIT_FAILED) {
