@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The benchmark suite; not part of the tests.
-#   bash bench/run.sh            kernels and whole calls (stand-in host), then the module in Octave
+# The benchmark suite; not part of the tests. Also run as `tools/quibra.sh bench`.
+#   bash bench/run.sh            whole calls and robustness passes (stand-in host), the
+#                                load case, then the module in Octave
 #   bash bench/run.sh --with-r   also quibra against R's stats::lowess (installs r-base-core)
-#   bash bench/run.sh --quick    fewer sizes
+#   bash bench/run.sh --quick    fewer sizes, no load case
 # Timings on a shared machine are noisy: compare ratios from one run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -39,6 +40,12 @@ echo "== whole calls through the stand-in host (CPU time) =="
 filter='.*'
 [ $quick -eq 1 ] && filter='n:10000/'
 "$build/bench/calls_bench" --benchmark_filter="$filter"
+
+if [ $quick -eq 0 ]; then
+  echo
+  echo "== load case: 10^6 points plain, 10^5 robust, each in a process of its own =="
+  "$build/bench/load/quibra_load"
+fi
 
 octave=(octave-cli --no-gui --no-window-system --no-init-file --no-history --quiet)
 mode=""

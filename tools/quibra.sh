@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian machine for quibra, then either
+# Sets up a fresh Debian machine for quibra, then
 #   tools/quibra.sh demo   builds the module inside Octave, runs its demo and
-#                          draws the demo figures into docs/, or
-#   tools/quibra.sh test   builds everything and runs every test.
+#                          draws the demo figures into docs/,
+#   tools/quibra.sh test   builds everything and runs every test,
+#   tools/quibra.sh check  runs the safety checks (sanitizers, fuzzing, analysis),
+#   tools/quibra.sh bench  runs the benchmark suite (bench/run.sh; not a test).
 # Missing Debian packages are installed when run as root; otherwise the
 # exact command to install them is printed.
 set -euo pipefail
@@ -49,10 +51,8 @@ case "${1:-}" in
     exec bash "$root/tools/check.sh"
     ;;
   bench)
-    need octave-dev g++ make cmake libgtest-dev
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build" -j"$(nproc)" --target quibra_load
-    "$build/bench/load/quibra_load"
+    shift
+    exec bash "$root/bench/run.sh" "$@"
     ;;
   *)
     echo "usage: $0 demo|test|check|bench" >&2
