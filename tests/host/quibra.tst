@@ -85,6 +85,33 @@
 %! assert (size (quibra (x, y, 0.2, 0, -0.5)), size (x));
 %! assert (size (quibra (x, y, NaN, NaN, NaN)), size (x));
 
+## The robust path ends on hostile data: missing values, infinities, one
+## point, one abscissa, all-zero ordinates. Every result is a double of the
+## right shape; a robust attempt that cannot weight anything gives the
+## plain smooth.
+%!test
+%! t = (1:40)';
+%! noisy = sin (t / 4) + mod (t * 7, 5) / 10;
+%! with_nan = noisy;
+%! with_nan([3 17 18 33]) = NaN;
+%! with_inf = noisy;
+%! with_inf([5 30]) = [Inf -Inf];
+%! x_nan = t;
+%! x_nan([2 21]) = NaN;
+%! cases = {{t, with_nan}, {t, with_inf}, {x_nan, noisy}, {5, 7}, ...
+%!          {3 * ones(40, 1), noisy}, {t, zeros(40, 1)}};
+%! for k = 1:numel (cases)
+%!   c = cases{k};
+%!   for degree = 0:2
+%!     [~, r] = evalc ("quibra (c{1}, c{2}, 0.3, 1, degree)");
+%!     assert (size (r), size (c{1}));
+%!     assert (class (r), "double");
+%!   endfor
+%! endfor
+%! [~, plain] = evalc ("quibra (t, zeros (40, 1), 0.3, 0, 1)");
+%! [~, robust] = evalc ("quibra (t, zeros (40, 1), 0.3, 1, 1)");
+%! assert (isequal (robust, plain));
+
 ## Diagnostics go to standard error as whole lines, never to the console.
 %!test
 %! octave = fullfile (OCTAVE_HOME (), "bin", "octave-cli");
