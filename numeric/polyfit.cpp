@@ -93,7 +93,7 @@ solve_status gauss_jordan_core(ARows a, Rows w, Rows inv, std::int32_t n_rt, boo
   }
   for (std::int32_t j = 0; j < n; ++j) {
     // Partial pivoting; the lowest row wins ties.
-    std::int32_t p[L];
+    std::int32_t p[L] = {};
     for (int k = 0; k < L; ++k) {
       p[k] = j;
       double best = std::fabs(lane(w[j][j], k));
