@@ -140,9 +140,9 @@ struct tricube {
     // Once a point at or above the query is met, every later point counts
     // as above (a NaN abscissa compares false and so counts as below).
     above |= (v2i)(x >= q);
-    // d = x - q above the query, q - x below it. Rounding is symmetric, so
-    // q - x is x - q with its sign flipped; the two differ only in the sign
-    // of a zero, which arises only when x == q, and then x counts as above.
+    // d = x - q above the query, q - x below it. Rounding to nearest is
+    // symmetric, so q - x is x - q with its sign flipped; the two differ
+    // only in the sign of a zero, which needs x == q, and then x is above.
     const v2i sign = (v2i)v2d{-0.0, -0.0};
     const v2d d = (v2d)((v2i)(x - q) ^ (sign & ~above));
     const v2d t = d / h;
