@@ -42,9 +42,10 @@ void free_polynomial(poly_fit* fit);
 // result (numeric/normal_sums.h), every entry times `keep` (1 - smoothing weight) when ncoef >= 2.
 void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, double keep);
 
-// Gauss-Jordan inverse of the n-by-n matrix a into inv, using w as the
-// working copy (both n rows of n, contents overwritten; their row
-// pointers may be exchanged). False when singular, with the diagnostic.
+// Gauss-Jordan inverse of the n-by-n matrix a into inv, with w as room
+// for the working copy (both n rows of n; contents overwritten and row
+// pointers possibly exchanged; small orders work on the stack instead).
+// False when singular, with the diagnostic.
 bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n);
 
 // coef[i] = sum over k of inv[i][k] b[k], in ascending k.
