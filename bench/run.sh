@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The benchmark suite; not part of the tests. Also run as `tools/quibra.sh bench`.
+# The benchmark suite; not part of the tests. `tools/quibra.sh bench [ARGS]`
+# installs what it needs (R too with --with-r) and runs this.
 #   bash bench/run.sh            whole calls and robustness passes (stand-in host), the
 #                                load case, then the module in Octave
-#   bash bench/run.sh --with-r   also quibra against R's stats::lowess (installs r-base-core)
+#   bash bench/run.sh --with-r   also quibra against R's stats::lowess (needs r-base-core)
 #   bash bench/run.sh --quick    fewer sizes, no load case
 # Timings on a shared machine are noisy: compare ratios from one run.
 set -euo pipefail
@@ -17,21 +18,6 @@ for arg in "$@"; do
     *) echo "usage: $0 [--quick] [--with-r]" >&2; exit 2 ;;
   esac
 done
-
-need=(octave-dev g++ make cmake libbenchmark-dev libgtest-dev)
-[ $with_r -eq 1 ] && need+=(r-base-core)
-missing=()
-for p in "${need[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-  else
-    echo "install first: sudo apt-get install -y ${missing[*]}" >&2
-    exit 1
-  fi
-fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIBRA_BENCH=ON -DQUIBRA_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null

@@ -52,6 +52,9 @@ case "${1:-}" in
     ;;
   bench)
     shift
+    packages=(octave-dev g++ make cmake libbenchmark-dev)
+    for arg in "$@"; do [ "$arg" = --with-r ] && packages+=(r-base-core); done
+    need "${packages[@]}"
     exec bash "$root/bench/run.sh" "$@"
     ;;
   *)
