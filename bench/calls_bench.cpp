@@ -81,11 +81,13 @@ void robust_pass(benchmark::State& state) {
   for (auto _ : state) {
     plain_s += seconds_of([&] {
       smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
-      fit_many(m, s.x.data(), n, out.data());
+      fit_settings settings;
+      fit_many(m, s.x.data(), n, out.data(), &settings);
     });
     const double r = seconds_of([&] {
       smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
-      robustify(m, &passes);
+      fit_settings settings;
+      robustify(m, &settings, &passes);
     });
     robust_s += r;
     state.SetIterationTime(r);

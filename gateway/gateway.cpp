@@ -99,10 +99,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     data_y = host_data(prhs[IN_NODES_Y]);
   }
 
+  fit_settings settings;
   smooth_model* model = build_model(count, data_x, data_y, f, degree);
-  if (robust != 0) robustify(model);  // on failure the model stays as built
+  if (robust != 0) robustify(model, &settings);  // on failure the model stays as built
 
   // Each element of X on its own, in input order.
-  fit_many(model, x, n, host_data(result));
+  fit_many(model, x, n, host_data(result), &settings);
   // The model is left to the host, which reclaims it when the call ends.
 }

@@ -147,28 +147,29 @@ solve_status gauss_jordan_core(ARows a, Rows w, Rows inv, std::int32_t n_rt, boo
   return solve_status::ok;
 }
 
-void report_unstable(double d) { std::fprintf(stderr, "Warning: Unstable equation system [%f]\n", d); }
-
 template <int N, typename Rows>
-bool gauss_jordan_1(double* const* a, Rows w, Rows inv, std::int32_t n) {
+fit_trouble gauss_jordan_1(double* const* a, Rows w, Rows inv, std::int32_t n) {
+  fit_trouble t;
   bool unstable[1];
   double worst[1] = {0.0};
   if (gauss_jordan_core<N, double>(a, w, inv, n, unstable, worst) != solve_status::ok) {
-    std::fputs("Error: Singular matrix inversion attempted.\n", stderr);
-    return false;
+    t.singular = true;
+    return t;
   }
-  if (unstable[0]) report_unstable(worst[0]);
-  return true;
+  t.unstable = unstable[0];
+  t.worst = worst[0];
+  return t;
 }
 
 template <int N>
-bool gauss_jordan_fixed(double* const* a, double** inv_rows) {
+fit_trouble gauss_jordan_fixed(double* const* a, double** inv_rows) {
   double w[N][N];
   double inv[N][N];
-  if (!gauss_jordan_1<N>(a, w, inv, N)) return false;
+  const fit_trouble t = gauss_jordan_1<N>(a, w, inv, N);
+  if (t.singular) return t;
   for (int r = 0; r < N; ++r)
     for (int c = 0; c < N; ++c) inv_rows[r][c] = inv[r][c];
-  return true;
+  return t;
 }
 
 // coef[i] = sum over k of inv[i][k] b[k], from the first product on.
@@ -194,7 +195,8 @@ T poly_value(const T* coef, std::int32_t n, T x) {
 }
 
 template <int N>
-bool fit_pair_fixed(const double* const sums[2], const double xq[2], double out[2]) {
+bool fit_pair_fixed(const double* const sums[2], const double xq[2], double out[2],
+                    fit_trouble trouble[2]) {
   v2d a[N][N];
   v2d b[N];
   // As fill_normal_system with the local fits' keep factor of 1.
@@ -212,8 +214,11 @@ bool fit_pair_fixed(const double* const sums[2], const double xq[2], double out[
   bool unstable[2];
   double worst[2] = {0.0, 0.0};
   if (gauss_jordan_core<N, v2d>(a, w, inv, N, unstable, worst) != solve_status::ok) return false;
-  for (int k = 0; k < 2; ++k)
-    if (unstable[k]) report_unstable(worst[k]);
+  for (int k = 0; k < 2; ++k) {
+    trouble[k].singular = false;
+    trouble[k].unstable = unstable[k];
+    trouble[k].worst = worst[k];
+  }
   v2d coef[N];
   combine<v2d>(inv, b, coef, N);
   const v2d value = poly_value<v2d>(coef, N, v2d{xq[0], xq[1]});
@@ -224,7 +229,12 @@ bool fit_pair_fixed(const double* const sums[2], const double xq[2], double out[
 
 }  // namespace
 
-bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n) {
+void write_trouble(const fit_trouble& t) {
+  if (t.singular) std::fputs("Error: Singular matrix inversion attempted.\n", stderr);
+  if (t.unstable) std::fprintf(stderr, "Warning: Unstable equation system [%f]\n", t.worst);
+}
+
+fit_trouble gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n) {
   switch (n) {
     case 1: return gauss_jordan_fixed<1>(a, inv);
     case 2: return gauss_jordan_fixed<2>(a, inv);
@@ -237,9 +247,10 @@ bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n) {
 double** invert_matrix(double* const* a, std::int32_t n) {
   double** inv = alloc_rows(n, n);
   double** w = alloc_rows(n, n);
-  const bool ok = gauss_jordan(a, w, inv, n);
+  const fit_trouble t = gauss_jordan(a, w, inv, n);
   free_rows(w, n);
-  if (!ok) {
+  write_trouble(t);
+  if (t.singular) {
     free_rows(inv, n);
     return nullptr;
   }
@@ -251,12 +262,12 @@ void solve_coefficients(double* const* inv, const double* b, double* coef, std::
 }
 
 bool fit_pair_from_sums(std::int32_t ncoef, const double* const sums[2], const double xq[2],
-                        double out[2]) {
+                        double out[2], fit_trouble trouble[2]) {
   switch (ncoef) {
-    case 1: return fit_pair_fixed<1>(sums, xq, out);
-    case 2: return fit_pair_fixed<2>(sums, xq, out);
-    case 3: return fit_pair_fixed<3>(sums, xq, out);
-    case 4: return fit_pair_fixed<4>(sums, xq, out);
+    case 1: return fit_pair_fixed<1>(sums, xq, out, trouble);
+    case 2: return fit_pair_fixed<2>(sums, xq, out, trouble);
+    case 3: return fit_pair_fixed<3>(sums, xq, out, trouble);
+    case 4: return fit_pair_fixed<4>(sums, xq, out, trouble);
     default: return false;
   }
 }

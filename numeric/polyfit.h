@@ -36,7 +36,21 @@ double eval_polynomial(const poly_fit* fit, double x);
 void free_polynomial(poly_fit* fit);
 
 // The building blocks above, for callers that fit many times and keep
-// their scratch between fits.
+// their scratch between fits. These print nothing: they tell what they met
+// in a fit_trouble, and the caller decides when and whether to write it.
+
+// What one local solve met. `singular`: no inverse, the fit fails.
+// `unstable`: the inverse failed its product check, first at entry `worst`;
+// the fit stands.
+struct fit_trouble {
+  bool singular = false;
+  bool unstable = false;
+  double worst = 0.0;
+};
+
+// Writes t's line on standard error, if it has one: "Error: Singular matrix
+// inversion attempted." or "Warning: Unstable equation system [worst]".
+void write_trouble(const fit_trouble& t);
 
 // The normal system in m (ncoef + 1 rows of ncoef) from normal_sums'
 // result (numeric/normal_sums.h), every entry times `keep` (1 - smoothing weight) when ncoef >= 2.
@@ -45,8 +59,8 @@ void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, doub
 // Gauss-Jordan inverse of the n-by-n matrix a into inv, with w as room
 // for the working copy (both n rows of n; contents overwritten and row
 // pointers possibly exchanged; small orders work on the stack instead).
-// False when singular, with the diagnostic.
-bool gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n);
+// No inverse when the result is singular.
+fit_trouble gauss_jordan(double* const* a, double** w, double** inv, std::int32_t n);
 
 // coef[i] = sum over k of inv[i][k] b[k], in ascending k.
 void solve_coefficients(double* const* inv, const double* b, double* coef, std::int32_t n);
@@ -54,11 +68,11 @@ void solve_coefficients(double* const* inv, const double* b, double* coef, std::
 // Two fits at once, one per vector lane, from their normal sums: out[k] =
 // the fitted polynomial of sums[k] evaluated at xq[k], with the keep factor
 // 1. Bit for bit what fill_normal_system, gauss_jordan, solve_coefficients
-// and eval_polynomial give for each lane, diagnostics included (lane 0's
-// first). Only for ncoef <= 4. Returns false, having printed and written
-// nothing, when the lanes' eliminations would choose different pivot rows
-// or meet a zero pivot; the caller then fits each lane on its own.
+// and eval_polynomial give for each lane, trouble included. Only for
+// ncoef <= 4. Returns false, having written nothing, when the lanes'
+// eliminations would choose different pivot rows or meet a zero pivot; the
+// caller then fits each lane on its own.
 bool fit_pair_from_sums(std::int32_t ncoef, const double* const sums[2], const double xq[2],
-                        double out[2]);
+                        double out[2], fit_trouble trouble[2]);
 
 #endif

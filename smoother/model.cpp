@@ -154,18 +154,19 @@ struct tricube {
   }
 };
 
-double solve_at(fit_scratch& s, const double* sums, double xq) {
+double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
   fill_normal_system(s.normal, s.ncoef, sums, 1.0);
-  if (!gauss_jordan(s.normal, s.work, s.inverse, s.ncoef)) return FIT_FAILED;
+  t = gauss_jordan(s.normal, s.work, s.inverse, s.ncoef);
+  if (t.singular) return FIT_FAILED;
   solve_coefficients(s.inverse, s.normal[s.ncoef], s.coef, s.ncoef);
   const poly_fit fit{s.ncoef, s.coef};
   return eval_polynomial(&fit, xq);
 }
 
 // Fits two queries at once; the second lane's result is skipped (no
-// solve, no diagnostics) when `both` is false.
+// solve, no trouble) when `both` is false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both) {
+             bool both, fit_settings* settings) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
   const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
@@ -178,21 +179,26 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
     tricube<false> weight{q, h, nullptr, nullptr};
     normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   }
-  if (both && fit_pair_from_sums(s.ncoef, s.sums, xq, out)) return;
-  out[0] = solve_at(s, s.sums[0], xq[0]);
-  if (both) out[1] = solve_at(s, s.sums[1], xq[1]);
+  fit_trouble t[2];
+  if (!(both && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
+    out[0] = solve_at(s, s.sums[0], xq[0], t[0]);
+    if (both) out[1] = solve_at(s, s.sums[1], xq[1], t[1]);
+  }
+  note_trouble(settings, t[0]);
+  if (both) note_trouble(settings, t[1]);
 }
 
 }  // namespace
 
-void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out) {
+void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
+              fit_settings* settings) {
   fit_scratch s = new_scratch(model);
   std::int32_t i = 0;
-  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true);
+  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, settings);
   if (i < n) {
     const double q[2] = {xq[i], xq[i]};
     double r[2];
-    fit_two(model, s, q, r, false);
+    fit_two(model, s, q, r, false, settings);
     out[i] = r[0];
   }
   free_scratch(s);
@@ -200,6 +206,7 @@ void fit_many(const smooth_model* model, const double* xq, std::int32_t n, doubl
 
 double fit_at(const smooth_model* model, double xq) {
   double value;
-  fit_many(model, &xq, 1, &value);
+  fit_settings settings;
+  fit_many(model, &xq, 1, &value, &settings);
   return value;
 }

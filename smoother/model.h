@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "smoother/settings.h"
+
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every robustness
 // weight is 1. Invariant: 1 <= window <= count, and window follows
@@ -38,12 +40,14 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
                                const double* xs);
 
-// The locally weighted polynomial estimate at `xq`, or FIT_FAILED.
+// The locally weighted polynomial estimate at `xq`, or FIT_FAILED; trouble
+// is written on standard error.
 double fit_at(const smooth_model* model, double xq);
 
-// out[i] = fit_at(model, xq[i]) for i < n, bit for bit and with the same
-// diagnostics in the same order, but two queries at a time and with one set
-// of scratch for all of them.
-void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out);
+// out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
+// trouble noted in `settings` in query order; two queries at a time and
+// with one set of scratch for all of them.
+void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
+              fit_settings* settings);
 
 #endif

@@ -21,7 +21,7 @@ void free_work(smooth_model* work) {
 
 }  // namespace
 
-smooth_model* robustify(smooth_model* model, int* passes) {
+smooth_model* robustify(smooth_model* model, fit_settings* settings, int* passes) {
   const std::int32_t n = model->count;
   const double* base_x = model->x;
   const double* base_y = model->y;
@@ -50,7 +50,7 @@ smooth_model* robustify(smooth_model* model, int* passes) {
     // weight times 1 is itself, so that pass fits as the plain smooth does.
     double* const weights = work->weights;
     if (pass == 1 && base_w == nullptr) work->weights = nullptr;
-    fit_many(work, base_x, n, r);
+    fit_many(work, base_x, n, r, settings);
     work->weights = weights;
     std::int32_t failed = 0;
     for (std::int32_t j = 0; j < n; ++j) {

@@ -9,8 +9,9 @@
 
 // On success replaces the model's points by the reweighted, reduced set and
 // returns it; returns null, leaving the model exactly as it was, when every
-// bisquare weight is 0. `passes`, when not null, receives the number of
-// passes run (for benchmarks).
-smooth_model* robustify(smooth_model* model, int* passes = nullptr);
+// bisquare weight is 0. The passes' local fits run and note their trouble
+// by `settings`. `passes`, when not null, receives the number of passes run
+// (for benchmarks).
+smooth_model* robustify(smooth_model* model, fit_settings* settings, int* passes = nullptr);
 
 #endif

@@ -144,7 +144,8 @@ TEST(Robustify, GivesUpAndLeavesTheModelAsBuiltWhenEveryWeightVanishes) {
       unsigned char before[sizeof(smooth_model)];
       std::memcpy(before, m, sizeof before);
       const std::vector<double> bx(m->x, m->x + m->count), by(m->y, m->y + m->count);
-      EXPECT_EQ(robustify(m), nullptr);
+      fit_settings settings;
+      EXPECT_EQ(robustify(m, &settings), nullptr);
       EXPECT_EQ(std::memcmp(before, m, sizeof before), 0);
       EXPECT_EQ(bits(bx), bits(std::vector<double>(m->x, m->x + m->count)));
       EXPECT_EQ(bits(by), bits(std::vector<double>(m->y, m->y + m->count)));
@@ -160,7 +161,8 @@ TEST(Robustify, PrunesAnOutlierAndRecomputesTheWindow) {
   y[10] += 5.0;
   const auto o = standin::within_call([&] {
     smooth_model* m = build_model(20, x.data(), y.data(), 0.5, 1);
-    ASSERT_EQ(robustify(m), m);
+    fit_settings settings;
+    ASSERT_EQ(robustify(m, &settings), m);
     EXPECT_EQ(m->count, 19);
     EXPECT_EQ(m->window, window_size(19, 0.5, 1));
     ASSERT_NE(m->weights, nullptr);
@@ -185,7 +187,8 @@ TEST(Robustify, ExactParabolaIsPrunedOnRoundingNoiseUntilFitsFail) {
   quiet_call([&] {
     smooth_model* m = build_model(10, x.data(), y.data(), 0.5, 2);
     for (double xi : x) plain.push_back(fit_at(m, xi));
-    ASSERT_EQ(robustify(m), m);
+    fit_settings settings;
+    ASSERT_EQ(robustify(m, &settings), m);
     count = m->count;
     for (double xi : x) robust.push_back(fit_at(m, xi));
   }, &err);

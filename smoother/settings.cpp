@@ -1,0 +1,7 @@
+#include "smoother/settings.h"
+
+void note_trouble(fit_settings* settings, const fit_trouble& t) {
+  if (t.singular) ++settings->singular;
+  if (t.unstable) ++settings->unstable;
+  if (settings->report == trouble_report::lines) write_trouble(t);
+}

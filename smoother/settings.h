@@ -1,0 +1,28 @@
+// How one call runs its local fits, and what those fits met. One record per
+// call, made by the gateway and handed down to every run of local fits (the
+// evaluation at X and each robustness pass), so that everything a call
+// decides about running fits lives in one place.
+#ifndef QUIBRA_SMOOTHER_SETTINGS_H
+#define QUIBRA_SMOOTHER_SETTINGS_H
+
+#include <cstdint>
+
+#include "numeric/polyfit.h"
+
+// How a local fit's numerical trouble reaches the user: a line on standard
+// error per affected fit, a summary at the end of the call, or not at all.
+enum class trouble_report { lines, summary, off };
+
+struct fit_settings {
+  trouble_report report = trouble_report::lines;
+  // Fits that failed as singular, and fits whose inverse failed its product
+  // check, over the whole call; counted whatever `report` says.
+  std::int64_t singular = 0;
+  std::int64_t unstable = 0;
+};
+
+// Counts one fit's trouble and, when lines are wanted, writes its line.
+// Fits are noted in query order, so lines come out in that order.
+void note_trouble(fit_settings* settings, const fit_trouble& t);
+
+#endif
