@@ -9,9 +9,7 @@
 #include <cstdint>
 
 #include "numeric/lanes.h"
-
-// Coefficient counts up to this one (degree 100) are supported.
-inline constexpr std::int32_t MAX_NCOEF = 101;
+#include "numeric/polyfit.h"
 
 namespace normal_sums_detail {
 
@@ -61,11 +59,13 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[2]
 // sums[k] receives S(0..2 ncoef - 2), S(j) = sum w x^j, then
 // b(0..ncoef - 1), b(r) = sum y w x^r, of point set k (xs[k], ys[k]).
 // weight(i, x) returns the two lanes' weights of point i, x being its
-// abscissae; it is called once per point, in ascending order.
+// abscissae; it is called once per point, in ascending order. Returns
+// false, having computed nothing, when ncoef lies outside [1, MAX_NCOEF].
 template <typename Weights>
-void normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[2],
+bool normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[2],
                  const double* const ys[2], Weights& weight, double* const sums[2]) {
   using normal_sums_detail::kernel;
+  if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
   switch (ncoef) {
     case 1: kernel<1>(ncoef, npts, xs, ys, weight, sums); break;
     case 2: kernel<2>(ncoef, npts, xs, ys, weight, sums); break;
@@ -73,6 +73,7 @@ void normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[2
     case 4: kernel<4>(ncoef, npts, xs, ys, weight, sums); break;
     default: kernel<0>(ncoef, npts, xs, ys, weight, sums); break;
   }
+  return true;
 }
 
 #endif

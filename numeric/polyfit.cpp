@@ -39,7 +39,7 @@ void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, doub
 double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs,
                           const double* ys, const double* ws, double smoothness, double lo,
                           double hi) {
-  if (ncoef <= 0) return nullptr;
+  if (ncoef <= 0 || ncoef > MAX_NCOEF) return nullptr;
   double** m = alloc_rows(ncoef + 1, ncoef);
   if (ncoef >= 2 && smoothness >= 1.0) {
     for (std::int32_t r = 0; r <= ncoef; ++r)
@@ -275,7 +275,7 @@ bool fit_pair_from_sums(std::int32_t ncoef, const double* const sums[2], const d
 poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs,
                          const double* ys, const double* ws, double smoothness, double lo,
                          double hi) {
-  if (ncoef <= 0) return nullptr;
+  if (ncoef <= 0 || ncoef > MAX_NCOEF) return nullptr;
   poly_fit* fit = new_poly_fit(ncoef);
   double lambda = smoothness;
   if (!(lambda >= 0.0 && lambda <= 1.0)) {

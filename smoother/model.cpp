@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "host/host.h"
-#include "numeric/compare.h"
 #include "numeric/matrix.h"
 #include "numeric/normal_sums.h"
 #include "numeric/merge_sort.h"
@@ -29,8 +28,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   smooth_model* model = host_alloc_array<smooth_model>(1);
   for (std::int32_t i = 0; i < count; ++i) order[i] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(count), sizeof(const double*),
-             less_double_ptr);
+  merge_sort_double_ptrs(order, static_cast<std::uint64_t>(count));
   model->x = host_alloc_array<double>(count);
   model->y = host_alloc_array<double>(count);
   for (std::int32_t i = 0; i < count; ++i) {

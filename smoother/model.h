@@ -24,6 +24,9 @@ struct smooth_model {
 // largest finite double, so it passes through every caller unchanged.
 inline constexpr double FIT_FAILED = 1.7976931348623157e308;
 
+// The highest degree of the local polynomials; fits reject more coefficients.
+inline constexpr std::int32_t MAX_DEGREE = MAX_NCOEF - 1;
+
 // Truncates toward zero into the 32-bit range: NaN gives 0, values beyond
 // the range give its ends.
 std::int32_t to_int32(double v);
@@ -32,7 +35,7 @@ std::int32_t to_int32(double v);
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
 // A model of `count` >= 1 points from unsorted abscissae and ordinates.
-// `degree` must lie in [0, 100].
+// `degree` must lie in [0, MAX_DEGREE].
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree);
 
