@@ -7,6 +7,7 @@
 #include "numeric/normal_sums.h"
 #include "numeric/merge_sort.h"
 #include "numeric/polyfit.h"
+#include "smoother/parallel.h"
 
 std::int32_t to_int32(double v) {
   if (!(v == v)) return 0;
@@ -161,10 +162,10 @@ double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
   return eval_polynomial(&fit, xq);
 }
 
-// Fits two queries at once; the second lane's result is skipped (no
-// solve, no trouble) when `both` is false.
+// Fits two queries at once, their troubles into t[0..1]; the second
+// lane's result is skipped (no solve, no trouble) when `both` is false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both, fit_settings* settings) {
+             bool both, fit_trouble t[2]) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
   const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
@@ -177,34 +178,77 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
     tricube<false> weight{q, h, nullptr, nullptr};
     normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   }
-  fit_trouble t[2];
   if (!(both && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
     out[0] = solve_at(s, s.sums[0], xq[0], t[0]);
     if (both) out[1] = solve_at(s, s.sums[1], xq[1], t[1]);
   }
-  note_trouble(settings, t[0]);
-  if (both) note_trouble(settings, t[1]);
+}
+
+// out[i] = the fit at xq[i] for i < n, its trouble in t[i].
+void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
+               double* out, fit_trouble* t) {
+  std::int64_t i = 0;
+  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, t + i);
+  if (i < n) {
+    const double q[2] = {xq[i], xq[i]};
+    double r[2];
+    fit_trouble rt[2];
+    fit_two(model, s, q, r, false, rt);
+    out[i] = r[0];
+    t[i] = rt[0];
+  }
+}
+
+// One run of fits shared among threads: each worker fits its chunks with
+// its own scratch and leaves their troubles in the round's slots; the
+// calling thread notes them in query order at the end of every round.
+struct fit_job {
+  const smooth_model* model;
+  const double* xq;
+  double* out;
+  fit_scratch* scratch;   // one per worker
+  fit_trouble* troubles;  // one per query of a round
+  std::int64_t round;
+  fit_settings* settings;
+};
+
+void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  fit_range(job.model, job.scratch[worker], job.xq + begin, end - begin, job.out + begin,
+            job.troubles + begin % job.round);
+}
+
+void note_round(void* context, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
 }
 
 }  // namespace
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
-  fit_scratch s = new_scratch(model);
-  std::int32_t i = 0;
-  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, settings);
-  if (i < n) {
-    const double q[2] = {xq[i], xq[i]};
-    double r[2];
-    fit_two(model, s, q, r, false, settings);
-    out[i] = r[0];
+  if (n <= 0) return;
+  if (model->degree < 0 || model->degree > MAX_DEGREE) {
+    // No fit can be made with that many coefficients.
+    for (std::int32_t i = 0; i < n; ++i) out[i] = FIT_FAILED;
+    return;
   }
-  free_scratch(s);
+  const run_plan plan = plan_run(settings, n, model->window, 2);
+  // Everything the workers use is taken here, on the calling thread.
+  fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
+  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model);
+  fit_trouble* troubles = host_alloc_array<fit_trouble>(plan.round);
+  fit_job job{model, xq, out, scratch, troubles, plan.round, settings};
+  run_parallel(parallel_task{&job, fit_chunk, note_round}, n, plan);
+  host_free(troubles);
+  for (int t = 0; t < plan.threads; ++t) free_scratch(scratch[t]);
+  host_free(scratch);
 }
 
 double fit_at(const smooth_model* model, double xq) {
   double value;
   fit_settings settings;
+  settings.threads = 1;
   fit_many(model, &xq, 1, &value, &settings);
   return value;
 }

@@ -48,8 +48,10 @@ std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t coun
 double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
-// trouble noted in `settings` in query order; two queries at a time and
-// with one set of scratch for all of them.
+// trouble noted in `settings` in query order. Several queries per vector
+// register; shared among settings' threads when the run is large enough
+// (smoother/parallel.h), with the same results and lines on any count.
+// With a degree beyond MAX_DEGREE every result is FIT_FAILED.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings);
 

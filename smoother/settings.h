@@ -15,6 +15,9 @@ enum class trouble_report { lines, summary, off };
 
 struct fit_settings {
   trouble_report report = trouble_report::lines;
+  // Threads to share each run of local fits among; 0 decides from
+  // QUIBRA_NUM_THREADS and the hardware (see smoother/parallel.h).
+  int threads = 0;
   // Fits that failed as singular, and fits whose inverse failed its product
   // check, over the whole call; counted whatever `report` says.
   std::int64_t singular = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -21,6 +22,7 @@ struct call_state {
   std::size_t live_bytes = 0;
   std::size_t allocations = 0;
   standin::outcome* out = nullptr;
+  std::thread::id caller;  // the thread that made the call
 };
 
 call_state state;
@@ -28,6 +30,12 @@ std::size_t fail_at = 0;
 
 void fault(const std::string& what) {
   if (state.out != nullptr) state.out->faults.push_back(what);
+}
+
+// A host serves the thread that called it and no other.
+void check_thread(const char* operation) {
+  if (state.active && std::this_thread::get_id() != state.caller)
+    fault(std::string(operation) + " from a thread other than the caller's");
 }
 
 }  // namespace
@@ -60,9 +68,13 @@ mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag) {
   return raw;
 }
 
-void mexErrMsgTxt(const char* s) { throw call_error{s}; }
+void mexErrMsgTxt(const char* s) {
+  check_thread("mexErrMsgTxt");
+  throw call_error{s};
+}
 
 int mexPrintf(const char* fmt, ...) {
+  check_thread("mexPrintf");
   va_list args;
   va_start(args, fmt);
   va_list copy;
@@ -78,6 +90,7 @@ int mexPrintf(const char* fmt, ...) {
 
 void* mxMalloc(size_t n) {
   if (!state.active) fault("mxMalloc outside a call");
+  check_thread("mxMalloc");
   ++state.allocations;
   if (fail_at != 0 && state.allocations == fail_at) return nullptr;
   void* p = std::malloc(n == 0 ? 1 : n);
@@ -91,6 +104,7 @@ void* mxMalloc(size_t n) {
 
 void mxFree(void* ptr) {
   if (ptr == nullptr) return;
+  check_thread("mxFree");
   const auto it = state.blocks.find(ptr);
   if (it == state.blocks.end()) {
     // Either freed twice or never handed out: record it, do not touch it.
@@ -129,6 +143,7 @@ void begin_call(outcome& out) {
   state = call_state{};
   state.active = true;
   state.out = &out;
+  state.caller = std::this_thread::get_id();
 }
 
 // End of call: reclaim every block, and every created array except a

@@ -1,0 +1,165 @@
+#include "smoother/parallel.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Below this many (query x window point) pairs per thread a thread costs
+// more to start and meet than it saves. QUIBRA_THREAD_MIN_PAIRS overrides
+// it, so that tests can share even tiny runs.
+constexpr std::int64_t MIN_PAIRS_PER_THREAD = 200000;
+// About this much work per chunk keeps the meeting cost small next to the
+// work while leaving each thread several chunks per round to balance load.
+constexpr std::int64_t CHUNK_PAIRS = 1 << 17;
+constexpr std::int64_t CHUNKS_PER_THREAD_AND_ROUND = 4;
+// Results wait for their round's end, so a round bounds that storage.
+constexpr std::int64_t MAX_ROUND = 4096;
+
+// A positive integer from the environment, or `fallback`.
+std::int64_t env_count(const char* name, std::int64_t fallback, std::int64_t least) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0') return fallback;
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (*end != '\0' || v < least) return fallback;
+  return v;
+}
+
+std::int64_t clamp(std::int64_t v, std::int64_t lo, std::int64_t hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
+struct pool {
+  const parallel_task* task;
+  std::int64_t chunk;
+  std::mutex lock;
+  std::condition_variable start;
+  std::condition_variable finished;
+  std::uint64_t round_number = 0;  // guarded by lock
+  bool stop = false;               // guarded by lock
+  int busy = 0;                    // workers still in the round; guarded by lock
+  std::int64_t round_end = 0;      // set under lock before a round starts
+  std::atomic<std::int64_t> next{0};
+};
+
+// Takes chunks of the current round until none is left.
+void drain(pool& p, int worker, std::int64_t round_end) {
+  for (;;) {
+    const std::int64_t begin = p.next.fetch_add(p.chunk, std::memory_order_relaxed);
+    if (begin >= round_end) return;
+    const std::int64_t end = begin + p.chunk < round_end ? begin + p.chunk : round_end;
+    p.task->work(p.task->context, worker, begin, end);
+  }
+}
+
+void worker_loop(pool* p, int worker) {
+  std::uint64_t seen = 0;
+  for (;;) {
+    std::int64_t round_end;
+    {
+      std::unique_lock<std::mutex> guard(p->lock);
+      p->start.wait(guard, [&] { return p->stop || p->round_number != seen; });
+      if (p->stop) return;
+      seen = p->round_number;
+      round_end = p->round_end;
+    }
+    drain(*p, worker, round_end);
+    {
+      // Taking the lock publishes this worker's results to the calling thread.
+      const std::lock_guard<std::mutex> guard(p->lock);
+      if (--p->busy == 0) p->finished.notify_one();
+    }
+  }
+}
+
+void stop_and_join(pool& p, std::thread* threads, int started) {
+  {
+    const std::lock_guard<std::mutex> guard(p.lock);
+    p.stop = true;
+  }
+  p.start.notify_all();
+  for (int t = 0; t < started; ++t) threads[t].join();
+}
+
+}  // namespace
+
+int requested_threads(const fit_settings* settings) {
+  std::int64_t t = settings->threads;
+  if (t <= 0) {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    t = env_count("QUIBRA_NUM_THREADS", hardware > 0 ? hardware : 1, 1);
+  }
+  return static_cast<int>(clamp(t, 1, MAX_THREADS));
+}
+
+run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window, int lanes) {
+  run_plan plan{1, 1, 1};
+  if (n <= 0) return plan;
+  const std::int64_t pairs = n * (window > 0 ? window : 1);
+  const std::int64_t min_pairs = env_count("QUIBRA_THREAD_MIN_PAIRS", MIN_PAIRS_PER_THREAD, 0);
+  std::int64_t threads = requested_threads(settings);
+  if (min_pairs > 0 && pairs / min_pairs < threads) threads = pairs / min_pairs;
+  // Every thread needs at least one group of queries.
+  threads = clamp(threads, 1, (n + lanes - 1) / lanes);
+  if (threads == 1) {
+    plan.chunk = plan.round = n < MAX_ROUND ? n : MAX_ROUND;
+    return plan;
+  }
+  const std::int64_t per_round = threads * CHUNKS_PER_THREAD_AND_ROUND;
+  std::int64_t chunk = CHUNK_PAIRS / (window > 0 ? window : 1);
+  chunk = clamp(chunk, 1, MAX_ROUND / per_round);
+  // Spread small runs over all threads too.
+  chunk = clamp(chunk, 1, (n + per_round - 1) / per_round);
+  chunk = (chunk + lanes - 1) / lanes * lanes;
+  plan.threads = static_cast<int>(threads);
+  plan.chunk = chunk;
+  plan.round = chunk * per_round;
+  if (plan.round > n) plan.round = n;
+  return plan;
+}
+
+int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan) {
+  pool p;
+  p.task = &task;
+  p.chunk = plan.chunk;
+  std::thread threads[MAX_THREADS];
+  int started = 0;
+  for (int t = 1; t < plan.threads; ++t) {
+    try {
+      threads[started] = std::thread(worker_loop, &p, t);
+      ++started;
+    } catch (...) {
+      // No thread to be had (resources, memory): go on with fewer.
+      break;
+    }
+  }
+  try {
+    for (std::int64_t begin = 0; begin < n; begin += plan.round) {
+      const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
+      p.next.store(begin, std::memory_order_relaxed);
+      {
+        const std::lock_guard<std::mutex> guard(p.lock);
+        p.round_end = end;
+        p.busy = started;
+        ++p.round_number;
+      }
+      p.start.notify_all();
+      drain(p, 0, end);
+      {
+        std::unique_lock<std::mutex> guard(p.lock);
+        p.finished.wait(guard, [&] { return p.busy == 0; });
+      }
+      task.round_done(task.context, begin, end);
+    }
+  } catch (...) {
+    // Joinable threads must not outlive this frame.
+    stop_and_join(p, threads, started);
+    throw;
+  }
+  stop_and_join(p, threads, started);
+  return started + 1;
+}
