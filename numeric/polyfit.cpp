@@ -50,7 +50,8 @@ double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* x
     const double* const y2[2] = {ys, ys};
     double* const s2[2] = {sums, sums};
     auto given = [ws](std::int32_t i, v2d) { return v2d{ws[i], ws[i]}; };
-    normal_sums(ncoef, npts, x2, y2, given, s2);
+    std::int64_t distinct[2];  // the plain least-squares fit has no rank test
+    normal_sums(ncoef, npts, x2, y2, given, s2, distinct);
     fill_normal_system(m, ncoef, sums, 1.0 - smoothness);
     host_free(sums);
   }

@@ -1,6 +1,7 @@
 #include "smoother/model.h"
 
 #include <cmath>
+#include <limits>
 
 #include "host/host.h"
 #include "numeric/compare.h"
@@ -23,25 +24,48 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
   return q < count ? q : count;
 }
 
+namespace {
+
+// Moves data that sit far from zero against their spread next to it, where
+// the local power sums do not cancel. Within a factor of two of each other
+// any two doubles subtract exactly, so every moved abscissa is exact.
+void move_near_zero(smooth_model* model) {
+  model->origin = 0.0;
+  if (model->count == 0) return;
+  const double lo = model->x[0];
+  const double hi = model->x[model->count - 1];
+  if (!(std::isfinite(lo) && std::isfinite(hi))) return;
+  if (!((0.0 < lo && hi <= 2.0 * lo) || (hi < 0.0 && 2.0 * hi <= lo))) return;
+  model->origin = lo + (hi - lo) * 0.5;
+  for (std::int32_t i = 0; i < model->count; ++i) model->x[i] = model->x[i] - model->origin;
+}
+
+}  // namespace
+
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
-  for (std::int32_t i = 0; i < count; ++i) order[i] = xs + i;
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < count; ++i)
+    if (!std::isnan(xs[i])) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(count), sizeof(const double*),
+  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(kept), sizeof(const double*),
              less_double_ptr);
-  model->x = host_alloc_array<double>(count);
-  model->y = host_alloc_array<double>(count);
-  for (std::int32_t i = 0; i < count; ++i) {
+  // Never a request for zero bytes, which the host may answer with null.
+  const std::int32_t room = kept > 0 ? kept : 1;
+  model->x = host_alloc_array<double>(room);
+  model->y = host_alloc_array<double>(room);
+  for (std::int32_t i = 0; i < kept; ++i) {
     model->x[i] = *order[i];
     model->y[i] = ys[order[i] - xs];
   }
   model->weights = nullptr;
-  model->count = count;
+  model->count = kept;
   model->f = f;
   model->degree = degree;
-  model->window = window_size(count, f, degree);
+  model->window = window_size(kept, f, degree);
+  move_near_zero(model);
   host_free(order);
   return model;
 }
@@ -163,8 +187,17 @@ double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
   return eval_polynomial(&fit, xq);
 }
 
-// Fits two queries at once; the second lane's result is skipped (no
-// solve, no trouble) when `both` is false.
+// Fewer distinct weighted abscissae than coefficients: singular in exact
+// arithmetic, whatever pivot rounding would leave, so no solve is tried.
+double rank_deficient(fit_trouble& t) {
+  t = fit_trouble{};
+  t.singular = true;
+  return FIT_FAILED;
+}
+
+// Fits two queries at once (abscissae already moved by the model's origin);
+// the second lane's result is skipped (no solve, no trouble) when `both` is
+// false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
              bool both, fit_settings* settings) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
@@ -172,17 +205,19 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
   const v2d q = {xq[0], xq[1]};
   const v2d h = {p[0].h, p[1].h};
+  std::int64_t distinct[2];
   if (model->weights != nullptr) {
     tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums, distinct);
   } else {
     tricube<false> weight{q, h, nullptr, nullptr};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums, distinct);
   }
+  const bool full[2] = {distinct[0] >= s.ncoef, both && distinct[1] >= s.ncoef};
   fit_trouble t[2];
-  if (!(both && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
-    out[0] = solve_at(s, s.sums[0], xq[0], t[0]);
-    if (both) out[1] = solve_at(s, s.sums[1], xq[1], t[1]);
+  if (!(full[0] && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
+    out[0] = full[0] ? solve_at(s, s.sums[0], xq[0], t[0]) : rank_deficient(t[0]);
+    if (both) out[1] = full[1] ? solve_at(s, s.sums[1], xq[1], t[1]) : rank_deficient(t[1]);
   }
   note_trouble(settings, t[0]);
   if (both) note_trouble(settings, t[1]);
@@ -192,14 +227,37 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  if (model->count == 0) {
+    for (std::int32_t i = 0; i < n; ++i) out[i] = none;
+    return;
+  }
   fit_scratch s = new_scratch(model);
-  std::int32_t i = 0;
-  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, settings);
-  if (i < n) {
-    const double q[2] = {xq[i], xq[i]};
-    double r[2];
+  // Queries are fitted in pairs of consecutive fittable ones, in order, so
+  // their trouble is noted in query order.
+  double q[2];
+  std::int32_t at[2];
+  int held = 0;
+  double r[2];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = xq[i] - model->origin;
+    if (std::isnan(v)) {
+      out[i] = none;  // a NaN abscissa has no place among the data
+      continue;
+    }
+    q[held] = v;
+    at[held++] = i;
+    if (held == 2) {
+      fit_two(model, s, q, r, true, settings);
+      out[at[0]] = r[0];
+      out[at[1]] = r[1];
+      held = 0;
+    }
+  }
+  if (held == 1) {
+    q[1] = q[0];
     fit_two(model, s, q, r, false, settings);
-    out[i] = r[0];
+    out[at[0]] = r[0];
   }
   free_scratch(s);
 }

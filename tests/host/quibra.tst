@@ -41,11 +41,11 @@
 %! assert (isequal (a, b));
 %! assert (isequal (quibra (x, y, 0.5, 1, 1, x, y), quibra (x, y, 0.5, 1, 1)));
 
-## A failed local fit yields realmax and the call still succeeds.
+## A failed local fit yields realmax and the call still succeeds: windows
+## of three points leave at most two weighted ones for three coefficients.
 %!test
 %! [~, r] = evalc ("quibra ((0:9)', (0:9)' .^ 2, 0.2)");
-%! assert (r(1:9), realmax * ones (9, 1));
-%! assert (r(10) != realmax);
+%! assert (r, realmax * ones (10, 1));
 
 ## Argument errors, in the order they are checked.
 %!error <Wrong number of input arguments.> quibra ()
