@@ -2,9 +2,7 @@
 // once (one per lane). Each sum adds its own terms in ascending point
 // order from +0.0; the passes over the points are fused into one, with the
 // weights supplied point by point, so the local fit can compute its
-// kernel weights on the fly instead of storing them first. The same pass
-// counts each set's distinct abscissae among points of nonzero weight, which
-// tells a rank-deficient local system from one that rounding merely hides.
+// kernel weights on the fly instead of storing them first.
 #ifndef QUIBRA_NUMERIC_NORMAL_SUMS_H
 #define QUIBRA_NUMERIC_NORMAL_SUMS_H
 
@@ -21,8 +19,7 @@ namespace normal_sums_detail {
 // live in registers; NC = 0 takes it from `nc`.
 template <int NC, typename Weights>
 inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[2],
-                   const double* const ys[2], Weights& weight, double* const sums[2],
-                   std::int64_t distinct[2]) {
+                   const double* const ys[2], Weights& weight, double* const sums[2]) {
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? 3 * NC - 1 : 3 * MAX_NCOEF - 1;
   v2d acc[SLOTS] = {};  // S(0..2n-2), then b(0..n-1)
@@ -32,18 +29,10 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[2]
   const double* x1 = xs[1];
   const double* y0 = ys[0];
   const double* y1 = ys[1];
-  // The abscissa last counted (NaN at first, unequal to all) and the count,
-  // as minus the sum of all-ones comparison masks.
-  v2d last = {__builtin_nan(""), __builtin_nan("")};
-  v2i count = {0, 0};
   for (std::int32_t i = 0; i < npts; ++i) {
     const v2d x = {x0[i], x1[i]};
     const v2d w = weight(i, x);
     const v2d y = {y0[i], y1[i]};
-    // A NaN weight compares unequal to 0, so it counts as nonzero.
-    const v2i nonzero = (v2i)(w != 0.0);
-    count -= nonzero & (v2i)(x != last);
-    last = nonzero ? x : last;
     s[0] += w;
     if (n == 1) {
       b[0] += w * y;
@@ -65,30 +54,24 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[2]
     sums[0][k] = acc[k][0];
     sums[1][k] = acc[k][1];
   }
-  distinct[0] = count[0];
-  distinct[1] = count[1];
 }
 
 }  // namespace normal_sums_detail
 
 // sums[k] receives S(0..2 ncoef - 2), S(j) = sum w x^j, then
-// b(0..ncoef - 1), b(r) = sum y w x^r, of point set k (xs[k], ys[k]), and
-// distinct[k] the number of points of nonzero (or NaN) weight whose
-// abscissa differs from that of the previous such point: for abscissae in
-// ascending order, the number of distinct abscissae that carry weight.
+// b(0..ncoef - 1), b(r) = sum y w x^r, of point set k (xs[k], ys[k]).
 // weight(i, x) returns the two lanes' weights of point i, x being its
 // abscissae; it is called once per point, in ascending order.
 template <typename Weights>
 void normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[2],
-                 const double* const ys[2], Weights& weight, double* const sums[2],
-                 std::int64_t distinct[2]) {
+                 const double* const ys[2], Weights& weight, double* const sums[2]) {
   using normal_sums_detail::kernel;
   switch (ncoef) {
-    case 1: kernel<1>(ncoef, npts, xs, ys, weight, sums, distinct); break;
-    case 2: kernel<2>(ncoef, npts, xs, ys, weight, sums, distinct); break;
-    case 3: kernel<3>(ncoef, npts, xs, ys, weight, sums, distinct); break;
-    case 4: kernel<4>(ncoef, npts, xs, ys, weight, sums, distinct); break;
-    default: kernel<0>(ncoef, npts, xs, ys, weight, sums, distinct); break;
+    case 1: kernel<1>(ncoef, npts, xs, ys, weight, sums); break;
+    case 2: kernel<2>(ncoef, npts, xs, ys, weight, sums); break;
+    case 3: kernel<3>(ncoef, npts, xs, ys, weight, sums); break;
+    case 4: kernel<4>(ncoef, npts, xs, ys, weight, sums); break;
+    default: kernel<0>(ncoef, npts, xs, ys, weight, sums); break;
   }
 }
 

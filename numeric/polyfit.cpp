@@ -50,8 +50,7 @@ double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* x
     const double* const y2[2] = {ys, ys};
     double* const s2[2] = {sums, sums};
     auto given = [ws](std::int32_t i, v2d) { return v2d{ws[i], ws[i]}; };
-    std::int64_t distinct[2];  // the plain least-squares fit has no rank test
-    normal_sums(ncoef, npts, x2, y2, given, s2, distinct);
+    normal_sums(ncoef, npts, x2, y2, given, s2);
     fill_normal_system(m, ncoef, sums, 1.0 - smoothness);
     host_free(sums);
   }

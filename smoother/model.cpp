@@ -195,6 +195,30 @@ double rank_deficient(fit_trouble& t) {
   return FIT_FAILED;
 }
 
+// Whether each lane's window holds at least `need` distinct abscissae among
+// its points of nonzero (or NaN) weight. The weights are the very ones the
+// sums use (the same functor from the same start); abscissae ascend, so a
+// new value is one unequal to the last weighted one. The scan stops once
+// both lanes have enough, which for ordinary data is within the first few
+// points, so it costs next to nothing beside the sums over the whole window.
+template <typename Weight>
+void rank_test(Weight weight, std::int32_t window, const double* const xs[2], std::int32_t need,
+               bool full[2]) {
+  double last[2] = {__builtin_nan(""), __builtin_nan("")};
+  std::int32_t count[2] = {0, 0};
+  for (std::int32_t i = 0; i < window && (count[0] < need || count[1] < need); ++i) {
+    const v2d x = {xs[0][i], xs[1][i]};
+    const v2d w = weight(i, x);
+    for (int k = 0; k < 2; ++k) {
+      if (w[k] == 0.0) continue;
+      if (x[k] != last[k]) ++count[k];
+      last[k] = x[k];
+    }
+  }
+  full[0] = count[0] >= need;
+  full[1] = count[1] >= need;
+}
+
 // Fits two queries at once (abscissae already moved by the model's origin);
 // the second lane's result is skipped (no solve, no trouble) when `both` is
 // false.
@@ -205,17 +229,18 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
   const v2d q = {xq[0], xq[1]};
   const v2d h = {p[0].h, p[1].h};
-  std::int64_t distinct[2];
+  bool full[2];
   if (model->weights != nullptr) {
     tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums, distinct);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   } else {
     tricube<false> weight{q, h, nullptr, nullptr};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums, distinct);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   }
-  const bool full[2] = {distinct[0] >= s.ncoef, both && distinct[1] >= s.ncoef};
   fit_trouble t[2];
-  if (!(full[0] && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
+  if (!(full[0] && both && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
     out[0] = full[0] ? solve_at(s, s.sums[0], xq[0], t[0]) : rank_deficient(t[0]);
     if (both) out[1] = full[1] ? solve_at(s, s.sums[1], xq[1], t[1]) : rank_deficient(t[1]);
   }
