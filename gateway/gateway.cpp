@@ -2,6 +2,7 @@
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
+#include <cmath>
 #include <cstdint>
 
 #include "host/host.h"
@@ -75,7 +76,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   double f = DEFAULT_F;
   std::int32_t robust = 0;
   std::int32_t degree = DEFAULT_DEGREE;
-  if (nrhs >= 3) f = check_scalar(prhs[IN_F], "f must be a noncomplex scalar double.");
+  if (nrhs >= 3) {
+    f = check_scalar(prhs[IN_F], "f must be a noncomplex scalar double.");
+    // The window rule and the window placement would read NaN differently.
+    if (std::isnan(f)) host_error("f must not be NaN.");
+  }
   if (nrhs >= 4)
     robust = to_int32(check_scalar(prhs[IN_ROBUST], "robust must be a noncomplex scalar double."));
   if (nrhs >= 5) {
@@ -98,7 +103,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
 
   fit_settings settings;
   smooth_model* model = build_model(count, data_x, data_y, f, degree);
-  if (robust != 0) robustify(model, &settings);  // on failure the model stays as built
+  // On failure the model stays as built; with no data point there is nothing to reweight.
+  if (robust != 0 && model->count > 0) robustify(model, &settings);
 
   // Each element of X on its own, in input order.
   fit_many(model, x, n, host_data(result), &settings);
