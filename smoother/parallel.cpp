@@ -1,6 +1,5 @@
 #include "smoother/parallel.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -33,46 +32,45 @@ std::int64_t clamp(std::int64_t v, std::int64_t lo, std::int64_t hi) {
   return v < lo ? lo : (v > hi ? hi : v);
 }
 
+// Chunks are handed out under the lock: a lock per chunk costs nothing
+// next to a chunk's fits, and a thread that is slow to wake (the machine
+// may be busy) holds up no one: the round ends when its items are done,
+// whoever did them.
 struct pool {
   const parallel_task* task;
   std::int64_t chunk;
   std::mutex lock;
-  std::condition_variable start;
-  std::condition_variable finished;
-  std::uint64_t round_number = 0;  // guarded by lock
-  bool stop = false;               // guarded by lock
-  int busy = 0;                    // workers still in the round; guarded by lock
-  std::int64_t round_end = 0;      // set under lock before a round starts
-  std::atomic<std::int64_t> next{0};
+  std::condition_variable work_ready;
+  std::condition_variable round_done;
+  // All guarded by lock.
+  std::int64_t next = 0;       // first item not yet handed out
+  std::int64_t round_end = 0;  // items of the current round end here
+  std::int64_t pending = 0;    // items of the current round not yet computed
+  bool stop = false;
 };
 
-// Takes chunks of the current round until none is left.
-void drain(pool& p, int worker, std::int64_t round_end) {
-  for (;;) {
-    const std::int64_t begin = p.next.fetch_add(p.chunk, std::memory_order_relaxed);
-    if (begin >= round_end) return;
-    const std::int64_t end = begin + p.chunk < round_end ? begin + p.chunk : round_end;
+// Computes chunks of the current round until none is left to hand out;
+// `guard` holds the lock on entry and on return.
+void drain(pool& p, int worker, std::unique_lock<std::mutex>& guard) {
+  while (p.next < p.round_end) {
+    const std::int64_t begin = p.next;
+    const std::int64_t end = begin + p.chunk < p.round_end ? begin + p.chunk : p.round_end;
+    p.next = end;
+    guard.unlock();
     p.task->work(p.task->context, worker, begin, end);
+    guard.lock();
+    // Under the lock, so the results are published with the count.
+    p.pending -= end - begin;
+    if (p.pending == 0) p.round_done.notify_one();
   }
 }
 
 void worker_loop(pool* p, int worker) {
-  std::uint64_t seen = 0;
+  std::unique_lock<std::mutex> guard(p->lock);
   for (;;) {
-    std::int64_t round_end;
-    {
-      std::unique_lock<std::mutex> guard(p->lock);
-      p->start.wait(guard, [&] { return p->stop || p->round_number != seen; });
-      if (p->stop) return;
-      seen = p->round_number;
-      round_end = p->round_end;
-    }
-    drain(*p, worker, round_end);
-    {
-      // Taking the lock publishes this worker's results to the calling thread.
-      const std::lock_guard<std::mutex> guard(p->lock);
-      if (--p->busy == 0) p->finished.notify_one();
-    }
+    p->work_ready.wait(guard, [&] { return p->stop || p->next < p->round_end; });
+    if (p->stop) return;
+    drain(*p, worker, guard);
   }
 }
 
@@ -81,7 +79,7 @@ void stop_and_join(pool& p, std::thread* threads, int started) {
     const std::lock_guard<std::mutex> guard(p.lock);
     p.stop = true;
   }
-  p.start.notify_all();
+  p.work_ready.notify_all();
   for (int t = 0; t < started; ++t) threads[t].join();
 }
 
@@ -140,19 +138,14 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
   try {
     for (std::int64_t begin = 0; begin < n; begin += plan.round) {
       const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
-      p.next.store(begin, std::memory_order_relaxed);
-      {
-        const std::lock_guard<std::mutex> guard(p.lock);
-        p.round_end = end;
-        p.busy = started;
-        ++p.round_number;
-      }
-      p.start.notify_all();
-      drain(p, 0, end);
-      {
-        std::unique_lock<std::mutex> guard(p.lock);
-        p.finished.wait(guard, [&] { return p.busy == 0; });
-      }
+      std::unique_lock<std::mutex> guard(p.lock);
+      p.next = begin;
+      p.round_end = end;
+      p.pending = end - begin;
+      if (started > 0) p.work_ready.notify_all();
+      drain(p, 0, guard);
+      p.round_done.wait(guard, [&] { return p.pending == 0; });
+      guard.unlock();
       task.round_done(task.context, begin, end);
     }
   } catch (...) {
