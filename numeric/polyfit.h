@@ -71,14 +71,4 @@ fit_trouble gauss_jordan(double* const* a, double** w, double** inv, std::int32_
 // coef[i] = sum over k of inv[i][k] b[k], in ascending k.
 void solve_coefficients(double* const* inv, const double* b, double* coef, std::int32_t n);
 
-// Two fits at once, one per vector lane, from their normal sums: out[k] =
-// the fitted polynomial of sums[k] evaluated at xq[k], with the keep factor
-// 1. Bit for bit what fill_normal_system, gauss_jordan, solve_coefficients
-// and eval_polynomial give for each lane, trouble included. Only for
-// ncoef <= 4. Returns false, having written nothing, when the lanes'
-// eliminations would choose different pivot rows or meet a zero pivot; the
-// caller then fits each lane on its own.
-bool fit_pair_from_sums(std::int32_t ncoef, const double* const sums[2], const double xq[2],
-                        double out[2], fit_trouble trouble[2]);
-
 #endif

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "numeric/lanes.h"
+
 namespace {
 
 // Below this many (query x window point) pairs per thread a thread costs
@@ -94,8 +96,16 @@ int requested_threads(const fit_settings* settings) {
   return static_cast<int>(clamp(t, 1, MAX_THREADS));
 }
 
-run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window, int lanes) {
-  run_plan plan{1, 1, 1};
+int requested_lanes() {
+  const int widest = supported_lanes();
+  const std::int64_t asked = env_count("QUIBRA_LANES", widest, 1);
+  if (asked != 2 && asked != 4 && asked != 8) return widest;
+  return asked < widest ? static_cast<int>(asked) : widest;
+}
+
+run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window) {
+  const int lanes = requested_lanes();
+  run_plan plan{1, lanes, 1, 1};
   if (n <= 0) return plan;
   const std::int64_t pairs = n * (window > 0 ? window : 1);
   const std::int64_t min_pairs = env_count("QUIBRA_THREAD_MIN_PAIRS", MIN_PAIRS_PER_THREAD, 0);

@@ -19,16 +19,23 @@ inline constexpr int MAX_THREADS = 64;
 // thread; at most MAX_THREADS.
 int requested_threads(const fit_settings* settings);
 
+// Queries per vector register: QUIBRA_LANES when it is 2, 4 or 8 (the
+// widest the processor runs if it asks for more), else the widest the
+// processor runs. Every width gives the same bits; the variable lets tests
+// run each one.
+int requested_lanes();
+
 // How a run of `n` fits over windows of `window` points is shared: on how
-// many threads, in chunks of how many queries, met every `round` queries
-// (a multiple of `chunk`, at most n). Runs too small to gain from threads
-// get one thread. `lanes` (queries per register) makes chunks whole groups.
+// many threads, with how many queries per register, in chunks of how many
+// queries (whole groups of lanes), met every `round` queries (a multiple of
+// `chunk`, at most n). Runs too small to gain from threads get one thread.
 struct run_plan {
   int threads;
+  int lanes;
   std::int64_t chunk;
   std::int64_t round;
 };
-run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window, int lanes);
+run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window);
 
 // work(context, worker, begin, end) computes items [begin, end) with
 // worker `worker`'s own scratch (0 <= worker < plan.threads); it must not

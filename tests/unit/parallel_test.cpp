@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "numeric/lanes.h"
 #include "smoother/model.h"
 #include "smoother/parallel.h"
 #include "unit_support.h"
@@ -115,14 +116,16 @@ TEST(Threads, CountComesFromTheSettingsThenTheEnvironmentThenTheHardware) {
 TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   fit_settings s;
   s.threads = 4;
-  const run_plan small = plan_run(&s, 100, 20, 2);
+  const run_plan small = plan_run(&s, 100, 20);
   EXPECT_EQ(small.threads, 1);
   EXPECT_EQ(small.round, 100);
-  EXPECT_EQ(plan_run(&s, 1, 1, 4).threads, 1);
+  EXPECT_EQ(plan_run(&s, 1, 1).threads, 1);
   for (const std::int64_t n : {10000, 100000, 1000000}) {
     for (const std::int64_t window : {100, 2000, 100000}) {
       for (const int lanes : {2, 4, 8}) {
-        const run_plan p = plan_run(&s, n, window, lanes);
+        const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+        const run_plan p = plan_run(&s, n, window);
+        EXPECT_EQ(p.lanes, lanes < supported_lanes() ? lanes : supported_lanes());
         EXPECT_EQ(p.threads, 4) << n << " " << window;
         EXPECT_EQ(p.chunk % lanes, 0) << n << " " << window;
         EXPECT_TRUE(p.round == n || p.round % p.chunk == 0) << n << " " << window;
@@ -133,8 +136,9 @@ TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   }
   // Forced sharing still leaves every thread a group of queries.
   const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
-  EXPECT_EQ(plan_run(&s, 5, 3, 2).threads, 3);
-  EXPECT_EQ(plan_run(&s, 7, 3, 2).threads, 4);
+  const scoped_env width("QUIBRA_LANES", "2");
+  EXPECT_EQ(plan_run(&s, 5, 3).threads, 3);
+  EXPECT_EQ(plan_run(&s, 7, 3).threads, 4);
 }
 
 // Each item records the worker that computed it; every round must arrive
@@ -167,7 +171,7 @@ TEST(Threads, EveryItemIsComputedOnceAndRoundsComeBackInOrder) {
             if (l.visits[i].load() != 1) l.ordered = false;
           l.next_round = e;
         }};
-    const run_plan plan{threads, 7, 70};
+    const run_plan plan{threads, 2, 7, 70};
     EXPECT_EQ(run_parallel(task, n, plan), threads);
     EXPECT_TRUE(log.ordered) << threads;
     EXPECT_EQ(log.next_round, n);
