@@ -1,9 +1,11 @@
 // Every golden call must reproduce its recorded result to the last bit, on
-// one thread and shared among two and three (however small the call).
+// one thread and shared among two and three (however small the call), with
+// every lane width this processor runs.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "numeric/lanes.h"
 #include "standin_host/standin.h"
 #include "tests/golden/golden.h"
 #include "tests/unit/unit_support.h"
@@ -35,10 +37,14 @@ void expect_golden(const std::string& config) {
 
 }  // namespace
 
-TEST(Golden, EveryRecordedCallReproducesItsBitPatternsOnEveryThreadCount) {
+TEST(Golden, EveryRecordedCallReproducesItsBitPatternsOnEveryPathAndThreadCount) {
   const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
-  for (const char* threads : {"1", "2", "3"}) {
-    const scoped_env count("QUIBRA_NUM_THREADS", threads);
-    expect_golden(std::string("threads ") + threads);
+  for (const int lanes : {2, 4, 8}) {
+    if (lanes > supported_lanes()) continue;
+    const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+    for (const char* threads : {"1", "2", "3"}) {
+      const scoped_env count("QUIBRA_NUM_THREADS", threads);
+      expect_golden(std::to_string(lanes) + " lanes, " + threads + " threads");
+    }
   }
 }

@@ -1,5 +1,6 @@
-// Local fits shared among threads: the same bits and the same diagnostic
-// lines, in the same order, for every thread count; how runs are cut up;
+// Local fits shared among threads and lanes: the same bits and the same
+// diagnostic lines, in the same order, for every thread count and lane
+// width; how runs are cut up;
 // and that every query is computed once, with rounds handed back in order.
 #include <atomic>
 #include <cmath>
@@ -67,13 +68,20 @@ TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
   };
   std::size_t singular = 0, unstable = 0;
   for (std::size_t c = 0; c < calls.size(); ++c) {
-    const call_result one = call_on(1, calls[c].first, calls[c].second);
+    // The reference: one thread, two queries per register.
+    const call_result one = [&] {
+      const scoped_env width("QUIBRA_LANES", "2");
+      return call_on(1, calls[c].first, calls[c].second);
+    }();
     singular += count_of(one.err, "Error: Singular matrix inversion attempted.\n");
     unstable += count_of(one.err, "Warning: Unstable equation system [");
-    for (const int threads : {2, 3, 7}) {
-      const call_result many = call_on(threads, calls[c].first, calls[c].second);
-      EXPECT_EQ(many.bits, one.bits) << "call " << c << ", " << threads << " threads";
-      EXPECT_EQ(many.err, one.err) << "call " << c << ", " << threads << " threads";
+    for (const int lanes : {2, 4, 8}) {
+      const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+      for (const int threads : {1, 2, 3, 7}) {
+        const call_result many = call_on(threads, calls[c].first, calls[c].second);
+        EXPECT_EQ(many.bits, one.bits) << "call " << c << ", " << lanes << " lanes, " << threads;
+        EXPECT_EQ(many.err, one.err) << "call " << c << ", " << lanes << " lanes, " << threads;
+      }
     }
   }
   // The data must show both kinds of line, or the order is not tested.
@@ -111,6 +119,19 @@ TEST(Threads, CountComesFromTheSettingsThenTheEnvironmentThenTheHardware) {
   }
   const scoped_env e("QUIBRA_NUM_THREADS", "100000");
   EXPECT_EQ(requested_threads(&s), MAX_THREADS);
+}
+
+TEST(Lanes, WidthComesFromTheEnvironmentWithinWhatTheProcessorRuns) {
+  const int widest = supported_lanes();
+  EXPECT_TRUE(widest == 2 || widest == 4 || widest == 8);
+  for (const char* bad : {"", "3", "16", "0", "four", "-4"}) {
+    const scoped_env e("QUIBRA_LANES", bad);
+    EXPECT_EQ(requested_lanes(), widest) << bad;
+  }
+  for (const int asked : {2, 4, 8}) {
+    const scoped_env e("QUIBRA_LANES", std::to_string(asked));
+    EXPECT_EQ(requested_lanes(), asked < widest ? asked : widest) << asked;
+  }
 }
 
 TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
