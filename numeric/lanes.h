@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__x86_64__) && !defined(__clang__)
-// g++ notes that 4- and 8-lane values would pass between functions
+#if defined(__x86_64__)
+// The compilers note that 4- and 8-lane values would pass between functions
 // differently under AVX; they never do: the wide paths inline every call
 // that takes or returns one (flatten).
 #pragma GCC diagnostic ignored "-Wpsabi"
