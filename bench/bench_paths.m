@@ -67,14 +67,3 @@ end
 function w = window (n, f, degree)
   w = min (n, max (floor (n * f), degree + 1));
 end
-
-function t = time_call (call, reps)
-  call ();  % warm-up
-  times = zeros (reps, 1);
-  for k = 1:reps
-    tic;
-    call ();
-    times(k) = toc;
-  end
-  t = median (times);
-end
