@@ -86,6 +86,7 @@ std::string expected_message(const std::vector<std::unique_ptr<mxArray>>& in) {
   if (!vector_ok(*in[1])) return "Y must be a noncomplex double vector!!!";
   if (pair(*in[0], *in[1]) < 0) return "X and Y must have the same length!!!";
   if (n >= 3 && !scalar_ok(*in[2])) return "f must be a noncomplex scalar double.";
+  if (n >= 3 && std::isnan(in[2]->real[0])) return "f must not be NaN.";
   if (n >= 4 && !scalar_ok(*in[3])) return "robust must be a noncomplex scalar double.";
   if (n >= 5) {
     if (!scalar_ok(*in[4])) return "degree must be a noncomplex scalar double.";
