@@ -31,8 +31,25 @@ std::int32_t to_int32(double v);
 // min(count, max(floor(count * f), degree + 1)).
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
-// A model of `count` >= 1 points from unsorted abscissae and ordinates.
-// `degree` must lie in [0, 100].
+// Which of the caller's points take part in the smooth: with `weights`
+// (finite, >= 0, one per point) those of weight 0 are left out, and with
+// `omit_missing` those whose ordinate or abscissa is NaN.
+struct data_choice {
+  const double* weights = nullptr;
+  bool omit_missing = false;
+};
+
+// Whether point i of (xs, ys) takes part: the one place that decides it.
+bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i);
+std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
+                               const double* ys);
+
+// A model of the points of (xs, ys) that take part (at least one), sorted
+// from the caller's unsorted abscissae and ordinates; their prior weights
+// become the model's weights unless all are 1. `degree` must lie in [0, 100].
+smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
+                          const data_choice& choice, double f, std::int32_t degree);
+// The same with every point taking part.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree);
 
