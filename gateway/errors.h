@@ -19,6 +19,7 @@ inline constexpr call_error x{"quibra:X", "X must be a noncomplex double vector!
 inline constexpr call_error y{"quibra:Y", "Y must be a noncomplex double vector!!!"};
 inline constexpr call_error xy_length{"quibra:XYLength", "X and Y must have the same length!!!"};
 inline constexpr call_error f{"quibra:f", "f must be a noncomplex scalar double."};
+inline constexpr call_error f_nan{"quibra:fNaN", "f must not be NaN."};
 inline constexpr call_error robust{"quibra:robust", "robust must be a noncomplex scalar double."};
 inline constexpr call_error degree{"quibra:degree", "degree must be a noncomplex scalar double."};
 inline constexpr call_error degree_negative{"quibra:degreeNegative",

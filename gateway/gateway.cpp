@@ -2,6 +2,7 @@
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
+#include <cmath>
 #include <cstdint>
 
 #include "gateway/errors.h"
@@ -89,7 +90,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   double f = DEFAULT_F;
   std::int32_t robust = 0;
   std::int32_t degree = DEFAULT_DEGREE;
-  if (npos >= 3) f = check_scalar(prhs[IN_F], errors::f);
+  if (npos >= 3) {
+    f = check_scalar(prhs[IN_F], errors::f);
+    // The window rule and the window placement would read NaN differently.
+    if (std::isnan(f)) fail(errors::f_nan);
+  }
   if (npos >= 4) robust = to_int32(check_scalar(prhs[IN_ROBUST], errors::robust));
   if (npos >= 5) {
     degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
@@ -120,8 +125,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   settings.delta = options.delta;
   settings.threads = options.threads;
   smooth_model* model = build_model(count, data_x, data_y, choice, f, degree);
-  // On failure the model stays as built.
-  if (robust != 0) robustify(model, &settings, options.max_passes);
+  // On failure the model stays as built; with no data point there is nothing to reweight.
+  if (robust != 0 && model->count > 0) robustify(model, &settings, options.max_passes);
 
   double* out = host_data(result);
   fit_queries(model, x, n, out, &settings);

@@ -9,12 +9,13 @@
 namespace {
 
 // The queries in ascending order: position k is xq[k], or *sorted[k] when
-// the queries had to be sorted.
+// the queries had to be sorted, moved as the model's abscissae are.
 struct ascending {
   const double* xq;
   const double* const* sorted;
+  double origin;
 
-  double at(std::int32_t k) const { return sorted != nullptr ? *sorted[k] : xq[k]; }
+  double at(std::int32_t k) const { return (sorted != nullptr ? *sorted[k] : xq[k]) - origin; }
   std::int32_t index(std::int32_t k) const {
     return sorted != nullptr ? static_cast<std::int32_t>(sorted[k] - xq) : k;
   }
@@ -28,6 +29,11 @@ double interpolate(double xa, double va, double xb, double vb, double x) {
 
 void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, double* out,
                 fit_settings* settings) {
+  // Spacing, fits and lines all work where the model's abscissae are; the
+  // gathered queries are moved already, so they are fitted on a view of
+  // the model with no origin.
+  smooth_model moved = *model;
+  moved.origin = 0.0;
   // Choose the queries to fit; this depends on the abscissae alone.
   std::int32_t* fitted = host_alloc_array<std::int32_t>(n);
   std::int32_t m = 0;
@@ -46,7 +52,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, d
   double* xs = host_alloc_array<double>(m);
   double* vs = host_alloc_array<double>(m);
   for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
-  fit_many(model, xs, m, vs, settings);
+  fit_many(&moved, xs, m, vs, settings);
 
   // Each fit, its ties, then the line to the next fit.
   for (std::int32_t i = 0; i < m; ++i) {
@@ -66,7 +72,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, d
 void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, double* out,
                    fit_settings* settings) {
   if (settings->delta > 0.0 && n > 0) {
-    fit_spaced(model, ascending{xq, nullptr}, n, out, settings);
+    fit_spaced(model, ascending{xq, nullptr, model->origin}, n, out, settings);
   } else {
     fit_many(model, xq, n, out, settings);
   }
@@ -92,7 +98,7 @@ void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, do
     // Stable, so ties keep their input order.
     merge_sort(static_cast<void*>(sorted), static_cast<std::uint64_t>(m), sizeof(const double*),
                less_double_ptr);
-    fit_spaced(model, ascending{xq, sorted}, m, out, settings);
+    fit_spaced(model, ascending{xq, sorted, model->origin}, m, out, settings);
   }
   host_free(sorted);
 }

@@ -1,6 +1,7 @@
 #include "smoother/model.h"
 
 #include <cmath>
+#include <limits>
 
 #include "host/host.h"
 #include "numeric/compare.h"
@@ -25,8 +26,8 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
 
 bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i) {
   if (choice.weights != nullptr && choice.weights[i] == 0.0) return false;
-  if (choice.omit_missing && (ys[i] != ys[i] || xs[i] != xs[i])) return false;
-  return true;
+  if (choice.omit_missing && std::isnan(ys[i])) return false;
+  return !std::isnan(xs[i]);
 }
 
 std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
@@ -35,6 +36,24 @@ std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, co
   for (std::int32_t i = 0; i < count; ++i) m += takes_part(choice, xs, ys, i) ? 1 : 0;
   return m;
 }
+
+namespace {
+
+// Moves data that sit far from zero against their spread next to it, where
+// the local power sums do not cancel. Within a factor of two of each other
+// any two doubles subtract exactly, so every moved abscissa is exact.
+void move_near_zero(smooth_model* model) {
+  model->origin = 0.0;
+  if (model->count == 0) return;
+  const double lo = model->x[0];
+  const double hi = model->x[model->count - 1];
+  if (!(std::isfinite(lo) && std::isfinite(hi))) return;
+  if (!((0.0 < lo && hi <= 2.0 * lo) || (hi < 0.0 && 2.0 * hi <= lo))) return;
+  model->origin = lo + (hi - lo) * 0.5;
+  for (std::int32_t i = 0; i < model->count; ++i) model->x[i] = model->x[i] - model->origin;
+}
+
+}  // namespace
 
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree) {
@@ -45,32 +64,34 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
                           const data_choice& choice, double f, std::int32_t degree) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
-  std::int32_t m = 0;
+  std::int32_t kept = 0;
   for (std::int32_t i = 0; i < count; ++i)
-    if (takes_part(choice, xs, ys, i)) order[m++] = xs + i;
-  count = m;
+    if (takes_part(choice, xs, ys, i)) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(count), sizeof(const double*),
+  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(kept), sizeof(const double*),
              less_double_ptr);
-  model->x = host_alloc_array<double>(count);
-  model->y = host_alloc_array<double>(count);
-  for (std::int32_t i = 0; i < count; ++i) {
+  // Never a request for zero bytes, which the host may answer with null.
+  const std::int32_t room = kept > 0 ? kept : 1;
+  model->x = host_alloc_array<double>(room);
+  model->y = host_alloc_array<double>(room);
+  for (std::int32_t i = 0; i < kept; ++i) {
     model->x[i] = *order[i];
     model->y[i] = ys[order[i] - xs];
   }
   // Weights of 1 change no product, so all-ones weights need no array.
   model->weights = nullptr;
   bool all_ones = true;
-  for (std::int32_t i = 0; i < count && choice.weights != nullptr; ++i)
+  for (std::int32_t i = 0; i < kept && choice.weights != nullptr; ++i)
     all_ones = all_ones && choice.weights[order[i] - xs] == 1.0;
   if (!all_ones) {
-    model->weights = host_alloc_array<double>(count);
-    for (std::int32_t i = 0; i < count; ++i) model->weights[i] = choice.weights[order[i] - xs];
+    model->weights = host_alloc_array<double>(kept);
+    for (std::int32_t i = 0; i < kept; ++i) model->weights[i] = choice.weights[order[i] - xs];
   }
-  model->count = count;
+  model->count = kept;
   model->f = f;
   model->degree = degree;
-  model->window = window_size(count, f, degree);
+  model->window = window_size(kept, f, degree);
+  move_near_zero(model);
   host_free(order);
   return model;
 }
@@ -192,8 +213,41 @@ double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
   return eval_polynomial(&fit, xq);
 }
 
-// Fits two queries at once; the second lane's result is skipped (no
-// solve, no trouble) when `both` is false.
+// Fewer distinct weighted abscissae than coefficients: singular in exact
+// arithmetic, whatever pivot rounding would leave, so no solve is tried.
+double rank_deficient(fit_trouble& t) {
+  t = fit_trouble{};
+  t.singular = true;
+  return FIT_FAILED;
+}
+
+// Whether each lane's window holds at least `need` distinct abscissae among
+// its points of nonzero (or NaN) weight. The weights are the very ones the
+// sums use (the same functor from the same start); abscissae ascend, so a
+// new value is one unequal to the last weighted one. The scan stops once
+// both lanes have enough, which for ordinary data is within the first few
+// points, so it costs next to nothing beside the sums over the whole window.
+template <typename Weight>
+void rank_test(Weight weight, std::int32_t window, const double* const xs[2], std::int32_t need,
+               bool full[2]) {
+  double last[2] = {__builtin_nan(""), __builtin_nan("")};
+  std::int32_t count[2] = {0, 0};
+  for (std::int32_t i = 0; i < window && (count[0] < need || count[1] < need); ++i) {
+    const v2d x = {xs[0][i], xs[1][i]};
+    const v2d w = weight(i, x);
+    for (int k = 0; k < 2; ++k) {
+      if (w[k] == 0.0) continue;
+      if (x[k] != last[k]) ++count[k];
+      last[k] = x[k];
+    }
+  }
+  full[0] = count[0] >= need;
+  full[1] = count[1] >= need;
+}
+
+// Fits two queries at once (abscissae already moved by the model's origin);
+// the second lane's result is skipped (no solve, no trouble) when `both` is
+// false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
              bool both, fit_settings* settings) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
@@ -201,17 +255,20 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
   const v2d q = {xq[0], xq[1]};
   const v2d h = {p[0].h, p[1].h};
+  bool full[2];
   if (model->weights != nullptr) {
     tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   } else {
     tricube<false> weight{q, h, nullptr, nullptr};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   }
   fit_trouble t[2];
-  if (!(both && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
-    out[0] = solve_at(s, s.sums[0], xq[0], t[0]);
-    if (both) out[1] = solve_at(s, s.sums[1], xq[1], t[1]);
+  if (!(full[0] && both && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
+    out[0] = full[0] ? solve_at(s, s.sums[0], xq[0], t[0]) : rank_deficient(t[0]);
+    if (both) out[1] = full[1] ? solve_at(s, s.sums[1], xq[1], t[1]) : rank_deficient(t[1]);
   }
   note_trouble(settings, t[0]);
   if (both) note_trouble(settings, t[1]);
@@ -221,14 +278,37 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  if (model->count == 0) {
+    for (std::int32_t i = 0; i < n; ++i) out[i] = none;
+    return;
+  }
   fit_scratch s = new_scratch(model);
-  std::int32_t i = 0;
-  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, settings);
-  if (i < n) {
-    const double q[2] = {xq[i], xq[i]};
-    double r[2];
+  // Queries are fitted in pairs of consecutive fittable ones, in order, so
+  // their trouble is noted in query order.
+  double q[2];
+  std::int32_t at[2];
+  int held = 0;
+  double r[2];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = xq[i] - model->origin;
+    if (std::isnan(v)) {
+      out[i] = none;  // a NaN abscissa has no place among the data
+      continue;
+    }
+    q[held] = v;
+    at[held++] = i;
+    if (held == 2) {
+      fit_two(model, s, q, r, true, settings);
+      out[at[0]] = r[0];
+      out[at[1]] = r[1];
+      held = 0;
+    }
+  }
+  if (held == 1) {
+    q[1] = q[0];
     fit_two(model, s, q, r, false, settings);
-    out[i] = r[0];
+    out[at[0]] = r[0];
   }
   free_scratch(s);
 }

@@ -8,8 +8,10 @@
 
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every robustness
-// weight is 1. Invariant: 1 <= window <= count, and window follows
-// window_size(count, f, degree).
+// weight is 1. Abscissae are stored moved by `origin` (x = data x - origin,
+// exactly; see build_model), and queries are moved the same way before
+// they are fitted. Invariant: 1 <= window <= count unless count is 0 (no
+// data point took part), and window follows window_size(count, f, degree).
 struct smooth_model {
   std::int32_t count;
   double* x;
@@ -18,6 +20,7 @@ struct smooth_model {
   double f;
   std::int32_t degree;
   std::int32_t window;
+  double origin;
 };
 
 // The value a local fit yields when its polynomial cannot be fitted: the
@@ -31,9 +34,10 @@ std::int32_t to_int32(double v);
 // min(count, max(floor(count * f), degree + 1)).
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
-// Which of the caller's points take part in the smooth: with `weights`
-// (finite, >= 0, one per point) those of weight 0 are left out, and with
-// `omit_missing` those whose ordinate or abscissa is NaN.
+// Which of the caller's points take part in the smooth. A point whose
+// abscissa is NaN never does: it has no place among the others. With
+// `weights` (finite, >= 0, one per point) those of weight 0 are left out,
+// and with `omit_missing` those whose ordinate is NaN.
 struct data_choice {
   const double* weights = nullptr;
   bool omit_missing = false;
@@ -44,12 +48,16 @@ bool takes_part(const data_choice& choice, const double* xs, const double* ys, s
 std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
                                const double* ys);
 
-// A model of the points of (xs, ys) that take part (at least one), sorted
-// from the caller's unsorted abscissae and ordinates; their prior weights
-// become the model's weights unless all are 1. `degree` must lie in [0, 100].
+// A model of the points among the `count` >= 1 given by unsorted abscissae
+// and ordinates that take part (the model may end up with none); their
+// prior weights become the model's weights unless all are 1. Data that lie
+// on one side of zero within a factor of two (0 < lo, hi <= 2 lo, or the
+// mirror image) are moved next to zero by origin = lo + (hi - lo) * 0.5:
+// every such subtraction is exact, so the smooth is the same, but the
+// local power sums no longer cancel. `degree` must lie in [0, 100].
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
                           const data_choice& choice, double f, std::int32_t degree);
-// The same with every point taking part.
+// The same with every point of a number abscissa taking part.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree);
 
@@ -57,8 +65,11 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
                                const double* xs);
 
-// The locally weighted polynomial estimate at `xq`, or FIT_FAILED; trouble
-// is written on standard error.
+// The locally weighted polynomial estimate at the data abscissa `xq`, or
+// FIT_FAILED; trouble is written on standard error. A fit fails when its
+// window holds fewer distinct abscissae of nonzero weight than the
+// polynomial has coefficients, or its normal matrix meets a zero pivot.
+// NaN where `xq` is NaN or the model holds no point (no fit, no trouble).
 double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's

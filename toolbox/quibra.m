@@ -19,7 +19,8 @@
 %              local fit. The window holds min(n, max(floor(n*F),
 %              DEGREE+1)) points, n being the number of data points, so F
 %              at or below 0 gives the smallest window and F >= 1 uses all
-%              points. F is used as given (not rounded).
+%              points. F is used as given (not rounded); it must not be
+%              NaN.
 %     ROBUST   Default 0. Truncated toward zero (0.9 is off, -1 is on);
 %              nonzero makes the fit resistant to outliers (see below).
 %     DEGREE   Degree of the local polynomials, default 2. Truncated
@@ -31,7 +32,24 @@
 %   points, weights each by the tricube (1 - (d/h)^3)^3 of its distance d,
 %   h being the distance to the farther end of the window (which so gets
 %   weight 0), and evaluates the weighted least-squares polynomial at x0.
-%   NaN or Inf in the data propagate into every fit whose window holds them.
+%
+%   Missing values
+%     A data point whose abscissa is NaN has no place among the others: it
+%     is left out, as if absent (n counts only the others, and it takes no
+%     part in robust smoothing). Where X is NaN the result is NaN, with no
+%     fit and no diagnostic; if no data point is left, every result is NaN.
+%     A NaN ordinate, or Inf in the data, propagates into every fit whose
+%     window holds it.
+%
+%   Data far from zero
+%     Data whose abscissae all lie on one side of zero within a factor of
+%     two (0 < lo and hi <= 2*lo, or the mirror image below zero), such as
+%     date numbers or years, are moved next to zero before fitting: lo + (hi
+%     - lo)/2 is subtracted from the data and from X. Each such subtraction
+%     is exact for the data, so the smooth is that of the same points, only
+%     computed where the local sums do not cancel; an element of X far
+%     outside the data may round once. Data that reach or straddle zero
+%     are used as they are.
 %
 %   Robust smoothing
 %     With ROBUST nonzero the smooth is refitted at every data point; the
@@ -54,13 +72,14 @@
 %     column for a column X. Element i belongs to X(i).
 %
 %   Failed fits and diagnostics
-%     A local fit whose normal equations are singular yields realmax
+%     A local fit that cannot be made yields realmax
 %     (1.7976931348623157e308) in that element; spot such elements with
-%     YS == realmax. A fit fails when its window holds fewer than DEGREE+1
-%     distinct abscissae with nonzero weight: always when the window has
-%     just DEGREE+1 points, as its farthest point gets weight 0 (choose F
-%     with floor(n*F) >= DEGREE+2), and near many points sharing one
-%     abscissa. Each failed fit writes on standard error
+%     YS == realmax. A fit fails exactly when its window holds fewer than
+%     DEGREE+1 distinct abscissae with nonzero weight (or, rarely, when its
+%     normal equations meet a zero pivot): always when the window has just
+%     DEGREE+1 points, as its farthest point gets weight 0 (choose F with
+%     floor(n*F) >= DEGREE+2), and near many points sharing one abscissa.
+%     Each failed fit writes on standard error
 %         Error: Singular matrix inversion attempted.
 %     An ill-conditioned fit keeps its value and writes
 %         Warning: Unstable equation system [<value>]
@@ -78,6 +97,7 @@
 %     Y must be a noncomplex double vector!!!
 %     X and Y must have the same length!!!
 %     f must be a noncomplex scalar double.
+%     f must not be NaN.
 %     robust must be a noncomplex scalar double.
 %     degree must be a noncomplex scalar double.
 %     degree must not be negative.
