@@ -338,3 +338,29 @@ end
 %! legend ('data', 'failed (realmax)', 'f = 0.1', 'f = 0.2', ...
 %!         'location', 'north', 'orientation', 'horizontal');
 %! title ('Failed fits and how to spot them');
+
+%!demo
+%! % Large data at interactive speed. With 'Delta' only points spaced about
+%! % Delta apart are fitted, and the rest lie on straight lines between
+%! % those fits: with Delta = range/100 about 100 fits instead of 20000.
+%! rand ('seed', 5); randn ('seed', 5);
+%! n = 20000;
+%! x = 10 * rand (n, 1);
+%! y = sin (x) + 0.5 * randn (n, 1);
+%! tic; exact = quibra (x, y, 0.3, 0, 1); t_exact = toc;
+%! delta = (max (x) - min (x)) / 100;
+%! tic; fast = quibra (x, y, 0.3, 0, 1, 'Delta', delta); t_fast = toc;
+%! fprintf ('every point fitted: %.3f s; Delta = range/100: %.3f s\n', ...
+%!          t_exact, t_fast);
+%! fprintf ('largest difference: %.2g (noise sd 0.5)\n', max (abs (fast - exact)));
+%! [xs, k] = sort (x);
+%! plot (x(1:20:end), y(1:20:end), '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (xs, exact(k), '-', 'color', [0.85 0.4 0], 'linewidth', 3);
+%! plot (xs, fast(k), '-', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-2.5 3.5]);           % room for the legend
+%! legend ('data (every 20th)', 'exact', 'Delta = range/100', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title (sprintf ('%d points, local lines, span 0.3', n));
