@@ -79,26 +79,29 @@ void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, 
 }
 
 void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-                 fit_settings* settings) {
+                 fit_settings* settings, const double* const* sorted) {
   if (!(settings->delta > 0.0)) {
     fit_many(model, xq, n, out, settings);
     return;
   }
   // NaN has no place in the order: it gets NaN, and the rest is sorted.
-  const double** sorted = host_alloc_array<const double*>(n);
+  const double** order = sorted != nullptr ? nullptr : host_alloc_array<const double*>(n);
   std::int32_t m = 0;
   for (std::int32_t i = 0; i < n; ++i) {
-    if (xq[i] == xq[i]) {
-      sorted[m++] = xq + i;
-    } else {
+    if (xq[i] != xq[i]) {
       out[i] = std::numeric_limits<double>::quiet_NaN();
+    } else {
+      if (order != nullptr) order[m] = xq + i;
+      ++m;
     }
   }
-  if (m > 0) {
+  if (order != nullptr && m > 0) {
     // Stable, so ties keep their input order.
-    merge_sort(static_cast<void*>(sorted), static_cast<std::uint64_t>(m), sizeof(const double*),
+    merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(m), sizeof(const double*),
                less_double_ptr);
-    fit_spaced(model, ascending{xq, sorted, model->origin}, m, out, settings);
   }
-  host_free(sorted);
+  if (m > 0)
+    fit_spaced(model, ascending{xq, sorted != nullptr ? sorted : order, model->origin}, m, out,
+               settings);
+  if (order != nullptr) host_free(order);
 }

@@ -19,8 +19,10 @@ void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, 
 
 // The same for queries in any order. With delta 0 this is fit_many; with
 // delta > 0 the queries are taken in ascending order (ties in input order),
-// and a query that is NaN gets NaN without a fit.
+// and a query that is NaN gets NaN without a fit. `sorted`, when not null,
+// is that order already (pointers into xq to every query but NaN), as
+// build_model hands it out when the queries are the data.
 void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-                 fit_settings* settings);
+                 fit_settings* settings, const double* const* sorted = nullptr);
 
 #endif

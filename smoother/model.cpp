@@ -61,7 +61,8 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
 }
 
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
-                          const data_choice& choice, double f, std::int32_t degree) {
+                          const data_choice& choice, double f, std::int32_t degree,
+                          const double*** sorted) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
   std::int32_t kept = 0;
@@ -92,7 +93,11 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   model->degree = degree;
   model->window = window_size(kept, f, degree);
   move_near_zero(model);
-  host_free(order);
+  if (sorted != nullptr) {
+    *sorted = order;
+  } else {
+    host_free(order);
+  }
   return model;
 }
 

@@ -55,8 +55,12 @@ std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, co
 // mirror image) are moved next to zero by origin = lo + (hi - lo) * 0.5:
 // every such subtraction is exact, so the smooth is the same, but the
 // local power sums no longer cancel. `degree` must lie in [0, 100].
+// With `sorted`, the order it sorted in (pointers into `xs` to the points
+// that take part, ascending, ties in input order; as many as the model's
+// count) is handed out instead of released, to be released by the caller.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
-                          const data_choice& choice, double f, std::int32_t degree);
+                          const data_choice& choice, double f, std::int32_t degree,
+                          const double*** sorted = nullptr);
 // The same with every point of a number abscissa taking part.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree);

@@ -90,6 +90,11 @@ TEST(Interpolate, OnlyRealFitsReportAndFailuresSpreadToTheirNeighbours) {
   EXPECT_EQ(spaced.v[1], FIT_FAILED);
 }
 
+void any_order(const smooth_model* m, const double* xq, std::int32_t n, double* out,
+               fit_settings* settings) {
+  fit_queries(m, xq, n, out, settings);
+}
+
 TEST(Interpolate, QueriesInAnyOrderAreTakenAscendingAndNaNIsLeftOut) {
   const data d = noisy(80, 9);
   const data q = noisy(50, 10);
@@ -101,7 +106,7 @@ TEST(Interpolate, QueriesInAnyOrderAreTakenAscendingAndNaNIsLeftOut) {
     if (!std::isnan(v)) sorted.push_back(v);
   std::stable_sort(sorted.begin(), sorted.end());
   const run a = on_model(d, 0.25, 2, sorted, 0.7, fit_ascending);
-  const run b = on_model(d, 0.25, 2, unsorted, 0.7, fit_queries);
+  const run b = on_model(d, 0.25, 2, unsorted, 0.7, any_order);
   EXPECT_TRUE(std::isnan(b.v[7]));
   EXPECT_EQ(bits(b.v[20]), bits(b.v[3]));
   for (std::size_t i = 0; i < unsorted.size(); ++i) {
@@ -110,7 +115,7 @@ TEST(Interpolate, QueriesInAnyOrderAreTakenAscendingAndNaNIsLeftOut) {
     EXPECT_EQ(bits(b.v[i]), bits(a.v[k])) << i;
   }
   // Delta 0 is the plain run of fits.
-  const run plain = on_model(d, 0.25, 2, unsorted, 0.0, fit_queries);
+  const run plain = on_model(d, 0.25, 2, unsorted, 0.0, any_order);
   const run many = on_model(d, 0.25, 2, unsorted, 0.0, fit_many);
   EXPECT_EQ(bits(plain.v), bits(many.v));
 }
@@ -142,6 +147,34 @@ TEST(Interpolate, ADeltaBelowEverySpacingFitsEveryPointAsDeltaZeroDoes) {
     EXPECT_EQ(bits(spaced.result->real), bits(exact.result->real)) << robust;
     delete exact.result;
     delete spaced.result;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Interpolate, XAsTheDataTakesTheModelsOrderWithTheSameBitsAsSortingIt) {
+  // Without nodes X is the data, and its order comes from the model's sort;
+  // the nodes form with the same points sorts X itself.
+  sample d = noisy_sine(60, 14, 9);
+  d.x[4] = std::numeric_limits<double>::quiet_NaN();
+  d.x[30] = d.x[31];  // a tie
+  for (double robust : {0.0, 1.0}) {
+    const auto own = run_call({standin::make_column(d.x), standin::make_column(d.y),
+                               standin::make_scalar(0.4), standin::make_scalar(robust),
+                               standin::make_scalar(1), standin::make_char("Delta"),
+                               standin::make_scalar(0.3)});
+    const auto nodes = run_call({standin::make_column(d.x), standin::make_column(d.y),
+                                 standin::make_scalar(0.4), standin::make_scalar(robust),
+                                 standin::make_scalar(1), standin::make_column(d.x),
+                                 standin::make_column(d.y), standin::make_char("Delta"),
+                                 standin::make_scalar(0.3)});
+    ASSERT_TRUE(own.o.ok && nodes.o.ok);
+    EXPECT_EQ(bits(own.v), bits(nodes.v)) << robust;
+    EXPECT_EQ(own.err, nodes.err);
+    EXPECT_TRUE(std::isnan(own.v[4]));
+    EXPECT_EQ(own.o.blocks_left, nodes.o.blocks_left);  // the order was released
   }
 }
 
