@@ -25,8 +25,21 @@ double* host_data(const mxArray* a);
 // A new real rows-by-cols double array, zero-filled.
 mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols);
 
-// Ends the current call with `message` (no trailing newline).
-[[noreturn]] void host_error(const char* message);
+// Text arguments: a char array, or (in the MATLAB-language host) a string
+// object, which is converted to char.
+bool host_is_text(const mxArray* a);
+// The length of a text argument that is one row of at least one character,
+// with its first size - 1 characters (at most) copied into `buf` and a
+// terminating 0; -1 for any other argument (not text, empty, several rows).
+std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
+
+// Ends the current call with the error `message` (no trailing newline)
+// under the identifier `id` ("quibra:..."), which a user can catch on.
+[[noreturn]] void host_error(const char* id, const char* message);
+
+// Raises a host warning under the identifier `id`: shown unless the user
+// turned that identifier off, and readable with lastwarn. Returns.
+void host_warning(const char* id, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes one formatted line to the host console.
 void host_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

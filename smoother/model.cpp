@@ -26,6 +26,19 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
   return q < count ? q : count;
 }
 
+bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i) {
+  if (choice.weights != nullptr && choice.weights[i] == 0.0) return false;
+  if (choice.omit_missing && std::isnan(ys[i])) return false;
+  return !std::isnan(xs[i]);
+}
+
+std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
+                               const double* ys) {
+  std::int32_t m = 0;
+  for (std::int32_t i = 0; i < count; ++i) m += takes_part(choice, xs, ys, i) ? 1 : 0;
+  return m;
+}
+
 namespace {
 
 // Moves data that sit far from zero against their spread next to it, where
@@ -46,11 +59,17 @@ void move_near_zero(smooth_model* model) {
 
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree) {
+  return build_model(count, xs, ys, data_choice{}, f, degree);
+}
+
+smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
+                          const data_choice& choice, double f, std::int32_t degree,
+                          const double*** sorted) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < count; ++i)
-    if (!std::isnan(xs[i])) order[kept++] = xs + i;
+    if (takes_part(choice, xs, ys, i)) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
   merge_sort_double_ptrs(order, static_cast<std::uint64_t>(kept));
   // Never a request for zero bytes, which the host may answer with null.
@@ -61,13 +80,25 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
     model->x[i] = *order[i];
     model->y[i] = ys[order[i] - xs];
   }
+  // Weights of 1 change no product, so all-ones weights need no array.
   model->weights = nullptr;
+  bool all_ones = true;
+  for (std::int32_t i = 0; i < kept && choice.weights != nullptr; ++i)
+    all_ones = all_ones && choice.weights[order[i] - xs] == 1.0;
+  if (!all_ones) {
+    model->weights = host_alloc_array<double>(kept);
+    for (std::int32_t i = 0; i < kept; ++i) model->weights[i] = choice.weights[order[i] - xs];
+  }
   model->count = kept;
   model->f = f;
   model->degree = degree;
   model->window = window_size(kept, f, degree);
   move_near_zero(model);
-  host_free(order);
+  if (sorted != nullptr) {
+    *sorted = order;
+  } else {
+    host_free(order);
+  }
   return model;
 }
 

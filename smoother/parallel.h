@@ -11,12 +11,9 @@
 
 #include "smoother/settings.h"
 
-// Never more threads than this per call, whatever is asked for.
-inline constexpr int MAX_THREADS = 64;
-
 // The thread count a call asks for: settings->threads when positive, else
 // QUIBRA_NUM_THREADS when it is a positive integer, else one per hardware
-// thread; at most MAX_THREADS.
+// thread; at most MAX_THREADS (smoother/settings.h).
 int requested_threads(const fit_settings* settings);
 
 // Queries per vector register: QUIBRA_LANES when it is 2, 4 or 8 (the

@@ -4,12 +4,12 @@
 
 #include "host/host.h"
 #include "numeric/select.h"
+#include "smoother/interpolate.h"
 
 namespace {
 
 constexpr double RESIDUAL_SCALE = 6.0;
 constexpr double WEIGHT_TOLERANCE = 1e-4;
-constexpr int MAX_PASSES = 100;
 
 void free_work(smooth_model* work) {
   host_free(work->x);
@@ -20,7 +20,8 @@ void free_work(smooth_model* work) {
 
 }  // namespace
 
-smooth_model* robustify(smooth_model* model, fit_settings* settings, int* passes) {
+smooth_model* robustify(smooth_model* model, fit_settings* settings, int max_passes,
+                        int* passes) {
   const std::int32_t n = model->count;
   const double* base_x = model->x;
   const double* base_y = model->y;
@@ -51,7 +52,7 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, int* passes
     // weight times 1 is itself, so that pass fits as the plain smooth does.
     double* const weights = work->weights;
     if (pass == 1 && base_w == nullptr) work->weights = nullptr;
-    fit_many(work, base_x, n, r, settings);
+    fit_ascending(work, base_x, n, r, settings);
     work->weights = weights;
     std::int32_t failed = 0;
     for (std::int32_t j = 0; j < n; ++j) {
@@ -112,7 +113,7 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, int* passes
       changed = true;
     }
     work->window = window_size(work->count, work->f, work->degree);
-    if (!changed || pass >= MAX_PASSES) break;
+    if (!changed || pass >= max_passes) break;
   }
 
   if (passes != nullptr) *passes = pass;

@@ -22,12 +22,17 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 bool mxIsDouble(const mxArray* ptr);
 bool mxIsComplex(const mxArray* ptr);
 bool mxIsSparse(const mxArray* ptr);
+bool mxIsChar(const mxArray* ptr);
+bool mxIsClass(const mxArray* ptr, const char* name);
 size_t mxGetM(const mxArray* ptr);
 size_t mxGetN(const mxArray* ptr);
 double* mxGetPr(const mxArray* ptr);
 mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag);
+int mxGetString(const mxArray* ptr, char* buf, mwSize buflen);
 
-void mexErrMsgTxt(const char* s);
+int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[], const char* fname);
+void mexErrMsgIdAndTxt(const char* id, const char* s, ...);
+void mexWarnMsgIdAndTxt(const char* id, const char* s, ...);
 int mexPrintf(const char* fmt, ...);
 
 void* mxMalloc(size_t n);

@@ -33,30 +33,8 @@ mxArray* class_of(mxArray* a, mx_class c) {
   return a;
 }
 
-struct run_result {
-  standin::outcome o;
-  std::vector<double> v;
-  std::size_t rows = 0, cols = 0;
-  std::string err;  // standard error
-};
-
-// Calls mexFunction, taking ownership of the inputs and the result.
-run_result run(const std::vector<mxArray*>& in) {
-  std::vector<std::unique_ptr<mxArray>> owned(in.begin(), in.end());
-  run_result r;
-  testing::internal::CaptureStderr();
-  r.o = standin::call(1, std::vector<const mxArray*>(in.begin(), in.end()));
-  r.err = testing::internal::GetCapturedStderr();
-  if (r.o.result != nullptr) {
-    r.v = r.o.result->real;
-    r.rows = r.o.result->rows;
-    r.cols = r.o.result->cols;
-    delete r.o.result;
-    r.o.result = nullptr;
-  }
-  EXPECT_TRUE(r.o.faults.empty());
-  return r;
-}
+using run_result = call_result;
+run_result run(const std::vector<mxArray*>& in) { return run_call(in); }
 
 void expect_error(const std::vector<mxArray*>& in, const std::string& message) {
   const run_result r = run(in);
