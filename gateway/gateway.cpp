@@ -9,8 +9,10 @@
 #include "gateway/options.h"
 #include "host/host.h"
 #include "smoother/interpolate.h"
+#include "smoother/intervals.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
+#include "smoother/span.h"
 
 namespace {
 
@@ -66,6 +68,72 @@ void warn_summary(const fit_settings& settings) {
                  static_cast<long long>(settings.unstable));
 }
 
+// What a call with intervals adds to its info: the band at X and the
+// smooth's summary at its data points.
+struct band {
+  mxArray* se;
+  mxArray* lower;
+  mxArray* upper;
+  smoother_summary summary;
+};
+
+// Evaluates the smooth at X into `out` as fit_queries does, bit for bit,
+// and makes its band. `no_nodes`: X is the data, whose sorted order is
+// `sorted` (sorted_count long), so one run at X gives the fits at the data
+// points too; otherwise these are made apart, silently (their trouble is
+// not that of the call's result).
+band evaluate_with_band(const smooth_model* model, const double* x, const double* y,
+                        std::int32_t n, double* out, fit_settings* settings, bool no_nodes,
+                        const double* const* sorted, std::int32_t sorted_count, bool reuse,
+                        const call_options& options, shape rs) {
+  const std::int32_t m = model->count;
+  double* variance = host_alloc_array<double>(n);
+  // The fits at the model's points, in model order; FIT_FAILED where none.
+  double* value_m = host_alloc_array<double>(m > 0 ? m : 1);
+  double* leverage_m = host_alloc_array<double>(m > 0 ? m : 1);
+  double* variance_m = host_alloc_array<double>(m > 0 ? m : 1);
+  for (std::int32_t j = 0; j < m; ++j) value_m[j] = FIT_FAILED;
+  if (no_nodes) {
+    std::int32_t* slot = host_alloc_array<std::int32_t>(n);
+    double* leverage = host_alloc_array<double>(n);
+    locate_points(model, n, x, y, sorted, sorted_count, slot);
+    fit_influence inf;
+    inf.variance = variance;
+    inf.leverage = leverage;
+    inf.own = slot;
+    fit_queries(model, x, n, out, settings, reuse ? sorted : nullptr, &inf);
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::int32_t j = slot[i];
+      if (j < 0) continue;
+      value_m[j] = out[i];
+      leverage_m[j] = leverage[i];
+      variance_m[j] = variance[i];
+    }
+    host_free(slot);
+    host_free(leverage);
+  } else {
+    fit_influence inf;
+    inf.variance = variance;
+    fit_queries(model, x, n, out, settings, nullptr, &inf);
+    fit_settings quiet = *settings;
+    quiet.report = trouble_report::off;
+    fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
+  }
+  band b;
+  b.summary = summarise(model, value_m, leverage_m, variance_m);
+  const double t = t_quantile(options.level, b.summary.dof);
+  b.se = host_create_matrix(rs.rows, rs.cols);
+  b.lower = host_create_matrix(rs.rows, rs.cols);
+  b.upper = host_create_matrix(rs.rows, rs.cols);
+  fill_band(n, out, variance, b.summary.sigma, t, options.intervals == interval_kind::prediction,
+            host_data(b.se), host_data(b.lower), host_data(b.upper));
+  host_free(variance);
+  host_free(value_m);
+  host_free(leverage_m);
+  host_free(variance_m);
+  return b;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
@@ -79,7 +147,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   const shape sy = check_vector(prhs[IN_Y], errors::y);
   const std::int32_t n = pair_length(sx, sy);
   if (n < 0) fail(errors::xy_length);
-  mxArray* result = sx.rows == 1 ? host_create_matrix(1, n) : host_create_matrix(n, 1);
+  const shape rs = sx.rows == 1 ? shape{1, n} : shape{n, 1};
+  mxArray* result = host_create_matrix(rs.rows, rs.cols);
   plhs[0] = result;
   const double* x = host_data(prhs[IN_X]);
   const double* y = host_data(prhs[IN_Y]);
@@ -111,6 +180,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     data_y = host_data(prhs[IN_NODES_Y]);
   }
   const call_options options = parse_options(nrhs - npos, prhs + npos, count);
+  if (options.span_from == span_source::given) f = options.span;
   const data_choice choice{options.weights, options.omit_missing};
   // Options that leave out points may leave none.
   if ((choice.weights != nullptr || choice.omit_missing) &&
@@ -126,14 +196,29 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   // sorted order, so X need not be sorted a second time.
   const bool reuse = options.delta > 0.0 && npos != 7 && choice.weights == nullptr &&
                      !choice.omit_missing;
+  // Bands are made only for a call that can receive them.
+  const bool bands = nlhs >= 2 && options.intervals != interval_kind::none;
+  // With bands and X the data, the sorted order also tells which data point each element is.
+  const bool keep_sorted = reuse || (bands && npos != 7);
   const double** sorted = nullptr;
   smooth_model* model =
-      build_model(count, data_x, data_y, choice, f, degree, reuse ? &sorted : nullptr);
+      build_model(count, data_x, data_y, choice, f, degree, keep_sorted ? &sorted : nullptr);
+  const std::int32_t sorted_count = model->count;
+  // The span is chosen on the plain smooth; robust passes then use it.
+  span_search search{};
+  if (options.span_from == span_source::chosen)
+    search = choose_span(model, options.rule, options.span_lo, options.span_hi, &settings);
   // On failure the model stays as built; with no data point there is nothing to reweight.
   if (robust != 0 && model->count > 0) robustify(model, &settings, options.max_passes);
 
   double* out = host_data(result);
-  fit_queries(model, x, n, out, &settings, sorted);
+  band b{};
+  if (bands) {
+    b = evaluate_with_band(model, x, y, n, out, &settings, npos != 7, sorted, sorted_count, reuse,
+                           options, rs);
+  } else {
+    fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  }
   if (sorted != nullptr) host_free(sorted);
   if (options.failed_value != FIT_FAILED) {
     for (std::int32_t i = 0; i < n; ++i)
