@@ -87,7 +87,9 @@ void robust_pass(benchmark::State& state) {
     const double r = seconds_of([&] {
       smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
       fit_settings settings;
-      robustify(m, &settings, &passes);
+      robust_report report;
+      robustify(m, &settings, &report);
+      passes = report.passes;
     });
     robust_s += r;
     state.SetIterationTime(r);

@@ -1,9 +1,10 @@
-// y = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]])
+// [y, info] = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]])
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
 #include <cstdint>
 
+#include "gateway/info.h"
 #include "host/host.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
@@ -62,15 +63,17 @@ double check_scalar(const mxArray* a, const char* message) {
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
                                                                    int nrhs,
                                                                    const mxArray* prhs[]) {
-  (void)nlhs;  // the first result slot is always filled
   if (nrhs != 2 && nrhs != 3 && nrhs != 4 && nrhs != 5 && nrhs != 7)
     host_error("Wrong number of input arguments.");
+  // The first result slot is always filled, also for nlhs 0.
+  if (nlhs > 2) host_error("Too many output arguments.");
 
   const shape sx = check_vector(prhs[IN_X], "X must be a noncomplex double vector!!!");
   const shape sy = check_vector(prhs[IN_Y], "Y must be a noncomplex double vector!!!");
   const std::int32_t n = pair_length(sx, sy);
   if (n < 0) host_error("X and Y must have the same length!!!");
-  mxArray* result = sx.rows == 1 ? host_create_matrix(1, n) : host_create_matrix(n, 1);
+  const shape rs = sx.rows == 1 ? shape{1, n} : shape{n, 1};
+  mxArray* result = host_create_matrix(rs.rows, rs.cols);
   plhs[0] = result;
   const double* x = host_data(prhs[IN_X]);
   const double* y = host_data(prhs[IN_Y]);
@@ -88,6 +91,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   }
 
   std::int32_t count = n;
+  shape data_shape = sy;
   const double* data_x = x;
   const double* data_y = y;
   if (nrhs == 7) {
@@ -95,15 +99,28 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     const shape sny = check_vector(prhs[IN_NODES_Y], "nodes_y must be a noncomplex double vector!!!");
     count = pair_length(snx, sny);
     if (count < 0) host_error("nodes_x and nodes_y must have the same length!!!");
+    data_shape = sny;
     data_x = host_data(prhs[IN_NODES_X]);
     data_y = host_data(prhs[IN_NODES_Y]);
   }
 
+  // Only a second result slot makes the call gather what goes into it.
+  const bool want_info = nlhs == 2;
+  call_info info{};
+  if (want_info) info = new_call_info(count, n);
+
   fit_settings settings;
-  smooth_model* model = build_model(count, data_x, data_y, f, degree);
-  if (robust != 0) robustify(model, &settings);  // on failure the model stays as built
+  smooth_model* model = build_model(count, data_x, data_y, f, degree, info.input_index);
+  info.points = model->count;
+  // On failure the model stays as built.
+  if (robust != 0) robustify(model, &settings, want_info ? &info.robust : nullptr);
 
   // Each element of X on its own, in input order.
-  fit_many(model, x, n, host_data(result), &settings);
+  fit_many(model, x, n, host_data(result), &settings, info.failed);
+  if (want_info) {
+    plhs[1] = info_array(info, robust != 0, model, data_shape.rows, data_shape.cols, rs.rows,
+                         rs.cols);
+    free_call_info(info);
+  }
   // The model is left to the host, which reclaims it when the call ends.
 }

@@ -15,6 +15,27 @@ mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols) {
   return mxCreateDoubleMatrix(rows, cols, mxREAL);
 }
 
+mxArray* host_create_scalar(double v) { return mxCreateDoubleScalar(v); }
+
+mxArray* host_create_string(const char* text) { return mxCreateString(text); }
+
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols, const std::uint8_t* flags) {
+  mxArray* a = mxCreateLogicalMatrix(rows, cols);
+  if (flags != nullptr) {
+    mxLogical* out = mxGetLogicals(a);
+    const std::int64_t n = static_cast<std::int64_t>(rows) * cols;
+    for (std::int64_t i = 0; i < n; ++i) out[i] = flags[i] != 0;
+  }
+  return a;
+}
+
+mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values) {
+  // The host's prototype takes the names without their last const.
+  mxArray* s = mxCreateStructMatrix(1, 1, nfields, const_cast<const char**>(names));
+  for (int i = 0; i < nfields; ++i) mxSetField(s, 0, names[i], values[i]);
+  return s;
+}
+
 void host_error(const char* message) {
   mexErrMsgTxt(message);
   std::abort();  // mexErrMsgTxt does not come back

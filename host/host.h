@@ -25,6 +25,20 @@ double* host_data(const mxArray* a);
 // A new real rows-by-cols double array, zero-filled.
 mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols);
 
+// A new 1-by-1 real double array holding v.
+mxArray* host_create_scalar(double v);
+
+// A new 1-by-n char row holding `text` (NUL-terminated).
+mxArray* host_create_string(const char* text);
+
+// A new rows-by-cols logical array, true where flags[i] != 0 (column-major);
+// `flags` may be null for an all-false array.
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols, const std::uint8_t* flags);
+
+// A new 1-by-1 struct whose field names[i] holds values[i]; the struct
+// takes the values over.
+mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values);
+
 // Ends the current call with `message` (no trailing newline).
 [[noreturn]] void host_error(const char* message);
 

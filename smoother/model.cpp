@@ -24,7 +24,7 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
 }
 
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
-                          std::int32_t degree) {
+                          std::int32_t degree, std::int32_t* input_index) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
   for (std::int32_t i = 0; i < count; ++i) order[i] = xs + i;
@@ -35,7 +35,9 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   model->y = host_alloc_array<double>(count);
   for (std::int32_t i = 0; i < count; ++i) {
     model->x[i] = *order[i];
-    model->y[i] = ys[order[i] - xs];
+    const std::int32_t at = static_cast<std::int32_t>(order[i] - xs);
+    model->y[i] = ys[at];
+    if (input_index != nullptr) input_index[i] = at;
   }
   model->weights = nullptr;
   model->count = count;
@@ -166,7 +168,7 @@ double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
 // Fits two queries at once; the second lane's result is skipped (no
 // solve, no trouble) when `both` is false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both, fit_settings* settings) {
+             bool both, fit_settings* settings, std::uint8_t* failed) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
   const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
@@ -186,19 +188,24 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
   }
   note_trouble(settings, t[0]);
   if (both) note_trouble(settings, t[1]);
+  if (failed != nullptr) {
+    failed[0] = t[0].singular ? 1 : 0;
+    if (both) failed[1] = t[1].singular ? 1 : 0;
+  }
 }
 
 }  // namespace
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-              fit_settings* settings) {
+              fit_settings* settings, std::uint8_t* failed) {
   fit_scratch s = new_scratch(model);
   std::int32_t i = 0;
-  for (; i + 1 < n; i += 2) fit_two(model, s, xq + i, out + i, true, settings);
+  for (; i + 1 < n; i += 2)
+    fit_two(model, s, xq + i, out + i, true, settings, failed != nullptr ? failed + i : nullptr);
   if (i < n) {
     const double q[2] = {xq[i], xq[i]};
     double r[2];
-    fit_two(model, s, q, r, false, settings);
+    fit_two(model, s, q, r, false, settings, failed != nullptr ? failed + i : nullptr);
     out[i] = r[0];
   }
   free_scratch(s);

@@ -32,9 +32,10 @@ std::int32_t to_int32(double v);
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
 // A model of `count` >= 1 points from unsorted abscissae and ordinates.
-// `degree` must lie in [0, 100].
+// `degree` must lie in [0, 100]. `input_index`, when not null, has room for
+// `count` and receives each model point's index in xs and ys.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
-                          std::int32_t degree);
+                          std::int32_t degree, std::int32_t* input_index = nullptr);
 
 // Index of the first of the `window` consecutive sorted points nearest `xq`.
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
@@ -46,8 +47,9 @@ double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
 // trouble noted in `settings` in query order; two queries at a time and
-// with one set of scratch for all of them.
+// with one set of scratch for all of them. `failed`, when not null,
+// receives 1 where the fit failed and 0 elsewhere.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-              fit_settings* settings);
+              fit_settings* settings, std::uint8_t* failed = nullptr);
 
 #endif

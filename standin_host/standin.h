@@ -7,15 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mex.h"
 
-enum class mx_class { double_, single_, int32_, logical_, char_ };
+enum class mx_class { double_, single_, int32_, logical_, char_, struct_ };
 
 // A host array. For a sparse array `real`/`imag` hold only the stored
-// nonzeros, as a real host's data pointer would.
+// nonzeros, as a real host's data pointer would. Logical and char arrays
+// keep their elements in `logicals` and `text`; a (1-by-1) struct its
+// fields in order, each owning its value (null until set).
 struct mxArray_tag {
   mx_class cls = mx_class::double_;
   bool complex = false;
@@ -24,6 +28,9 @@ struct mxArray_tag {
   std::size_t cols = 0;
   std::vector<double> real;
   std::vector<double> imag;
+  std::vector<mxLogical> logicals;
+  std::string text;
+  std::vector<std::pair<std::string, std::unique_ptr<mxArray_tag>>> fields;
 };
 
 namespace standin {
@@ -40,12 +47,16 @@ struct outcome {
   bool ok = false;            // returned normally
   std::string error;          // the error exit's message, when !ok
   mxArray* result = nullptr;  // first result slot (owned by the test; null on error)
+  mxArray* second = nullptr;  // second result slot, likewise; null when not filled
   std::string console;        // everything written with mexPrintf
   std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
   std::size_t allocations = 0;       // mxMalloc calls made
   std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
   std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
 };
+
+// The value of a struct's field, or null when it has no such field.
+const mxArray* field(const mxArray* s, const std::string& name);
 
 // Calls mexFunction as a host would, with call-scoped storage.
 outcome call(int nlhs, const std::vector<const mxArray*>& inputs);
