@@ -1,9 +1,11 @@
 // mexFunction through the stand-in host with arbitrary arguments: 0 to 9
 // of them, of any class, complexity, sparsity and shape, with hostile
-// values. After each call: the result is a real double array of the shape
-// the call demands, or the call ended with the one message an independent
-// reading of the arguments expects; storage was released exactly once and
-// nothing but the model outlived the call; every diagnostic is whole lines.
+// values, for 0 to 3 results. After each call: the result is a real double
+// array of the shape the call demands (and a second result, when asked
+// for, an info struct of the shapes it promises), or the call ended with
+// the one message an independent reading of the arguments expects; storage
+// was released exactly once and nothing but the model outlived the call;
+// every diagnostic is whole lines.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -79,9 +81,10 @@ long pair(const mxArray& a, const mxArray& b) {
 
 // The message a call with these arguments must end with, or "" when it
 // must succeed: the checks in their documented order.
-std::string expected_message(const std::vector<std::unique_ptr<mxArray>>& in) {
+std::string expected_message(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs) {
   const std::size_t n = in.size();
   if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7) return "Wrong number of input arguments.";
+  if (nlhs > 2) return "Too many output arguments.";
   if (!vector_ok(*in[0])) return "X must be a noncomplex double vector!!!";
   if (!vector_ok(*in[1])) return "Y must be a noncomplex double vector!!!";
   if (pair(*in[0], *in[1]) < 0) return "X and Y must have the same length!!!";
@@ -107,12 +110,38 @@ bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in) {
   return !std::isnan(r) && std::trunc(r) != 0.0;
 }
 
+// The info struct of a successful two-result call.
+void check_info(const mxArray& info, const mxArray& result,
+                const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
+  fuzz::require(info.cls == mx_class::struct_ && info.fields.size() == 7, "info is not the struct");
+  const mxArray* outcome = standin::field(&info, "outcome");
+  const mxArray* weights = standin::field(&info, "weights");
+  const mxArray* failed = standin::field(&info, "failed");
+  fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr, "info lacks a field");
+  const std::string names = robust ? " converged exact abandoned exhausted " : " plain ";
+  fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
+                    names.find(" " + outcome->text + " ") != std::string::npos,
+                "info.outcome", outcome->text);
+  // Shaped like the data's ordinates, every weight in [0, 1].
+  const mxArray& data_y = args.size() == 7 ? *args[6] : *args[1];
+  fuzz::require(plain_double(*weights) && weights->rows == data_y.rows &&
+                    weights->cols == data_y.cols && weights->real.size() == data_y.real.size(),
+                "info.weights not shaped like the data");
+  for (double w : weights->real) fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
+  fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
+                    failed->cols == result.cols && failed->logicals.size() == result.real.size(),
+                "info.failed not shaped like the result");
+  for (std::size_t i = 0; i < failed->logicals.size(); ++i)
+    fuzz::require(failed->logicals[i] == 0 || result.real[i] == 1.7976931348623157e308,
+                  "info.failed where the fit stands");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::reader in(data, size);
   const std::uint8_t head = in.byte();
-  const int nlhs = (head >> 4) & 1;
+  const int nlhs = (head >> 4) & 3;
   const std::size_t nargs = head % (MAX_ARGS + 1);
   std::vector<std::unique_ptr<mxArray>> args;
   for (std::size_t i = 0; i < nargs; ++i) args.push_back(decode_array(in));
@@ -122,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (d > MAX_DEGREE && d < 101.0) d = std::fmod(d, MAX_DEGREE + 1);
   }
 
-  const std::string expected = expected_message(args);
+  const std::string expected = expected_message(args, nlhs);
   std::vector<const mxArray*> inputs;
   for (const auto& a : args) inputs.push_back(a.get());
 
@@ -130,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const standin::outcome o = standin::call(nlhs, inputs);
   const std::string err = capture.finish();
   const std::unique_ptr<mxArray> result(o.result);
+  const std::unique_ptr<mxArray> info(o.second);
 
   fuzz::require_clean_storage(o);
   fuzz::require_diagnostics(err);
@@ -156,6 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool robust = robust_requested(args);
   fuzz::require(o.blocks_left == 3 || (robust && o.blocks_left == 4), "blocks left after the call",
                 std::to_string(o.blocks_left));
+  fuzz::require((info != nullptr) == (nlhs == 2), "second result filled unless asked for");
+  if (info != nullptr) check_info(*info, *result, args, robust);
   // Each element is evaluated on its own: equal abscissae, equal results.
   for (std::size_t i = 0; i < len; ++i) {
     for (std::size_t j = i + 1; j < len; ++j) {

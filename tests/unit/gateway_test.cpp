@@ -1,5 +1,6 @@
 // mexFunction through the stand-in host: argument checks in order, the
 // result's shape and values, and the storage each call leaves behind.
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <string>
@@ -36,15 +37,19 @@ struct run_result {
   std::vector<double> v;
   std::size_t rows = 0, cols = 0;
   std::string err;  // standard error
+  std::unique_ptr<mxArray> info;  // the second result, when asked for
 };
 
-// Calls mexFunction, taking ownership of the inputs and the result.
-run_result run(const std::vector<mxArray*>& in) {
+// Calls mexFunction for `nlhs` results, taking ownership of the inputs and
+// the results.
+run_result run(const std::vector<mxArray*>& in, int nlhs = 1) {
   std::vector<std::unique_ptr<mxArray>> owned(in.begin(), in.end());
   run_result r;
   testing::internal::CaptureStderr();
-  r.o = standin::call(1, std::vector<const mxArray*>(in.begin(), in.end()));
+  r.o = standin::call(nlhs, std::vector<const mxArray*>(in.begin(), in.end()));
   r.err = testing::internal::GetCapturedStderr();
+  r.info.reset(r.o.second);
+  r.o.second = nullptr;
   if (r.o.result != nullptr) {
     r.v = r.o.result->real;
     r.rows = r.o.result->rows;
@@ -200,6 +205,155 @@ TEST(Gateway, RobustCallsWithNaNDataTerminate) {
   y[3] = y[8] = x[2] = x[9] = nan_value;
   EXPECT_TRUE(run({X(), make_column(y), S(0.5), S(1), S(1)}).o.ok);
   EXPECT_TRUE(run({make_column(x), Y(), S(0.5), S(1), S(2)}).o.ok);
+}
+
+// The second result's fields, read through the stand-in host.
+const mxArray& field_of(const run_result& r, const char* name) {
+  static const mxArray missing;
+  const mxArray* f = r.info != nullptr ? standin::field(r.info.get(), name) : nullptr;
+  EXPECT_NE(f, nullptr) << name;
+  return f != nullptr ? *f : missing;
+}
+std::string outcome_of(const run_result& r) { return field_of(r, "outcome").text; }
+double number_of(const run_result& r, const char* name) {
+  const mxArray& f = field_of(r, name);
+  EXPECT_TRUE(f.cls == mx_class::double_ && f.rows == 1 && f.cols == 1) << name;
+  return f.real.empty() ? nan_value : f.real[0];
+}
+std::vector<mxLogical> flags_of(const run_result& r, const char* name) {
+  const mxArray& f = field_of(r, name);
+  EXPECT_EQ(f.cls, mx_class::logical_) << name;
+  return f.logicals;
+}
+
+// A two-result call: its first result must be the one-result call's, with
+// the same diagnostics and the same storage left behind.
+run_result with_info(const std::vector<mxArray*>& in, std::size_t model_blocks) {
+  std::vector<mxArray*> copy;
+  for (const mxArray* a : in) copy.push_back(new mxArray{a->cls, a->complex, a->sparse, a->rows,
+                                                         a->cols, a->real, a->imag, {}, {}, {}});
+  const run_result one = run(copy);
+  run_result two = run(in, 2);
+  EXPECT_TRUE(two.o.ok) << two.o.error;
+  EXPECT_EQ(bits(two.v), bits(one.v));
+  EXPECT_TRUE(two.rows == one.rows && two.cols == one.cols);
+  EXPECT_EQ(two.err, one.err);
+  EXPECT_EQ(two.o.blocks_left, model_blocks);
+  EXPECT_EQ(one.o.blocks_left, model_blocks);
+  EXPECT_EQ(one.info, nullptr);
+  EXPECT_NE(two.info, nullptr);
+  return two;
+}
+
+TEST(Info, ZeroOrOneResultFillsOnlyTheFirstSlotAndThreeAreAnError) {
+  for (int nlhs : {0, 1}) {
+    const run_result r = run({X(), Y(), S(0.5), S(1), S(1)}, nlhs);
+    EXPECT_TRUE(r.o.ok && r.v.size() == xs.size()) << nlhs;
+    EXPECT_EQ(r.info, nullptr);
+  }
+  const run_result r = run({X(), Y(), S(0.5), S(1), S(1)}, 3);
+  EXPECT_EQ(r.o.error, "Too many output arguments.");
+  EXPECT_EQ(r.o.allocations, 0u);
+  // The input count is checked first.
+  EXPECT_EQ(run({X()}, 3).o.error, "Wrong number of input arguments.");
+}
+
+TEST(Info, PlainCallsReportUnitWeightsTheirFailedFitsAndNoScale) {
+  // Ten points, span 0.2, quadratics: every fit but the last fails.
+  std::vector<double> x = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, y;
+  for (double v : x) y.push_back(v * v);
+  for (bool row : {false, true}) {
+    auto vec = [&](const std::vector<double>& v) { return row ? make_row(v) : make_column(v); };
+    const run_result r = with_info({vec(x), vec(y), S(0.2)}, 3);
+    ASSERT_NE(r.info, nullptr);
+    EXPECT_EQ(r.info->cls, mx_class::struct_);
+    std::vector<std::string> names;
+    for (const auto& f : r.info->fields) names.push_back(f.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"outcome", "passes", "converged", "weights",
+                                               "failed", "window", "scale"}));
+    EXPECT_EQ(outcome_of(r), "plain");
+    EXPECT_EQ(number_of(r, "passes"), 0.0);
+    EXPECT_EQ(flags_of(r, "converged"), std::vector<mxLogical>{1});
+    const mxArray& w = field_of(r, "weights");
+    EXPECT_TRUE(w.rows == (row ? 1u : 10u) && w.cols == (row ? 10u : 1u));
+    EXPECT_EQ(w.real, std::vector<double>(10, 1.0));
+    const mxArray& failed = field_of(r, "failed");
+    EXPECT_TRUE(failed.rows == r.rows && failed.cols == r.cols);
+    std::vector<mxLogical> want(10, 1);
+    want[9] = 0;
+    EXPECT_EQ(failed.logicals, want);
+    for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.v[i] == FIT_FAILED, want[i] != 0) << i;
+    EXPECT_EQ(number_of(r, "window"), 3.0);
+    EXPECT_TRUE(std::isnan(number_of(r, "scale")));
+  }
+}
+
+TEST(Info, RobustWeightsFollowTheDataOrder) {
+  // The same points in another order: each weight travels with its point.
+  const std::vector<int> perm = {7, 2, 11, 5, 0, 9, 3, 10, 1, 8, 4, 6};
+  std::vector<double> px, py;
+  for (int k : perm) {
+    px.push_back(xs[k]);
+    py.push_back(ys[k]);
+  }
+  const run_result sorted = with_info({X(), Y(), S(0.5), S(1), S(1)}, 4);
+  const run_result shuffled = with_info({make_column(px), make_column(py), S(0.5), S(1), S(1)}, 4);
+  const std::vector<double>& w = field_of(sorted, "weights").real;
+  const std::vector<double>& pw = field_of(shuffled, "weights").real;
+  ASSERT_EQ(pw.size(), perm.size());
+  for (std::size_t i = 0; i < perm.size(); ++i) EXPECT_EQ(bits(pw[i]), bits(w[perm[i]])) << i;
+  EXPECT_EQ(w[5], 0.0);  // the outlier at x = 5
+  for (std::size_t i = 0; i < w.size(); ++i)
+    if (i != 5) EXPECT_TRUE(w[i] > 0.0 && w[i] <= 1.0) << i;
+  EXPECT_EQ(outcome_of(sorted), "converged");
+  EXPECT_EQ(flags_of(sorted, "converged"), std::vector<mxLogical>{1});
+  EXPECT_GT(number_of(sorted, "passes"), 1.0);
+  EXPECT_GT(number_of(sorted, "scale"), 0.0);
+  EXPECT_EQ(number_of(sorted, "window"), window_size(11, 0.5, 1));  // the outlier left
+}
+
+TEST(Info, NodesFormWeighsTheNodesAndFlagsTheQueries) {
+  const std::vector<double> nx = {0, 2, 4, 6, 8, 10, 1, 3, 5}, ny = {0, 2, 4, 5, 8, 9, 1, 30, 5};
+  const run_result r = with_info({make_row({7, 2, 7, 11}), make_row({0, 0, 0, 0}), S(0.6), S(1),
+                                  S(1), make_column(nx), make_column(ny)}, 4);
+  const mxArray& w = field_of(r, "weights");
+  EXPECT_TRUE(w.rows == nx.size() && w.cols == 1);
+  EXPECT_EQ(w.real.at(7), 0.0);  // the outlier (3, 30)
+  const mxArray& failed = field_of(r, "failed");
+  EXPECT_TRUE(failed.rows == 1 && failed.cols == 4);
+  EXPECT_EQ(failed.logicals, std::vector<mxLogical>(4, 0));
+}
+
+TEST(Info, ExactAbandonedAndExhaustedPasses) {
+  std::vector<double> x(10), parabola, zeros(10, 0.0);
+  for (int i = 0; i < 10; ++i) {
+    x[i] = i;
+    parabola.push_back(i * i - 3.0 * i);
+  }
+  // Data fitted up to rounding: the floor stops the first pass.
+  const run_result exact = with_info({make_row(x), make_row(parabola), S(0.5), S(1), S(2)}, 3);
+  EXPECT_EQ(bits(exact.v), bits(run({make_row(x), make_row(parabola), S(0.5), S(0), S(2)}).v));
+  EXPECT_EQ(outcome_of(exact), "exact");
+  EXPECT_EQ(number_of(exact, "passes"), 1.0);
+  EXPECT_EQ(field_of(exact, "weights").real, std::vector<double>(10, 1.0));
+  EXPECT_LT(number_of(exact, "scale"), 1e-7);
+
+  const run_result gave_up = with_info({make_row(x), make_row(zeros), S(0.5), S(1), S(2)}, 3);
+  EXPECT_EQ(outcome_of(gave_up), "abandoned");
+  EXPECT_EQ(flags_of(gave_up, "converged"), std::vector<mxLogical>{1});
+  EXPECT_EQ(field_of(gave_up, "weights").real, std::vector<double>(10, 1.0));
+  EXPECT_EQ(number_of(gave_up, "scale"), 0.0);
+
+  lcg q(32);
+  std::vector<double> xe, ye;
+  for (int i = 0; i < 14; ++i) {
+    xe.push_back(i);
+    ye.push_back(std::sin(i / 3.0) + 0.6 * (q.unit() - 0.5));
+  }
+  const run_result moving = with_info({make_column(xe), make_column(ye), S(0.5), S(1), S(2)}, 4);
+  EXPECT_EQ(outcome_of(moving), "exhausted");
+  EXPECT_EQ(number_of(moving, "passes"), 100.0);
+  EXPECT_EQ(flags_of(moving, "converged"), std::vector<mxLogical>{0});
 }
 
 }  // namespace
