@@ -26,3 +26,19 @@
 %!   end_try_catch
 %! endfor
 %! assert (numel (unique (seen)), numel (calls));
+%! try
+%!   [a, b, c] = quibra (x, x);
+%!   error ("three results did not fail");
+%! catch err
+%!   msg = regexprep (err.message, '^quibra: ', '');
+%!   assert (! isempty (strfind (text, msg)), "help lacks: %s", msg);
+%!   assert (! any (strcmp (msg, seen)));
+%! end_try_catch
+
+## The second result's fields are all described.
+%!test
+%! text = evalc ("help quibra");
+%! [~, info] = quibra ((1:5)', (1:5)');
+%! for f = fieldnames (info)'
+%!   assert (! isempty (regexp (text, ['\n%?\s+' f{1} '\s'], "once")), "help lacks field %s", f{1});
+%! endfor
