@@ -2,6 +2,7 @@
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
+#include <cmath>
 #include <cstdint>
 
 #include "gateway/info.h"
@@ -81,7 +82,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   double f = DEFAULT_F;
   std::int32_t robust = 0;
   std::int32_t degree = DEFAULT_DEGREE;
-  if (nrhs >= 3) f = check_scalar(prhs[IN_F], "f must be a noncomplex scalar double.");
+  if (nrhs >= 3) {
+    f = check_scalar(prhs[IN_F], "f must be a noncomplex scalar double.");
+    // The window rule and the window placement would read NaN differently.
+    if (std::isnan(f)) host_error("f must not be NaN.");
+  }
   if (nrhs >= 4)
     robust = to_int32(check_scalar(prhs[IN_ROBUST], "robust must be a noncomplex scalar double."));
   if (nrhs >= 5) {
@@ -112,8 +117,9 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   fit_settings settings;
   smooth_model* model = build_model(count, data_x, data_y, f, degree, info.input_index);
   info.points = model->count;
-  // On failure the model stays as built.
-  if (robust != 0) robustify(model, &settings, want_info ? &info.robust : nullptr);
+  // On failure the model stays as built; with no data point there is nothing to reweight.
+  if (robust != 0 && model->count > 0)
+    robustify(model, &settings, want_info ? &info.robust : nullptr);
 
   // Each element of X on its own, in input order.
   fit_many(model, x, n, host_data(result), &settings, info.failed);

@@ -21,6 +21,9 @@ const char* outcome_name(bool robust, robust_outcome o) {
 call_info new_call_info(std::int32_t data, std::int32_t n) {
   call_info info;
   info.points = 0;
+  // What stands when no pass can run, with no data point taking part.
+  info.robust.outcome = robust_outcome::abandoned;
+  info.robust.scale = std::numeric_limits<double>::quiet_NaN();
   info.input_index = host_alloc_array<std::int32_t>(data);
   info.robust.weights = host_alloc_array<double>(data);
   info.failed = host_alloc_array<std::uint8_t>(n);

@@ -1,6 +1,7 @@
 #include "smoother/model.h"
 
 #include <cmath>
+#include <limits>
 
 #include "host/host.h"
 #include "numeric/compare.h"
@@ -23,27 +24,50 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
   return q < count ? q : count;
 }
 
+namespace {
+
+// Moves data that sit far from zero against their spread next to it, where
+// the local power sums do not cancel. Within a factor of two of each other
+// any two doubles subtract exactly, so every moved abscissa is exact.
+void move_near_zero(smooth_model* model) {
+  model->origin = 0.0;
+  if (model->count == 0) return;
+  const double lo = model->x[0];
+  const double hi = model->x[model->count - 1];
+  if (!(std::isfinite(lo) && std::isfinite(hi))) return;
+  if (!((0.0 < lo && hi <= 2.0 * lo) || (hi < 0.0 && 2.0 * hi <= lo))) return;
+  model->origin = lo + (hi - lo) * 0.5;
+  for (std::int32_t i = 0; i < model->count; ++i) model->x[i] = model->x[i] - model->origin;
+}
+
+}  // namespace
+
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree, std::int32_t* input_index) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
-  for (std::int32_t i = 0; i < count; ++i) order[i] = xs + i;
+  std::int32_t kept = 0;
+  for (std::int32_t i = 0; i < count; ++i)
+    if (!std::isnan(xs[i])) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(count), sizeof(const double*),
+  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(kept), sizeof(const double*),
              less_double_ptr);
-  model->x = host_alloc_array<double>(count);
-  model->y = host_alloc_array<double>(count);
-  for (std::int32_t i = 0; i < count; ++i) {
+  // Never a request for zero bytes, which the host may answer with null.
+  const std::int32_t room = kept > 0 ? kept : 1;
+  model->x = host_alloc_array<double>(room);
+  model->y = host_alloc_array<double>(room);
+  for (std::int32_t i = 0; i < kept; ++i) {
     model->x[i] = *order[i];
     const std::int32_t at = static_cast<std::int32_t>(order[i] - xs);
     model->y[i] = ys[at];
     if (input_index != nullptr) input_index[i] = at;
   }
   model->weights = nullptr;
-  model->count = count;
+  model->count = kept;
   model->f = f;
   model->degree = degree;
-  model->window = window_size(count, f, degree);
+  model->window = window_size(kept, f, degree);
+  move_near_zero(model);
   host_free(order);
   return model;
 }
@@ -165,48 +189,111 @@ double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
   return eval_polynomial(&fit, xq);
 }
 
-// Fits two queries at once; the second lane's result is skipped (no
-// solve, no trouble) when `both` is false.
+// Fewer distinct weighted abscissae than coefficients: singular in exact
+// arithmetic, whatever pivot rounding would leave, so no solve is tried.
+double rank_deficient(fit_trouble& t) {
+  t = fit_trouble{};
+  t.singular = true;
+  return FIT_FAILED;
+}
+
+// Whether each lane's window holds at least `need` distinct abscissae among
+// its points of nonzero (or NaN) weight. The weights are the very ones the
+// sums use (the same functor from the same start); abscissae ascend, so a
+// new value is one unequal to the last weighted one. The scan stops once
+// both lanes have enough, which for ordinary data is within the first few
+// points, so it costs next to nothing beside the sums over the whole window.
+template <typename Weight>
+void rank_test(Weight weight, std::int32_t window, const double* const xs[2], std::int32_t need,
+               bool full[2]) {
+  double last[2] = {__builtin_nan(""), __builtin_nan("")};
+  std::int32_t count[2] = {0, 0};
+  for (std::int32_t i = 0; i < window && (count[0] < need || count[1] < need); ++i) {
+    const v2d x = {xs[0][i], xs[1][i]};
+    const v2d w = weight(i, x);
+    for (int k = 0; k < 2; ++k) {
+      if (w[k] == 0.0) continue;
+      if (x[k] != last[k]) ++count[k];
+      last[k] = x[k];
+    }
+  }
+  full[0] = count[0] >= need;
+  full[1] = count[1] >= need;
+}
+
+// Fits two queries at once (abscissae already moved by the model's origin);
+// the second lane's result is skipped (no solve, no trouble) when `both` is
+// false. failed[k] is 1 where lane k's fit failed.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both, fit_settings* settings, std::uint8_t* failed) {
+             bool both, fit_settings* settings, std::uint8_t failed[2]) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
   const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
   const v2d q = {xq[0], xq[1]};
   const v2d h = {p[0].h, p[1].h};
+  bool full[2];
   if (model->weights != nullptr) {
     tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   } else {
     tricube<false> weight{q, h, nullptr, nullptr};
-    normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    rank_test(weight, model->window, xs, s.ncoef, full);
+    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
   }
   fit_trouble t[2];
-  if (!(both && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
-    out[0] = solve_at(s, s.sums[0], xq[0], t[0]);
-    if (both) out[1] = solve_at(s, s.sums[1], xq[1], t[1]);
+  if (!(full[0] && both && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
+    out[0] = full[0] ? solve_at(s, s.sums[0], xq[0], t[0]) : rank_deficient(t[0]);
+    if (both) out[1] = full[1] ? solve_at(s, s.sums[1], xq[1], t[1]) : rank_deficient(t[1]);
   }
   note_trouble(settings, t[0]);
   if (both) note_trouble(settings, t[1]);
-  if (failed != nullptr) {
-    failed[0] = t[0].singular ? 1 : 0;
-    if (both) failed[1] = t[1].singular ? 1 : 0;
-  }
+  failed[0] = t[0].singular ? 1 : 0;
+  failed[1] = both && t[1].singular ? 1 : 0;
 }
 
 }  // namespace
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings, std::uint8_t* failed) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  if (model->count == 0) {
+    for (std::int32_t i = 0; i < n; ++i) out[i] = none;
+    if (failed != nullptr)
+      for (std::int32_t i = 0; i < n; ++i) failed[i] = 0;
+    return;
+  }
   fit_scratch s = new_scratch(model);
-  std::int32_t i = 0;
-  for (; i + 1 < n; i += 2)
-    fit_two(model, s, xq + i, out + i, true, settings, failed != nullptr ? failed + i : nullptr);
-  if (i < n) {
-    const double q[2] = {xq[i], xq[i]};
-    double r[2];
-    fit_two(model, s, q, r, false, settings, failed != nullptr ? failed + i : nullptr);
-    out[i] = r[0];
+  // Queries are fitted in pairs of consecutive fittable ones, in order, so
+  // their trouble is noted in query order.
+  double q[2];
+  std::int32_t at[2];
+  int held = 0;
+  double r[2];
+  std::uint8_t lost[2];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = xq[i] - model->origin;
+    if (std::isnan(v)) {
+      out[i] = none;  // a NaN abscissa has no place among the data
+      if (failed != nullptr) failed[i] = 0;
+      continue;
+    }
+    q[held] = v;
+    at[held++] = i;
+    if (held == 2) {
+      fit_two(model, s, q, r, true, settings, lost);
+      for (int k = 0; k < 2; ++k) {
+        out[at[k]] = r[k];
+        if (failed != nullptr) failed[at[k]] = lost[k];
+      }
+      held = 0;
+    }
+  }
+  if (held == 1) {
+    q[1] = q[0];
+    fit_two(model, s, q, r, false, settings, lost);
+    out[at[0]] = r[0];
+    if (failed != nullptr) failed[at[0]] = lost[0];
   }
   free_scratch(s);
 }

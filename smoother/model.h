@@ -8,8 +8,10 @@
 
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every robustness
-// weight is 1. Invariant: 1 <= window <= count, and window follows
-// window_size(count, f, degree).
+// weight is 1. Abscissae are stored moved by `origin` (x = data x - origin,
+// exactly; see build_model), and queries are moved the same way before
+// they are fitted. Invariant: 1 <= window <= count unless count is 0 (no
+// data point took part), and window follows window_size(count, f, degree).
 struct smooth_model {
   std::int32_t count;
   double* x;
@@ -18,6 +20,7 @@ struct smooth_model {
   double f;
   std::int32_t degree;
   std::int32_t window;
+  double origin;
 };
 
 // The value a local fit yields when its polynomial cannot be fitted: the
@@ -31,9 +34,15 @@ std::int32_t to_int32(double v);
 // min(count, max(floor(count * f), degree + 1)).
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
-// A model of `count` >= 1 points from unsorted abscissae and ordinates.
-// `degree` must lie in [0, 100]. `input_index`, when not null, has room for
-// `count` and receives each model point's index in xs and ys.
+// A model of the `count` >= 1 points given by unsorted abscissae and
+// ordinates. A point whose abscissa is NaN has no place among the others
+// and is left out (the model may end up with none). Data that lie on one
+// side of zero within a factor of two (0 < lo, hi <= 2 lo, or the mirror
+// image) are moved next to zero by origin = lo + (hi - lo) * 0.5: every such
+// subtraction is exact, so the smooth is the same, but the local power
+// sums no longer cancel. `degree` must lie in [0, 100]. `input_index`, when
+// not null, has room for `count` and receives each model point's index in
+// xs and ys.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree, std::int32_t* input_index = nullptr);
 
@@ -41,14 +50,18 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
                                const double* xs);
 
-// The locally weighted polynomial estimate at `xq`, or FIT_FAILED; trouble
-// is written on standard error.
+// The locally weighted polynomial estimate at the data abscissa `xq`, or
+// FIT_FAILED; trouble is written on standard error. A fit fails when its
+// window holds fewer distinct abscissae of nonzero weight than the
+// polynomial has coefficients, or its normal matrix meets a zero pivot.
+// NaN where `xq` is NaN or the model holds no point (no fit, no trouble).
 double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
 // trouble noted in `settings` in query order; two queries at a time and
 // with one set of scratch for all of them. `failed`, when not null,
-// receives 1 where the fit failed and 0 elsewhere.
+// receives 1 where the fit failed and 0 elsewhere (also where a NaN query
+// yields NaN without a fit).
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings, std::uint8_t* failed = nullptr);
 

@@ -23,7 +23,8 @@
 %              local fit. The window holds min(n, max(floor(n*F),
 %              DEGREE+1)) points, n being the number of data points, so F
 %              at or below 0 gives the smallest window and F >= 1 uses all
-%              points. F is used as given (not rounded).
+%              points. F is used as given (not rounded); it must not be
+%              NaN.
 %     ROBUST   Default 0. Truncated toward zero (0.9 is off, -1 is on);
 %              nonzero makes the fit resistant to outliers (see below).
 %     DEGREE   Degree of the local polynomials, default 2. Truncated
@@ -35,7 +36,24 @@
 %   points, weights each by the tricube (1 - (d/h)^3)^3 of its distance d,
 %   h being the distance to the farther end of the window (which so gets
 %   weight 0), and evaluates the weighted least-squares polynomial at x0.
-%   NaN or Inf in the data propagate into every fit whose window holds them.
+%
+%   Missing values
+%     A data point whose abscissa is NaN has no place among the others: it
+%     is left out, as if absent (n counts only the others, and it takes no
+%     part in robust smoothing). Where X is NaN the result is NaN, with no
+%     fit and no diagnostic; if no data point is left, every result is NaN.
+%     A NaN ordinate, or Inf in the data, propagates into every fit whose
+%     window holds it.
+%
+%   Data far from zero
+%     Data whose abscissae all lie on one side of zero within a factor of
+%     two (0 < lo and hi <= 2*lo, or the mirror image below zero), such as
+%     date numbers or years, are moved next to zero before fitting: lo + (hi
+%     - lo)/2 is subtracted from the data and from X. Each such subtraction
+%     is exact for the data, so the smooth is that of the same points, only
+%     computed where the local sums do not cancel; an element of X far
+%     outside the data may round once. Data that reach or straddle zero
+%     are used as they are.
 %
 %   Robust smoothing
 %     With ROBUST nonzero the smooth is refitted at every data point; the
@@ -76,11 +94,12 @@
 %       weights    The robustness weight of every data point, in [0, 1]:
 %                  its bisquare weight in the last reweighting, 0 for a
 %                  point left out as an outlier; all 1 for a plain call
-%                  and wherever the plain smooth stands. Shaped like Y
-%                  (NODES_Y in the nodes form) and in its order, so
+%                  and wherever the plain smooth stands; 0 for a point
+%                  whose abscissa is NaN (it takes no part). Shaped like
+%                  Y (NODES_Y in the nodes form) and in its order, so
 %                  INFO.weights == 0 marks the outliers.
 %       failed     Logical, shaped like YS: true where the local fit
-%                  failed (YS is realmax there).
+%                  failed (YS is realmax there); false where X is NaN.
 %       window     Points in each local fit at the end, after the passes
 %                  left the outliers out.
 %       scale      The last pass's residual scale 6m; NaN for a plain
@@ -88,10 +107,11 @@
 %     With one result none of this is computed or stored.
 %
 %   Failed fits and diagnostics
-%     A local fit whose normal equations are singular yields realmax
+%     A local fit that cannot be made yields realmax
 %     (1.7976931348623157e308) in that element; spot such elements with
-%     YS == realmax, or with INFO.failed. A fit fails when its window
-%     holds fewer than DEGREE+1 distinct abscissae with nonzero weight:
+%     YS == realmax, or with INFO.failed. A fit fails exactly when its
+%     window holds fewer than DEGREE+1 distinct abscissae with nonzero
+%     weight (or, rarely, when its normal equations meet a zero pivot):
 %     always when the window has just DEGREE+1 points, as its farthest
 %     point gets weight 0 (choose F with floor(n*F) >= DEGREE+2), and near
 %     many points sharing one abscissa. Each failed fit writes on standard
@@ -114,6 +134,7 @@
 %     Y must be a noncomplex double vector!!!
 %     X and Y must have the same length!!!
 %     f must be a noncomplex scalar double.
+%     f must not be NaN.
 %     robust must be a noncomplex scalar double.
 %     degree must be a noncomplex scalar double.
 %     degree must not be negative.

@@ -83,7 +83,6 @@ void build_cases() {
   add("span_all", {column(x), column(y), scalar(1.0), scalar(0), scalar(2)});
   add("span_beyond", {column(x), column(y), scalar(7.5), scalar(1), scalar(2)});
   add("span_negative", {column(x), column(y), scalar(-1.0), scalar(0), scalar(2)});
-  add("span_nan", {column(x), column(y), scalar(std::nan("")), scalar(0), scalar(2)});
   add("degree_fraction", {column(x), column(y), scalar(0.5), scalar(0), scalar(1.7)});
 
   for (int n : {1, 2, 3, 5}) {
@@ -109,6 +108,17 @@ void build_cases() {
   xn = x;
   xn[12] = std::nan("");
   add("nan_x_plain", {column(xn), column(y), scalar(0.3), scalar(0), scalar(1)});
+
+  // Data far from zero against their spread: date numbers a minute apart,
+  // and the mirror image below zero.
+  noisy(7, 120, 0.05, x, y);
+  std::vector<double> xd(x.size()), xm(x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    xd[i] = 738000.0 + std::floor(x[i] * 144.0) / 1440.0;
+    xm[i] = -4000.0 - x[i] * 10.0;
+  }
+  add("offset_dates", {column(xd), column(y), scalar(0.3), scalar(0), scalar(2)});
+  add("offset_negative_robust", {row(xm), row(y), scalar(0.4), scalar(1), scalar(1)});
 
   noisy(6, 2000, 0.02, x, y);
   add("large_plain", {column(x), column(y), scalar(0.05), scalar(0), scalar(2)});

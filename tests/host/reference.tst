@@ -112,20 +112,34 @@
 %! endfor
 %! same ("grid robust", nx, ny + (mod (0:40, 7) == 3), 0.3, 1, 1);
 
-## NaN abscissae stay where the merge leaves them and break the order of
-## their windows.  Robust runs are left out: with NaN residuals the median
-## depends on how the selection arranges them.
+## Points with NaN abscissae take no part; NaN queries give NaN.  Robust
+## runs only without NaN ordinates: with NaN residuals the median depends
+## on how the selection arranges them.
 %!test
 %! rand ("seed", 2);
 %! x = 10 * rand (30, 1);
 %! y = sin (x);
 %! x([4 11 12 25]) = NaN;
+%! for deg = 0:2
+%!   same (sprintf ("NaN x robust deg=%d", deg), x, y, 0.4, 1, deg);
+%! endfor
 %! y(7) = NaN;
 %! for deg = 0:2
 %!   for f = [0.2 0.5]
 %!     same (sprintf ("NaN deg=%d f=%g", deg, f), x, y, f, 0, deg);
 %!   endfor
 %! endfor
+%! same ("all NaN", NaN (5, 1), (1:5)', 0.5, 1, 1);
+
+## Data far from zero against their spread are moved next to it.
+%!test
+%! [x, y] = noisy (80, 19);
+%! for deg = 1:3
+%!   same (sprintf ("dates deg=%d", deg), 738000 + x / 1440, y, 0.3, 0, deg);
+%!   same (sprintf ("below zero deg=%d", deg), -x - 10, y, 0.3, 1, deg);
+%! endfor
+%! q = [737999; 738000 + (0:0.5:10)' / 1440; NaN; 738100];
+%! same ("dates nodes", q, q, 0.2, 0, 2, 738000 + x / 1440, y);
 
 ## Evaluation at other abscissae, inside, outside and on the nodes, in
 ## row and column shapes of a different length from the nodes.

@@ -17,13 +17,19 @@ function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, n
   degree = fix (degree);
 
   m = build_model (px, py, f, degree);
-  if (fix (robust) != 0)
+  if (fix (robust) != 0 && ! isempty (m.x))
     m = robustify (m);
   endif
 
-  y = zeros (size (X));
+  y = NaN (size (X));
+  if (isempty (m.x))
+    return;                     # no data point took part
+  endif
   for i = 1:numel (X)
-    y(i) = fit_at (m, X(i));
+    xq = X(i) - m.origin;
+    if (! isnan (xq))
+      y(i) = fit_at (m, xq);
+    endif
   endfor
 endfunction
 
@@ -40,7 +46,12 @@ function w = window_size (n, f, degree)
   w = min (n, max (floor (n * f), degree + 1));
 endfunction
 
+## Points with a NaN abscissa take no part.  Data on one side of zero
+## within a factor of two are moved next to it, exactly.
 function m = build_model (xs, ys, f, degree)
+  keep = ! isnan (xs);
+  xs = xs(keep);
+  ys = ys(keep);
   p = merge_sort_order (xs);
   m.x = xs(p);
   m.y = ys(p);
@@ -48,6 +59,15 @@ function m = build_model (xs, ys, f, degree)
   m.f = f;
   m.degree = degree;
   m.window = window_size (numel (xs), f, degree);
+  m.origin = 0;
+  if (! isempty (xs))
+    lo = m.x(1);
+    hi = m.x(end);
+    if (isfinite (lo) && isfinite (hi) && ((0 < lo && hi <= 2 * lo) || (hi < 0 && 2 * hi <= lo)))
+      m.origin = lo + (hi - lo) * 0.5;
+      m.x -= m.origin;
+    endif
+  endif
 endfunction
 
 ## Bottom-up ping-pong merge sort of indices.  Taking the right element only
@@ -121,7 +141,6 @@ function v = fit_at (m, xq)
     lo = m.x(s);
     hi = m.x(s+q-1);
   else
-    ## Also taken for a NaN span, whose window need not be every point.
     s = 1;
     lo = m.x(1);
     hi = m.x(n);
@@ -149,7 +168,12 @@ function v = fit_at (m, xq)
     w .*= m.w(idx);
   endif
 
-  c = fit_polynomial (m.degree + 1, xs, m.y(idx), w);
+  ## Fewer distinct abscissae of nonzero weight than coefficients: the
+  ## system is singular, whatever rounding leaves of its pivots.
+  c = [];
+  if (numel (unique (xs(w != 0))) >= m.degree + 1)
+    c = fit_polynomial (m.degree + 1, xs, m.y(idx), w);
+  endif
   if (isempty (c))
     v = FIT_FAILED;
   else

@@ -259,12 +259,15 @@ TEST(Info, ZeroOrOneResultFillsOnlyTheFirstSlotAndThreeAreAnError) {
 }
 
 TEST(Info, PlainCallsReportUnitWeightsTheirFailedFitsAndNoScale) {
-  // Ten points, span 0.2, quadratics: every fit but the last fails.
-  std::vector<double> x = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, y;
+  // Local lines over windows of 4: near the six points at x = 3 a window
+  // weights only one abscissa, and those fits fail.
+  const std::vector<double> x = {0, 1, 2, 3, 3, 3, 3, 3, 3, 4, 5, 6};
+  std::vector<double> y;
   for (double v : x) y.push_back(v * v);
+  const std::vector<mxLogical> want = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
   for (bool row : {false, true}) {
     auto vec = [&](const std::vector<double>& v) { return row ? make_row(v) : make_column(v); };
-    const run_result r = with_info({vec(x), vec(y), S(0.2)}, 3);
+    const run_result r = with_info({vec(x), vec(y), S(0.34), S(0), S(1)}, 3);
     ASSERT_NE(r.info, nullptr);
     EXPECT_EQ(r.info->cls, mx_class::struct_);
     std::vector<std::string> names;
@@ -275,15 +278,13 @@ TEST(Info, PlainCallsReportUnitWeightsTheirFailedFitsAndNoScale) {
     EXPECT_EQ(number_of(r, "passes"), 0.0);
     EXPECT_EQ(flags_of(r, "converged"), std::vector<mxLogical>{1});
     const mxArray& w = field_of(r, "weights");
-    EXPECT_TRUE(w.rows == (row ? 1u : 10u) && w.cols == (row ? 10u : 1u));
-    EXPECT_EQ(w.real, std::vector<double>(10, 1.0));
+    EXPECT_TRUE(w.rows == (row ? 1u : 12u) && w.cols == (row ? 12u : 1u));
+    EXPECT_EQ(w.real, std::vector<double>(12, 1.0));
     const mxArray& failed = field_of(r, "failed");
     EXPECT_TRUE(failed.rows == r.rows && failed.cols == r.cols);
-    std::vector<mxLogical> want(10, 1);
-    want[9] = 0;
     EXPECT_EQ(failed.logicals, want);
-    for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(r.v[i] == FIT_FAILED, want[i] != 0) << i;
-    EXPECT_EQ(number_of(r, "window"), 3.0);
+    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(r.v[i] == FIT_FAILED, want[i] != 0) << i;
+    EXPECT_EQ(number_of(r, "window"), 4.0);
     EXPECT_TRUE(std::isnan(number_of(r, "scale")));
   }
 }
@@ -303,8 +304,10 @@ TEST(Info, RobustWeightsFollowTheDataOrder) {
   ASSERT_EQ(pw.size(), perm.size());
   for (std::size_t i = 0; i < perm.size(); ++i) EXPECT_EQ(bits(pw[i]), bits(w[perm[i]])) << i;
   EXPECT_EQ(w[5], 0.0);  // the outlier at x = 5
-  for (std::size_t i = 0; i < w.size(); ++i)
-    if (i != 5) EXPECT_TRUE(w[i] > 0.0 && w[i] <= 1.0) << i;
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (i == 5) continue;
+    EXPECT_TRUE(w[i] > 0.0 && w[i] <= 1.0) << i;
+  }
   EXPECT_EQ(outcome_of(sorted), "converged");
   EXPECT_EQ(flags_of(sorted, "converged"), std::vector<mxLogical>{1});
   EXPECT_GT(number_of(sorted, "passes"), 1.0);
@@ -354,6 +357,32 @@ TEST(Info, ExactAbandonedAndExhaustedPasses) {
   EXPECT_EQ(outcome_of(moving), "exhausted");
   EXPECT_EQ(number_of(moving, "passes"), 100.0);
   EXPECT_EQ(flags_of(moving, "converged"), std::vector<mxLogical>{0});
+}
+
+TEST(Info, PointsWithNaNAbscissaeTookNoPartAndWeighZero) {
+  auto x = xs;
+  x[2] = x[9] = nan_value;
+  for (double robust : {0.0, 1.0}) {
+    const run_result r = with_info({make_column(x), Y(), S(0.5), S(robust), S(1)}, 3 + robust);
+    const std::vector<double>& w = field_of(r, "weights").real;
+    ASSERT_EQ(w.size(), xs.size());
+    EXPECT_TRUE(w[2] == 0.0 && w[9] == 0.0);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+      if (i == 2 || i == 9) continue;
+      EXPECT_TRUE(robust != 0.0 ? w[i] >= 0.0 && w[i] <= 1.0 : w[i] == 1.0) << i;
+    }
+    // Their own results are NaN, not failed fits.
+    const std::vector<mxLogical>& failed = flags_of(r, "failed");
+    EXPECT_TRUE(std::isnan(r.v[2]) && failed.at(2) == 0 && failed.at(9) == 0);
+  }
+  // No data point at all: no pass can run, and no weight is left.
+  const std::vector<double> none(xs.size(), nan_value);
+  const run_result r = with_info({make_column(none), Y(), S(0.5), S(1), S(1)}, 3);
+  EXPECT_EQ(outcome_of(r), "abandoned");
+  EXPECT_EQ(number_of(r, "passes"), 0.0);
+  EXPECT_TRUE(std::isnan(number_of(r, "scale")));
+  EXPECT_EQ(field_of(r, "weights").real, std::vector<double>(xs.size(), 0.0));
+  EXPECT_EQ(flags_of(r, "failed"), std::vector<mxLogical>(xs.size(), 0));
 }
 
 }  // namespace
