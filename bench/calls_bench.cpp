@@ -89,7 +89,7 @@ void robust_pass(benchmark::State& state) {
       smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
       fit_settings settings;
       robust_report report;
-      robustify(m, &settings, &report);
+      robustify(m, &settings, ROBUST_MAX_PASSES, &report);
       passes = report.passes;
     });
     robust_s += r;

@@ -1,43 +1,91 @@
 function compare_lowess (rscript)
-%COMPARE_LOWESS  quibra against R's stats::lowess at equal work, same run.
-%   COMPARE_LOWESS (RSCRIPT) times local linear smooths without robustness
-%   (quibra degree 1, robust 0; lowess iter = 0, delta = 0, so that lowess
-%   fits every point exactly too) on the benchmark data for n = 1e4 and
-%   1e5 and f = 0.05 and 0.2, alternating the two programs, and prints the
-%   medians and the ratio quibra / lowess. RSCRIPT is the path of Rscript.
+%COMPARE_LOWESS  quibra against R's stats::lowess, same data, same run.
+%   COMPARE_LOWESS (RSCRIPT) prints two tables; RSCRIPT is the path of
+%   Rscript. The programs alternate, and each figure is a median.
+%   1. Equal work: local linear smooths without robustness (quibra degree 1,
+%      robust 0; lowess iter = 0, delta = 0, so that lowess fits every point
+%      exactly too) for n = 1e4 and 1e5 and f = 0.05 and 0.2.
+%   2. R's defaults, lowess (x, y): span 2/3, 3 robustness iterations, fits
+%      spaced by 1% of the range, against quibra (x, y, 2/3, 1, 1, 'Delta',
+%      range/100, 'MaxPasses', 3), for n = 1e5 and 1e6.
+%   Then, for n = 1e5, quibra's time and largest difference from the exact
+%   call ('Delta' 0) for Delta of 0.1%, 1% and 5% of the range.
 
   fprintf ('%8s %6s %12s %12s %10s\n', 'n', 'f', 'quibra ms', 'lowess ms', 'ratio');
   for n = [1e4 1e5]
-    [x, y] = bench_data (n);
-    data = [tempname() '.bin'];
-    fid = fopen (data, 'w');
-    fwrite (fid, [x; y], 'double');
-    fclose (fid);
+    [x, y, data] = bench_file (n);
     for f = [0.05 0.2]
       reps = max (3, min (7, round (4e8 / (n * n * f))));
-      tq = zeros (reps, 1);
-      tr = zeros (reps, 1);
-      quibra (x, y, f, 0, 1);  % warm-up
-      for k = 1:reps
-        tic;
-        quibra (x, y, f, 0, 1);
-        tq(k) = toc;
-        tr(k) = time_lowess (rscript, data, n, f);
-      end
-      fprintf ('%8d %6.2f %12.2f %12.2f %10.2f\n', n, f, 1e3 * median (tq), ...
-               1e3 * median (tr), median (tq) / median (tr));
+      r_call = sprintf ('lowess(x, y, f = %g, iter = 0, delta = 0)', f);
+      [tq, tr] = alternate (@() quibra (x, y, f, 0, 1), rscript, data, n, r_call, reps);
+      fprintf ('%8d %6.2f %12.2f %12.2f %10.2f\n', n, f, 1e3 * tq, 1e3 * tr, tq / tr);
     end
     delete (data);
   end
+
+  fprintf ('\nAt R''s defaults: quibra (x, y, 2/3, 1, 1, ''Delta'', range/100, ''MaxPasses'', 3)\n');
+  fprintf ('%8s %12s %12s %10s\n', 'n', 'quibra ms', 'lowess ms', 'ratio');
+  for n = [1e5 1e6]
+    [x, y, data] = bench_file (n);
+    delta = (max (x) - min (x)) / 100;
+    smooth = @() quibra (x, y, 2/3, 1, 1, 'Delta', delta, 'MaxPasses', 3);
+    [tq, tr] = alternate (smooth, rscript, data, n, 'lowess(x, y)', 5);
+    fprintf ('%8d %12.2f %12.2f %10.2f\n', n, 1e3 * tq, 1e3 * tr, tq / tr);
+    delete (data);
+  end
+
+  n = 1e5;
+  [x, y] = bench_data (n);
+  span = max (x) - min (x);
+  tic;
+  exact = quibra (x, y, 2/3, 1, 1, 'MaxPasses', 3);
+  te = toc;
+  fprintf ('\nDelta against the exact call (Delta 0, %.1f s), n = %d, robust, MaxPasses 3\n', te, n);
+  fprintf ('%14s %12s %16s %14s\n', 'Delta / range', 'quibra ms', 'largest diff', 'range of y');
+  for share = [0.001 0.01 0.05]
+    smooth = @() quibra (x, y, 2/3, 1, 1, 'Delta', share * span, 'MaxPasses', 3);
+    t = zeros (3, 1);
+    for k = 1:3
+      tic;
+      ys = smooth ();
+      t(k) = toc;
+    end
+    fprintf ('%13.1f%% %12.2f %16.3g %14.3g\n', 100 * share, 1e3 * median (t), ...
+             max (abs (ys - exact)), max (y) - min (y));
+  end
+end
+
+% The benchmark data, and a file holding them for R.
+function [x, y, data] = bench_file (n)
+  [x, y] = bench_data (n);
+  data = [tempname() '.bin'];
+  fid = fopen (data, 'w');
+  fwrite (fid, [x; y], 'double');
+  fclose (fid);
+end
+
+% Medians of `reps` timings of quibra and of R, alternating, after a
+% warm-up of quibra.
+function [tq, tr] = alternate (smooth, rscript, data, n, r_call, reps)
+  smooth ();
+  q = zeros (reps, 1);
+  r = zeros (reps, 1);
+  for k = 1:reps
+    tic;
+    smooth ();
+    q(k) = toc;
+    r(k) = time_lowess (rscript, data, n, r_call);
+  end
+  tq = median (q);
+  tr = median (r);
 end
 
 % One timed lowess call inside R, after a warm-up call in the same process;
 % R reports the seconds of the timed call only.
-function t = time_lowess (rscript, data, n, f)
+function t = time_lowess (rscript, data, n, r_call)
   code = sprintf (['v <- readBin("%s", "double", %d); x <- v[1:%d]; y <- v[%d:%d]; ' ...
-                   'invisible(lowess(x, y, f = %g, iter = 0, delta = 0)); ' ...
-                   't <- system.time(lowess(x, y, f = %g, iter = 0, delta = 0))[["elapsed"]]; ' ...
-                   'cat(sprintf("%%.6f\\n", t))'], data, 2 * n, n, n + 1, 2 * n, f, f);
+                   'invisible(%s); t <- system.time(%s)[["elapsed"]]; ' ...
+                   'cat(sprintf("%%.6f\\n", t))'], data, 2 * n, n, n + 1, 2 * n, r_call, r_call);
   [status, out] = system (sprintf ('"%s" -e ''%s''', rscript, code));
   if (status ~= 0)
     error ('compare_lowess: Rscript failed:\n%s', out);

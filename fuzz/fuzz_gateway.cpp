@@ -1,11 +1,15 @@
 // mexFunction through the stand-in host with arbitrary arguments: 0 to 9
 // of them, of any class, complexity, sparsity and shape, with hostile
-// values, for 0 to 3 results. After each call: the result is a real double
-// array of the shape the call demands (and a second result, when asked
-// for, an info struct of the shapes it promises), or the call ended with
-// the one message an independent reading of the arguments expects; storage
-// was released exactly once and nothing but the model outlived the call;
-// every diagnostic is whole lines.
+// values, then up to three name-value options (names of any case, unknown
+// or not text; values of every kind), for 0 to 3 results. After each call:
+// the result is a real double array of the shape the call demands (and a
+// second result, when asked for, an info struct of the shapes it
+// promises), or the call ended with the one message and identifier an
+// independent reading of the arguments expects; storage was released
+// exactly once and nothing but the model outlived the call; every
+// diagnostic is whole lines, or a warning of a known kind when warnings
+// were asked for.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -26,6 +30,23 @@ constexpr std::size_t MAX_ELEMENTS = 48;
 constexpr std::size_t MAX_SIDE = 48;
 constexpr double MAX_DEGREE = 12;
 constexpr std::size_t MAX_ARGS = 9;
+constexpr std::size_t MAX_OPTIONS = 3;
+
+const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights", "Missing",
+                                    "FailedValue", "Diagnostics", "Threads"};
+constexpr std::size_t OPTION_COUNT = 7;
+const char* const KEYWORDS[] = {"propagate", "omit", "stderr", "warning", "off", "OMIT", "Warning", ""};
+
+bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
+
+std::unique_ptr<mxArray> text_array(const std::string& s, bool as_string) {
+  auto a = std::make_unique<mxArray>();
+  a->cls = as_string ? mx_class::string_ : mx_class::char_;
+  a->rows = as_string ? 1 : (s.empty() ? 0 : 1);
+  a->cols = as_string ? 1 : s.size();
+  a->text = s;
+  return a;
+}
 
 std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
   auto a = std::make_unique<mxArray>();
@@ -34,6 +55,7 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
   static constexpr mx_class classes[8] = {mx_class::double_, mx_class::double_, mx_class::double_,
                                           mx_class::double_, mx_class::single_, mx_class::int32_,
                                           mx_class::logical_, mx_class::char_};
+  // A char array's characters: letters that spell no option, mostly.
   a->cls = classes[h % 8];
   a->complex = ((h >> 3) & 3) == 0;
   a->sparse = ((h >> 5) & 3) == 0;
@@ -63,7 +85,46 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
     a->real = std::move(re);
     a->imag = std::move(im);
   }
+  if (a->cls == mx_class::char_) {
+    for (std::size_t i = 0; i < n; ++i) a->text.push_back(static_cast<char>('a' + in.byte() % 26));
+  }
   return a;
+}
+
+// One option's name: a known one in mixed case, as char or as a string
+// object, an unknown one, or any array at all.
+std::unique_ptr<mxArray> decode_name(fuzz::reader& in) {
+  const std::uint8_t k = in.byte();
+  if (k % 8 == 7) return decode_array(in);
+  std::string name = k % 8 == 6 ? "Bogus\t" : OPTION_NAMES[in.byte() % OPTION_COUNT];
+  for (char& c : name)
+    if ((in.byte() & 1) != 0 && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text_array(name, (k & 0x80) != 0);
+}
+
+// A value: often one its option accepts, else any array.
+std::unique_ptr<mxArray> decode_value(fuzz::reader& in, std::size_t data_count) {
+  const std::uint8_t k = in.byte();
+  switch (k % 6) {
+    case 0: return text_array(KEYWORDS[in.byte() % 8], (k & 0x80) != 0);
+    case 1: {  // small integers and fractions
+      auto a = std::make_unique<mxArray>();
+      a->rows = a->cols = 1;
+      a->real = {static_cast<double>(in.byte() % 8) / ((k & 0x40) != 0 ? 2.0 : 1.0)};
+      return a;
+    }
+    case 2: {  // weights: mostly 1, some 0, some anything
+      auto a = std::make_unique<mxArray>();
+      a->rows = (k & 0x40) != 0 ? 1 : data_count;
+      a->cols = (k & 0x40) != 0 ? data_count : 1;
+      for (std::size_t i = 0; i < data_count; ++i) {
+        const std::uint8_t b = in.byte();
+        a->real.push_back(b % 4 == 0 ? 0.0 : b % 4 == 1 ? in.value(i) : 1.0);
+      }
+      return a;
+    }
+    default: return decode_array(in);
+  }
 }
 
 bool plain_double(const mxArray& a) {
@@ -79,35 +140,159 @@ long pair(const mxArray& a, const mxArray& b) {
   return -1;
 }
 
-// The message a call with these arguments must end with, or "" when it
-// must succeed: the checks in their documented order.
-std::string expected_message(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs) {
-  const std::size_t n = in.size();
-  if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7) return "Wrong number of input arguments.";
-  if (nlhs > 2) return "Too many output arguments.";
-  if (!vector_ok(*in[0])) return "X must be a noncomplex double vector!!!";
-  if (!vector_ok(*in[1])) return "Y must be a noncomplex double vector!!!";
-  if (pair(*in[0], *in[1]) < 0) return "X and Y must have the same length!!!";
-  if (n >= 3 && !scalar_ok(*in[2])) return "f must be a noncomplex scalar double.";
-  if (n >= 4 && !scalar_ok(*in[3])) return "robust must be a noncomplex scalar double.";
+// The message (with its identifier) a call with these arguments must end
+// with, or an empty one when it must succeed: the checks in their
+// documented order.
+struct expectation {
+  std::string id;
+  std::string message;
+};
+
+std::size_t positional(const std::vector<std::unique_ptr<mxArray>>& in) {
+  for (std::size_t i = 2; i < in.size(); ++i)
+    if (is_text(*in[i])) return i;
+  return in.size();
+}
+
+// The text of a char row or a string object, or nullptr.
+const std::string* text_of(const mxArray& a) {
+  if (a.cls == mx_class::string_) return &a.text;
+  if (a.cls == mx_class::char_ && a.rows == 1 && a.cols >= 1) return &a.text;
+  return nullptr;
+}
+
+bool same_word(const std::string& t, const char* word) {
+  if (t.size() != std::strlen(word)) return false;
+  for (std::size_t i = 0; i < t.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(t[i])) != std::tolower(static_cast<unsigned char>(word[i])))
+      return false;
+  return !t.empty();
+}
+
+bool integer_in(const mxArray& a, double lo, double hi) {
+  if (!scalar_ok(a)) return false;
+  const double v = a.real[0];
+  return v >= lo && v <= hi && v == std::floor(v);
+}
+
+expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
+                     const char** report) {
+  const std::size_t n = positional(in);
+  if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7)
+    return {"quibra:nargin", "Wrong number of input arguments."};
+  if (nlhs > 2) return {"quibra:nargout", "Too many output arguments."};
+  if (!vector_ok(*in[0])) return {"quibra:X", "X must be a noncomplex double vector!!!"};
+  if (!vector_ok(*in[1])) return {"quibra:Y", "Y must be a noncomplex double vector!!!"};
+  if (pair(*in[0], *in[1]) < 0) return {"quibra:XYLength", "X and Y must have the same length!!!"};
+  if (n >= 3 && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
+  if (n >= 3 && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
+  if (n >= 4 && !scalar_ok(*in[3])) return {"quibra:robust", "robust must be a noncomplex scalar double."};
   if (n >= 5) {
-    if (!scalar_ok(*in[4])) return "degree must be a noncomplex scalar double.";
+    if (!scalar_ok(*in[4])) return {"quibra:degree", "degree must be a noncomplex scalar double."};
     const double d = in[4]->real[0];
-    if (d <= -1.0) return "degree must not be negative.";  // truncates below zero
-    if (d >= 101.0) return "degree is too large.";        // NaN truncates to 0
+    if (d <= -1.0) return {"quibra:degreeNegative", "degree must not be negative."};  // truncates below zero
+    if (d >= 101.0) return {"quibra:degreeTooLarge", "degree is too large."};  // NaN truncates to 0
   }
+  const mxArray* data_x = in[0].get();
+  const mxArray* data_y = in[1].get();
   if (n == 7) {
-    if (!vector_ok(*in[5])) return "nodes_x must be a noncomplex double vector!!!";
-    if (!vector_ok(*in[6])) return "nodes_y must be a noncomplex double vector!!!";
-    if (pair(*in[5], *in[6]) < 0) return "nodes_x and nodes_y must have the same length!!!";
+    if (!vector_ok(*in[5])) return {"quibra:nodes_x", "nodes_x must be a noncomplex double vector!!!"};
+    if (!vector_ok(*in[6])) return {"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"};
+    if (pair(*in[5], *in[6]) < 0)
+      return {"quibra:nodesLength", "nodes_x and nodes_y must have the same length!!!"};
+    data_x = in[5].get();
+    data_y = in[6].get();
   }
-  return "";
+  const std::size_t count = data_x->rows * data_x->cols;
+  if ((in.size() - n) % 2 != 0) return {"quibra:optionPairs", "Options must come in name-value pairs."};
+  bool seen[OPTION_COUNT] = {};
+  const mxArray* weights = nullptr;
+  bool omit = false;
+  for (std::size_t i = n; i < in.size(); i += 2) {
+    const std::string* name = text_of(*in[i]);
+    if (name == nullptr) return {"quibra:optionName", "Option names must be char row vectors."};
+    std::size_t k = 0;
+    while (k < OPTION_COUNT && !same_word(*name, OPTION_NAMES[k])) ++k;
+    if (k == OPTION_COUNT) {
+      std::string shown;
+      for (std::size_t j = 0; j < name->size() && j < 40; ++j)
+        {
+        const unsigned char c = static_cast<unsigned char>((*name)[j]);
+        shown.push_back(c < 0x20 || c == 0x7f ? '?' : (*name)[j]);
+      }
+      if (name->size() > 40) shown += "...";
+      return {"quibra:optionUnknown", "Unknown option '" + shown + "'."};
+    }
+    if (seen[k]) return {"quibra:optionRepeated", std::string("Option '") + OPTION_NAMES[k] + "' is given twice."};
+    seen[k] = true;
+    const mxArray& v = *in[i + 1];
+    const std::string* word = text_of(v);
+    switch (k) {
+      case 0:
+        if (!scalar_ok(v) || !std::isfinite(v.real[0]) || !(v.real[0] >= 0.0))
+          return {"quibra:Delta", "Delta must be a finite noncomplex scalar double >= 0."};
+        break;
+      case 1:
+        if (!integer_in(v, 1, 100)) return {"quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100."};
+        break;
+      case 2:
+        if (!plain_double(v) || !((v.rows == 1 && v.cols == count) || (v.cols == 1 && v.rows == count)))
+          return {"quibra:Weights", "Weights must be a noncomplex double vector as long as the data."};
+        for (double w : v.real)
+          if (!std::isfinite(w) || w < 0.0) return {"quibra:WeightValues", "Weights must be finite and >= 0."};
+        weights = &v;
+        break;
+      case 3:
+        if (word == nullptr || !(same_word(*word, "propagate") || same_word(*word, "omit")))
+          return {"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
+        omit = same_word(*word, "omit");
+        break;
+      case 4:
+        if (!scalar_ok(v)) return {"quibra:FailedValue", "FailedValue must be a noncomplex scalar double."};
+        break;
+      case 5:
+        if (word == nullptr || !(same_word(*word, "stderr") || same_word(*word, "warning") || same_word(*word, "off")))
+          return {"quibra:Diagnostics", "Diagnostics must be 'stderr', 'warning' or 'off'."};
+        *report = same_word(*word, "stderr") ? "stderr" : same_word(*word, "warning") ? "warning" : "off";
+        break;
+      default:
+        if (!integer_in(v, 1, 1024)) return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
+        break;
+    }
+  }
+  if (weights != nullptr || omit) {
+    bool any = false;
+    for (std::size_t j = 0; j < count; ++j) {
+      const bool in_data = !std::isnan(data_x->real[j]) && !(omit && std::isnan(data_y->real[j])) &&
+                           !(weights != nullptr && weights->real[j] == 0.0);
+      any = any || in_data;
+    }
+    if (!any) return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
+  }
+  return {};
+}
+
+bool weighted(const std::vector<std::unique_ptr<mxArray>>& in) {
+  for (std::size_t i = positional(in); i + 1 < in.size(); i += 2) {
+    const std::string* name = text_of(*in[i]);
+    if (name != nullptr && same_word(*name, "Weights")) return true;
+  }
+  return false;
 }
 
 bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in) {
-  if (in.size() < 4) return false;
+  if (positional(in) < 4) return false;
   const double r = in[3]->real[0];
   return !std::isnan(r) && std::trunc(r) != 0.0;
+}
+
+// The value that stands in for a failed fit: realmax, or FailedValue's.
+double failed_value(const std::vector<std::unique_ptr<mxArray>>& args) {
+  for (std::size_t i = positional(args); i + 1 < args.size(); i += 2) {
+    const std::string* name = text_of(*args[i]);
+    if (name != nullptr && same_word(*name, "FailedValue")) return args[i + 1]->real[0];
+  }
+  return 1.7976931348623157e308;
 }
 
 // The info struct of a successful two-result call.
@@ -122,18 +307,28 @@ void check_info(const mxArray& info, const mxArray& result,
   fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
                     names.find(" " + outcome->text + " ") != std::string::npos,
                 "info.outcome", outcome->text);
-  // Shaped like the data's ordinates, every weight in [0, 1].
-  const mxArray& data_y = args.size() == 7 ? *args[6] : *args[1];
+  // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
+  // the abscissa is NaN (no part in the smooth).
+  const bool nodes = positional(args) == 7;
+  const mxArray& data_x = nodes ? *args[5] : *args[0];
+  const mxArray& data_y = nodes ? *args[6] : *args[1];
   fuzz::require(plain_double(*weights) && weights->rows == data_y.rows &&
                     weights->cols == data_y.cols && weights->real.size() == data_y.real.size(),
                 "info.weights not shaped like the data");
-  for (double w : weights->real) fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
+  for (std::size_t j = 0; j < weights->real.size(); ++j) {
+    const double w = weights->real[j];
+    fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
+    fuzz::require(!std::isnan(data_x.real[j]) || w == 0.0, "info.weights of a NaN abscissa");
+  }
   fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
                     failed->cols == result.cols && failed->logicals.size() == result.real.size(),
                 "info.failed not shaped like the result");
-  for (std::size_t i = 0; i < failed->logicals.size(); ++i)
-    fuzz::require(failed->logicals[i] == 0 || result.real[i] == 1.7976931348623157e308,
+  const double stand_in = failed_value(args);
+  for (std::size_t i = 0; i < failed->logicals.size(); ++i) {
+    const double v = result.real[i];
+    fuzz::require(failed->logicals[i] == 0 || v == stand_in || (std::isnan(v) && std::isnan(stand_in)),
                   "info.failed where the fit stands");
+  }
 }
 
 }  // namespace
@@ -150,8 +345,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double& d = args[4]->real[0];
     if (d > MAX_DEGREE && d < 101.0) d = std::fmod(d, MAX_DEGREE + 1);
   }
+  const std::size_t options = in.upto(MAX_OPTIONS);
+  const std::size_t data_count =
+      nargs >= 7 ? args[5]->rows * args[5]->cols : nargs >= 1 ? args[0]->rows * args[0]->cols : 0;
+  for (std::size_t i = 0; i < options; ++i) {
+    args.push_back(decode_name(in));
+    if (in.byte() % 16 != 0) args.push_back(decode_value(in, data_count));  // else one short
+  }
 
-  const std::string expected = expected_message(args, nlhs);
+  const char* report = "stderr";
+  const expectation expected = ::expected(args, nlhs, &report);
   std::vector<const mxArray*> inputs;
   for (const auto& a : args) inputs.push_back(a.get());
 
@@ -165,9 +368,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::require_diagnostics(err);
   fuzz::require(o.console.empty(), "console output from a call", o.console);
 
-  if (!expected.empty()) {
-    fuzz::require(!o.ok && o.error == expected, "wrong outcome",
-                  "expected \"" + expected + "\", got " + (o.ok ? "success" : "\"" + o.error + "\""));
+  if (!expected.message.empty()) {
+    fuzz::require(!o.ok && o.error == expected.message && o.error_id == expected.id, "wrong outcome",
+                  "expected " + expected.id + " \"" + expected.message + "\", got " +
+                      (o.ok ? "success" : o.error_id + " \"" + o.error + "\""));
     // Every argument error comes before the first allocation.
     fuzz::require(o.allocations == 0, "allocation before an argument error");
     return 0;
@@ -182,10 +386,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "result not shaped like X");
   fuzz::require(result->real.size() == len, "result data size");
   // What outlives the call by design: the model's record, x and y, and
-  // after a robust call that succeeded its weights.
+  // after a robust call that succeeded, or with prior weights, its weights.
   const bool robust = robust_requested(args);
-  fuzz::require(o.blocks_left == 3 || (robust && o.blocks_left == 4), "blocks left after the call",
-                std::to_string(o.blocks_left));
+  fuzz::require(o.blocks_left == 3 || ((robust || weighted(args)) && o.blocks_left == 4),
+                "blocks left after the call", std::to_string(o.blocks_left));
+  // Diagnostics as asked: lines, or at most one warning per kind, or nothing.
+  if (std::strcmp(report, "stderr") != 0) fuzz::require(err.empty(), "lines on standard error", err);
+  bool kinds[2] = {false, false};
+  for (const auto& [id, text] : o.warnings) {
+    fuzz::require(std::strcmp(report, "warning") == 0, "a warning not asked for", id);
+    const int kind = id == "quibra:singular" ? 0 : id == "quibra:unstable" ? 1 : -1;
+    fuzz::require(kind >= 0 && !kinds[kind], "unknown or repeated warning", id);
+    kinds[kind] = true;
+  }
   fuzz::require((info != nullptr) == (nlhs == 2), "second result filled unless asked for");
   if (info != nullptr) check_info(*info, *result, args, robust);
   // Each element is evaluated on its own: equal abscissae, equal results.

@@ -1,12 +1,15 @@
-// [y, info] = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]])
+// [y, info] = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]][, 'Name', value, ...])
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
 #include <cmath>
 #include <cstdint>
 
+#include "gateway/errors.h"
 #include "gateway/info.h"
+#include "gateway/options.h"
 #include "host/host.h"
+#include "smoother/interpolate.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
 
@@ -21,12 +24,6 @@ constexpr std::int32_t DEFAULT_DEGREE = 2;
 // and the normal system alone would need (degree + 1)^2 doubles per fit.
 constexpr std::int32_t MAX_DEGREE = 100;
 
-// A full (not sparse), real, double array. A sparse array's data pointer
-// addresses only its stored nonzeros, so it can never be read as dense.
-bool is_plain_double(const mxArray* a) {
-  return host_is_double(a) && !host_is_sparse(a) && !host_is_complex(a);
-}
-
 // A dimension as a signed 32-bit count; -1 for one too large to be one.
 std::int32_t dim32(std::uint64_t d) {
   return d > static_cast<std::uint64_t>(INT32_MAX) ? -1 : static_cast<std::int32_t>(d);
@@ -39,10 +36,10 @@ struct shape {
 
 // A "vector" here is any non-empty plain double array; whether its shape
 // pairs with its partner is decided by pair_length.
-shape check_vector(const mxArray* a, const char* message) {
-  if (!is_plain_double(a)) host_error(message);
+shape check_vector(const mxArray* a, const call_error& e) {
+  if (!is_plain_double(a)) fail(e);
   const shape s{dim32(host_rows(a)), dim32(host_cols(a))};
-  if (s.rows < 1 || s.cols < 1) host_error(message);
+  if (s.rows < 1 || s.cols < 1) fail(e);
   return s;
 }
 
@@ -54,9 +51,23 @@ std::int32_t pair_length(shape a, shape b) {
   return -1;
 }
 
-double check_scalar(const mxArray* a, const char* message) {
-  if (!is_plain_double(a) || host_rows(a) != 1 || host_cols(a) != 1) host_error(message);
+double check_scalar(const mxArray* a, const call_error& e) {
+  if (!is_plain_scalar(a)) fail(e);
   return host_data(a)[0];
+}
+
+// At the end of a call that asked for a summary: one warning per kind of
+// trouble, so a user can see, silence and query each on its own.
+void warn_summary(const fit_settings& settings) {
+  if (settings.report != trouble_report::summary) return;
+  if (settings.singular > 0)
+    host_warning("quibra:singular",
+                 "%lld local fits failed: their systems were singular.",
+                 static_cast<long long>(settings.singular));
+  if (settings.unstable > 0)
+    host_warning("quibra:unstable",
+                 "%lld local fits were unstable: their systems were ill-conditioned.",
+                 static_cast<long long>(settings.unstable));
 }
 
 }  // namespace
@@ -64,15 +75,15 @@ double check_scalar(const mxArray* a, const char* message) {
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
                                                                    int nrhs,
                                                                    const mxArray* prhs[]) {
-  if (nrhs != 2 && nrhs != 3 && nrhs != 4 && nrhs != 5 && nrhs != 7)
-    host_error("Wrong number of input arguments.");
+  const int npos = positional_count(nrhs, prhs);
+  if (npos != 2 && npos != 3 && npos != 4 && npos != 5 && npos != 7) fail(errors::nargin);
   // The first result slot is always filled, also for nlhs 0.
-  if (nlhs > 2) host_error("Too many output arguments.");
+  if (nlhs > 2) fail(errors::nargout);
 
-  const shape sx = check_vector(prhs[IN_X], "X must be a noncomplex double vector!!!");
-  const shape sy = check_vector(prhs[IN_Y], "Y must be a noncomplex double vector!!!");
+  const shape sx = check_vector(prhs[IN_X], errors::x);
+  const shape sy = check_vector(prhs[IN_Y], errors::y);
   const std::int32_t n = pair_length(sx, sy);
-  if (n < 0) host_error("X and Y must have the same length!!!");
+  if (n < 0) fail(errors::xy_length);
   const shape rs = sx.rows == 1 ? shape{1, n} : shape{n, 1};
   mxArray* result = host_create_matrix(rs.rows, rs.cols);
   plhs[0] = result;
@@ -82,51 +93,74 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   double f = DEFAULT_F;
   std::int32_t robust = 0;
   std::int32_t degree = DEFAULT_DEGREE;
-  if (nrhs >= 3) {
-    f = check_scalar(prhs[IN_F], "f must be a noncomplex scalar double.");
+  if (npos >= 3) {
+    f = check_scalar(prhs[IN_F], errors::f);
     // The window rule and the window placement would read NaN differently.
-    if (std::isnan(f)) host_error("f must not be NaN.");
+    if (std::isnan(f)) fail(errors::f_nan);
   }
-  if (nrhs >= 4)
-    robust = to_int32(check_scalar(prhs[IN_ROBUST], "robust must be a noncomplex scalar double."));
-  if (nrhs >= 5) {
-    degree = to_int32(check_scalar(prhs[IN_DEGREE], "degree must be a noncomplex scalar double."));
-    if (degree < 0) host_error("degree must not be negative.");
-    if (degree > MAX_DEGREE) host_error("degree is too large.");
+  if (npos >= 4) robust = to_int32(check_scalar(prhs[IN_ROBUST], errors::robust));
+  if (npos >= 5) {
+    degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
+    if (degree < 0) fail(errors::degree_negative);
+    if (degree > MAX_DEGREE) fail(errors::degree_too_large);
   }
 
   std::int32_t count = n;
   shape data_shape = sy;
   const double* data_x = x;
   const double* data_y = y;
-  if (nrhs == 7) {
-    const shape snx = check_vector(prhs[IN_NODES_X], "nodes_x must be a noncomplex double vector!!!");
-    const shape sny = check_vector(prhs[IN_NODES_Y], "nodes_y must be a noncomplex double vector!!!");
+  if (npos == 7) {
+    const shape snx = check_vector(prhs[IN_NODES_X], errors::nodes_x);
+    const shape sny = check_vector(prhs[IN_NODES_Y], errors::nodes_y);
     count = pair_length(snx, sny);
-    if (count < 0) host_error("nodes_x and nodes_y must have the same length!!!");
+    if (count < 0) fail(errors::nodes_length);
     data_shape = sny;
     data_x = host_data(prhs[IN_NODES_X]);
     data_y = host_data(prhs[IN_NODES_Y]);
   }
+  const call_options options = parse_options(nrhs - npos, prhs + npos, count);
+  const data_choice choice{options.weights, options.omit_missing};
+  // Options that leave out points may leave none.
+  if ((choice.weights != nullptr || choice.omit_missing) &&
+      count_taking_part(choice, count, data_x, data_y) == 0)
+    fail(errors::no_data);
 
   // Only a second result slot makes the call gather what goes into it.
   const bool want_info = nlhs == 2;
   call_info info{};
-  if (want_info) info = new_call_info(count, n);
+  if (want_info) info = new_call_info(count);
 
   fit_settings settings;
-  smooth_model* model = build_model(count, data_x, data_y, f, degree, info.input_index);
+  settings.report = options.report;
+  settings.delta = options.delta;
+  settings.threads = options.threads;
+  // A spaced evaluation takes X in ascending order. When X is the data and
+  // every point of a number abscissa takes part, that is the model's own
+  // sorted order, so X need not be sorted a second time.
+  const bool reuse = options.delta > 0.0 && npos != 7 && choice.weights == nullptr &&
+                     !choice.omit_missing;
+  // The sorted order also says where each model point came from, for info.
+  const double** sorted = nullptr;
+  smooth_model* model = build_model(count, data_x, data_y, choice, f, degree,
+                                    reuse || want_info ? &sorted : nullptr);
   info.points = model->count;
   // On failure the model stays as built; with no data point there is nothing to reweight.
   if (robust != 0 && model->count > 0)
-    robustify(model, &settings, want_info ? &info.robust : nullptr);
+    robustify(model, &settings, options.max_passes, want_info ? &info.robust : nullptr);
 
-  // Each element of X on its own, in input order.
-  fit_many(model, x, n, host_data(result), &settings, info.failed);
+  double* out = host_data(result);
+  fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  // Before a FailedValue takes the failed fits' place.
   if (want_info) {
-    plhs[1] = info_array(info, robust != 0, model, data_shape.rows, data_shape.cols, rs.rows,
-                         rs.cols);
+    plhs[1] = info_array(info, robust != 0, model, sorted, data_x, data_shape.rows,
+                         data_shape.cols, out, rs.rows, rs.cols);
     free_call_info(info);
   }
+  if (sorted != nullptr) host_free(sorted);
+  if (options.failed_value != FIT_FAILED) {
+    for (std::int32_t i = 0; i < n; ++i)
+      if (out[i] == FIT_FAILED) out[i] = options.failed_value;
+  }
+  warn_summary(settings);
   // The model is left to the host, which reclaims it when the call ends.
 }

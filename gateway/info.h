@@ -13,21 +13,22 @@
 
 // What a two-result call gathers while it runs.
 struct call_info {
-  std::int32_t points;        // model points as built
-  std::int32_t* input_index;  // for each of them, its index in the data
-  robust_report robust;       // weights: one per model point as built, in model order
-  std::uint8_t* failed;       // for each element of X: 1 where its fit failed
+  std::int32_t points;   // model points as built
+  robust_report robust;  // weights: one per model point as built, in model order
 };
 
-// Room for `data` data points and `n` elements of X.
-call_info new_call_info(std::int32_t data, std::int32_t n);
+// Room for a call of `data` data points.
+call_info new_call_info(std::int32_t data);
 
-// The info struct, from what `info` gathered and the final model.
-// `robust`: whether the passes ran. The weights are shaped
-// data_rows-by-data_cols (the data's ordinates), `failed` rows-by-cols
-// (the result).
+// The info struct, from what `info` gathered and the final model. `robust`:
+// whether the passes ran. `sorted`: the model's points as built, in its
+// order, as pointers into the data's abscissae `data_x`; the weights come
+// out shaped data_rows-by-data_cols (the data's ordinates) and in the
+// data's order, points that took no part at 0. `out`: the results, before
+// any value stands in for a failed fit, shaped rows-by-cols.
 mxArray* info_array(const call_info& info, bool robust, const smooth_model* model,
-                    std::int32_t data_rows, std::int32_t data_cols, std::int32_t rows,
+                    const double* const* sorted, const double* data_x, std::int32_t data_rows,
+                    std::int32_t data_cols, const double* out, std::int32_t rows,
                     std::int32_t cols);
 
 void free_call_info(call_info& info);

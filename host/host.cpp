@@ -19,15 +19,11 @@ mxArray* host_create_scalar(double v) { return mxCreateDoubleScalar(v); }
 
 mxArray* host_create_string(const char* text) { return mxCreateString(text); }
 
-mxArray* host_create_logical(std::int32_t rows, std::int32_t cols, const std::uint8_t* flags) {
-  mxArray* a = mxCreateLogicalMatrix(rows, cols);
-  if (flags != nullptr) {
-    mxLogical* out = mxGetLogicals(a);
-    const std::int64_t n = static_cast<std::int64_t>(rows) * cols;
-    for (std::int64_t i = 0; i < n; ++i) out[i] = flags[i] != 0;
-  }
-  return a;
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols) {
+  return mxCreateLogicalMatrix(rows, cols);
 }
+
+void host_set_logical(mxArray* a, std::int64_t i, bool v) { mxGetLogicals(a)[i] = v; }
 
 mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values) {
   // The host's prototype takes the names without their last const.
@@ -36,9 +32,37 @@ mxArray* host_create_struct(int nfields, const char* const* names, mxArray* cons
   return s;
 }
 
-void host_error(const char* message) {
-  mexErrMsgTxt(message);
-  std::abort();  // mexErrMsgTxt does not come back
+bool host_is_text(const mxArray* a) { return mxIsChar(a) || mxIsClass(a, "string"); }
+
+std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size) {
+  if (!mxIsChar(a)) {
+    if (!mxIsClass(a, "string")) return -1;
+    // A string object has no character data of its own; the host's char()
+    // converts it, and the copy is reclaimed when the call ends.
+    mxArray* in[1] = {const_cast<mxArray*>(a)};
+    mxArray* out[1] = {nullptr};
+    if (mexCallMATLAB(1, out, 1, in, "char") != 0 || out[0] == nullptr || !mxIsChar(out[0]))
+      return -1;
+    a = out[0];
+  }
+  const std::uint64_t length = mxGetN(a);
+  if (mxGetM(a) != 1 || length < 1 || length > static_cast<std::uint64_t>(INT64_MAX)) return -1;
+  mxGetString(a, buf, static_cast<mwSize>(size));  // reports 1 when it had to cut the text short
+  return static_cast<std::int64_t>(length);
+}
+
+void host_error(const char* id, const char* message) {
+  mexErrMsgIdAndTxt(id, "%s", message);
+  std::abort();  // mexErrMsgIdAndTxt does not come back
+}
+
+void host_warning(const char* id, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  mexWarnMsgIdAndTxt(id, "%s", text);
 }
 
 void host_printf(const char* format, ...) {
@@ -56,7 +80,7 @@ void* host_alloc(std::uint64_t bytes) {
   if (bytes <= SIZE_MAX) p = mxMalloc(static_cast<std::size_t>(bytes));
   if (p == nullptr) {
     std::fputs("Alzheimer's error\n", stderr);
-    host_error("Out of memory.");
+    host_error("quibra:outOfMemory", "Out of memory.");
   }
   return p;
 }

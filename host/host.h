@@ -31,16 +31,30 @@ mxArray* host_create_scalar(double v);
 // A new 1-by-n char row holding `text` (NUL-terminated).
 mxArray* host_create_string(const char* text);
 
-// A new rows-by-cols logical array, true where flags[i] != 0 (column-major);
-// `flags` may be null for an all-false array.
-mxArray* host_create_logical(std::int32_t rows, std::int32_t cols, const std::uint8_t* flags);
+// A new rows-by-cols logical array, all false; host_set_logical sets its
+// element i (column-major).
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols);
+void host_set_logical(mxArray* a, std::int64_t i, bool v);
 
 // A new 1-by-1 struct whose field names[i] holds values[i]; the struct
 // takes the values over.
 mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values);
 
-// Ends the current call with `message` (no trailing newline).
-[[noreturn]] void host_error(const char* message);
+// Text arguments: a char array, or (in the MATLAB-language host) a string
+// object, which is converted to char.
+bool host_is_text(const mxArray* a);
+// The length of a text argument that is one row of at least one character,
+// with its first size - 1 characters (at most) copied into `buf` and a
+// terminating 0; -1 for any other argument (not text, empty, several rows).
+std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
+
+// Ends the current call with the error `message` (no trailing newline)
+// under the identifier `id` ("quibra:..."), which a user can catch on.
+[[noreturn]] void host_error(const char* id, const char* message);
+
+// Raises a host warning under the identifier `id`: shown unless the user
+// turned that identifier off, and readable with lastwarn. Returns.
+void host_warning(const char* id, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes one formatted line to the host console.
 void host_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -24,6 +24,19 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
   return q < count ? q : count;
 }
 
+bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i) {
+  if (choice.weights != nullptr && choice.weights[i] == 0.0) return false;
+  if (choice.omit_missing && std::isnan(ys[i])) return false;
+  return !std::isnan(xs[i]);
+}
+
+std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
+                               const double* ys) {
+  std::int32_t m = 0;
+  for (std::int32_t i = 0; i < count; ++i) m += takes_part(choice, xs, ys, i) ? 1 : 0;
+  return m;
+}
+
 namespace {
 
 // Moves data that sit far from zero against their spread next to it, where
@@ -43,12 +56,18 @@ void move_near_zero(smooth_model* model) {
 }  // namespace
 
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
-                          std::int32_t degree, std::int32_t* input_index) {
+                          std::int32_t degree) {
+  return build_model(count, xs, ys, data_choice{}, f, degree);
+}
+
+smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
+                          const data_choice& choice, double f, std::int32_t degree,
+                          const double*** sorted) {
   const double** order = host_alloc_array<const double*>(count);
   smooth_model* model = host_alloc_array<smooth_model>(1);
   std::int32_t kept = 0;
   for (std::int32_t i = 0; i < count; ++i)
-    if (!std::isnan(xs[i])) order[kept++] = xs + i;
+    if (takes_part(choice, xs, ys, i)) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
   merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(kept), sizeof(const double*),
              less_double_ptr);
@@ -58,17 +77,27 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   model->y = host_alloc_array<double>(room);
   for (std::int32_t i = 0; i < kept; ++i) {
     model->x[i] = *order[i];
-    const std::int32_t at = static_cast<std::int32_t>(order[i] - xs);
-    model->y[i] = ys[at];
-    if (input_index != nullptr) input_index[i] = at;
+    model->y[i] = ys[order[i] - xs];
   }
+  // Weights of 1 change no product, so all-ones weights need no array.
   model->weights = nullptr;
+  bool all_ones = true;
+  for (std::int32_t i = 0; i < kept && choice.weights != nullptr; ++i)
+    all_ones = all_ones && choice.weights[order[i] - xs] == 1.0;
+  if (!all_ones) {
+    model->weights = host_alloc_array<double>(kept);
+    for (std::int32_t i = 0; i < kept; ++i) model->weights[i] = choice.weights[order[i] - xs];
+  }
   model->count = kept;
   model->f = f;
   model->degree = degree;
   model->window = window_size(kept, f, degree);
   move_near_zero(model);
-  host_free(order);
+  if (sorted != nullptr) {
+    *sorted = order;
+  } else {
+    host_free(order);
+  }
   return model;
 }
 
@@ -223,9 +252,9 @@ void rank_test(Weight weight, std::int32_t window, const double* const xs[2], st
 
 // Fits two queries at once (abscissae already moved by the model's origin);
 // the second lane's result is skipped (no solve, no trouble) when `both` is
-// false. failed[k] is 1 where lane k's fit failed.
+// false.
 void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both, fit_settings* settings, std::uint8_t failed[2]) {
+             bool both, fit_settings* settings) {
   const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
   const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
   const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
@@ -248,19 +277,15 @@ void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], doub
   }
   note_trouble(settings, t[0]);
   if (both) note_trouble(settings, t[1]);
-  failed[0] = t[0].singular ? 1 : 0;
-  failed[1] = both && t[1].singular ? 1 : 0;
 }
 
 }  // namespace
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-              fit_settings* settings, std::uint8_t* failed) {
+              fit_settings* settings) {
   const double none = std::numeric_limits<double>::quiet_NaN();
   if (model->count == 0) {
     for (std::int32_t i = 0; i < n; ++i) out[i] = none;
-    if (failed != nullptr)
-      for (std::int32_t i = 0; i < n; ++i) failed[i] = 0;
     return;
   }
   fit_scratch s = new_scratch(model);
@@ -270,30 +295,25 @@ void fit_many(const smooth_model* model, const double* xq, std::int32_t n, doubl
   std::int32_t at[2];
   int held = 0;
   double r[2];
-  std::uint8_t lost[2];
   for (std::int32_t i = 0; i < n; ++i) {
     const double v = xq[i] - model->origin;
     if (std::isnan(v)) {
       out[i] = none;  // a NaN abscissa has no place among the data
-      if (failed != nullptr) failed[i] = 0;
       continue;
     }
     q[held] = v;
     at[held++] = i;
     if (held == 2) {
-      fit_two(model, s, q, r, true, settings, lost);
-      for (int k = 0; k < 2; ++k) {
-        out[at[k]] = r[k];
-        if (failed != nullptr) failed[at[k]] = lost[k];
-      }
+      fit_two(model, s, q, r, true, settings);
+      out[at[0]] = r[0];
+      out[at[1]] = r[1];
       held = 0;
     }
   }
   if (held == 1) {
     q[1] = q[0];
-    fit_two(model, s, q, r, false, settings, lost);
+    fit_two(model, s, q, r, false, settings);
     out[at[0]] = r[0];
-    if (failed != nullptr) failed[at[0]] = lost[0];
   }
   free_scratch(s);
 }

@@ -34,17 +34,36 @@ std::int32_t to_int32(double v);
 // min(count, max(floor(count * f), degree + 1)).
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
-// A model of the `count` >= 1 points given by unsorted abscissae and
-// ordinates. A point whose abscissa is NaN has no place among the others
-// and is left out (the model may end up with none). Data that lie on one
-// side of zero within a factor of two (0 < lo, hi <= 2 lo, or the mirror
-// image) are moved next to zero by origin = lo + (hi - lo) * 0.5: every such
-// subtraction is exact, so the smooth is the same, but the local power
-// sums no longer cancel. `degree` must lie in [0, 100]. `input_index`, when
-// not null, has room for `count` and receives each model point's index in
-// xs and ys.
+// Which of the caller's points take part in the smooth. A point whose
+// abscissa is NaN never does: it has no place among the others. With
+// `weights` (finite, >= 0, one per point) those of weight 0 are left out,
+// and with `omit_missing` those whose ordinate is NaN.
+struct data_choice {
+  const double* weights = nullptr;
+  bool omit_missing = false;
+};
+
+// Whether point i of (xs, ys) takes part: the one place that decides it.
+bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i);
+std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,
+                               const double* ys);
+
+// A model of the points among the `count` >= 1 given by unsorted abscissae
+// and ordinates that take part (the model may end up with none); their
+// prior weights become the model's weights unless all are 1. Data that lie
+// on one side of zero within a factor of two (0 < lo, hi <= 2 lo, or the
+// mirror image) are moved next to zero by origin = lo + (hi - lo) * 0.5:
+// every such subtraction is exact, so the smooth is the same, but the
+// local power sums no longer cancel. `degree` must lie in [0, 100].
+// With `sorted`, the order it sorted in (pointers into `xs` to the points
+// that take part, ascending, ties in input order; as many as the model's
+// count) is handed out instead of released, to be released by the caller.
+smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
+                          const data_choice& choice, double f, std::int32_t degree,
+                          const double*** sorted = nullptr);
+// The same with every point of a number abscissa taking part.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
-                          std::int32_t degree, std::int32_t* input_index = nullptr);
+                          std::int32_t degree);
 
 // Index of the first of the `window` consecutive sorted points nearest `xq`.
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
@@ -59,10 +78,8 @@ double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
 // trouble noted in `settings` in query order; two queries at a time and
-// with one set of scratch for all of them. `failed`, when not null,
-// receives 1 where the fit failed and 0 elsewhere (also where a NaN query
-// yields NaN without a fit).
+// with one set of scratch for all of them.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-              fit_settings* settings, std::uint8_t* failed = nullptr);
+              fit_settings* settings);
 
 #endif

@@ -5,12 +5,12 @@
 #include "host/host.h"
 #include "numeric/compare.h"
 #include "numeric/select.h"
+#include "smoother/interpolate.h"
 
 namespace {
 
 constexpr double RESIDUAL_SCALE = 6.0;
 constexpr double WEIGHT_TOLERANCE = 1e-4;
-constexpr int MAX_PASSES = 100;
 // A residual scale below this fraction of the data's mean magnitude is
 // rounding noise: reweighting on it would prune points at random.
 constexpr double SCALE_FLOOR = 1e-7;
@@ -37,7 +37,8 @@ smooth_model* give_up(smooth_model* work, double* r, robust_report& rep, std::in
 
 }  // namespace
 
-smooth_model* robustify(smooth_model* model, fit_settings* settings, robust_report* report) {
+smooth_model* robustify(smooth_model* model, fit_settings* settings, int max_passes,
+                        robust_report* report) {
   const std::int32_t n = model->count;
   const double* base_x = model->x;
   const double* base_y = model->y;
@@ -71,7 +72,7 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, robust_repo
     // weight times 1 is itself, so that pass fits as the plain smooth does.
     double* const weights = work->weights;
     if (pass == 1 && base_w == nullptr) work->weights = nullptr;
-    fit_many(work, base_x, n, r, settings);
+    fit_ascending(work, base_x, n, r, settings);
     work->weights = weights;
     std::int32_t failed = 0;
     for (std::int32_t j = 0; j < n; ++j) {
@@ -144,7 +145,7 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, robust_repo
       rep.outcome = robust_outcome::converged;
       break;
     }
-    if (pass >= MAX_PASSES) {
+    if (pass >= max_passes) {
       rep.outcome = robust_outcome::exhausted;
       break;
     }

@@ -13,8 +13,16 @@
 // error per affected fit, a summary at the end of the call, or not at all.
 enum class trouble_report { lines, summary, off };
 
+// The most threads a call may ask for; more would only cost start-up time.
+inline constexpr std::int32_t MAX_THREADS = 1024;
+
 struct fit_settings {
   trouble_report report = trouble_report::lines;
+  // Queries in ascending order are fitted at most this far apart (0: every
+  // query is fitted); those between two fits are interpolated linearly.
+  double delta = 0.0;
+  // Threads for the call's fits, 1 to MAX_THREADS; 0 lets the call choose.
+  std::int32_t threads = 0;
   // Fits that failed as singular, and fits whose inverse failed its product
   // check, over the whole call; counted whatever `report` says.
   std::int64_t singular = 0;

@@ -24,6 +24,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 bool mxIsDouble(const mxArray* ptr);
 bool mxIsComplex(const mxArray* ptr);
 bool mxIsSparse(const mxArray* ptr);
+bool mxIsChar(const mxArray* ptr);
+bool mxIsClass(const mxArray* ptr, const char* name);
 size_t mxGetM(const mxArray* ptr);
 size_t mxGetN(const mxArray* ptr);
 double* mxGetPr(const mxArray* ptr);
@@ -34,8 +36,11 @@ mxArray* mxCreateString(const char* str);
 mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char** keys);
 mxLogical* mxGetLogicals(const mxArray* ptr);
 void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val);
+int mxGetString(const mxArray* ptr, char* buf, mwSize buflen);
 
-void mexErrMsgTxt(const char* s);
+int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[], const char* fname);
+void mexErrMsgIdAndTxt(const char* id, const char* s, ...);
+void mexWarnMsgIdAndTxt(const char* id, const char* s, ...);
 int mexPrintf(const char* fmt, ...);
 
 void* mxMalloc(size_t n);

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
@@ -10,8 +11,19 @@
 namespace {
 
 struct call_error {
+  std::string id;
   std::string message;
 };
+
+std::string format_text(const char* fmt, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+  return text;
+}
 
 // State of the call in progress.
 struct call_state {
@@ -37,6 +49,12 @@ extern "C" {
 bool mxIsDouble(const mxArray* ptr) { return ptr->cls == mx_class::double_; }
 bool mxIsComplex(const mxArray* ptr) { return ptr->complex; }
 bool mxIsSparse(const mxArray* ptr) { return ptr->sparse; }
+bool mxIsChar(const mxArray* ptr) { return ptr->cls == mx_class::char_; }
+
+bool mxIsClass(const mxArray* ptr, const char* name) {
+  static const char* const names[] = {"double", "single", "int32", "logical", "char", "string"};
+  return std::strcmp(names[static_cast<int>(ptr->cls)], name) == 0;
+}
 size_t mxGetM(const mxArray* ptr) { return ptr->rows; }
 size_t mxGetN(const mxArray* ptr) { return ptr->cols; }
 
@@ -123,20 +141,56 @@ void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val) {
   fault(std::string("mxSetField of a field the struct lacks: ") + key);
 }
 
-void mexErrMsgTxt(const char* s) { throw call_error{s}; }
+int mxGetString(const mxArray* ptr, char* buf, mwSize buflen) {
+  // As the host does: as many characters as fit, then 0; 1 when cut short
+  // or not a char array.
+  if (ptr->cls != mx_class::char_ || buflen < 1) return 1;
+  const std::size_t room = static_cast<std::size_t>(buflen) - 1;
+  const std::size_t n = ptr->text.size() < room ? ptr->text.size() : room;
+  std::memcpy(buf, ptr->text.data(), n);
+  buf[n] = '\0';
+  return ptr->text.size() > room ? 1 : 0;
+}
+
+int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[],
+                  const char* fname) {
+  // Only what the module asks of the host's interpreter: char() of a string object.
+  if (std::strcmp(fname, "char") != 0 || nargout != 1 || nargin != 1 ||
+      argin[0]->cls != mx_class::string_)
+    return 1;
+  auto a = std::make_unique<mxArray>();
+  a->cls = mx_class::char_;
+  a->rows = argin[0]->text.empty() ? 0 : 1;
+  a->cols = argin[0]->text.size();
+  a->text = argin[0]->text;
+  argout[0] = a.get();
+  state.created.push_back(std::move(a));
+  return 0;
+}
+
+void mexErrMsgIdAndTxt(const char* id, const char* s, ...) {
+  va_list args;
+  va_start(args, s);
+  std::string text = format_text(s, args);
+  va_end(args);
+  throw call_error{id, std::move(text)};
+}
+
+void mexWarnMsgIdAndTxt(const char* id, const char* s, ...) {
+  va_list args;
+  va_start(args, s);
+  std::string text = format_text(s, args);
+  va_end(args);
+  if (state.out != nullptr) state.out->warnings.emplace_back(id, std::move(text));
+}
 
 int mexPrintf(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+  const std::string text = format_text(fmt, args);
   va_end(args);
   if (state.out != nullptr) state.out->console += text;
-  return n;
+  return static_cast<int>(text.size());
 }
 
 void* mxMalloc(size_t n) {
@@ -182,6 +236,23 @@ mxArray* make_scalar(double v) { return make_array(1, 1, {v}); }
 mxArray* make_row(const std::vector<double>& values) { return make_array(1, values.size(), values); }
 mxArray* make_column(const std::vector<double>& values) {
   return make_array(values.size(), 1, values);
+}
+
+mxArray* make_char(const std::string& text) {
+  auto* a = new mxArray;
+  a->cls = mx_class::char_;
+  a->rows = text.empty() ? 0 : 1;
+  a->cols = text.size();
+  a->text = text;
+  return a;
+}
+
+mxArray* make_string(const std::string& text) {
+  auto* a = new mxArray;
+  a->cls = mx_class::string_;
+  a->rows = a->cols = 1;
+  a->text = text;
+  return a;
 }
 
 void fail_allocation(std::size_t n) { fail_at = n; }
@@ -230,6 +301,7 @@ outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
     out.ok = true;
   } catch (const call_error& e) {
     out.error = e.message;
+    out.error_id = e.id;
   }
   end_call(out, slots[0], slots[1]);
   return out;
@@ -243,6 +315,7 @@ outcome within_call(const std::function<void()>& body) {
     out.ok = true;
   } catch (const call_error& e) {
     out.error = e.message;
+    out.error_id = e.id;
   }
   end_call(out, nullptr, nullptr);
   return out;

@@ -14,11 +14,13 @@
 
 #include "mex.h"
 
-enum class mx_class { double_, single_, int32_, logical_, char_, struct_ };
+// string_ is the MATLAB-language host's string object class.
+enum class mx_class { double_, single_, int32_, logical_, char_, string_, struct_ };
 
 // A host array. For a sparse array `real`/`imag` hold only the stored
-// nonzeros, as a real host's data pointer would. Logical and char arrays
-// keep their elements in `logicals` and `text`; a (1-by-1) struct its
+// nonzeros, as a real host's data pointer would. A char array's characters
+// are `text` (column-major), and so is a string object's one string. A
+// logical array keeps its elements in `logicals`; a (1-by-1) struct its
 // fields in order, each owning its value (null until set).
 struct mxArray_tag {
   mx_class cls = mx_class::double_;
@@ -41,11 +43,16 @@ mxArray* make_array(std::size_t rows, std::size_t cols, std::vector<double> valu
 mxArray* make_scalar(double v);
 mxArray* make_row(const std::vector<double>& values);
 mxArray* make_column(const std::vector<double>& values);
+// A 1-by-n char row (0-by-0 when `text` is empty), and a string object.
+mxArray* make_char(const std::string& text);
+mxArray* make_string(const std::string& text);
 
 // What one call left behind.
 struct outcome {
   bool ok = false;            // returned normally
   std::string error;          // the error exit's message, when !ok
+  std::string error_id;       // and its identifier
+  std::vector<std::pair<std::string, std::string>> warnings;  // identifier, text
   mxArray* result = nullptr;  // first result slot (owned by the test; null on error)
   mxArray* second = nullptr;  // second result slot, likewise; null when not filled
   std::string console;        // everything written with mexPrintf

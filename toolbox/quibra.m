@@ -11,6 +11,11 @@
 %   X; Y is then checked but not used. NODES_X and NODES_Y may have any
 %   length, also one different from X's.
 %
+%   YS = QUIBRA(..., 'Name', VALUE, ...) follows any of these forms with
+%   options, as name-value pairs. The positional part ends at the first
+%   char argument from the third input on (a string scalar counts as
+%   char); names are case-insensitive and each may be given once.
+%
 %   [YS, INFO] = QUIBRA(...) also returns a struct that says what the call
 %   did: how the robustness passes ended, the weight of every data point
 %   (0 for the outliers), and which fits failed (see "The second result").
@@ -31,6 +36,49 @@
 %              toward zero (1.7 fits local lines); must lie in 0..100.
 %     NaN converts to 0 for ROBUST and DEGREE; values beyond the 32-bit
 %     integer range are clamped to its ends.
+%
+%   Options (each with its default; with only defaults, or with no option
+%   at all, every result and every diagnostic line is the same)
+%     'Delta'        0. A finite double >= 0. With Delta > 0 not every
+%                    point is fitted: in ascending order of abscissa, after
+%                    a fit at x_a the next fit is at the last point within
+%                    x_a + Delta (or at the next point when none is), the
+%                    points between are interpolated linearly between the
+%                    two fits, points tied with a fitted abscissa take its
+%                    value, and the last point is always fitted. This holds
+%                    for the evaluation at X and for every robustness pass.
+%                    A point interpolated next to a failed fit is failed
+%                    too. Delta = range(X)/100 makes large data cheap (about
+%                    100 fits per pass) at a small cost in accuracy.
+%     'MaxPasses'    100. An integer from 1 to 100: the robustness passes
+%                    stop after at most this many. No effect unless ROBUST.
+%     'Weights'      all 1. Prior weights: a real double vector with one
+%                    finite weight >= 0 per data point (as long as Y, or as
+%                    NODES_Y in the nodes form, in either orientation).
+%                    Each local fit multiplies every point's tricube weight
+%                    by its prior weight, and the robustness passes start
+%                    from them and multiply them in. Points of weight 0 are
+%                    left out of the data, as if absent.
+%     'Missing'      'propagate'. A NaN ordinate spreads into every fit
+%                    whose window holds it. With 'omit' data points whose
+%                    ordinate is NaN are left out too, as if absent; every
+%                    element of X but NaN then gets the smooth at its
+%                    abscissa, so a NaN ordinate's place is filled from its
+%                    neighbours.
+%     'FailedValue'  realmax. Any real double (NaN too): what an element
+%                    whose local fit fails holds. NaN makes MEAN, PLOT and
+%                    ISNAN behave.
+%     'Diagnostics'  'stderr'. Where numerical trouble is told: 'stderr'
+%                    writes one line per affected fit on standard error
+%                    (below); 'warning' writes none and instead raises, when
+%                    the call ends, at most one warning per kind with the
+%                    number of fits affected, identifiers quibra:singular
+%                    and quibra:unstable (silence them with warning ('off',
+%                    ID), read them with LASTWARN); 'off' tells nothing.
+%     'Threads'      chosen by the call. An integer from 1 to 1024: the
+%                    number of threads this call's local fits may use.
+%     An option that leaves no data point (all omitted, or all of weight
+%     0) is an error.
 %
 %   The local fit at an abscissa x0 takes the window of the nearest
 %   points, weights each by the tricube (1 - (d/h)^3)^3 of its distance d,
@@ -87,7 +135,8 @@
 %                  0, no passes), 'converged' (the weights settled),
 %                  'exact' (stopped by the floor above), 'abandoned'
 %                  (every weight was 0: the plain smooth stands) or
-%                  'exhausted' (100 passes ran, weights still moving).
+%                  'exhausted' (the pass limit, 100 or 'MaxPasses', ran
+%                  out with weights still moving).
 %       passes     Robustness passes run, the last one included; 0 for a
 %                  plain call.
 %       converged  Logical: true unless outcome is 'exhausted'.
@@ -95,11 +144,14 @@
 %                  its bisquare weight in the last reweighting, 0 for a
 %                  point left out as an outlier; all 1 for a plain call
 %                  and wherever the plain smooth stands; 0 for a point
-%                  whose abscissa is NaN (it takes no part). Shaped like
-%                  Y (NODES_Y in the nodes form) and in its order, so
+%                  that takes no part (a NaN abscissa, prior weight 0, a
+%                  NaN ordinate with 'Missing' 'omit'). Shaped like Y
+%                  (NODES_Y in the nodes form) and in its order, so
 %                  INFO.weights == 0 marks the outliers.
 %       failed     Logical, shaped like YS: true where the local fit
-%                  failed (YS is realmax there); false where X is NaN.
+%                  failed (YS is realmax, or 'FailedValue', there), also
+%                  where 'Delta' interpolates next to a failed fit; false
+%                  where X is NaN.
 %       window     Points in each local fit at the end, after the passes
 %                  left the outliers out.
 %       scale      The last pass's residual scale 6m; NaN for a plain
@@ -120,6 +172,9 @@
 %     An ill-conditioned fit keeps its value and writes
 %         Warning: Unstable equation system [<value>]
 %     These lines are diagnostics, not errors: the call still succeeds.
+%     With 'Delta' only real fits write them, in ascending order of
+%     abscissa. 'Diagnostics' turns them into warnings or off, and
+%     'FailedValue' sets what a failed element holds.
 %     They go to the process's standard error, which a desktop session may
 %     not show (the terminal that started the host does), so YS == realmax
 %     or INFO.failed is the dependable test. Only a failed allocation ends
@@ -127,30 +182,76 @@
 %         Alzheimer's error
 %     and then raises the error "Out of memory." (below).
 %
-%   Errors (the call ends with one of these, checked in this order)
-%     Wrong number of input arguments.            (not 2, 3, 4, 5 or 7 inputs)
+%   Errors (the call ends with one of these, checked in this order: the
+%   positional arguments, then the options from left to right). Each has
+%   an identifier, shown in brackets, for err.identifier after a catch.
+%     Wrong number of input arguments.            (not 2, 3, 4, 5 or 7
+%         [quibra:nargin]                          positional inputs)
 %     Too many output arguments.                  (more than two results)
+%         [quibra:nargout]
 %     X must be a noncomplex double vector!!!     (also: empty or sparse)
+%         [quibra:X]
 %     Y must be a noncomplex double vector!!!
+%         [quibra:Y]
 %     X and Y must have the same length!!!
+%         [quibra:XYLength]
 %     f must be a noncomplex scalar double.
+%         [quibra:f]
 %     f must not be NaN.
+%         [quibra:fNaN]
 %     robust must be a noncomplex scalar double.
+%         [quibra:robust]
 %     degree must be a noncomplex scalar double.
+%         [quibra:degree]
 %     degree must not be negative.
+%         [quibra:degreeNegative]
 %     degree is too large.                        (above 100)
+%         [quibra:degreeTooLarge]
 %     nodes_x must be a noncomplex double vector!!!
+%         [quibra:nodes_x]
 %     nodes_y must be a noncomplex double vector!!!
+%         [quibra:nodes_y]
 %     nodes_x and nodes_y must have the same length!!!
+%         [quibra:nodesLength]
+%     Options must come in name-value pairs.      (an odd number of
+%         [quibra:optionPairs]                     option arguments)
+%     Option names must be char row vectors.
+%         [quibra:optionName]
+%     Unknown option 'NAME'.                      (NAME as given)
+%         [quibra:optionUnknown]
+%     Option 'NAME' is given twice.
+%         [quibra:optionRepeated]
+%     Delta must be a finite noncomplex scalar double >= 0.
+%         [quibra:Delta]
+%     MaxPasses must be an integer from 1 to 100.
+%         [quibra:MaxPasses]
+%     Weights must be a noncomplex double vector as long as the data.
+%         [quibra:Weights]
+%     Weights must be finite and >= 0.
+%         [quibra:WeightValues]
+%     Missing must be 'propagate' or 'omit'.
+%         [quibra:Missing]
+%     FailedValue must be a noncomplex scalar double.
+%         [quibra:FailedValue]
+%     Diagnostics must be 'stderr', 'warning' or 'off'.
+%         [quibra:Diagnostics]
+%     Threads must be an integer from 1 to 1024.
+%         [quibra:Threads]
+%     No data point is left: every one is missing or has weight 0.
+%         [quibra:noData]                          (after the options)
 %     Out of memory.                              (see above)
+%         [quibra:outOfMemory]
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:
 %     O(log n) to find its window, O(window * DEGREE) for the weighted
 %     sums and O(DEGREE^3) to solve for the coefficients. Robust smoothing
-%     adds up to 100 passes of n such fits. Memory is O(n + window +
-%     DEGREE^2), all released when the call returns. The second result
-%     adds O(n) time and storage.
+%     adds up to 100 passes of n such fits. With 'Delta' only about
+%     range/Delta points are fitted per pass (plus a sort of X), the rest
+%     is interpolated in O(1) each: R's lowess defaults correspond to
+%     QUIBRA (X, Y, 2/3, 1, 1, 'Delta', range(X)/100, 'MaxPasses', 3).
+%     Memory is O(n + window + DEGREE^2), all released when the call
+%     returns. The second result adds O(n) time and storage.
 %
 %   Example
 %     x = linspace (0, 10, 200)';
@@ -281,6 +382,32 @@ end
 %! legend ('data', 'failed (realmax)', 'f = 0.1', 'f = 0.2', ...
 %!         'location', 'north', 'orientation', 'horizontal');
 %! title ('Failed fits and how to spot them');
+
+%!demo
+%! % Large data at interactive speed. With 'Delta' only points spaced about
+%! % Delta apart are fitted, and the rest lie on straight lines between
+%! % those fits: with Delta = range/100 about 100 fits instead of 20000.
+%! rand ('seed', 5); randn ('seed', 5);
+%! n = 20000;
+%! x = 10 * rand (n, 1);
+%! y = sin (x) + 0.5 * randn (n, 1);
+%! tic; exact = quibra (x, y, 0.3, 0, 1); t_exact = toc;
+%! delta = (max (x) - min (x)) / 100;
+%! tic; fast = quibra (x, y, 0.3, 0, 1, 'Delta', delta); t_fast = toc;
+%! fprintf ('every point fitted: %.3f s; Delta = range/100: %.3f s\n', ...
+%!          t_exact, t_fast);
+%! fprintf ('largest difference: %.2g (noise sd 0.5)\n', max (abs (fast - exact)));
+%! [xs, k] = sort (x);
+%! plot (x(1:20:end), y(1:20:end), '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (xs, exact(k), '-', 'color', [0.85 0.4 0], 'linewidth', 3);
+%! plot (xs, fast(k), '-', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-2.5 3.5]);           % room for the legend
+%! legend ('data (every 20th)', 'exact', 'Delta = range/100', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title (sprintf ('%d points, local lines, span 0.3', n));
 
 %!demo
 %! % Which points did the robust smooth leave out? The second result says:

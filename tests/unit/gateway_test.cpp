@@ -32,34 +32,8 @@ mxArray* class_of(mxArray* a, mx_class c) {
   return a;
 }
 
-struct run_result {
-  standin::outcome o;
-  std::vector<double> v;
-  std::size_t rows = 0, cols = 0;
-  std::string err;  // standard error
-  std::unique_ptr<mxArray> info;  // the second result, when asked for
-};
-
-// Calls mexFunction for `nlhs` results, taking ownership of the inputs and
-// the results.
-run_result run(const std::vector<mxArray*>& in, int nlhs = 1) {
-  std::vector<std::unique_ptr<mxArray>> owned(in.begin(), in.end());
-  run_result r;
-  testing::internal::CaptureStderr();
-  r.o = standin::call(nlhs, std::vector<const mxArray*>(in.begin(), in.end()));
-  r.err = testing::internal::GetCapturedStderr();
-  r.info.reset(r.o.second);
-  r.o.second = nullptr;
-  if (r.o.result != nullptr) {
-    r.v = r.o.result->real;
-    r.rows = r.o.result->rows;
-    r.cols = r.o.result->cols;
-    delete r.o.result;
-    r.o.result = nullptr;
-  }
-  EXPECT_TRUE(r.o.faults.empty());
-  return r;
-}
+using run_result = call_result;
+run_result run(const std::vector<mxArray*>& in, int nlhs = 1) { return run_call(in, nlhs); }
 
 void expect_error(const std::vector<mxArray*>& in, const std::string& message) {
   const run_result r = run(in);
@@ -383,6 +357,53 @@ TEST(Info, PointsWithNaNAbscissaeTookNoPartAndWeighZero) {
   EXPECT_TRUE(std::isnan(number_of(r, "scale")));
   EXPECT_EQ(field_of(r, "weights").real, std::vector<double>(xs.size(), 0.0));
   EXPECT_EQ(flags_of(r, "failed"), std::vector<mxLogical>(xs.size(), 0));
+}
+
+TEST(Info, ReflectsTheOptions) {
+  using standin::make_char;
+  // MaxPasses: the limit ends the passes with the weights still moving.
+  lcg q(32);
+  std::vector<double> xe, ye;
+  for (int i = 0; i < 14; ++i) {
+    xe.push_back(i);
+    ye.push_back(std::sin(i / 3.0) + 0.6 * (q.unit() - 0.5));
+  }
+  const run_result limited = run({make_column(xe), make_column(ye), S(0.5), S(1), S(2),
+                                  make_char("MaxPasses"), S(3)}, 2);
+  EXPECT_EQ(outcome_of(limited), "exhausted");
+  EXPECT_EQ(number_of(limited, "passes"), 3.0);
+  EXPECT_EQ(flags_of(limited, "converged"), std::vector<mxLogical>{0});
+
+  // Points of prior weight 0, and NaN ordinates left out, weigh 0.
+  auto y = ys;
+  y[2] = nan_value;
+  std::vector<double> prior(xs.size(), 1.0);
+  prior[8] = 0.0;
+  const run_result chosen = run({X(), make_column(y), S(0.5), S(1), S(1), make_char("Weights"),
+                                 make_column(prior), make_char("Missing"), make_char("omit")}, 2);
+  ASSERT_TRUE(chosen.o.ok) << chosen.o.error;
+  const std::vector<double>& w = field_of(chosen, "weights").real;
+  EXPECT_TRUE(w.at(2) == 0.0 && w.at(8) == 0.0 && w.at(5) == 0.0);  // 5: the outlier
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (i == 2 || i == 5 || i == 8) continue;
+    EXPECT_GT(w[i], 0.0) << i;
+  }
+
+  // FailedValue stands in for failed fits, which info still flags; with
+  // Delta, interpolation next to a failed fit fails too.
+  const std::vector<double> x = {0, 1, 2, 3, 3, 3, 3, 3, 3, 4, 5, 6};
+  std::vector<double> sq;
+  for (double v : x) sq.push_back(v * v);
+  const std::vector<mxLogical> want = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
+  const run_result stood_in = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
+                                   make_char("FailedValue"), S(nan_value)}, 2);
+  EXPECT_EQ(flags_of(stood_in, "failed"), want);
+  for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(std::isnan(stood_in.v[i]), want[i] != 0);
+  const run_result spaced = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
+                                 make_char("Delta"), S(2.5)}, 2);
+  const std::vector<mxLogical>& flagged = flags_of(spaced, "failed");
+  for (std::size_t i = 0; i < x.size(); ++i)
+    EXPECT_EQ(flagged.at(i) != 0, spaced.v[i] == FIT_FAILED) << i;
 }
 
 }  // namespace

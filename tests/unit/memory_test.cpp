@@ -39,22 +39,8 @@ struct call_args {
   mutable std::string stderr_text;
 };
 
-// n noisy points of a smooth curve with a few gross outliers, unsorted.
-struct data {
-  std::vector<double> x, y;
-};
-data noisy(int n, std::uint64_t seed) {
-  lcg r(seed);
-  data d;
-  for (int i = 0; i < n; ++i) {
-    const double x = 10.0 * r.unit();
-    double y = std::sin(x) + 0.1 * (r.unit() - 0.5);
-    if (i % 17 == 5) y += 8.0;
-    d.x.push_back(x);
-    d.y.push_back(y);
-  }
-  return d;
-}
+using data = sample;
+data noisy(int n, std::uint64_t seed) { return noisy_sine(n, seed, 17); }
 
 call_args smooth_call(const data& d, double f, double robust, double degree) {
   call_args c;

@@ -249,7 +249,7 @@ robust_run run_robust(const std::vector<double>& x, const std::vector<double>& y
     smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
     for (double xi : x) run.plain.push_back(fit_at(m, xi));
     fit_settings settings;
-    run.replaced = robustify(m, &settings, &run.report) == m;
+    run.replaced = robustify(m, &settings, ROBUST_MAX_PASSES, &run.report) == m;
     run.count = m->count;
     if (m->weights != nullptr) run.model_weights.assign(m->weights, m->weights + m->count);
     for (double xi : x) run.robust.push_back(fit_at(m, xi));

@@ -7,7 +7,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,55 @@ inline standin::outcome quiet_call(const std::function<void()>& body, std::strin
   *err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(o.faults.empty());
   return o;
+}
+
+// What one mexFunction call gave: the outcome, the result's values and
+// shape, and what it wrote to standard error.
+struct call_result {
+  standin::outcome o;
+  std::vector<double> v;
+  std::size_t rows = 0, cols = 0;
+  std::string err;
+  std::unique_ptr<mxArray> info;  // the second result, when asked for
+};
+
+// Calls mexFunction for `nlhs` results, taking ownership of the inputs and
+// the results.
+inline call_result run_call(const std::vector<mxArray*>& in, int nlhs = 1) {
+  std::vector<std::unique_ptr<mxArray>> owned(in.begin(), in.end());
+  call_result r;
+  testing::internal::CaptureStderr();
+  r.o = standin::call(nlhs, std::vector<const mxArray*>(in.begin(), in.end()));
+  r.err = testing::internal::GetCapturedStderr();
+  r.info.reset(r.o.second);
+  r.o.second = nullptr;
+  if (r.o.result != nullptr) {
+    r.v = r.o.result->real;
+    r.rows = r.o.result->rows;
+    r.cols = r.o.result->cols;
+    delete r.o.result;
+    r.o.result = nullptr;
+  }
+  EXPECT_TRUE(r.o.faults.empty());
+  return r;
+}
+
+// n noisy points of a sine, unsorted; every `outlier_every`-th point (from
+// the sixth) is raised by 8 unless it is 0.
+struct sample {
+  std::vector<double> x, y;
+};
+inline sample noisy_sine(int n, std::uint64_t seed, int outlier_every = 0) {
+  lcg r(seed);
+  sample d;
+  for (int i = 0; i < n; ++i) {
+    const double x = 10.0 * r.unit();
+    double y = std::sin(x) + 0.1 * (r.unit() - 0.5);
+    if (outlier_every > 0 && i % outlier_every == 5) y += 8.0;
+    d.x.push_back(x);
+    d.y.push_back(y);
+  }
+  return d;
 }
 
 #endif

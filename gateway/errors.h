@@ -1,0 +1,75 @@
+// Every error a call can end with: its identifier and its text, in the
+// order the checks run. The help text quotes each of them.
+#ifndef QUIBRA_GATEWAY_ERRORS_H
+#define QUIBRA_GATEWAY_ERRORS_H
+
+#include <cstdio>
+
+#include "host/host.h"
+
+struct call_error {
+  const char* id;
+  const char* text;  // a printf format where the message names a value
+};
+
+namespace errors {
+
+inline constexpr call_error nargin{"quibra:nargin", "Wrong number of input arguments."};
+inline constexpr call_error nargout{"quibra:nargout", "Too many output arguments."};
+inline constexpr call_error x{"quibra:X", "X must be a noncomplex double vector!!!"};
+inline constexpr call_error y{"quibra:Y", "Y must be a noncomplex double vector!!!"};
+inline constexpr call_error xy_length{"quibra:XYLength", "X and Y must have the same length!!!"};
+inline constexpr call_error f{"quibra:f", "f must be a noncomplex scalar double."};
+inline constexpr call_error f_nan{"quibra:fNaN", "f must not be NaN."};
+inline constexpr call_error robust{"quibra:robust", "robust must be a noncomplex scalar double."};
+inline constexpr call_error degree{"quibra:degree", "degree must be a noncomplex scalar double."};
+inline constexpr call_error degree_negative{"quibra:degreeNegative",
+                                            "degree must not be negative."};
+inline constexpr call_error degree_too_large{"quibra:degreeTooLarge", "degree is too large."};
+inline constexpr call_error nodes_x{"quibra:nodes_x",
+                                    "nodes_x must be a noncomplex double vector!!!"};
+inline constexpr call_error nodes_y{"quibra:nodes_y",
+                                    "nodes_y must be a noncomplex double vector!!!"};
+inline constexpr call_error nodes_length{"quibra:nodesLength",
+                                         "nodes_x and nodes_y must have the same length!!!"};
+
+// Options, after every positional argument.
+inline constexpr call_error option_pairs{"quibra:optionPairs",
+                                         "Options must come in name-value pairs."};
+inline constexpr call_error option_name{"quibra:optionName",
+                                        "Option names must be char row vectors."};
+inline constexpr call_error option_unknown{"quibra:optionUnknown", "Unknown option '%s'."};
+inline constexpr call_error option_repeated{"quibra:optionRepeated",
+                                            "Option '%s' is given twice."};
+inline constexpr call_error delta{"quibra:Delta",
+                                  "Delta must be a finite noncomplex scalar double >= 0."};
+inline constexpr call_error max_passes{"quibra:MaxPasses",
+                                       "MaxPasses must be an integer from 1 to %d."};
+inline constexpr call_error weights{"quibra:Weights",
+                                    "Weights must be a noncomplex double vector as long as the data."};
+inline constexpr call_error weight_values{"quibra:WeightValues",
+                                          "Weights must be finite and >= 0."};
+inline constexpr call_error missing{"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
+inline constexpr call_error failed_value{"quibra:FailedValue",
+                                         "FailedValue must be a noncomplex scalar double."};
+inline constexpr call_error diagnostics{"quibra:Diagnostics",
+                                        "Diagnostics must be 'stderr', 'warning' or 'off'."};
+inline constexpr call_error threads{"quibra:Threads", "Threads must be an integer from 1 to %d."};
+inline constexpr call_error no_data{
+    "quibra:noData", "No data point is left: every one is missing or has weight 0."};
+
+}  // namespace errors
+
+// Ends the call with `e`, its text formatted with `values` when it names any.
+template <typename... Values>
+[[noreturn]] void fail(const call_error& e, Values... values) {
+  if constexpr (sizeof...(Values) == 0) {
+    host_error(e.id, e.text);
+  } else {
+    char text[256];
+    std::snprintf(text, sizeof text, e.text, values...);
+    host_error(e.id, text);
+  }
+}
+
+#endif
