@@ -43,14 +43,3 @@ function results = bench_quibra (varargin)
     end
   end
 end
-
-function t = time_call (call, reps)
-  call ();  % warm-up
-  times = zeros (reps, 1);
-  for k = 1:reps
-    tic;
-    call ();
-    times(k) = toc;
-  end
-  t = median (times);
-end

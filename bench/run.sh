@@ -39,6 +39,9 @@ mode=""
 echo
 echo "== the module in Octave (wall time, median of runs) =="
 "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_quibra($mode);"
+echo
+echo "== threads and register widths (wall time, median of runs) =="
+"${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_paths($mode);"
 
 if [ $with_r -eq 1 ]; then
   echo

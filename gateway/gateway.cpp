@@ -20,9 +20,6 @@ enum { IN_X, IN_Y, IN_F, IN_ROBUST, IN_DEGREE, IN_NODES_X, IN_NODES_Y };
 
 constexpr double DEFAULT_F = 0.2;
 constexpr std::int32_t DEFAULT_DEGREE = 2;
-// Beyond this a local polynomial's power sums overflow for |x| above ~35,
-// and the normal system alone would need (degree + 1)^2 doubles per fit.
-constexpr std::int32_t MAX_DEGREE = 100;
 
 // A dimension as a signed 32-bit count; -1 for one too large to be one.
 std::int32_t dim32(std::uint64_t d) {

@@ -1,12 +1,100 @@
-// Two doubles per register. Every operation acts on each lane alone with
-// ordinary IEEE 754 double arithmetic, so a lane computes bit for bit what
-// the same scalar code computes; this only does two of them at once.
+// Several doubles per vector register: 2 (SSE2, every x86-64), 4 (AVX2) or
+// 8 (AVX-512). Every operation acts on each lane alone with ordinary IEEE
+// 754 double arithmetic, so a lane computes bit for bit what the same
+// scalar code computes, whatever the width; this only does several at once.
+// Code for the wider registers is compiled per function (see WIDE_LANES)
+// and chosen at run time, so the module still runs on any x86-64.
 #ifndef QUIBRA_NUMERIC_LANES_H
 #define QUIBRA_NUMERIC_LANES_H
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__)
+// The compilers note that 4- and 8-lane values would pass between functions
+// differently under AVX; they never do: the wide paths inline every call
+// that takes or returns one (flatten).
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 typedef double v2d __attribute__((vector_size(16)));
 typedef std::int64_t v2i __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+typedef std::int64_t v4i __attribute__((vector_size(32)));
+typedef double v8d __attribute__((vector_size(64)));
+typedef std::int64_t v8i __attribute__((vector_size(64)));
+
+// The widest lane count there is.
+inline constexpr int MAX_LANES = 8;
+
+template <int L>
+struct lanes_of;
+template <>
+struct lanes_of<2> {
+  using d = v2d;
+  using i = v2i;
+};
+template <>
+struct lanes_of<4> {
+  using d = v4d;
+  using i = v4i;
+};
+template <>
+struct lanes_of<8> {
+  using d = v8d;
+  using i = v8i;
+};
+
+// Lane k of v, and a value in every lane.
+inline double lane(double v, int) { return v; }
+template <typename T>
+inline double lane(T v, int k) {
+  return v[k];
+}
+template <typename T>
+constexpr int LANES = sizeof(T) / sizeof(double);
+// Copied, not computed: the sign of a zero must survive.
+template <typename T>
+inline T splat(double v) {
+  if constexpr (LANES<T> == 1) {
+    return v;
+  } else {
+    T t;
+    for (int k = 0; k < LANES<T>; ++k) t[k] = v;
+    return t;
+  }
+}
+
+// The vector whose lane k is p[k][i].
+template <typename T>
+inline T gather(const double* const p[], std::int64_t i) {
+  double v[LANES<T>];
+  for (int k = 0; k < LANES<T>; ++k) v[k] = p[k][i];
+  T t;
+  std::memcpy(&t, v, sizeof t);
+  return t;
+}
+
+// Function attributes that compile a function body for 4 or 8 lanes per
+// register: the whole call tree inlined (flatten) under the wider
+// instruction set. No fused multiply-add: -ffp-contract=off already rules
+// out contraction, and g++ is told outright (clang's AVX-512 cannot drop
+// it, but without contraction it has no source of one).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUIBRA_WIDE_LANES 1
+#if defined(__clang__)
+#define QUIBRA_AVX2 __attribute__((target("avx2"), flatten))
+#define QUIBRA_AVX512 __attribute__((target("avx512f"), flatten))
+#else
+#define QUIBRA_AVX2 __attribute__((target("avx2,no-fma"), flatten))
+#define QUIBRA_AVX512 __attribute__((target("avx512f,no-fma"), flatten))
+#endif
+#else
+#define QUIBRA_WIDE_LANES 0
+#endif
+
+// The widest lane count this processor runs: 8 with AVX-512F, 4 with AVX2
+// (and the operating system's support for their registers), else 2.
+int supported_lanes();
 
 #endif

@@ -6,10 +6,9 @@
 
 namespace {
 
-// The merge, for any element type and comparator; the generic entry points
-// instantiate it with raw bytes and a comparator function, the model's sort
-// with pointers and an inlined comparison. Both do the same comparisons and
-// moves, so they give the same order.
+// The merge, for any comparator; the generic entry points instantiate it
+// with a comparator function, the typed ones with an inlined comparison.
+// Both do the same comparisons and moves, so they give the same order.
 template <typename Less>
 void merge_runs_with(const char* left, const char* left_end, const char* right,
                      const char* right_end, char* out, std::uint64_t elem_size, Less less) {
@@ -56,7 +55,7 @@ void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, L
 }
 
 // less_double_ptr, visible to the compiler.
-struct pointed_less {
+struct double_ptr_less {
   bool operator()(const char* a, const char* b) const {
     const double* pa;
     const double* pb;
@@ -74,9 +73,9 @@ void merge_runs(const char* left, const char* left_end, const char* right, const
 }
 
 void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
-  if (less == less_double_ptr && elem_size == sizeof(const double*)) {
-    merge_sort_with(base, count, sizeof(const double*), pointed_less{});
-  } else {
-    merge_sort_with(base, count, elem_size, less);
-  }
+  merge_sort_with(base, count, elem_size, less);
+}
+
+void merge_sort_double_ptrs(const double** ptrs, std::uint64_t count) {
+  merge_sort_with(static_cast<void*>(ptrs), count, sizeof(const double*), double_ptr_less{});
 }

@@ -6,6 +6,12 @@
 
 #include <cstdint>
 
+// The most coefficients a fit may have (degree 100). Beyond it the power
+// sums overflow for |x| above ~35, and the normal system alone would need
+// (degree + 1)^2 doubles per fit. Every fit rejects larger counts, and the
+// call's argument check is derived from this.
+inline constexpr std::int32_t MAX_NCOEF = 101;
+
 // p(x) = coef[0] + coef[1] x + ... + coef[ncoef-1] x^(ncoef-1).
 struct poly_fit {
   std::int32_t ncoef;
@@ -14,15 +20,15 @@ struct poly_fit {
 
 // Minimises (1 - s') sum w (y - p(x))^2 + s' * integral_lo^hi p''(x)^2 dx,
 // with s' the smoothing weight `smoothness` rescaled by the total weight.
-// `ncoef` >= 1. Null when the normal matrix is singular (reported on
-// standard error) or `smoothness` lies outside [0, 1].
+// Null when the normal matrix is singular (reported on standard error),
+// `smoothness` lies outside [0, 1], or `ncoef` outside [1, MAX_NCOEF].
 poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs,
                          const double* ys, const double* ws, double smoothness, double lo,
                          double hi);
 
 // The normal system: rows 0..ncoef-1 hold M[r][c] = sum w x^(r+c), row
 // ncoef holds b[r] = sum y w x^r (scaled and penalised by `smoothness`).
-// Null when ncoef <= 0.
+// Null when ncoef lies outside [1, MAX_NCOEF].
 double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs,
                           const double* ys, const double* ws, double smoothness, double lo,
                           double hi);
@@ -64,15 +70,5 @@ fit_trouble gauss_jordan(double* const* a, double** w, double** inv, std::int32_
 
 // coef[i] = sum over k of inv[i][k] b[k], in ascending k.
 void solve_coefficients(double* const* inv, const double* b, double* coef, std::int32_t n);
-
-// Two fits at once, one per vector lane, from their normal sums: out[k] =
-// the fitted polynomial of sums[k] evaluated at xq[k], with the keep factor
-// 1. Bit for bit what fill_normal_system, gauss_jordan, solve_coefficients
-// and eval_polynomial give for each lane, trouble included. Only for
-// ncoef <= 4. Returns false, having written nothing, when the lanes'
-// eliminations would choose different pivot rows or meet a zero pivot; the
-// caller then fits each lane on its own.
-bool fit_pair_from_sums(std::int32_t ncoef, const double* const sums[2], const double xq[2],
-                        double out[2], fit_trouble trouble[2]);
 
 #endif

@@ -4,9 +4,9 @@
 
 namespace {
 
-// Every routine is written once over the comparator's type: the public
-// entry points pass the comparator function, the robustness passes' median
-// (doubles, less_double) an inlined comparison. Same comparisons, same result.
+// Every routine is written once over the comparator's type: the generic
+// entry points pass the comparator function, the typed ones an inlined
+// comparison. Same comparisons, same result.
 
 template <typename Less>
 const void* second_smallest_with(const void* const* ptrs, std::int32_t count, Less less) {
@@ -222,10 +222,9 @@ struct double_less {
   }
 };
 
-}  // namespace
-
-std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
-                         std::uint64_t elem_size, less_fn less) {
+template <typename Less>
+std::int32_t select_rank_with(const void* base, std::int32_t rank, std::int32_t count,
+                              std::uint64_t elem_size, Less less) {
   if (count <= 0 || rank < 0 || rank >= count) {
     host_printf("Cannot select item of rank %d among %d elements.\n", rank, count);
     return -1;
@@ -233,12 +232,21 @@ std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count
   const char* bytes = static_cast<const char*>(base);
   const void** ptrs = host_alloc_array<const void*>(count);
   for (std::int32_t i = 0; i < count; ++i) ptrs[i] = bytes + static_cast<std::uint64_t>(i) * elem_size;
-  const void* p = (less == less_double && elem_size == sizeof(double))
-                      ? select_ptr_with(ptrs, rank, count, double_less{})
-                      : select_ptr_with(ptrs, rank, count, less);
+  const void* p = select_ptr_with(ptrs, rank, count, less);
   host_free(ptrs);
   return static_cast<std::int32_t>(static_cast<std::uint64_t>(static_cast<const char*>(p) - bytes) /
                                    elem_size);
+}
+
+}  // namespace
+
+std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
+                         std::uint64_t elem_size, less_fn less) {
+  return select_rank_with(base, rank, count, elem_size, less);
+}
+
+std::int32_t select_rank_double(const double* base, std::int32_t rank, std::int32_t count) {
+  return select_rank_with(base, rank, count, sizeof(double), double_less{});
 }
 
 const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count, less_fn less) {

@@ -14,6 +14,10 @@
 std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
                          std::uint64_t elem_size, less_fn less);
 
+// select_rank(base, rank, count, sizeof(double), less_double), with the
+// comparison inlined: same comparisons, same index, faster.
+std::int32_t select_rank_double(const double* base, std::int32_t rank, std::int32_t count);
+
 // Recursive worker over `count` element pointers, which it may reorder.
 const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count, less_fn less);
 

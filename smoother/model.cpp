@@ -4,11 +4,13 @@
 #include <limits>
 
 #include "host/host.h"
-#include "numeric/compare.h"
 #include "numeric/matrix.h"
+#include "numeric/lane_solve.h"
+#include "numeric/lanes.h"
 #include "numeric/normal_sums.h"
 #include "numeric/merge_sort.h"
 #include "numeric/polyfit.h"
+#include "smoother/parallel.h"
 
 std::int32_t to_int32(double v) {
   if (!(v == v)) return 0;
@@ -69,8 +71,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   for (std::int32_t i = 0; i < count; ++i)
     if (takes_part(choice, xs, ys, i)) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(kept), sizeof(const double*),
-             less_double_ptr);
+  merge_sort_double_ptrs(order, static_cast<std::uint64_t>(kept));
   // Never a request for zero bytes, which the host may answer with null.
   const std::int32_t room = kept > 0 ? kept : 1;
   model->x = host_alloc_array<double>(room);
@@ -134,7 +135,7 @@ namespace {
 // Scratch for a run of local fits on one model.
 struct fit_scratch {
   std::int32_t ncoef;
-  double* sums[2];  // power sums of the two lanes
+  double* sums[MAX_LANES];  // power sums of each lane
   double** normal;     // ncoef + 1 rows: the normal matrix, then its right-hand side
   double** work;       // Gauss-Jordan working copy
   double** inverse;
@@ -144,7 +145,7 @@ struct fit_scratch {
 fit_scratch new_scratch(const smooth_model* model) {
   fit_scratch s;
   s.ncoef = model->degree + 1;
-  for (int k = 0; k < 2; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
+  for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -153,7 +154,7 @@ fit_scratch new_scratch(const smooth_model* model) {
 }
 
 void free_scratch(fit_scratch& s) {
-  for (int k = 0; k < 2; ++k) host_free(s.sums[k]);
+  for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -181,30 +182,31 @@ placement place(const smooth_model* model, double xq) {
   return p;
 }
 
-// Tricube weights of two queries' windows, one query per lane, point by
-// point in ascending order; times the robustness weights when Robust.
-template <bool Robust>
+// Tricube weights of L queries' windows, one query per lane, point by
+// point in ascending order; times the robustness weights `r` when Robust.
+template <int L, bool Robust>
 struct tricube {
-  v2d q;
-  v2d h;
-  const double* ra;
-  const double* rb;
-  v2i above = {0, 0};
+  using vd = typename lanes_of<L>::d;
+  using vi = typename lanes_of<L>::i;
+  vd q;
+  vd h;
+  const double* const* r;
+  vi above = {};
 
-  v2d operator()(std::int32_t i, v2d x) {
+  vd operator()(std::int32_t i, vd x) {
     // Once a point at or above the query is met, every later point counts
     // as above (a NaN abscissa compares false and so counts as below).
-    above |= (v2i)(x >= q);
+    above |= (vi)(x >= q);
     // d = x - q above the query, q - x below it. Rounding to nearest is
     // symmetric, so q - x is x - q with its sign flipped; the two differ
     // only in the sign of a zero, which needs x == q, and then x is above.
-    const v2i sign = (v2i)v2d{-0.0, -0.0};
-    const v2d d = (v2d)((v2i)(x - q) ^ (sign & ~above));
-    const v2d t = d / h;
-    const v2d u = 1.0 - t * t * t;
+    const vi sign = (vi)splat<vd>(-0.0);
+    const vd d = (vd)((vi)(x - q) ^ (sign & ~above));
+    const vd t = d / h;
+    const vd u = 1.0 - t * t * t;
     // Weight 0 (all bits clear) unless h > d.
-    v2d w = (v2d)((v2i)(u * u * u) & (v2i)(h > d));
-    if constexpr (Robust) w = w * v2d{ra[i], rb[i]};
+    vd w = (vd)((vi)(u * u * u) & (vi)(h > d));
+    if constexpr (Robust) w = w * gather<vd>(r, i);
     return w;
   }
 };
@@ -232,90 +234,184 @@ double rank_deficient(fit_trouble& t) {
 // new value is one unequal to the last weighted one. The scan stops once
 // both lanes have enough, which for ordinary data is within the first few
 // points, so it costs next to nothing beside the sums over the whole window.
-template <typename Weight>
-void rank_test(Weight weight, std::int32_t window, const double* const xs[2], std::int32_t need,
-               bool full[2]) {
-  double last[2] = {__builtin_nan(""), __builtin_nan("")};
-  std::int32_t count[2] = {0, 0};
-  for (std::int32_t i = 0; i < window && (count[0] < need || count[1] < need); ++i) {
-    const v2d x = {xs[0][i], xs[1][i]};
-    const v2d w = weight(i, x);
-    for (int k = 0; k < 2; ++k) {
-      if (w[k] == 0.0) continue;
-      if (x[k] != last[k]) ++count[k];
-      last[k] = x[k];
+template <int L, typename Weight>
+void rank_test(const Weight& weights, std::int32_t window, const double* const xs[L],
+               std::int32_t need, bool full[L]) {
+  Weight weight = weights;  // its own copy: the weights carry state
+  double last[L];
+  std::int32_t count[L];
+  for (int k = 0; k < L; ++k) {
+    last[k] = __builtin_nan("");
+    count[k] = 0;
+  }
+  std::int32_t least = 0;
+  for (std::int32_t i = 0; i < window && least < need; ++i) {
+    const auto x = gather<typename lanes_of<L>::d>(xs, i);
+    const auto w = weight(i, x);
+    least = need;
+    for (int k = 0; k < L; ++k) {
+      if (w[k] != 0.0) {
+        if (x[k] != last[k]) ++count[k];
+        last[k] = x[k];
+      }
+      if (count[k] < least) least = count[k];
     }
   }
-  full[0] = count[0] >= need;
-  full[1] = count[1] >= need;
+  for (int k = 0; k < L; ++k) full[k] = count[k] >= need;
 }
 
-// Fits two queries at once (abscissae already moved by the model's origin);
-// the second lane's result is skipped (no solve, no trouble) when `both` is
-// false.
-void fit_two(const smooth_model* model, fit_scratch& s, const double xq[2], double out[2],
-             bool both, fit_settings* settings) {
-  const placement p[2] = {place(model, xq[0]), place(model, xq[1])};
-  const double* const xs[2] = {model->x + p[0].start, model->x + p[1].start};
-  const double* const ys[2] = {model->y + p[0].start, model->y + p[1].start};
-  const v2d q = {xq[0], xq[1]};
-  const v2d h = {p[0].h, p[1].h};
-  bool full[2];
+// Fits L queries at once (abscissae already moved by the model's origin),
+// their troubles into t[0..L-1]; only the first `used` lanes' results are
+// wanted (the others repeat a query and are neither solved nor noted).
+template <int L>
+void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
+               double out[L], fit_trouble t[L]) {
+  using vd = typename lanes_of<L>::d;
+  const double* xs[L];
+  const double* ys[L];
+  const double* rs[L];
+  vd q;
+  vd h;
+  for (int k = 0; k < L; ++k) {
+    const placement p = place(model, xq[k]);
+    xs[k] = model->x + p.start;
+    ys[k] = model->y + p.start;
+    rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
+    q[k] = xq[k];
+    h[k] = p.h;
+  }
+  bool full[L];
+  bool any = false;
+  bool all = used == L;
+  const auto sums_if_needed = [&](const auto& weight) {
+    rank_test<L>(weight, model->window, xs, s.ncoef, full);
+    for (int k = 0; k < used; ++k) {
+      any = any || full[k];
+      all = all && full[k];
+    }
+    auto sums_weight = weight;
+    if (any) normal_sums<L>(s.ncoef, model->window, xs, ys, sums_weight, s.sums);
+  };
   if (model->weights != nullptr) {
-    tricube<true> weight{q, h, model->weights + p[0].start, model->weights + p[1].start};
-    rank_test(weight, model->window, xs, s.ncoef, full);
-    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    sums_if_needed(tricube<L, true>{q, h, rs});
   } else {
-    tricube<false> weight{q, h, nullptr, nullptr};
-    rank_test(weight, model->window, xs, s.ncoef, full);
-    if (full[0] || (both && full[1])) normal_sums(s.ncoef, model->window, xs, ys, weight, s.sums);
+    sums_if_needed(tricube<L, false>{q, h, rs});
   }
-  fit_trouble t[2];
-  if (!(full[0] && both && full[1] && fit_pair_from_sums(s.ncoef, s.sums, xq, out, t))) {
-    out[0] = full[0] ? solve_at(s, s.sums[0], xq[0], t[0]) : rank_deficient(t[0]);
-    if (both) out[1] = full[1] ? solve_at(s, s.sums[1], xq[1], t[1]) : rank_deficient(t[1]);
+  if (!(all && fit_lanes_from_sums<L>(s.ncoef, s.sums, xq, out, t))) {
+    for (int k = 0; k < used; ++k)
+      out[k] = full[k] ? solve_at(s, s.sums[k], xq[k], t[k]) : rank_deficient(t[k]);
   }
-  note_trouble(settings, t[0]);
-  if (both) note_trouble(settings, t[1]);
+}
+
+// out[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries are
+// fitted in groups of L consecutive fittable ones; a NaN query has no
+// place among the data and gets NaN, with no trouble.
+template <int L>
+void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
+               double* out, fit_trouble* t) {
+  double q[L];
+  std::int64_t at[L];
+  int held = 0;
+  double r[L];
+  fit_trouble rt[L];
+  const auto flush = [&] {
+    for (int k = held; k < L; ++k) q[k] = q[0];
+    fit_group<L>(model, s, q, held, r, rt);
+    for (int k = 0; k < held; ++k) {
+      out[at[k]] = r[k];
+      t[at[k]] = rt[k];
+    }
+    held = 0;
+  };
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double v = xq[i] - model->origin;
+    if (std::isnan(v)) {
+      out[i] = std::numeric_limits<double>::quiet_NaN();
+      t[i] = fit_trouble{};
+      continue;
+    }
+    q[held] = v;
+    at[held++] = i;
+    if (held == L) flush();
+  }
+  if (held > 0) flush();
+}
+
+using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*, std::int64_t,
+                              double*, fit_trouble*);
+
+// Each lane width's code, the wider ones compiled for their instruction set.
+void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
+                 double* out, fit_trouble* t) {
+  fit_range<2>(model, s, xq, n, out, t);
+}
+#if QUIBRA_WIDE_LANES
+QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
+                             std::int64_t n, double* out, fit_trouble* t) {
+  fit_range<4>(model, s, xq, n, out, t);
+}
+QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
+                               std::int64_t n, double* out, fit_trouble* t) {
+  fit_range<8>(model, s, xq, n, out, t);
+}
+#endif
+
+range_fitter fitter_for(int lanes) {
+#if QUIBRA_WIDE_LANES
+  if (lanes == 8) return fit_range_8;
+  if (lanes == 4) return fit_range_4;
+#endif
+  (void)lanes;
+  return fit_range_2;
+}
+
+// One run of fits shared among threads: each worker fits its chunks with
+// its own scratch and leaves their troubles in the round's slots; the
+// calling thread notes them in query order at the end of every round.
+struct fit_job {
+  const smooth_model* model;
+  const double* xq;
+  double* out;
+  fit_scratch* scratch;   // one per worker
+  fit_trouble* troubles;  // one per query of a round
+  std::int64_t round;
+  range_fitter fit;
+  fit_settings* settings;
+};
+
+void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  job.fit(job.model, job.scratch[worker], job.xq + begin, end - begin, job.out + begin,
+          job.troubles + begin % job.round);
+}
+
+void note_round(void* context, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
 }
 
 }  // namespace
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
-  const double none = std::numeric_limits<double>::quiet_NaN();
-  if (model->count == 0) {
+  if (n <= 0) return;
+  if (model->count == 0 || model->degree < 0 || model->degree > MAX_DEGREE) {
+    // No data, or no fit can be made with that many coefficients.
+    const double none =
+        model->count == 0 ? std::numeric_limits<double>::quiet_NaN() : FIT_FAILED;
     for (std::int32_t i = 0; i < n; ++i) out[i] = none;
     return;
   }
-  fit_scratch s = new_scratch(model);
-  // Queries are fitted in pairs of consecutive fittable ones, in order, so
-  // their trouble is noted in query order.
-  double q[2];
-  std::int32_t at[2];
-  int held = 0;
-  double r[2];
-  for (std::int32_t i = 0; i < n; ++i) {
-    const double v = xq[i] - model->origin;
-    if (std::isnan(v)) {
-      out[i] = none;  // a NaN abscissa has no place among the data
-      continue;
-    }
-    q[held] = v;
-    at[held++] = i;
-    if (held == 2) {
-      fit_two(model, s, q, r, true, settings);
-      out[at[0]] = r[0];
-      out[at[1]] = r[1];
-      held = 0;
-    }
-  }
-  if (held == 1) {
-    q[1] = q[0];
-    fit_two(model, s, q, r, false, settings);
-    out[at[0]] = r[0];
-  }
-  free_scratch(s);
+  const run_plan plan = plan_run(settings, n, model->window);
+  // Everything the workers use is taken here, on the calling thread.
+  fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
+  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model);
+  fit_trouble* troubles = host_alloc_array<fit_trouble>(plan.round);
+  fit_job job{model, xq, out, scratch, troubles, plan.round, fitter_for(plan.lanes), settings};
+  run_parallel(parallel_task{&job, fit_chunk, note_round}, n, plan);
+  host_free(troubles);
+  for (int t = 0; t < plan.threads; ++t) free_scratch(scratch[t]);
+  host_free(scratch);
 }
 
 double fit_at(const smooth_model* model, double xq) {

@@ -27,6 +27,9 @@ struct smooth_model {
 // largest finite double, so it passes through every caller unchanged.
 inline constexpr double FIT_FAILED = 1.7976931348623157e308;
 
+// The highest degree of the local polynomials; fits reject more coefficients.
+inline constexpr std::int32_t MAX_DEGREE = MAX_NCOEF - 1;
+
 // Truncates toward zero into the 32-bit range: NaN gives 0, values beyond
 // the range give its ends.
 std::int32_t to_int32(double v);
@@ -54,7 +57,7 @@ std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, co
 // on one side of zero within a factor of two (0 < lo, hi <= 2 lo, or the
 // mirror image) are moved next to zero by origin = lo + (hi - lo) * 0.5:
 // every such subtraction is exact, so the smooth is the same, but the
-// local power sums no longer cancel. `degree` must lie in [0, 100].
+// local power sums no longer cancel. `degree` must lie in [0, MAX_DEGREE].
 // With `sorted`, the order it sorted in (pointers into `xs` to the points
 // that take part, ascending, ties in input order; as many as the model's
 // count) is handed out instead of released, to be released by the caller.
@@ -77,8 +80,10 @@ std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t coun
 double fit_at(const smooth_model* model, double xq);
 
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
-// trouble noted in `settings` in query order; two queries at a time and
-// with one set of scratch for all of them.
+// trouble noted in `settings` in query order. Several queries per vector
+// register; shared among settings' threads when the run is large enough
+// (smoother/parallel.h), with the same results and lines on any count.
+// With a degree beyond MAX_DEGREE every result is FIT_FAILED.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings);
 

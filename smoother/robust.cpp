@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "host/host.h"
-#include "numeric/compare.h"
 #include "numeric/select.h"
 #include "smoother/interpolate.h"
 
@@ -83,7 +82,7 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, int max_pas
       }
     }
     // FIT_FAILED ranks above every finite residual, so this is the median of the others.
-    const std::int32_t k = select_rank(r, (n - failed) / 2, n, sizeof(double), less_double);
+    const std::int32_t k = select_rank_double(r, (n - failed) / 2, n);
     const double s = RESIDUAL_SCALE * r[k];
     rep.passes = pass;
     rep.scale = s;

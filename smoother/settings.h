@@ -21,7 +21,8 @@ struct fit_settings {
   // Queries in ascending order are fitted at most this far apart (0: every
   // query is fitted); those between two fits are interpolated linearly.
   double delta = 0.0;
-  // Threads for the call's fits, 1 to MAX_THREADS; 0 lets the call choose.
+  // Threads for the call's fits, 1 to MAX_THREADS; 0 decides from
+  // QUIBRA_NUM_THREADS and the hardware (see smoother/parallel.h).
   std::int32_t threads = 0;
   // Fits that failed as singular, and fits whose inverse failed its product
   // check, over the whole call; counted whatever `report` says.

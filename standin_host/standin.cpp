@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -33,6 +34,7 @@ struct call_state {
   std::size_t live_bytes = 0;
   std::size_t allocations = 0;
   standin::outcome* out = nullptr;
+  std::thread::id caller;  // the thread that made the call
 };
 
 call_state state;
@@ -40,6 +42,12 @@ std::size_t fail_at = 0;
 
 void fault(const std::string& what) {
   if (state.out != nullptr) state.out->faults.push_back(what);
+}
+
+// A host serves the thread that called it and no other.
+void check_thread(const char* operation) {
+  if (state.active && std::this_thread::get_id() != state.caller)
+    fault(std::string(operation) + " from a thread other than the caller's");
 }
 
 }  // namespace
@@ -169,6 +177,7 @@ int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[],
 }
 
 void mexErrMsgIdAndTxt(const char* id, const char* s, ...) {
+  check_thread("mexErrMsgIdAndTxt");
   va_list args;
   va_start(args, s);
   std::string text = format_text(s, args);
@@ -177,6 +186,7 @@ void mexErrMsgIdAndTxt(const char* id, const char* s, ...) {
 }
 
 void mexWarnMsgIdAndTxt(const char* id, const char* s, ...) {
+  check_thread("mexWarnMsgIdAndTxt");
   va_list args;
   va_start(args, s);
   std::string text = format_text(s, args);
@@ -185,6 +195,7 @@ void mexWarnMsgIdAndTxt(const char* id, const char* s, ...) {
 }
 
 int mexPrintf(const char* fmt, ...) {
+  check_thread("mexPrintf");
   va_list args;
   va_start(args, fmt);
   const std::string text = format_text(fmt, args);
@@ -195,6 +206,7 @@ int mexPrintf(const char* fmt, ...) {
 
 void* mxMalloc(size_t n) {
   if (!state.active) fault("mxMalloc outside a call");
+  check_thread("mxMalloc");
   ++state.allocations;
   if (fail_at != 0 && state.allocations == fail_at) return nullptr;
   void* p = std::malloc(n == 0 ? 1 : n);
@@ -208,6 +220,7 @@ void* mxMalloc(size_t n) {
 
 void mxFree(void* ptr) {
   if (ptr == nullptr) return;
+  check_thread("mxFree");
   const auto it = state.blocks.find(ptr);
   if (it == state.blocks.end()) {
     // Either freed twice or never handed out: record it, do not touch it.
@@ -269,6 +282,7 @@ void begin_call(outcome& out) {
   state = call_state{};
   state.active = true;
   state.out = &out;
+  state.caller = std::this_thread::get_id();
 }
 
 // End of call: reclaim every block, and every created array except the

@@ -7,12 +7,13 @@ function make_quibra ()
 
   here = fileparts (mfilename ('fullpath'));
   root = fileparts (here);
-  sources = read_source_list (fullfile (root, 'sources.list'), root);
-  % Bit-reproducible results: never contract a*b+c into an FMA. -O3 only
-  % speeds up the small fixed-size loops; the results are the same.
-  flags = '-ffp-contract=off -std=c++20 -O3';
+  sources = read_list (fullfile (root, 'sources.list'));
+  sources = cellfun (@(s) fullfile (root, s), sources, 'UniformOutput', false);
+  % Reproducible arithmetic (no FMA contraction, no fast math), -O3 and
+  % threads: the flags every build of the module uses.
+  flags = read_list (fullfile (root, 'flags.list'));
   if (exist ('OCTAVE_VERSION', 'builtin'))
-    args = {['-I' root], '-ffp-contract=off', '-std=c++20', '-O3'};
+    args = [{['-I' root]}, flags];
     if (isunix () && ~ismac ())
       args{end+1} = ['-Wl,--version-script=' fullfile(root, 'host', 'exports.map')];
     end
@@ -22,8 +23,9 @@ function make_quibra ()
       error ('make_quibra: build failed:\n%s', out);
     end
   else
-    mex (['-I' root], ['CXXFLAGS=$CXXFLAGS ' flags], '-outdir', here, ...
-         '-output', 'quibra', sources{:});
+    joined = sprintf (' %s', flags{:});
+    mex (['-I' root], ['CXXFLAGS=$CXXFLAGS' joined], ['LDFLAGS=$LDFLAGS' joined], ...
+         '-outdir', here, '-output', 'quibra', sources{:});
   end
   % Forget any earlier lookup of quibra, so the new module is the one called.
   clear ('quibra');
@@ -31,14 +33,15 @@ function make_quibra ()
   fprintf ('quibra built in %s\n', here);
 end
 
-function sources = read_source_list (file, root)
+% The entries of a list file: one per line, '#' starting a comment line.
+function items = read_list (file)
   text = fileread (file);
   lines = regexp (text, '[^\r\n]+', 'match');
-  sources = {};
+  items = {};
   for k = 1:numel (lines)
     line = strtrim (lines{k});
     if (~isempty (line) && line(1) ~= '#')
-      sources{end+1} = fullfile (root, line);
+      items{end+1} = line;
     end
   end
 end

@@ -253,6 +253,22 @@
 %     Memory is O(n + window + DEGREE^2), all released when the call
 %     returns. The second result adds O(n) time and storage.
 %
+%   Threads and vector registers
+%     The local fits of a call (the evaluation at X, and each robustness
+%     pass's refit at the data points) are shared among threads: as many
+%     as the 'Threads' option says, else as the environment variable
+%     QUIBRA_NUM_THREADS says when it holds a positive integer (at most
+%     1024 are used), else one per hardware thread; 1 means none but the
+%     calling thread. A call with fewer than about 200000
+%     (evaluation point x window point) pairs per thread uses fewer
+%     threads, down to the calling thread alone. Each thread fits 2, 4
+%     or 8 points at once in a vector register (SSE2, AVX2, AVX-512),
+%     the widest the processor has; QUIBRA_LANES = 2, 4 or 8 caps it.
+%     The sort, the median and the reweighting run on the calling thread.
+%     Results and diagnostic lines are the same, to the last bit and in
+%     the same order, for every thread count and register width.
+%     Example: setenv ('QUIBRA_NUM_THREADS', '1') before the call.
+%
 %   Example
 %     x = linspace (0, 10, 200)';
 %     y = sin (x) + 0.3 * randn (size (x));

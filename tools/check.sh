@@ -6,8 +6,12 @@
 #   sanitizers   unit tests under AddressSanitizer + UBSan, g++ (build-asan)
 #   fuzz-build   libFuzzer targets and unit tests under ASan + UBSan, clang
 #                (build-fuzz); the unit tests run here too
+#   threads      the threaded paths (unit tests of threads, golden calls on
+#                every lane width and thread count, allocation failures of
+#                shared calls) under ThreadSanitizer, clang (build-tsan)
 #   fuzz         each fuzz target for a bounded time (QUIBRA_FUZZ_SECONDS
-#                overrides the per-target seconds)
+#                overrides the per-target seconds); the whole-call target
+#                a third of its time on each lane width, on 1, 2 and 3 threads
 #   warnings     -Wall -Wextra -Werror builds of the module, g++ and clang++
 #   cppcheck     over the module, the stand-in host and the fuzz drivers
 #   clang-tidy   over the module, with the checked-in .clang-tidy
@@ -79,21 +83,52 @@ fuzz_build() {
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs"
 }
 
+threads() {
+  configure "$root/build-tsan" clang++ -DQUIBRA_OCTAVE=OFF -DQUIBRA_TESTS=ON \
+    "-DCMAKE_CXX_FLAGS=-Werror -fsanitize=thread -fno-omit-frame-pointer" \
+    -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+  cmake --build "$root/build-tsan" -j"$jobs" --target unit_tests
+  # Any report fails the run.
+  TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$root/build-tsan/tests/unit_tests" \
+    --gtest_filter='Threads.*:Lanes.*:Golden.*:Memory.*' --gtest_brief=1
+}
+
+# The whole-call target's runs: lane width and thread count of each, with
+# even tiny calls shared among the threads.
+gateway_paths=("2 1" "4 2" "8 3")
+
 fuzz() {
-  local t secs work log status=0
+  local t t_label secs work log status=0 run lanes threads
+  local runs=()
   for t in "${fuzz_targets[@]}"; do
+    if [ "$t" = gateway ]; then
+      for run in "${gateway_paths[@]}"; do runs+=("$t $run"); done
+    else
+      runs+=("$t 0 0")
+    fi
+  done
+  for run in "${runs[@]}"; do
+    read -r t lanes threads <<<"$run"
     secs=${QUIBRA_FUZZ_SECONDS:-${fuzz_seconds[$t]}}
+    local -a env=()
+    if [ "$lanes" != 0 ]; then
+      secs=$(( (secs + 2) / 3 ))
+      env=(QUIBRA_LANES="$lanes" QUIBRA_NUM_THREADS="$threads" QUIBRA_THREAD_MIN_PAIRS=0)
+      t_label="$t (lanes $lanes, threads $threads)"
+    else
+      t_label=$t
+    fi
     # New inputs go to a scratch corpus; the committed seeds are read only.
     work=$(mktemp -d)
     log="$logs/fuzz_$t.log"
-    if "$root/build-fuzz/fuzz/fuzz_$t" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
+    if env "${env[@]}" "$root/build-fuzz/fuzz/fuzz_$t" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$logs/$t-" "$work" "$root/fuzz/corpus/$t" \
         >"$log" 2>&1; then
-      printf '  %-15s %10s executions in %ss, corpus %s\n' "$t" \
+      printf '  %-36s %10s executions in %ss, corpus %s\n' "$t_label" \
         "$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")" "$secs" \
         "$(find "$work" "$root/fuzz/corpus/$t" -type f | wc -l)"
     else
-      echo "  $t: FINDING (log $log, input saved as $logs/$t-*)"
+      echo "  $t_label: FINDING (log $log, input saved as $logs/$t-*)"
       grep -E -A25 'ERROR|FUZZ CHECK FAILED|runtime error' "$log" | head -60
       status=1
     fi
@@ -187,6 +222,7 @@ memcheck() {
 began=$(date +%s)
 step sanitizers sanitizers
 step fuzz-build fuzz_build
+step threads threads
 step fuzz fuzz
 step warnings warnings
 step cppcheck static_cppcheck

@@ -26,7 +26,7 @@ cp "$root/package/DESCRIPTION" "$root/package/INDEX" "$root/COPYING" "$pkg/"
 # The help file (whose %!demo blocks `demo quibra` runs) and the text demo.
 cp "$root/toolbox/quibra.m" "$root/toolbox/quibra_demo.m" "$pkg/inst/"
 
-cp "$root/package/src/Makefile" "$root/sources.list" "$pkg/src/"
+cp "$root/package/src/Makefile" "$root/sources.list" "$root/flags.list" "$pkg/src/"
 dirs=()
 while read -r source; do
   case "$source" in ''|'#'*) continue ;; esac

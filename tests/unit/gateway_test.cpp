@@ -1,6 +1,8 @@
 // mexFunction through the stand-in host: argument checks in order, the
 // result's shape and values, and the storage each call leaves behind.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -110,6 +112,19 @@ TEST(Gateway, DegreeIsTruncatedAndMustLieInZeroToHundred) {
   EXPECT_EQ(smooth({X(), Y(), S(0.5), S(0), S(nan_value)}), zero);
   EXPECT_EQ(smooth({X(), Y(), S(0.5), S(0), S(1.7)}), smooth({X(), Y(), S(0.5), S(0), S(1)}));
   EXPECT_EQ(smooth({X(), Y(), S(0.5), S(0), S(100)}).size(), xs.size());
+}
+
+TEST(Gateway, OneDegreeLimitForTheCheckTheFitsAndTheHelp) {
+  EXPECT_EQ(MAX_DEGREE, MAX_NCOEF - 1);
+  const double top = MAX_DEGREE;
+  EXPECT_EQ(smooth({X(), Y(), S(1), S(0), S(top)}).size(), xs.size());
+  expect_error({X(), Y(), S(1), S(0), S(top + 1)}, "degree is too large.");
+  std::ifstream in(QUIBRA_HELP_FILE);
+  const std::string help((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string limit = std::to_string(MAX_DEGREE);
+  EXPECT_NE(help.find("must lie in 0.." + limit + "."), std::string::npos);
+  EXPECT_NE(help.find("degree is too large.                        (above " + limit + ")"),
+            std::string::npos);
 }
 
 TEST(Gateway, ChecksNodesAfterTheScalars) {

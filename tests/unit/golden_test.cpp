@@ -1,10 +1,19 @@
-// Every golden call must reproduce its recorded result to the last bit.
+// Every golden call must reproduce its recorded result to the last bit, on
+// one thread and shared among two and three (however small the call), with
+// every lane width this processor runs.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "numeric/lanes.h"
 #include "standin_host/standin.h"
 #include "tests/golden/golden.h"
+#include "tests/unit/unit_support.h"
 
-TEST(Golden, EveryRecordedCallReproducesItsBitPatterns) {
+namespace {
+
+void expect_golden(const std::string& config) {
+  SCOPED_TRACE(config);
   const auto cases = golden::read_file(QUIBRA_GOLDEN_FILE);
   ASSERT_GE(cases.size(), 30u) << "golden file missing or truncated: " << QUIBRA_GOLDEN_FILE;
   testing::internal::CaptureStderr();  // singular local fits report there
@@ -24,4 +33,18 @@ TEST(Golden, EveryRecordedCallReproducesItsBitPatterns) {
     for (auto* a : args) delete a;
   }
   testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
+
+TEST(Golden, EveryRecordedCallReproducesItsBitPatternsOnEveryPathAndThreadCount) {
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  for (const int lanes : {2, 4, 8}) {
+    if (lanes > supported_lanes()) continue;
+    const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+    for (const char* threads : {"1", "2", "3"}) {
+      const scoped_env count("QUIBRA_NUM_THREADS", threads);
+      expect_golden(std::to_string(lanes) + " lanes, " + threads + " threads");
+    }
+  }
 }

@@ -188,11 +188,9 @@ TEST(Memory, TheSecondResultLeavesNothingBehind) {
   }
 }
 
-TEST(Memory, AllocationFailureAnywhereEndsTheCallCleanly) {
-  // Fail each allocation of a robust call in turn, with one result and
-  // with two: the call must end with the out-of-memory message, its one
-  // stderr line, and no storage fault; whatever was live is the host's to
-  // reclaim.
+// Fails each allocation of a robust call in turn, with one result and
+// with two (see below).
+static void fail_each_allocation() {
   const data d = noisy(40, 11);
   const call_args c = smooth_call(d, 0.4, 1, 2);
   for (const int nlhs : {1, 2}) {
@@ -216,6 +214,32 @@ TEST(Memory, AllocationFailureAnywhereEndsTheCallCleanly) {
     }
   }
 }
+
+TEST(Memory, AllocationFailureAnywhereEndsTheCallCleanly) {
+  // Fail each allocation of a robust call in turn: the call must end with
+  // the out-of-memory message, its one stderr line, and no storage fault;
+  // whatever was live is the host's to reclaim. On one thread, and with
+  // the fits shared among three (each with its own scratch).
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  for (const char* threads : {"1", "3"}) {
+    SCOPED_TRACE(std::string("threads ") + threads);
+    const scoped_env count("QUIBRA_NUM_THREADS", threads);
+    fail_each_allocation();
+  }
+}
+
+TEST(Memory, SharedCallsLeaveOnlyTheModel) {
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  const scoped_env count("QUIBRA_NUM_THREADS", "3");
+  const data d = noisy(300, 8);
+  for (const double robust : {0.0, 1.0}) {
+    const auto o = smooth_call(d, 0.3, robust, 2).run();
+    ASSERT_TRUE(o.ok) << o.error;
+    expect_clean(o, MODEL_BLOCKS + (robust != 0 ? 1 : 0));
+    delete o.result;
+  }
+}
+
 
 TEST(Memory, PeakStorageIsLinearInThePointCount) {
   // Input bytes: x and y, 16 per point. A plain call holds the sort's

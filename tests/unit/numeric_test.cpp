@@ -44,6 +44,22 @@ TEST(MergeSort, MatchesStableSortWithManyTiesAtEverySize) {
   }
 }
 
+TEST(MergeSort, TypedPointerSortGivesTheGenericOrder) {
+  lcg r(2);
+  for (std::size_t n : {0u, 1u, 2u, 7u, 64u, 1001u}) {
+    std::vector<double> v(n);
+    for (double& d : v) d = r.below(9) == 0 ? std::nan("") : r.below(6) - 0.0;
+    std::vector<const double*> a(n), b(n);
+    for (std::size_t i = 0; i < n; ++i) a[i] = b[i] = &v[i];
+    const auto o = standin::within_call([&] {
+      merge_sort(a.data(), n, sizeof(const double*), less_double_ptr);
+      merge_sort_double_ptrs(b.data(), n);
+    });
+    EXPECT_EQ(a, b) << n;
+    EXPECT_EQ(o.blocks_left, 0u);
+  }
+}
+
 const std::string singular_line = "Error: Singular matrix inversion attempted.\n";
 
 // One fit_polynomial call: coefficients (empty when it failed) and stderr.
@@ -103,6 +119,22 @@ TEST(Polyfit, ReproducesPolynomialDataOfLowerDegree) {
       for (int k = 0; k < ncoef; ++k) EXPECT_NEAR(r.coef[k], k <= degree ? truth[k] : 0.0, 1e-8);
     }
   }
+}
+
+TEST(Polyfit, CoefficientCountsBeyondTheLimitAreRejected) {
+  // More coefficients than the fixed accumulators hold: no fit, no
+  // storage, no line (and no write past the accumulators).
+  const sample s = noisy(300, 4);
+  for (const int ncoef : {MAX_NCOEF + 1, 110, 1000}) {
+    const fit_run r = fit(ncoef, s.x, s.y, s.w);
+    EXPECT_TRUE(r.coef.empty()) << ncoef;
+    EXPECT_EQ(r.err, "") << ncoef;
+    std::string err;
+    quiet_call([&] {
+      EXPECT_EQ(normal_equations(ncoef, 300, s.x.data(), s.y.data(), s.w.data(), 0, 0, 0), nullptr);
+    }, &err);
+  }
+  EXPECT_EQ(fit(MAX_NCOEF, s.x, s.y, s.w).coef.size(), static_cast<std::size_t>(MAX_NCOEF));
 }
 
 TEST(Polyfit, ZeroWeightsAreSingularWithOneLine) {

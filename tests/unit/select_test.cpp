@@ -18,6 +18,21 @@ int less_wide(const void* a, const void* b) {
   return static_cast<const wide*>(a)->key < static_cast<const wide*>(b)->key;
 }
 
+TEST(SelectRank, TypedDoubleSelectionGivesTheGenericIndex) {
+  lcg r(12);
+  for (int n : {1, 2, 5, 6, 31, 500}) {
+    std::vector<double> v(n);
+    for (double& d : v) d = r.below(7) == 0 ? nan_value : r.below(5);
+    const auto o = standin::within_call([&] {
+      for (int k = -1; k <= n; ++k) {
+        EXPECT_EQ(select_rank_double(v.data(), k, n),
+                  select_rank(v.data(), k, n, sizeof(double), less_double)) << n << " " << k;
+      }
+    });
+    EXPECT_EQ(o.blocks_left, 0u);
+  }
+}
+
 TEST(SelectRank, FindsEveryRankOfRandomArraysLeavingThemUntouched) {
   lcg r(11);
   std::vector<int> sizes = {99, 100, 257, 1000, 5003};

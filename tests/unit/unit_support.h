@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -34,6 +35,31 @@ inline std::vector<std::uint64_t> bits(const std::vector<double>& v) {
   for (double d : v) out.push_back(bits(d));
   return out;
 }
+
+// Sets an environment variable for the life of the object, then restores it.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~scoped_env() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
 
 // Runs `body` in a call scope; what it writes to standard error goes to *err.
 inline standin::outcome quiet_call(const std::function<void()>& body, std::string* err) {

@@ -1,0 +1,206 @@
+// Local fits shared among threads and lanes: the same bits and the same
+// diagnostic lines, in the same order, for every thread count and lane
+// width; how runs are cut up;
+// and that every query is computed once, with rounds handed back in order.
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "numeric/lanes.h"
+#include "smoother/model.h"
+#include "smoother/parallel.h"
+#include "unit_support.h"
+
+namespace {
+
+struct call_result {
+  std::vector<std::uint64_t> bits;
+  std::string err;
+};
+
+// One call with `threads` threads, shared however small the run.
+call_result call_on(int threads, const std::vector<std::vector<double>>& columns,
+                    const std::vector<double>& scalars) {
+  const scoped_env count("QUIBRA_NUM_THREADS", std::to_string(threads));
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  std::vector<std::unique_ptr<mxArray>> owned;
+  for (std::size_t k = 0; k < 2; ++k) owned.emplace_back(standin::make_column(columns[k]));
+  for (double v : scalars) owned.emplace_back(standin::make_scalar(v));
+  for (std::size_t k = 2; k < columns.size(); ++k)
+    owned.emplace_back(standin::make_column(columns[k]));
+  std::vector<const mxArray*> in;
+  for (const auto& a : owned) in.push_back(a.get());
+  call_result r;
+  testing::internal::CaptureStderr();
+  const standin::outcome o = standin::call(1, in);
+  r.err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(o.ok) << o.error;
+  EXPECT_TRUE(o.faults.empty()) << o.faults.front();
+  if (o.result != nullptr) r.bits = bits(o.result->real);
+  delete o.result;
+  return r;
+}
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
+  // Far from the origin and with runs of equal abscissae: some local
+  // systems are singular, some unstable, scattered among sound ones.
+  lcg r(31);
+  std::vector<double> x, y;
+  for (int i = 0; i < 600; ++i) {
+    const double xi = r.below(9) == 0 ? 40.0 : 1e4 + std::floor(60.0 * r.unit()) / 3.0;
+    x.push_back(xi);
+    y.push_back(std::sin(xi) + 0.2 * r.unit() + (i % 41 == 0 ? 9.0 : 0.0));
+  }
+  std::vector<double> q(x.begin(), x.begin() + 97);
+  const std::vector<std::pair<std::vector<std::vector<double>>, std::vector<double>>> calls = {
+      {{x, y}, {0.03, 0, 3}},         // plain, cubic
+      {{x, y}, {0.1, 1, 2}},          // robust passes
+      {{x, y}, {0.02, 0, 0}},         // one coefficient
+      {{q, q, x, y}, {0.05, 1, 1}},   // nodes, an odd count of queries
+  };
+  std::size_t singular = 0, unstable = 0;
+  for (std::size_t c = 0; c < calls.size(); ++c) {
+    // The reference: one thread, two queries per register.
+    const call_result one = [&] {
+      const scoped_env width("QUIBRA_LANES", "2");
+      return call_on(1, calls[c].first, calls[c].second);
+    }();
+    singular += count_of(one.err, "Error: Singular matrix inversion attempted.\n");
+    unstable += count_of(one.err, "Warning: Unstable equation system [");
+    for (const int lanes : {2, 4, 8}) {
+      const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+      for (const int threads : {1, 2, 3, 7}) {
+        const call_result many = call_on(threads, calls[c].first, calls[c].second);
+        EXPECT_EQ(many.bits, one.bits) << "call " << c << ", " << lanes << " lanes, " << threads;
+        EXPECT_EQ(many.err, one.err) << "call " << c << ", " << lanes << " lanes, " << threads;
+      }
+    }
+  }
+  // The data must show both kinds of line, or the order is not tested.
+  EXPECT_GT(singular, 10u);
+  EXPECT_GT(unstable, 10u);
+
+  // And that order is the queries': one fit at a time, in turn, writes the
+  // same lines as the shared plain call.
+  std::string one_by_one;
+  quiet_call([&] {
+    const smooth_model* m = build_model(600, x.data(), y.data(), 0.03, 3);
+    for (double xq : x) fit_at(m, xq);
+  }, &one_by_one);
+  EXPECT_EQ(call_on(3, calls[0].first, calls[0].second).err, one_by_one);
+}
+
+TEST(Threads, CountComesFromTheSettingsThenTheEnvironmentThenTheHardware) {
+  fit_settings s;
+  {
+    const scoped_env e("QUIBRA_NUM_THREADS", "5");
+    EXPECT_EQ(requested_threads(&s), 5);
+    s.threads = 2;
+    EXPECT_EQ(requested_threads(&s), 2);
+    s.threads = 0;
+  }
+  int hardware = 0;
+  {
+    const scoped_env e("QUIBRA_NUM_THREADS", "");
+    hardware = requested_threads(&s);
+    EXPECT_GE(hardware, 1);
+  }
+  for (const char* bad : {"0", "-3", "two", "4x", " "}) {
+    const scoped_env e("QUIBRA_NUM_THREADS", bad);
+    EXPECT_EQ(requested_threads(&s), hardware) << bad;
+  }
+  const scoped_env e("QUIBRA_NUM_THREADS", "100000");
+  EXPECT_EQ(requested_threads(&s), MAX_THREADS);
+}
+
+TEST(Lanes, WidthComesFromTheEnvironmentWithinWhatTheProcessorRuns) {
+  const int widest = supported_lanes();
+  EXPECT_TRUE(widest == 2 || widest == 4 || widest == 8);
+  for (const char* bad : {"", "3", "16", "0", "four", "-4"}) {
+    const scoped_env e("QUIBRA_LANES", bad);
+    EXPECT_EQ(requested_lanes(), widest) << bad;
+  }
+  for (const int asked : {2, 4, 8}) {
+    const scoped_env e("QUIBRA_LANES", std::to_string(asked));
+    EXPECT_EQ(requested_lanes(), asked < widest ? asked : widest) << asked;
+  }
+}
+
+TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
+  fit_settings s;
+  s.threads = 4;
+  const run_plan small = plan_run(&s, 100, 20);
+  EXPECT_EQ(small.threads, 1);
+  EXPECT_EQ(small.round, 100);
+  EXPECT_EQ(plan_run(&s, 1, 1).threads, 1);
+  for (const std::int64_t n : {10000, 100000, 1000000}) {
+    for (const std::int64_t window : {100, 2000, 100000}) {
+      for (const int lanes : {2, 4, 8}) {
+        const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
+        const run_plan p = plan_run(&s, n, window);
+        EXPECT_EQ(p.lanes, lanes < supported_lanes() ? lanes : supported_lanes());
+        EXPECT_EQ(p.threads, 4) << n << " " << window;
+        EXPECT_EQ(p.chunk % lanes, 0) << n << " " << window;
+        EXPECT_TRUE(p.round == n || p.round % p.chunk == 0) << n << " " << window;
+        EXPECT_LE(p.round, 4096) << n << " " << window;
+        EXPECT_GE(p.round, 4 * p.chunk) << n << " " << window;
+      }
+    }
+  }
+  // Forced sharing still leaves every thread a group of queries.
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  const scoped_env width("QUIBRA_LANES", "2");
+  EXPECT_EQ(plan_run(&s, 5, 3).threads, 3);
+  EXPECT_EQ(plan_run(&s, 7, 3).threads, 4);
+}
+
+// Each item records the worker that computed it; every round must arrive
+// complete and in order.
+struct visit_log {
+  std::vector<std::atomic<int>> visits;
+  std::vector<int> worker;
+  std::int64_t next_round = 0;
+  bool ordered = true;
+  explicit visit_log(std::size_t n) : visits(n), worker(n, -1) {}
+};
+
+TEST(Threads, EveryItemIsComputedOnceAndRoundsComeBackInOrder) {
+  const std::int64_t n = 1000;
+  for (const int threads : {1, 2, 3, 8}) {
+    visit_log log(n);
+    const parallel_task task{
+        &log,
+        [](void* c, int worker, std::int64_t b, std::int64_t e) {
+          auto& l = *static_cast<visit_log*>(c);
+          for (std::int64_t i = b; i < e; ++i) {
+            l.visits[i].fetch_add(1);
+            l.worker[i] = worker;
+          }
+        },
+        [](void* c, std::int64_t b, std::int64_t e) {
+          auto& l = *static_cast<visit_log*>(c);
+          if (b != l.next_round) l.ordered = false;
+          for (std::int64_t i = b; i < e; ++i)
+            if (l.visits[i].load() != 1) l.ordered = false;
+          l.next_round = e;
+        }};
+    const run_plan plan{threads, 2, 7, 70};
+    EXPECT_EQ(run_parallel(task, n, plan), threads);
+    EXPECT_TRUE(log.ordered) << threads;
+    EXPECT_EQ(log.next_round, n);
+    for (std::int64_t i = 0; i < n; ++i) {
+      ASSERT_EQ(log.visits[i].load(), 1) << i;
+      ASSERT_TRUE(log.worker[i] >= 0 && log.worker[i] < threads) << i;
+    }
+  }
+}
+
+}  // namespace
