@@ -1,4 +1,4 @@
-// y = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]][, 'Name', value, ...])
+// [y, info] = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]][, 'Name', value, ...])
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gateway/errors.h"
+#include "gateway/info.h"
 #include "gateway/options.h"
 #include "host/host.h"
 #include "smoother/interpolate.h"
@@ -71,15 +72,17 @@ void warn_summary(const fit_settings& settings) {
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
                                                                    int nrhs,
                                                                    const mxArray* prhs[]) {
-  (void)nlhs;  // the first result slot is always filled
   const int npos = positional_count(nrhs, prhs);
   if (npos != 2 && npos != 3 && npos != 4 && npos != 5 && npos != 7) fail(errors::nargin);
+  // The first result slot is always filled, also for nlhs 0.
+  if (nlhs > 2) fail(errors::nargout);
 
   const shape sx = check_vector(prhs[IN_X], errors::x);
   const shape sy = check_vector(prhs[IN_Y], errors::y);
   const std::int32_t n = pair_length(sx, sy);
   if (n < 0) fail(errors::xy_length);
-  mxArray* result = sx.rows == 1 ? host_create_matrix(1, n) : host_create_matrix(n, 1);
+  const shape rs = sx.rows == 1 ? shape{1, n} : shape{n, 1};
+  mxArray* result = host_create_matrix(rs.rows, rs.cols);
   plhs[0] = result;
   const double* x = host_data(prhs[IN_X]);
   const double* y = host_data(prhs[IN_Y]);
@@ -100,6 +103,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   }
 
   std::int32_t count = n;
+  shape data_shape = sy;
   const double* data_x = x;
   const double* data_y = y;
   if (npos == 7) {
@@ -107,6 +111,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     const shape sny = check_vector(prhs[IN_NODES_Y], errors::nodes_y);
     count = pair_length(snx, sny);
     if (count < 0) fail(errors::nodes_length);
+    data_shape = sny;
     data_x = host_data(prhs[IN_NODES_X]);
     data_y = host_data(prhs[IN_NODES_Y]);
   }
@@ -117,6 +122,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
       count_taking_part(choice, count, data_x, data_y) == 0)
     fail(errors::no_data);
 
+  // Only a second result slot makes the call gather what goes into it.
+  const bool want_info = nlhs == 2;
+  call_info info{};
+  if (want_info) info = new_call_info(count);
+
   fit_settings settings;
   settings.report = options.report;
   settings.delta = options.delta;
@@ -126,14 +136,23 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   // sorted order, so X need not be sorted a second time.
   const bool reuse = options.delta > 0.0 && npos != 7 && choice.weights == nullptr &&
                      !choice.omit_missing;
+  // The sorted order also says where each model point came from, for info.
   const double** sorted = nullptr;
-  smooth_model* model =
-      build_model(count, data_x, data_y, choice, f, degree, reuse ? &sorted : nullptr);
+  smooth_model* model = build_model(count, data_x, data_y, choice, f, degree,
+                                    reuse || want_info ? &sorted : nullptr);
+  info.points = model->count;
   // On failure the model stays as built; with no data point there is nothing to reweight.
-  if (robust != 0 && model->count > 0) robustify(model, &settings, options.max_passes);
+  if (robust != 0 && model->count > 0)
+    robustify(model, &settings, options.max_passes, want_info ? &info.robust : nullptr);
 
   double* out = host_data(result);
-  fit_queries(model, x, n, out, &settings, sorted);
+  fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  // Before a FailedValue takes the failed fits' place.
+  if (want_info) {
+    plhs[1] = info_array(info, robust != 0, model, sorted, data_x, data_shape.rows,
+                         data_shape.cols, out, rs.rows, rs.cols);
+    free_call_info(info);
+  }
   if (sorted != nullptr) host_free(sorted);
   if (options.failed_value != FIT_FAILED) {
     for (std::int32_t i = 0; i < n; ++i)
