@@ -1,12 +1,14 @@
 // mexFunction through the stand-in host with arbitrary arguments: 0 to 9
 // of them, of any class, complexity, sparsity and shape, with hostile
 // values, then up to three name-value options (names of any case, unknown
-// or not text; values of every kind). After each call: the result is a
-// real double array of the shape the call demands, or the call ended with
-// the one message and identifier an independent reading of the arguments
-// expects; storage was released exactly once and nothing but the model
-// outlived the call; every diagnostic is whole lines, or a warning of a
-// known kind when warnings were asked for.
+// or not text; values of every kind), for 0 to 3 results. After each call:
+// the result is a real double array of the shape the call demands (and a
+// second result, when asked for, an info struct of the shapes it
+// promises), or the call ended with the one message and identifier an
+// independent reading of the arguments expects; storage was released
+// exactly once and nothing but the model outlived the call; every
+// diagnostic is whole lines, or a warning of a known kind when warnings
+// were asked for.
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -173,10 +175,12 @@ bool integer_in(const mxArray& a, double lo, double hi) {
   return v >= lo && v <= hi && v == std::floor(v);
 }
 
-expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, const char** report) {
+expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
+                     const char** report) {
   const std::size_t n = positional(in);
   if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7)
     return {"quibra:nargin", "Wrong number of input arguments."};
+  if (nlhs > 2) return {"quibra:nargout", "Too many output arguments."};
   if (!vector_ok(*in[0])) return {"quibra:X", "X must be a noncomplex double vector!!!"};
   if (!vector_ok(*in[1])) return {"quibra:Y", "Y must be a noncomplex double vector!!!"};
   if (pair(*in[0], *in[1]) < 0) return {"quibra:XYLength", "X and Y must have the same length!!!"};
@@ -282,12 +286,57 @@ bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in) {
   return !std::isnan(r) && std::trunc(r) != 0.0;
 }
 
+// The value that stands in for a failed fit: realmax, or FailedValue's.
+double failed_value(const std::vector<std::unique_ptr<mxArray>>& args) {
+  for (std::size_t i = positional(args); i + 1 < args.size(); i += 2) {
+    const std::string* name = text_of(*args[i]);
+    if (name != nullptr && same_word(*name, "FailedValue")) return args[i + 1]->real[0];
+  }
+  return 1.7976931348623157e308;
+}
+
+// The info struct of a successful two-result call.
+void check_info(const mxArray& info, const mxArray& result,
+                const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
+  fuzz::require(info.cls == mx_class::struct_ && info.fields.size() == 7, "info is not the struct");
+  const mxArray* outcome = standin::field(&info, "outcome");
+  const mxArray* weights = standin::field(&info, "weights");
+  const mxArray* failed = standin::field(&info, "failed");
+  fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr, "info lacks a field");
+  const std::string names = robust ? " converged exact abandoned exhausted " : " plain ";
+  fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
+                    names.find(" " + outcome->text + " ") != std::string::npos,
+                "info.outcome", outcome->text);
+  // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
+  // the abscissa is NaN (no part in the smooth).
+  const bool nodes = positional(args) == 7;
+  const mxArray& data_x = nodes ? *args[5] : *args[0];
+  const mxArray& data_y = nodes ? *args[6] : *args[1];
+  fuzz::require(plain_double(*weights) && weights->rows == data_y.rows &&
+                    weights->cols == data_y.cols && weights->real.size() == data_y.real.size(),
+                "info.weights not shaped like the data");
+  for (std::size_t j = 0; j < weights->real.size(); ++j) {
+    const double w = weights->real[j];
+    fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
+    fuzz::require(!std::isnan(data_x.real[j]) || w == 0.0, "info.weights of a NaN abscissa");
+  }
+  fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
+                    failed->cols == result.cols && failed->logicals.size() == result.real.size(),
+                "info.failed not shaped like the result");
+  const double stand_in = failed_value(args);
+  for (std::size_t i = 0; i < failed->logicals.size(); ++i) {
+    const double v = result.real[i];
+    fuzz::require(failed->logicals[i] == 0 || v == stand_in || (std::isnan(v) && std::isnan(stand_in)),
+                  "info.failed where the fit stands");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::reader in(data, size);
   const std::uint8_t head = in.byte();
-  const int nlhs = (head >> 4) & 1;
+  const int nlhs = (head >> 4) & 3;
   const std::size_t nargs = head % (MAX_ARGS + 1);
   std::vector<std::unique_ptr<mxArray>> args;
   for (std::size_t i = 0; i < nargs; ++i) args.push_back(decode_array(in));
@@ -305,7 +354,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const char* report = "stderr";
-  const expectation expected = ::expected(args, &report);
+  const expectation expected = ::expected(args, nlhs, &report);
   std::vector<const mxArray*> inputs;
   for (const auto& a : args) inputs.push_back(a.get());
 
@@ -313,6 +362,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const standin::outcome o = standin::call(nlhs, inputs);
   const std::string err = capture.finish();
   const std::unique_ptr<mxArray> result(o.result);
+  const std::unique_ptr<mxArray> info(o.second);
 
   fuzz::require_clean_storage(o);
   fuzz::require_diagnostics(err);
@@ -349,6 +399,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(kind >= 0 && !kinds[kind], "unknown or repeated warning", id);
     kinds[kind] = true;
   }
+  fuzz::require((info != nullptr) == (nlhs == 2), "second result filled unless asked for");
+  if (info != nullptr) check_info(*info, *result, args, robust);
   // Each element is evaluated on its own: equal abscissae, equal results.
   for (std::size_t i = 0; i < len; ++i) {
     for (std::size_t j = i + 1; j < len; ++j) {

@@ -15,6 +15,7 @@ struct call_error {
 namespace errors {
 
 inline constexpr call_error nargin{"quibra:nargin", "Wrong number of input arguments."};
+inline constexpr call_error nargout{"quibra:nargout", "Too many output arguments."};
 inline constexpr call_error x{"quibra:X", "X must be a noncomplex double vector!!!"};
 inline constexpr call_error y{"quibra:Y", "Y must be a noncomplex double vector!!!"};
 inline constexpr call_error xy_length{"quibra:XYLength", "X and Y must have the same length!!!"};

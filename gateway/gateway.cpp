@@ -1,4 +1,4 @@
-// y = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]][, 'Name', value, ...])
+// [y, info] = quibra(X, Y[, f[, robust[, degree[, nodes_x, nodes_y]]]][, 'Name', value, ...])
 //
 // The module's only entry point: checks the arguments in a fixed order,
 // each failure ending the call with its own message, then smooths.
@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "gateway/errors.h"
+#include "gateway/info.h"
 #include "gateway/options.h"
 #include "host/host.h"
 #include "smoother/interpolate.h"
@@ -68,21 +69,12 @@ void warn_summary(const fit_settings& settings) {
                  static_cast<long long>(settings.unstable));
 }
 
-// What a call with intervals adds to its info: the band at X and the
-// smooth's summary at its data points.
-struct band {
-  mxArray* se;
-  mxArray* lower;
-  mxArray* upper;
-  smoother_summary summary;
-};
-
 // Evaluates the smooth at X into `out` as fit_queries does, bit for bit,
 // and makes its band. `no_nodes`: X is the data, whose sorted order is
 // `sorted` (sorted_count long), so one run at X gives the fits at the data
 // points too; otherwise these are made apart, silently (their trouble is
 // not that of the call's result).
-band evaluate_with_band(const smooth_model* model, const double* x, const double* y,
+info_band evaluate_with_band(const smooth_model* model, const double* x, const double* y,
                         std::int32_t n, double* out, fit_settings* settings, bool no_nodes,
                         const double* const* sorted, std::int32_t sorted_count, bool reuse,
                         const call_options& options, shape rs) {
@@ -119,7 +111,7 @@ band evaluate_with_band(const smooth_model* model, const double* x, const double
     quiet.report = trouble_report::off;
     fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
   }
-  band b;
+  info_band b;
   b.summary = summarise(model, value_m, leverage_m, variance_m);
   const double t = t_quantile(options.level, b.summary.dof);
   b.se = host_create_matrix(rs.rows, rs.cols);
@@ -139,9 +131,10 @@ band evaluate_with_band(const smooth_model* model, const double* x, const double
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
                                                                    int nrhs,
                                                                    const mxArray* prhs[]) {
-  (void)nlhs;  // the first result slot is always filled
   const int npos = positional_count(nrhs, prhs);
   if (npos != 2 && npos != 3 && npos != 4 && npos != 5 && npos != 7) fail(errors::nargin);
+  // The first result slot is always filled, also for nlhs 0.
+  if (nlhs > 2) fail(errors::nargout);
 
   const shape sx = check_vector(prhs[IN_X], errors::x);
   const shape sy = check_vector(prhs[IN_Y], errors::y);
@@ -169,6 +162,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   }
 
   std::int32_t count = n;
+  shape data_shape = sy;
   const double* data_x = x;
   const double* data_y = y;
   if (npos == 7) {
@@ -176,6 +170,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     const shape sny = check_vector(prhs[IN_NODES_Y], errors::nodes_y);
     count = pair_length(snx, sny);
     if (count < 0) fail(errors::nodes_length);
+    data_shape = sny;
     data_x = host_data(prhs[IN_NODES_X]);
     data_y = host_data(prhs[IN_NODES_Y]);
   }
@@ -187,6 +182,11 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
       count_taking_part(choice, count, data_x, data_y) == 0)
     fail(errors::no_data);
 
+  // Only a second result slot makes the call gather what goes into it.
+  const bool want_info = nlhs == 2;
+  call_info info{};
+  if (want_info) info = new_call_info(count);
+
   fit_settings settings;
   settings.report = options.report;
   settings.delta = options.delta;
@@ -196,28 +196,38 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   // sorted order, so X need not be sorted a second time.
   const bool reuse = options.delta > 0.0 && npos != 7 && choice.weights == nullptr &&
                      !choice.omit_missing;
-  // Bands are made only for a call that can receive them.
-  const bool bands = nlhs >= 2 && options.intervals != interval_kind::none;
-  // With bands and X the data, the sorted order also tells which data point each element is.
-  const bool keep_sorted = reuse || (bands && npos != 7);
+  // The sorted order also says where each model point came from, for info.
   const double** sorted = nullptr;
-  smooth_model* model =
-      build_model(count, data_x, data_y, choice, f, degree, keep_sorted ? &sorted : nullptr);
-  const std::int32_t sorted_count = model->count;
+  smooth_model* model = build_model(count, data_x, data_y, choice, f, degree,
+                                    reuse || want_info ? &sorted : nullptr);
+  info.points = model->count;
   // The span is chosen on the plain smooth; robust passes then use it.
-  span_search search{};
-  if (options.span_from == span_source::chosen)
-    search = choose_span(model, options.rule, options.span_lo, options.span_hi, &settings);
+  if (options.span_from == span_source::chosen) {
+    info.search = choose_span(model, options.rule, options.span_lo, options.span_hi, &settings);
+    info.chosen = want_info;
+    if (!want_info) {
+      host_free(info.search.spans);
+      host_free(info.search.values);
+    }
+  }
   // On failure the model stays as built; with no data point there is nothing to reweight.
-  if (robust != 0 && model->count > 0) robustify(model, &settings, options.max_passes);
+  if (robust != 0 && model->count > 0)
+    robustify(model, &settings, options.max_passes, want_info ? &info.robust : nullptr);
 
   double* out = host_data(result);
-  band b{};
-  if (bands) {
-    b = evaluate_with_band(model, x, y, n, out, &settings, npos != 7, sorted, sorted_count, reuse,
-                           options, rs);
+  // Bands are made only for a call that can receive them.
+  if (want_info && options.intervals != interval_kind::none) {
+    info.band = evaluate_with_band(model, x, y, n, out, &settings, npos != 7, sorted,
+                                   info.points, reuse, options, rs);
+    info.bands = true;
   } else {
     fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  }
+  // Before a FailedValue takes the failed fits' place.
+  if (want_info) {
+    plhs[1] = info_array(info, robust != 0, model, sorted, data_x, data_shape.rows,
+                         data_shape.cols, out, rs.rows, rs.cols);
+    free_call_info(info);
   }
   if (sorted != nullptr) host_free(sorted);
   if (options.failed_value != FIT_FAILED) {

@@ -16,6 +16,23 @@ mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols) {
   return mxCreateDoubleMatrix(rows, cols, mxREAL);
 }
 
+mxArray* host_create_scalar(double v) { return mxCreateDoubleScalar(v); }
+
+mxArray* host_create_string(const char* text) { return mxCreateString(text); }
+
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols) {
+  return mxCreateLogicalMatrix(rows, cols);
+}
+
+void host_set_logical(mxArray* a, std::int64_t i, bool v) { mxGetLogicals(a)[i] = v; }
+
+mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values) {
+  // The host's prototype takes the names without their last const.
+  mxArray* s = mxCreateStructMatrix(1, 1, nfields, const_cast<const char**>(names));
+  for (int i = 0; i < nfields; ++i) mxSetField(s, 0, names[i], values[i]);
+  return s;
+}
+
 bool host_is_text(const mxArray* a) { return mxIsChar(a) || mxIsClass(a, "string"); }
 
 std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size) {

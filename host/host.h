@@ -25,6 +25,21 @@ double* host_data(const mxArray* a);
 // A new real rows-by-cols double array, zero-filled.
 mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols);
 
+// A new 1-by-1 real double array holding v.
+mxArray* host_create_scalar(double v);
+
+// A new 1-by-n char row holding `text` (NUL-terminated).
+mxArray* host_create_string(const char* text);
+
+// A new rows-by-cols logical array, all false; host_set_logical sets its
+// element i (column-major).
+mxArray* host_create_logical(std::int32_t rows, std::int32_t cols);
+void host_set_logical(mxArray* a, std::int64_t i, bool v);
+
+// A new 1-by-1 struct whose field names[i] holds values[i]; the struct
+// takes the values over.
+mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values);
+
 // Text arguments: a char array, or (in the MATLAB-language host) a string
 // object, which is converted to char.
 bool host_is_text(const mxArray* a);

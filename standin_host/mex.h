@@ -15,6 +15,8 @@ extern "C" {
 
 typedef struct mxArray_tag mxArray;
 typedef int64_t mwSize;
+typedef int64_t mwIndex;
+typedef unsigned char mxLogical;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
@@ -28,6 +30,12 @@ size_t mxGetM(const mxArray* ptr);
 size_t mxGetN(const mxArray* ptr);
 double* mxGetPr(const mxArray* ptr);
 mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag);
+mxArray* mxCreateDoubleScalar(double val);
+mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n);
+mxArray* mxCreateString(const char* str);
+mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char** keys);
+mxLogical* mxGetLogicals(const mxArray* ptr);
+void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val);
 int mxGetString(const mxArray* ptr, char* buf, mwSize buflen);
 
 int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[], const char* fname);

@@ -88,6 +88,69 @@ mxArray* mxCreateDoubleMatrix(mwSize nr, mwSize nc, mxComplexity flag) {
   return raw;
 }
 
+mxArray* mxCreateDoubleScalar(double val) {
+  mxArray* a = mxCreateDoubleMatrix(1, 1, mxREAL);
+  a->real[0] = val;
+  return a;
+}
+
+namespace {
+
+mxArray* created_of_class(mx_class cls, mwSize nr, mwSize nc) {
+  mxArray* a = mxCreateDoubleMatrix(0, 0, mxREAL);
+  a->cls = cls;
+  a->rows = static_cast<std::size_t>(nr);
+  a->cols = static_cast<std::size_t>(nc);
+  return a;
+}
+
+}  // namespace
+
+mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
+  mxArray* a = created_of_class(mx_class::logical_, m, n);
+  a->logicals.assign(a->rows * a->cols, 0);
+  return a;
+}
+
+mxArray* mxCreateString(const char* str) {
+  const std::string text = str;
+  mxArray* a = created_of_class(mx_class::char_, text.empty() ? 0 : 1, static_cast<mwSize>(text.size()));
+  a->text = text;
+  return a;
+}
+
+mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char** keys) {
+  if (rows != 1 || cols != 1) fault("mxCreateStructMatrix: only 1-by-1 structs stand in");
+  mxArray* a = created_of_class(mx_class::struct_, rows, cols);
+  for (int i = 0; i < num_keys; ++i) a->fields.emplace_back(keys[i], nullptr);
+  return a;
+}
+
+mxLogical* mxGetLogicals(const mxArray* ptr) {
+  if (ptr->cls != mx_class::logical_) fault("mxGetLogicals of an array that is not logical");
+  return const_cast<mxLogical*>(ptr->logicals.data());
+}
+
+void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val) {
+  if (ptr->cls != mx_class::struct_ || index != 0) {
+    fault("mxSetField on something other than a 1-by-1 struct");
+    return;
+  }
+  for (auto& [name, value] : ptr->fields) {
+    if (name != key) continue;
+    // The struct takes the value over from the call's created arrays.
+    for (auto& c : state.created) {
+      if (c.get() == val) {
+        value.reset(c.release());
+        return;
+      }
+    }
+    fault("mxSetField with a value not created in this call, or set twice");
+    return;
+  }
+  fault(std::string("mxSetField of a field the struct lacks: ") + key);
+}
+
 int mxGetString(const mxArray* ptr, char* buf, mwSize buflen) {
   // As the host does: as many characters as fit, then 0; 1 when cut short
   // or not a char array.
@@ -232,6 +295,12 @@ mxArray* make_string(const std::string& text) {
 
 void fail_allocation(std::size_t n) { fail_at = n; }
 
+const mxArray* field(const mxArray* s, const std::string& name) {
+  for (const auto& [key, value] : s->fields)
+    if (key == name) return value.get();
+  return nullptr;
+}
+
 namespace {
 
 void begin_call(outcome& out) {
@@ -241,15 +310,20 @@ void begin_call(outcome& out) {
   state.caller = std::this_thread::get_id();
 }
 
-// End of call: reclaim every block, and every created array except a
-// returned result.
-void end_call(outcome& out, const mxArray* returned) {
+// End of call: reclaim every block, and every created array except the
+// returned results.
+void end_call(outcome& out, const mxArray* first, const mxArray* second) {
   out.allocations = state.allocations;
   out.blocks_left = state.blocks.size();
   for (auto& [p, size] : state.blocks) std::free(p);
   state.blocks.clear();
   for (auto& a : state.created) {
-    if (out.ok && returned != nullptr && a.get() == returned) out.result = a.release();
+    if (!out.ok || a == nullptr) continue;
+    if (first != nullptr && a.get() == first) {
+      out.result = a.release();
+    } else if (second != nullptr && a.get() == second) {
+      out.second = a.release();
+    }
   }
   state = call_state{};
 }
@@ -268,7 +342,7 @@ outcome call(int nlhs, const std::vector<const mxArray*>& inputs) {
     out.error = e.message;
     out.error_id = e.id;
   }
-  end_call(out, slots[0]);
+  end_call(out, slots[0], slots[1]);
   return out;
 }
 
@@ -282,7 +356,7 @@ outcome within_call(const std::function<void()>& body) {
     out.error = e.message;
     out.error_id = e.id;
   }
-  end_call(out, nullptr);
+  end_call(out, nullptr, nullptr);
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,11 +15,13 @@
 #include "mex.h"
 
 // string_ is the MATLAB-language host's string object class.
-enum class mx_class { double_, single_, int32_, logical_, char_, string_ };
+enum class mx_class { double_, single_, int32_, logical_, char_, string_, struct_ };
 
 // A host array. For a sparse array `real`/`imag` hold only the stored
 // nonzeros, as a real host's data pointer would. A char array's characters
-// are `text` (column-major), and so is a string object's one string.
+// are `text` (column-major), and so is a string object's one string. A
+// logical array keeps its elements in `logicals`; a (1-by-1) struct its
+// fields in order, each owning its value (null until set).
 struct mxArray_tag {
   mx_class cls = mx_class::double_;
   bool complex = false;
@@ -27,7 +30,9 @@ struct mxArray_tag {
   std::size_t cols = 0;
   std::vector<double> real;
   std::vector<double> imag;
+  std::vector<mxLogical> logicals;
   std::string text;
+  std::vector<std::pair<std::string, std::unique_ptr<mxArray_tag>>> fields;
 };
 
 namespace standin {
@@ -49,12 +54,16 @@ struct outcome {
   std::string error_id;       // and its identifier
   std::vector<std::pair<std::string, std::string>> warnings;  // identifier, text
   mxArray* result = nullptr;  // first result slot (owned by the test; null on error)
+  mxArray* second = nullptr;  // second result slot, likewise; null when not filled
   std::string console;        // everything written with mexPrintf
   std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
   std::size_t allocations = 0;       // mxMalloc calls made
   std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
   std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
 };
+
+// The value of a struct's field, or null when it has no such field.
+const mxArray* field(const mxArray* s, const std::string& name);
 
 // Calls mexFunction as a host would, with call-scoped storage.
 outcome call(int nlhs, const std::vector<const mxArray*>& inputs);

@@ -16,6 +16,10 @@
 %   char argument from the third input on (a string scalar counts as
 %   char); names are case-insensitive and each may be given once.
 %
+%   [YS, INFO] = QUIBRA(...) also returns a struct that says what the call
+%   did: how the robustness passes ended, the weight of every data point
+%   (0 for the outliers), and which fits failed (see "The second result").
+%
 %   Arguments
 %     X, Y     Real double vectors of one length, both rows or both
 %              columns (a 1-by-1 pair counts as a row). X need not be
@@ -107,27 +111,63 @@
 %     until no weight moves by more than 1e-4 and no point enters or
 %     leaves, or for at most 100 passes; the result is then evaluated on the
 %     reweighted points. If every weight is 0 (more than half of the
-%     residuals exactly 0, as with constant or all-zero Y) the plain smooth
-%     is returned.
-%     The median has no floor: for data that the local polynomials
-%     reproduce up to rounding (points on a line with DEGREE 1, on a
-%     parabola with DEGREE 2), m is rounding noise, most points are
-%     pruned, and the robust result can differ wildly from the plain one,
-%     with failed fits. Use robust smoothing on noisy data.
+%     residuals exactly 0, as with all-zero Y) the plain smooth is
+%     returned.
+%     The scale 6m has a floor. Where the local polynomials reproduce the
+%     data up to rounding (points on a line with DEGREE 1, on a parabola
+%     with DEGREE 2), m is rounding noise, and weights drawn from it would
+%     prune points at random. So in each pass, if 6m is below 1e-7 times
+%     the mean of |Y| over the data points, the passes stop: in the first
+%     pass the plain smooth stands; in a later one the points and weights
+%     of the pass before stand, and the result is evaluated on them. Data
+%     whose variation is below 1e-7 of their magnitude (readings such as
+%     1e9 + noise) meet the floor too and get the plain smooth: remove the
+%     offset first, QUIBRA(X, Y - C, ...) + C with C = MEAN(Y). A NaN in
+%     Y leaves the floor out.
 %
 %   Result
 %     YS is a real double array shaped like X: a row for a row X, a
 %     column for a column X. Element i belongs to X(i).
 %
+%   The second result
+%     INFO is a struct with these fields:
+%       outcome    How the robustness passes ended: 'plain' (ROBUST is
+%                  0, no passes), 'converged' (the weights settled),
+%                  'exact' (stopped by the floor above), 'abandoned'
+%                  (every weight was 0: the plain smooth stands) or
+%                  'exhausted' (the pass limit, 100 or 'MaxPasses', ran
+%                  out with weights still moving).
+%       passes     Robustness passes run, the last one included; 0 for a
+%                  plain call.
+%       converged  Logical: true unless outcome is 'exhausted'.
+%       weights    The robustness weight of every data point, in [0, 1]:
+%                  its bisquare weight in the last reweighting, 0 for a
+%                  point left out as an outlier; all 1 for a plain call
+%                  and wherever the plain smooth stands; 0 for a point
+%                  that takes no part (a NaN abscissa, prior weight 0, a
+%                  NaN ordinate with 'Missing' 'omit'). Shaped like Y
+%                  (NODES_Y in the nodes form) and in its order, so
+%                  INFO.weights == 0 marks the outliers.
+%       failed     Logical, shaped like YS: true where the local fit
+%                  failed (YS is realmax, or 'FailedValue', there), also
+%                  where 'Delta' interpolates next to a failed fit; false
+%                  where X is NaN.
+%       window     Points in each local fit at the end, after the passes
+%                  left the outliers out.
+%       scale      The last pass's residual scale 6m; NaN for a plain
+%                  call.
+%     With one result none of this is computed or stored.
+%
 %   Failed fits and diagnostics
 %     A local fit that cannot be made yields realmax
 %     (1.7976931348623157e308) in that element; spot such elements with
-%     YS == realmax. A fit fails exactly when its window holds fewer than
-%     DEGREE+1 distinct abscissae with nonzero weight (or, rarely, when its
-%     normal equations meet a zero pivot): always when the window has just
-%     DEGREE+1 points, as its farthest point gets weight 0 (choose F with
-%     floor(n*F) >= DEGREE+2), and near many points sharing one abscissa.
-%     Each failed fit writes on standard error
+%     YS == realmax, or with INFO.failed. A fit fails exactly when its
+%     window holds fewer than DEGREE+1 distinct abscissae with nonzero
+%     weight (or, rarely, when its normal equations meet a zero pivot):
+%     always when the window has just DEGREE+1 points, as its farthest
+%     point gets weight 0 (choose F with floor(n*F) >= DEGREE+2), and near
+%     many points sharing one abscissa. Each failed fit writes on standard
+%     error
 %         Error: Singular matrix inversion attempted.
 %     An ill-conditioned fit keeps its value and writes
 %         Warning: Unstable equation system [<value>]
@@ -137,8 +177,8 @@
 %     'FailedValue' sets what a failed element holds.
 %     They go to the process's standard error, which a desktop session may
 %     not show (the terminal that started the host does), so YS == realmax
-%     is the dependable test. Only a failed allocation ends the call: it
-%     writes the line
+%     or INFO.failed is the dependable test. Only a failed allocation ends
+%     the call: it writes the line
 %         Alzheimer's error
 %     and then raises the error "Out of memory." (below).
 %
@@ -147,6 +187,8 @@
 %   an identifier, shown in brackets, for err.identifier after a catch.
 %     Wrong number of input arguments.            (not 2, 3, 4, 5 or 7
 %         [quibra:nargin]                          positional inputs)
+%     Too many output arguments.                  (more than two results)
+%         [quibra:nargout]
 %     X must be a noncomplex double vector!!!     (also: empty or sparse)
 %         [quibra:X]
 %     Y must be a noncomplex double vector!!!
@@ -209,7 +251,7 @@
 %     is interpolated in O(1) each: R's lowess defaults correspond to
 %     QUIBRA (X, Y, 2/3, 1, 1, 'Delta', range(X)/100, 'MaxPasses', 3).
 %     Memory is O(n + window + DEGREE^2), all released when the call
-%     returns.
+%     returns. The second result adds O(n) time and storage.
 %
 %   Threads and vector registers
 %     The local fits of a call (the evaluation at X, and each robustness
@@ -234,6 +276,8 @@
 %     plain  = quibra (x, y, 0.25);
 %     robust = quibra (x, y, 0.25, 1);        % ignores the outlier
 %     plot (x, y, '.', x, plain, x, robust);
+%     [robust, info] = quibra (x, y, 0.25, 1);
+%     outliers = find (info.weights == 0)     % 50 is one of them
 %     xf = linspace (0, 10, 1000);            % evaluate on a finer grid
 %     yf = quibra (xf, zeros (size (xf)), 0.25, 1, 2, x', y');
 %
@@ -380,3 +424,27 @@ end
 %! legend ('data (every 20th)', 'exact', 'Delta = range/100', ...
 %!         'location', 'north', 'orientation', 'horizontal');
 %! title (sprintf ('%d points, local lines, span 0.3', n));
+
+%!demo
+%! % Which points did the robust smooth leave out? The second result says:
+%! % INFO.weights holds every point's robustness weight, in the data's
+%! % order, and 0 marks the outliers.
+%! rand ('seed', 8); randn ('seed', 8);
+%! x = sort (10 * rand (120, 1));
+%! y = sin (x) + 0.2 * randn (size (x));
+%! k = [9 30 31 55 77 98 110];
+%! y(k) = y(k) + [3 -2.5 -3 2.5 3.5 -3 2]';
+%! [ys, info] = quibra (x, y, 0.25, 1);
+%! out = (info.weights == 0);
+%! fprintf ('%s after %d passes; %d points at weight 0\n', ...
+%!          info.outcome, info.passes, nnz (out));
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x(out), y(out), 'ro', 'markersize', 8);
+%! plot (x, ys, '-', 'color', [0 0.35 0.75], 'linewidth', 2);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-4 7]);               % room for the legend
+%! legend ('data', 'weight 0', 'robust', 'location', 'north', ...
+%!         'orientation', 'horizontal');
+%! title ('Outliers flagged by the robust smooth');

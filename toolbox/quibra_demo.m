@@ -13,7 +13,7 @@ function quibra_demo ()
   y(bad) = y(bad) + [6; -5; 7; -6; 5];
 
   plain = quibra (x, y, 0.2);
-  robust = quibra (x, y, 0.2, 1);
+  [robust, info] = quibra (x, y, 0.2, 1);
 
   fprintf ('quibra demo: 200 noisy points of sin(x) on [0, 10], 5 outliers, span 0.2, degree 2\n\n');
   fprintf ('%8s %10s %10s %10s %10s\n', 'x', 'y', 'sin(x)', 'plain', 'robust');
@@ -24,6 +24,9 @@ function quibra_demo ()
            max (abs (plain - truth)), max (abs (robust - truth)));
   fprintf ('mean distance from sin(x):     plain %.4f   robust %.4f\n', ...
            mean (abs (plain - truth)), mean (abs (robust - truth)));
+  % The second result says how the passes ended and which points they left out.
+  fprintf ('robustness: %s after %d passes; weight 0 at points %s\n', info.outcome, ...
+           info.passes, mat2str (find (info.weights == 0)'));
 
   % The nodes form evaluates the same smooth anywhere, here on a fine grid.
   grid = linspace (0, 10, 11);

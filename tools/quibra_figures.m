@@ -6,7 +6,7 @@ function quibra_figures (outdir)
 %   and quibra on the load path. Any error in a demo ends the run.
 
   % One name per %!demo block, in order.
-  names = {'robust', 'span', 'degree', 'nodes', 'failed', 'delta'};
+  names = {'robust', 'span', 'degree', 'nodes', 'failed', 'delta', 'outliers'};
 
   warning ('off', 'Octave:gnuplot-graphics');  % it is the right one here
   graphics_toolkit ('gnuplot');

@@ -49,3 +49,23 @@
 %!     assert (! isempty (strfind (text, id)), "help lacks: %s", id);
 %!   end_try_catch
 %! endfor
+
+## A third result is an error, which the help quotes too.
+%!test
+%! text = evalc ("help quibra");
+%! try
+%!   [a, b, c] = quibra ((1:5)', (1:5)');
+%!   error ("three results did not fail");
+%! catch err
+%!   msg = regexprep (err.message, '^quibra: ', '');
+%!   assert (! isempty (strfind (text, msg)), "help lacks: %s", msg);
+%!   assert (! isempty (strfind (text, ["[" err.identifier "]"])));
+%! end_try_catch
+
+## The second result's fields are all described.
+%!test
+%! text = evalc ("help quibra");
+%! [~, info] = quibra ((1:5)', (1:5)');
+%! for f = fieldnames (info)'
+%!   assert (! isempty (regexp (text, ['\n%?\s+' f{1} '\s'], "once")), "help lacks field %s", f{1});
+%! endfor

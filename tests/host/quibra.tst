@@ -47,7 +47,66 @@
 %! [~, r] = evalc ("quibra ((0:9)', (0:9)' .^ 2, 0.2)");
 %! assert (r, realmax * ones (10, 1));
 
+## Robust smoothing of data that local polynomials reproduce: the floor
+## under the residual scale keeps the plain smooth, to the bit.
+%!test
+%! t = 0:9;
+%! [r, info] = quibra (t, t .^ 2 - 3 * t, 0.5, 1, 2);
+%! plain = quibra (t, t .^ 2 - 3 * t, 0.5, 0, 2);
+%! assert (typecast (r, "uint64"), typecast (plain, "uint64"));
+%! assert (info.outcome, "exact");
+%! assert (info.passes, 1);
+%! assert (info.weights, ones (1, 10));
+
+## A line with three gross outliers: they get weight 0 and the line comes
+## back to within rounding, in a few passes.
+%!test
+%! t = (0:19)';
+%! yl = 2 * t + 1;
+%! yl([4 11 17]) += [30; -25; 40];
+%! [r, info] = quibra (t, yl, 0.8, 1, 1);
+%! assert (r, 2 * t + 1, 1e-9);
+%! assert (find (info.weights == 0), [4; 11; 17]);
+%! assert (info.outcome, "exact");
+%! assert (info.passes <= 3);
+%! assert (info.window, 13);
+
+## The second result: its fields, their classes and shapes, for rows and
+## columns, plain and robust calls, the nodes form and failed fits.
+%!test
+%! [r, info] = quibra (x, y);
+%! assert (fieldnames (info), {"outcome"; "passes"; "converged"; "weights";
+%!                             "failed"; "window"; "scale"});
+%! assert (isequal (r, quibra (x, y)));
+%! assert (info.outcome, "plain");
+%! assert (info.passes, 0);
+%! assert (islogical (info.converged) && info.converged);
+%! assert (info.weights, ones (size (y)));
+%! assert (islogical (info.failed) && isequal (size (info.failed), size (r)));
+%! assert (info.window, 3);
+%! assert (isnan (info.scale));
+%! [r, info] = quibra (x', y', 0.5, 1, 1);
+%! assert (isequal (r, quibra (x', y', 0.5, 1, 1)));
+%! assert (any (strcmp (info.outcome, {"converged", "exhausted"})));
+%! assert (info.converged, strcmp (info.outcome, "converged"));
+%! assert (size (info.weights), size (y'));
+%! assert (all (info.weights >= 0 & info.weights <= 1));
+%! assert (info.scale > 0);
+%! q = linspace (0, 10, 7);
+%! [r, info] = quibra (q, zeros (size (q)), 0.5, 1, 2, x, y);
+%! assert (size (info.weights), size (y));
+%! assert (size (info.failed), size (q));
+%! t = [0 1 2 3 3 3 3 3 3 4 5 6];
+%! [~, r, info] = evalc ("quibra (t, t .^ 2, 0.34, 0, 1)");
+%! assert (info.failed, r == realmax);
+%! assert (find (info.failed), 3:10);
+%! [r, info] = quibra (x, zeros (size (x)), 0.5, 1, 1);
+%! assert (info.outcome, "abandoned");
+%! assert (info.weights, ones (size (x)));
+
 ## Argument errors, in the order they are checked.
+%!error <Too many output arguments.> [a, b, c] = quibra (x, y)
+%!error <Wrong number of input arguments.> [a, b, c] = quibra (x)
 %!error <Wrong number of input arguments.> quibra ()
 %!error <Wrong number of input arguments.> quibra (x)
 %!error <Wrong number of input arguments.> quibra (x, y, 0.2, 0, 2, x)

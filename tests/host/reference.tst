@@ -43,7 +43,8 @@
 %! endfor
 
 ## Exact lines and parabolas: plain fits reproduce them up to rounding,
-## robust ones chase the rounding noise for 100 passes.
+## and robust ones stop at the floor under the residual scale, in the
+## first pass or, once outliers are pruned, in a later one.
 %!test
 %! x = 0:9;
 %! for deg = 1:2
@@ -52,6 +53,15 @@
 %! endfor
 %! same ("line robust", x, 2*x + 1, 0.5, 1, 1);
 %! same ("zeros robust", x, zeros (size (x)), 0.5, 1, 2);
+%! same ("constant robust", x, 5 * ones (size (x)), 0.5, 1, 0);
+%! t = (0:19)';
+%! y = 2*t + 1;
+%! y([4 11 17]) += [30; -25; 40];
+%! for f = [0.3 0.5 0.8 1]
+%!   same (sprintf ("line outliers f=%g", f), t, y, f, 1, 1);
+%! endfor
+%! same ("parabola outliers", t, t.^2 - 3*t + [zeros(9,1); 50; zeros(10,1)], 0.7, 1, 2);
+%! same ("offset line", t, 1e9 + t, 0.5, 1, 1);
 
 ## Medium unsorted noisy data, plain, over all degrees and spans.
 %!test

@@ -251,12 +251,19 @@ function Inv = invert_matrix (A)
 endfunction
 
 ## Bisquare reweighting until the weights settle or 100 passes have run.
-## The model comes back unchanged when every weight vanishes.
+## The model comes back unchanged when every weight vanishes, or when the
+## first pass's scale is already below 1e-7 of the mean |y|; a later pass
+## below that floor ends the loop on the previous pass's points.
 function m = robustify (m)
   FIT_FAILED = realmax ();
   n = numel (m.x);
   bx = m.x;
   by = m.y;
+  floor_at = 0;
+  for j = 1:n
+    floor_at += abs (by(j));
+  endfor
+  floor_at = 1e-7 * (floor_at / n);
   work = m;
   work.w = ones (n, 1);
   cnt = n;
@@ -281,6 +288,12 @@ function m = robustify (m)
     ## Only the value of the median matters, so a sorted copy will do.
     sr = sort (res);
     s = 6 * sr(fix ((n - failed) / 2) + 1);
+    if (s < floor_at)
+      if (pass == 1)
+        return;
+      endif
+      break;
+    endif
 
     total = 0;
     for j = 1:n

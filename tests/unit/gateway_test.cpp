@@ -1,5 +1,6 @@
 // mexFunction through the stand-in host: argument checks in order, the
 // result's shape and values, and the storage each call leaves behind.
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -34,7 +35,7 @@ mxArray* class_of(mxArray* a, mx_class c) {
 }
 
 using run_result = call_result;
-run_result run(const std::vector<mxArray*>& in) { return run_call(in); }
+run_result run(const std::vector<mxArray*>& in, int nlhs = 1) { return run_call(in, nlhs); }
 
 void expect_error(const std::vector<mxArray*>& in, const std::string& message) {
   const run_result r = run(in);
@@ -193,6 +194,231 @@ TEST(Gateway, RobustCallsWithNaNDataTerminate) {
   y[3] = y[8] = x[2] = x[9] = nan_value;
   EXPECT_TRUE(run({X(), make_column(y), S(0.5), S(1), S(1)}).o.ok);
   EXPECT_TRUE(run({make_column(x), Y(), S(0.5), S(1), S(2)}).o.ok);
+}
+
+// The second result's fields, read through the stand-in host.
+const mxArray& field_of(const run_result& r, const char* name) {
+  static const mxArray missing;
+  const mxArray* f = r.info != nullptr ? standin::field(r.info.get(), name) : nullptr;
+  EXPECT_NE(f, nullptr) << name;
+  return f != nullptr ? *f : missing;
+}
+std::string outcome_of(const run_result& r) { return field_of(r, "outcome").text; }
+double number_of(const run_result& r, const char* name) {
+  const mxArray& f = field_of(r, name);
+  EXPECT_TRUE(f.cls == mx_class::double_ && f.rows == 1 && f.cols == 1) << name;
+  return f.real.empty() ? nan_value : f.real[0];
+}
+std::vector<mxLogical> flags_of(const run_result& r, const char* name) {
+  const mxArray& f = field_of(r, name);
+  EXPECT_EQ(f.cls, mx_class::logical_) << name;
+  return f.logicals;
+}
+
+// A two-result call: its first result must be the one-result call's, with
+// the same diagnostics and the same storage left behind.
+run_result with_info(const std::vector<mxArray*>& in, std::size_t model_blocks) {
+  std::vector<mxArray*> copy;
+  for (const mxArray* a : in) copy.push_back(new mxArray{a->cls, a->complex, a->sparse, a->rows,
+                                                         a->cols, a->real, a->imag, {}, {}, {}});
+  const run_result one = run(copy);
+  run_result two = run(in, 2);
+  EXPECT_TRUE(two.o.ok) << two.o.error;
+  EXPECT_EQ(bits(two.v), bits(one.v));
+  EXPECT_TRUE(two.rows == one.rows && two.cols == one.cols);
+  EXPECT_EQ(two.err, one.err);
+  EXPECT_EQ(two.o.blocks_left, model_blocks);
+  EXPECT_EQ(one.o.blocks_left, model_blocks);
+  EXPECT_EQ(one.info, nullptr);
+  EXPECT_NE(two.info, nullptr);
+  return two;
+}
+
+TEST(Info, ZeroOrOneResultFillsOnlyTheFirstSlotAndThreeAreAnError) {
+  for (int nlhs : {0, 1}) {
+    const run_result r = run({X(), Y(), S(0.5), S(1), S(1)}, nlhs);
+    EXPECT_TRUE(r.o.ok && r.v.size() == xs.size()) << nlhs;
+    EXPECT_EQ(r.info, nullptr);
+  }
+  const run_result r = run({X(), Y(), S(0.5), S(1), S(1)}, 3);
+  EXPECT_EQ(r.o.error, "Too many output arguments.");
+  EXPECT_EQ(r.o.allocations, 0u);
+  // The input count is checked first.
+  EXPECT_EQ(run({X()}, 3).o.error, "Wrong number of input arguments.");
+}
+
+TEST(Info, PlainCallsReportUnitWeightsTheirFailedFitsAndNoScale) {
+  // Local lines over windows of 4: near the six points at x = 3 a window
+  // weights only one abscissa, and those fits fail.
+  const std::vector<double> x = {0, 1, 2, 3, 3, 3, 3, 3, 3, 4, 5, 6};
+  std::vector<double> y;
+  for (double v : x) y.push_back(v * v);
+  const std::vector<mxLogical> want = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
+  for (bool row : {false, true}) {
+    auto vec = [&](const std::vector<double>& v) { return row ? make_row(v) : make_column(v); };
+    const run_result r = with_info({vec(x), vec(y), S(0.34), S(0), S(1)}, 3);
+    ASSERT_NE(r.info, nullptr);
+    EXPECT_EQ(r.info->cls, mx_class::struct_);
+    std::vector<std::string> names;
+    for (const auto& f : r.info->fields) names.push_back(f.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"outcome", "passes", "converged", "weights",
+                                               "failed", "window", "scale"}));
+    EXPECT_EQ(outcome_of(r), "plain");
+    EXPECT_EQ(number_of(r, "passes"), 0.0);
+    EXPECT_EQ(flags_of(r, "converged"), std::vector<mxLogical>{1});
+    const mxArray& w = field_of(r, "weights");
+    EXPECT_TRUE(w.rows == (row ? 1u : 12u) && w.cols == (row ? 12u : 1u));
+    EXPECT_EQ(w.real, std::vector<double>(12, 1.0));
+    const mxArray& failed = field_of(r, "failed");
+    EXPECT_TRUE(failed.rows == r.rows && failed.cols == r.cols);
+    EXPECT_EQ(failed.logicals, want);
+    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(r.v[i] == FIT_FAILED, want[i] != 0) << i;
+    EXPECT_EQ(number_of(r, "window"), 4.0);
+    EXPECT_TRUE(std::isnan(number_of(r, "scale")));
+  }
+}
+
+TEST(Info, RobustWeightsFollowTheDataOrder) {
+  // The same points in another order: each weight travels with its point.
+  const std::vector<int> perm = {7, 2, 11, 5, 0, 9, 3, 10, 1, 8, 4, 6};
+  std::vector<double> px, py;
+  for (int k : perm) {
+    px.push_back(xs[k]);
+    py.push_back(ys[k]);
+  }
+  const run_result sorted = with_info({X(), Y(), S(0.5), S(1), S(1)}, 4);
+  const run_result shuffled = with_info({make_column(px), make_column(py), S(0.5), S(1), S(1)}, 4);
+  const std::vector<double>& w = field_of(sorted, "weights").real;
+  const std::vector<double>& pw = field_of(shuffled, "weights").real;
+  ASSERT_EQ(pw.size(), perm.size());
+  for (std::size_t i = 0; i < perm.size(); ++i) EXPECT_EQ(bits(pw[i]), bits(w[perm[i]])) << i;
+  EXPECT_EQ(w[5], 0.0);  // the outlier at x = 5
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (i == 5) continue;
+    EXPECT_TRUE(w[i] > 0.0 && w[i] <= 1.0) << i;
+  }
+  EXPECT_EQ(outcome_of(sorted), "converged");
+  EXPECT_EQ(flags_of(sorted, "converged"), std::vector<mxLogical>{1});
+  EXPECT_GT(number_of(sorted, "passes"), 1.0);
+  EXPECT_GT(number_of(sorted, "scale"), 0.0);
+  EXPECT_EQ(number_of(sorted, "window"), window_size(11, 0.5, 1));  // the outlier left
+}
+
+TEST(Info, NodesFormWeighsTheNodesAndFlagsTheQueries) {
+  const std::vector<double> nx = {0, 2, 4, 6, 8, 10, 1, 3, 5}, ny = {0, 2, 4, 5, 8, 9, 1, 30, 5};
+  const run_result r = with_info({make_row({7, 2, 7, 11}), make_row({0, 0, 0, 0}), S(0.6), S(1),
+                                  S(1), make_column(nx), make_column(ny)}, 4);
+  const mxArray& w = field_of(r, "weights");
+  EXPECT_TRUE(w.rows == nx.size() && w.cols == 1);
+  EXPECT_EQ(w.real.at(7), 0.0);  // the outlier (3, 30)
+  const mxArray& failed = field_of(r, "failed");
+  EXPECT_TRUE(failed.rows == 1 && failed.cols == 4);
+  EXPECT_EQ(failed.logicals, std::vector<mxLogical>(4, 0));
+}
+
+TEST(Info, ExactAbandonedAndExhaustedPasses) {
+  std::vector<double> x(10), parabola, zeros(10, 0.0);
+  for (int i = 0; i < 10; ++i) {
+    x[i] = i;
+    parabola.push_back(i * i - 3.0 * i);
+  }
+  // Data fitted up to rounding: the floor stops the first pass.
+  const run_result exact = with_info({make_row(x), make_row(parabola), S(0.5), S(1), S(2)}, 3);
+  EXPECT_EQ(bits(exact.v), bits(run({make_row(x), make_row(parabola), S(0.5), S(0), S(2)}).v));
+  EXPECT_EQ(outcome_of(exact), "exact");
+  EXPECT_EQ(number_of(exact, "passes"), 1.0);
+  EXPECT_EQ(field_of(exact, "weights").real, std::vector<double>(10, 1.0));
+  EXPECT_LT(number_of(exact, "scale"), 1e-7);
+
+  const run_result gave_up = with_info({make_row(x), make_row(zeros), S(0.5), S(1), S(2)}, 3);
+  EXPECT_EQ(outcome_of(gave_up), "abandoned");
+  EXPECT_EQ(flags_of(gave_up, "converged"), std::vector<mxLogical>{1});
+  EXPECT_EQ(field_of(gave_up, "weights").real, std::vector<double>(10, 1.0));
+  EXPECT_EQ(number_of(gave_up, "scale"), 0.0);
+
+  lcg q(32);
+  std::vector<double> xe, ye;
+  for (int i = 0; i < 14; ++i) {
+    xe.push_back(i);
+    ye.push_back(std::sin(i / 3.0) + 0.6 * (q.unit() - 0.5));
+  }
+  const run_result moving = with_info({make_column(xe), make_column(ye), S(0.5), S(1), S(2)}, 4);
+  EXPECT_EQ(outcome_of(moving), "exhausted");
+  EXPECT_EQ(number_of(moving, "passes"), 100.0);
+  EXPECT_EQ(flags_of(moving, "converged"), std::vector<mxLogical>{0});
+}
+
+TEST(Info, PointsWithNaNAbscissaeTookNoPartAndWeighZero) {
+  auto x = xs;
+  x[2] = x[9] = nan_value;
+  for (double robust : {0.0, 1.0}) {
+    const run_result r = with_info({make_column(x), Y(), S(0.5), S(robust), S(1)}, 3 + robust);
+    const std::vector<double>& w = field_of(r, "weights").real;
+    ASSERT_EQ(w.size(), xs.size());
+    EXPECT_TRUE(w[2] == 0.0 && w[9] == 0.0);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+      if (i == 2 || i == 9) continue;
+      EXPECT_TRUE(robust != 0.0 ? w[i] >= 0.0 && w[i] <= 1.0 : w[i] == 1.0) << i;
+    }
+    // Their own results are NaN, not failed fits.
+    const std::vector<mxLogical>& failed = flags_of(r, "failed");
+    EXPECT_TRUE(std::isnan(r.v[2]) && failed.at(2) == 0 && failed.at(9) == 0);
+  }
+  // No data point at all: no pass can run, and no weight is left.
+  const std::vector<double> none(xs.size(), nan_value);
+  const run_result r = with_info({make_column(none), Y(), S(0.5), S(1), S(1)}, 3);
+  EXPECT_EQ(outcome_of(r), "abandoned");
+  EXPECT_EQ(number_of(r, "passes"), 0.0);
+  EXPECT_TRUE(std::isnan(number_of(r, "scale")));
+  EXPECT_EQ(field_of(r, "weights").real, std::vector<double>(xs.size(), 0.0));
+  EXPECT_EQ(flags_of(r, "failed"), std::vector<mxLogical>(xs.size(), 0));
+}
+
+TEST(Info, ReflectsTheOptions) {
+  using standin::make_char;
+  // MaxPasses: the limit ends the passes with the weights still moving.
+  lcg q(32);
+  std::vector<double> xe, ye;
+  for (int i = 0; i < 14; ++i) {
+    xe.push_back(i);
+    ye.push_back(std::sin(i / 3.0) + 0.6 * (q.unit() - 0.5));
+  }
+  const run_result limited = run({make_column(xe), make_column(ye), S(0.5), S(1), S(2),
+                                  make_char("MaxPasses"), S(3)}, 2);
+  EXPECT_EQ(outcome_of(limited), "exhausted");
+  EXPECT_EQ(number_of(limited, "passes"), 3.0);
+  EXPECT_EQ(flags_of(limited, "converged"), std::vector<mxLogical>{0});
+
+  // Points of prior weight 0, and NaN ordinates left out, weigh 0.
+  auto y = ys;
+  y[2] = nan_value;
+  std::vector<double> prior(xs.size(), 1.0);
+  prior[8] = 0.0;
+  const run_result chosen = run({X(), make_column(y), S(0.5), S(1), S(1), make_char("Weights"),
+                                 make_column(prior), make_char("Missing"), make_char("omit")}, 2);
+  ASSERT_TRUE(chosen.o.ok) << chosen.o.error;
+  const std::vector<double>& w = field_of(chosen, "weights").real;
+  EXPECT_TRUE(w.at(2) == 0.0 && w.at(8) == 0.0 && w.at(5) == 0.0);  // 5: the outlier
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    if (i == 2 || i == 5 || i == 8) continue;
+    EXPECT_GT(w[i], 0.0) << i;
+  }
+
+  // FailedValue stands in for failed fits, which info still flags; with
+  // Delta, interpolation next to a failed fit fails too.
+  const std::vector<double> x = {0, 1, 2, 3, 3, 3, 3, 3, 3, 4, 5, 6};
+  std::vector<double> sq;
+  for (double v : x) sq.push_back(v * v);
+  const std::vector<mxLogical> want = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
+  const run_result stood_in = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
+                                   make_char("FailedValue"), S(nan_value)}, 2);
+  EXPECT_EQ(flags_of(stood_in, "failed"), want);
+  for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(std::isnan(stood_in.v[i]), want[i] != 0);
+  const run_result spaced = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
+                                 make_char("Delta"), S(2.5)}, 2);
+  const std::vector<mxLogical>& flagged = flags_of(spaced, "failed");
+  for (std::size_t i = 0; i < x.size(); ++i)
+    EXPECT_EQ(flagged.at(i) != 0, spaced.v[i] == FIT_FAILED) << i;
 }
 
 }  // namespace

@@ -28,11 +28,11 @@ struct call_args {
     arrays.emplace_back(a);
     return std::move(*this);
   }
-  standin::outcome run() const {
+  standin::outcome run(int nlhs = 1) const {
     std::vector<const mxArray*> in;
     for (const auto& a : arrays) in.push_back(a.get());
     testing::internal::CaptureStderr();  // singular local fits report there
-    standin::outcome o = standin::call(1, in);
+    standin::outcome o = standin::call(nlhs, in);
     stderr_text = testing::internal::GetCapturedStderr();
     return o;
   }
@@ -175,26 +175,43 @@ TEST(Memory, ArgumentErrorsAllocateNothing) {
   }
 }
 
-// Fails each allocation of a robust call in turn (see below).
+TEST(Memory, TheSecondResultLeavesNothingBehind) {
+  // What info needs while the call runs is released before it returns.
+  const data d = noisy(300, 7);
+  for (const double robust : {0.0, 1.0}) {
+    const auto o = smooth_call(d, 0.3, robust, 2).run(2);
+    ASSERT_TRUE(o.ok) << o.error;
+    expect_clean(o, MODEL_BLOCKS + (robust != 0 ? 1 : 0));
+    EXPECT_NE(o.second, nullptr);
+    delete o.result;
+    delete o.second;
+  }
+}
+
+// Fails each allocation of a robust call in turn, with one result and
+// with two (see below).
 static void fail_each_allocation() {
   const data d = noisy(40, 11);
   const call_args c = smooth_call(d, 0.4, 1, 2);
-  const auto full = c.run();
-  ASSERT_TRUE(full.ok) << full.error;
-  delete full.result;
-  ASSERT_GT(full.allocations, 100u);
-  // Every early allocation, then a sample of the rest (the robust passes repeat).
-  for (std::size_t k = 1; k <= full.allocations; k += k < 200 ? 1 : 97) {
-    standin::fail_allocation(k);
-    const auto o = c.run();
-    standin::fail_allocation(0);
-    ASSERT_FALSE(o.ok) << "allocation " << k;
-    EXPECT_EQ(o.error, "Out of memory.") << "allocation " << k;
-    EXPECT_TRUE(o.faults.empty()) << "allocation " << k;
-    EXPECT_EQ(o.allocations, k);
-    const std::string& err = c.stderr_text;
-    ASSERT_GE(err.size(), 18u);
-    EXPECT_EQ(err.substr(err.size() - 18), "Alzheimer's error\n") << "allocation " << k;
+  for (const int nlhs : {1, 2}) {
+    const auto full = c.run(nlhs);
+    ASSERT_TRUE(full.ok) << full.error;
+    delete full.result;
+    delete full.second;
+    ASSERT_GT(full.allocations, 100u);
+    // Every early allocation, then a sample of the rest (the robust passes repeat).
+    for (std::size_t k = 1; k <= full.allocations; k += k < 200 ? 1 : 97) {
+      standin::fail_allocation(k);
+      const auto o = c.run(nlhs);
+      standin::fail_allocation(0);
+      ASSERT_FALSE(o.ok) << "allocation " << k;
+      EXPECT_EQ(o.error, "Out of memory.") << "allocation " << k;
+      EXPECT_TRUE(o.faults.empty()) << "allocation " << k;
+      EXPECT_EQ(o.allocations, k);
+      const std::string& err = c.stderr_text;
+      ASSERT_GE(err.size(), 18u);
+      EXPECT_EQ(err.substr(err.size() - 18), "Alzheimer's error\n") << "allocation " << k;
+    }
   }
 }
 

@@ -229,25 +229,118 @@ TEST(Robustify, PrunesAnOutlierAndRecomputesTheWindow) {
   EXPECT_TRUE(o.faults.empty());
 }
 
-TEST(Robustify, ExactParabolaIsPrunedOnRoundingNoiseUntilEveryFitFails) {
-  // The median residual is rounding noise, so most points fall beyond six
-  // times it and are pruned; the pruned windows lose rank and fail instead
-  // of passing off rounding residue as fits, until no weight is left and
-  // the plain smooth stands.
-  std::vector<double> x = range(10), y, plain, robust;
-  for (double xi : x) y.push_back(xi * xi - 3.0 * xi);
+// The passes of a robust smooth of (x, y), with their report and the
+// smooth evaluated at every x before and after.
+struct robust_run {
+  int count = 0;
+  std::vector<double> plain, robust, model_weights;
+  robust_report report;
+  std::vector<double> weights;  // the report's, in model order
+  bool replaced = false;
+};
+
+robust_run run_robust(const std::vector<double>& x, const std::vector<double>& y, double f,
+                      int degree) {
+  robust_run run;
+  run.weights.assign(x.size(), -1.0);
+  run.report.weights = run.weights.data();
   std::string err;
   quiet_call([&] {
-    smooth_model* m = build_model(10, x.data(), y.data(), 0.5, 2);
-    for (double xi : x) plain.push_back(fit_at(m, xi));
+    smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
+    for (double xi : x) run.plain.push_back(fit_at(m, xi));
     fit_settings settings;
-    EXPECT_EQ(robustify(m, &settings), nullptr);
-    EXPECT_GT(settings.singular, 0);
-    for (double xi : x) robust.push_back(fit_at(m, xi));
+    run.replaced = robustify(m, &settings, ROBUST_MAX_PASSES, &run.report) == m;
+    run.count = m->count;
+    if (m->weights != nullptr) run.model_weights.assign(m->weights, m->weights + m->count);
+    for (double xi : x) run.robust.push_back(fit_at(m, xi));
   }, &err);
-  ASSERT_EQ(robust.size(), 10u);
-  for (int i = 0; i < 10; ++i) EXPECT_NEAR(plain[i], y[i], 1e-9) << i;
-  EXPECT_EQ(bits(robust), bits(plain));
+  run.report.weights = nullptr;
+  return run;
+}
+
+TEST(Robustify, ExactParabolaStopsAtTheFloorAndThePlainSmoothStands) {
+  // The first pass's scale is rounding noise, far below 1e-7 of mean |y|.
+  std::vector<double> x = range(10), y;
+  for (double xi : x) y.push_back(xi * xi - 3.0 * xi);
+  const robust_run run = run_robust(x, y, 0.5, 2);
+  EXPECT_FALSE(run.replaced);
+  EXPECT_EQ(run.count, 10);
+  EXPECT_EQ(bits(run.robust), bits(run.plain));
+  for (int i = 0; i < 10; ++i) EXPECT_NEAR(run.plain[i], y[i], 1e-9) << i;
+  EXPECT_EQ(run.report.outcome, robust_outcome::exact);
+  EXPECT_EQ(run.report.passes, 1);
+  EXPECT_LT(run.report.scale, 1e-7 * 15.8);
+  EXPECT_EQ(run.weights, std::vector<double>(10, 1.0));
+}
+
+TEST(Robustify, LineWithGrossOutliersStopsOnThePassThatPrunedThem) {
+  // Pass 1 prunes the outliers; pass 2 fits the rest up to rounding, falls
+  // below the floor and leaves pass 1's points and weights in place.
+  std::vector<double> x = range(20), y;
+  for (double xi : x) y.push_back(2.0 * xi + 1.0);
+  y[3] += 30.0;
+  y[10] -= 25.0;
+  y[16] += 40.0;
+  const robust_run run = run_robust(x, y, 0.8, 1);
+  ASSERT_TRUE(run.replaced);
+  EXPECT_EQ(run.report.outcome, robust_outcome::exact);
+  EXPECT_EQ(run.report.passes, 2);
+  EXPECT_EQ(run.count, 17);
+  for (int i = 0; i < 20; ++i) EXPECT_NEAR(run.robust[i], 2.0 * i + 1.0, 1e-9) << i;
+  double sum = 0.0;
+  for (double c : run.weights) sum += c;
+  for (int i = 0, slot = 0; i < 20; ++i) {
+    if (i == 3 || i == 10 || i == 16) {
+      EXPECT_EQ(run.weights[i], 0.0) << i;
+      continue;
+    }
+    EXPECT_GT(run.weights[i], 0.0) << i;
+    EXPECT_LE(run.weights[i], 1.0) << i;
+    // The model's weights are the reported ones of the same pass, averaging 1.
+    EXPECT_EQ(run.model_weights.at(slot++), (20.0 * run.weights[i]) / sum) << i;
+  }
+}
+
+TEST(Robustify, ReportsConvergedExhaustedAndAbandonedPasses) {
+  lcg r(23);
+  std::vector<double> x = range(20), y;
+  for (double xi : x) y.push_back(std::sin(xi / 3.0) + 0.2 * r.unit());
+  y[10] += 5.0;
+  const robust_run settled = run_robust(x, y, 0.5, 1);
+  EXPECT_EQ(settled.report.outcome, robust_outcome::converged);
+  EXPECT_GT(settled.report.passes, 1);
+  EXPECT_LT(settled.report.passes, 100);
+  EXPECT_GT(settled.report.scale, 0.0);
+  EXPECT_EQ(settled.weights[10], 0.0);
+
+  // Noise that keeps the weights moving: the pass limit ends the loop.
+  lcg q(32);
+  std::vector<double> xe = range(14), ye;
+  for (double xi : xe) ye.push_back(std::sin(xi / 3.0) + 0.6 * (q.unit() - 0.5));
+  const robust_run moving = run_robust(xe, ye, 0.5, 2);
+  EXPECT_TRUE(moving.replaced);
+  EXPECT_EQ(moving.report.outcome, robust_outcome::exhausted);
+  EXPECT_EQ(moving.report.passes, 100);
+  for (double c : moving.weights) EXPECT_TRUE(c >= 0.0 && c <= 1.0) << c;
+
+  // All-zero ordinates: mean |y| is 0, so the floor does not apply, and
+  // every weight is 0.
+  const robust_run zeros = run_robust(x, std::vector<double>(20, 0.0), 0.5, 1);
+  EXPECT_FALSE(zeros.replaced);
+  EXPECT_EQ(zeros.report.outcome, robust_outcome::abandoned);
+  EXPECT_EQ(zeros.report.passes, 1);
+  EXPECT_EQ(zeros.report.scale, 0.0);
+  EXPECT_EQ(zeros.weights, std::vector<double>(20, 1.0));
+}
+
+TEST(Robustify, NaNOrdinatesKeepTheFloorFromApplying) {
+  // Clean data but for one NaN: mean |y| is NaN and no scale falls below it.
+  std::vector<double> x = range(20), y;
+  for (double xi : x) y.push_back(2.0 * xi + 1.0);
+  y[4] = nan_value;
+  const robust_run run = run_robust(x, y, 0.5, 1);
+  EXPECT_NE(run.report.outcome, robust_outcome::exact);
+  EXPECT_GE(run.report.passes, 1);
 }
 
 }  // namespace

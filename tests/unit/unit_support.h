@@ -77,15 +77,19 @@ struct call_result {
   std::vector<double> v;
   std::size_t rows = 0, cols = 0;
   std::string err;
+  std::unique_ptr<mxArray> info;  // the second result, when asked for
 };
 
-// Calls mexFunction, taking ownership of the inputs and the result.
-inline call_result run_call(const std::vector<mxArray*>& in) {
+// Calls mexFunction for `nlhs` results, taking ownership of the inputs and
+// the results.
+inline call_result run_call(const std::vector<mxArray*>& in, int nlhs = 1) {
   std::vector<std::unique_ptr<mxArray>> owned(in.begin(), in.end());
   call_result r;
   testing::internal::CaptureStderr();
-  r.o = standin::call(1, std::vector<const mxArray*>(in.begin(), in.end()));
+  r.o = standin::call(nlhs, std::vector<const mxArray*>(in.begin(), in.end()));
   r.err = testing::internal::GetCapturedStderr();
+  r.info.reset(r.o.second);
+  r.o.second = nullptr;
   if (r.o.result != nullptr) {
     r.v = r.o.result->real;
     r.rows = r.o.result->rows;
