@@ -141,6 +141,7 @@ struct fit_scratch {
   double** inverse;
   double* coef;
   double* moments[MAX_LANES];  // each lane's centred moments; null when not wanted
+  double* tricubes;            // the sums' tricube weights, L per window point; null likewise
 };
 
 fit_scratch new_scratch(const smooth_model* model, bool influence) {
@@ -149,6 +150,9 @@ fit_scratch new_scratch(const smooth_model* model, bool influence) {
   for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
   for (int k = 0; k < MAX_LANES; ++k)
     s.moments[k] = influence ? host_alloc_array<double>(2 * (2 * s.ncoef - 1)) : nullptr;
+  s.tricubes =
+      influence ? host_alloc_array<double>(static_cast<std::int64_t>(MAX_LANES) * model->window)
+                : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -160,6 +164,7 @@ void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
   for (int k = 0; k < MAX_LANES; ++k)
     if (s.moments[k] != nullptr) host_free(s.moments[k]);
+  if (s.tricubes != nullptr) host_free(s.tricubes);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -193,6 +198,7 @@ template <int L, bool Robust>
 struct tricube {
   using vd = typename lanes_of<L>::d;
   using vi = typename lanes_of<L>::i;
+  static constexpr bool robust = Robust;
   vd q;
   vd h;
   const double* const* r;
@@ -238,53 +244,77 @@ double rank_deficient(fit_trouble& t) {
 // m[k][2 nc - 1 + j] = sum K T u^j for j = 0 .. 2 nc - 2, K = T w the
 // point's weight in the fit and T its tricube weight, each sum in ascending
 // point order from +0.0. NC > 0 fixes nc at compile time.
-template <int L, int NC, bool Robust>
+// `tricubes` holds each point's T for the L lanes, as the sums used them.
+// Without Second only m1 is computed (m2 is left as it was).
+template <int L, int NC, bool Robust, bool Second>
 void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
                      const double* const rs[L], typename lanes_of<L>::d q,
-                     typename lanes_of<L>::d h, double* const m[L]) {
+                     typename lanes_of<L>::d h, const double* tricubes, double* const m[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
   vd m1[SLOTS] = {};
-  vd m2[SLOTS] = {};
-  tricube<L, false> tri{q, h, rs};
+  vd m2[Second ? SLOTS : 1] = {};
   const vd scale = 1.0 / h;
   for (std::int32_t i = 0; i < npts; ++i) {
+    vd t;
+    std::memcpy(&t, tricubes + static_cast<std::int64_t>(i) * L, sizeof t);
     const vd x = gather<vd>(xs, i);
-    const vd t = tri(i, x);
     vd k = t;
     if constexpr (Robust) k = t * gather<vd>(rs, i);
     const vd u = (x - q) * scale;
     vd p1 = k;
-    vd p2 = k * t;
 #pragma GCC unroll 8
     for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
       m1[j] += p1;
-      m2[j] += p2;
       p1 = p1 * u;
-      p2 = p2 * u;
+    }
+    if constexpr (Second) {
+      vd p2 = k * t;
+#pragma GCC unroll 8
+      for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+        m2[j] += p2;
+        p2 = p2 * u;
+      }
     }
   }
   for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
     for (int l = 0; l < L; ++l) {
       m[l][j] = m1[j][l];
-      m[l][2 * n - 1 + j] = m2[j][l];
+      if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
     }
   }
 }
 
-template <int L, bool Robust>
+template <int L, bool Robust, bool Second>
 void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
                 const double* const rs[L], typename lanes_of<L>::d q, typename lanes_of<L>::d h,
-                double* const m[L]) {
+                const double* tricubes, double* const m[L]) {
   switch (nc) {
-    case 1: centred_moments<L, 1, Robust>(nc, npts, xs, rs, q, h, m); break;
-    case 2: centred_moments<L, 2, Robust>(nc, npts, xs, rs, q, h, m); break;
-    case 3: centred_moments<L, 3, Robust>(nc, npts, xs, rs, q, h, m); break;
-    case 4: centred_moments<L, 4, Robust>(nc, npts, xs, rs, q, h, m); break;
-    default: centred_moments<L, 0, Robust>(nc, npts, xs, rs, q, h, m); break;
+    case 1: centred_moments<L, 1, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 2: centred_moments<L, 2, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 3: centred_moments<L, 3, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 4: centred_moments<L, 4, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    default: centred_moments<L, 0, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
   }
 }
+
+// The tricube weights of the sums, T times the model weights when Robust
+// (the very product tricube<L, true> forms), with each point's T kept for
+// the moments that follow.
+template <int L, bool Robust>
+struct recorded_tricube {
+  using vd = typename lanes_of<L>::d;
+  tricube<L, false> tri;
+  double* store;
+
+  vd operator()(std::int32_t i, vd x) {
+    const vd t = tri(i, x);
+    std::memcpy(store + static_cast<std::int64_t>(i) * L, &t, sizeof t);
+    if constexpr (Robust) return t * gather<vd>(tri.r, i);
+    return t;
+  }
+};
 
 // From one lane's moments: in the u basis the query sits at u = 0, so the
 // value is e0' M^-1 b and l_j = K_j a . v(u_j) with a the first row of
@@ -292,13 +322,15 @@ void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
 // u^k), and a point at the query itself (T = 1) has l = w a[0].
 // False when M is singular. Prints nothing; the scratch's solve matrices
 // are reused, the fit having been made.
-bool influence_of(fit_scratch& s, const double* m, double& variance, double& a0) {
+bool influence_of(fit_scratch& s, const double* m, bool second, double& variance, double& a0) {
   const std::int32_t n = s.ncoef;
   const double* m2 = m + (2 * n - 1);
   for (std::int32_t r = 0; r < n; ++r)
     for (std::int32_t c = 0; c < n; ++c) s.normal[r][c] = m[r + c];
   if (gauss_jordan(s.normal, s.work, s.inverse, n).singular) return false;
   const double* a = s.inverse[0];
+  a0 = a[0];
+  if (!second) return true;
   double v = 0.0;
   for (std::int32_t r = 0; r < n; ++r) {
     double t = 0.0;
@@ -306,7 +338,6 @@ bool influence_of(fit_scratch& s, const double* m, double& variance, double& a0)
     v += a[r] * t;
   }
   variance = v;
-  a0 = a[0];
   return true;
 }
 
@@ -345,6 +376,7 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
 // What a group of lanes returns beside the values, when Influence: per
 // lane, the variance factor and the leverage of its own point own[k].
 struct lane_influence {
+  bool second;  // whether the variances are wanted
   std::int32_t own[MAX_LANES];
   double variance[MAX_LANES];
   double leverage[MAX_LANES];
@@ -375,19 +407,26 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
   bool full[L];
   bool any = false;
   bool all = used == L;
-  const auto sums_if_needed = [&](const auto& weight) {
+  const auto sums_if_needed = [&](const auto& weight, auto& sums_weight) {
     rank_test<L>(weight, model->window, xs, s.ncoef, full);
     for (int k = 0; k < used; ++k) {
       any = any || full[k];
       all = all && full[k];
     }
-    auto sums_weight = weight;
     if (any) normal_sums<L>(s.ncoef, model->window, xs, ys, sums_weight, s.sums);
   };
+  const auto sums_by = [&](auto weight) {
+    if constexpr (Influence) {
+      recorded_tricube<L, decltype(weight)::robust> recording{{q, h, rs}, s.tricubes};
+      sums_if_needed(weight, recording);
+    } else {
+      sums_if_needed(weight, weight);
+    }
+  };
   if (model->weights != nullptr) {
-    sums_if_needed(tricube<L, true>{q, h, rs});
+    sums_by(tricube<L, true>{q, h, rs});
   } else {
-    sums_if_needed(tricube<L, false>{q, h, rs});
+    sums_by(tricube<L, false>{q, h, rs});
   }
   if (!(all && fit_lanes_from_sums<L>(s.ncoef, s.sums, xq, out, t))) {
     for (int k = 0; k < used; ++k)
@@ -397,20 +436,22 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     const double none = std::numeric_limits<double>::quiet_NaN();
     for (int k = 0; k < used; ++k) li->variance[k] = li->leverage[k] = none;
     if (!any) return;
-    if (model->weights != nullptr) {
-      moments_of<L, true>(s.ncoef, model->window, xs, rs, q, h, s.moments);
-    } else {
-      moments_of<L, false>(s.ncoef, model->window, xs, rs, q, h, s.moments);
-    }
+    const bool second = li->second;
+    const bool robust = model->weights != nullptr;
+    const std::int32_t w = model->window;
+    if (robust && second) moments_of<L, true, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
     for (int k = 0; k < used; ++k) {
       double a0 = 0.0;
-      if (t[k].singular || !influence_of(s, s.moments[k], li->variance[k], a0)) continue;
+      if (t[k].singular || !influence_of(s, s.moments[k], second, li->variance[k], a0)) continue;
       // The own point weighs T = 1 (it lies at the query) times its weight,
       // if the window holds it at all.
       const std::int32_t o = li->own[k];
       const bool inside = o >= start[k] && o < start[k] + model->window && h[k] > 0.0;
-      const double w = model->weights != nullptr && inside ? model->weights[o] : 1.0;
-      li->leverage[k] = inside ? w * a0 : 0.0;
+      const double own_w = robust && inside ? model->weights[o] : 1.0;
+      li->leverage[k] = inside ? own_w * a0 : 0.0;
     }
   }
 }
@@ -428,6 +469,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
   double r[L];
   fit_trouble rt[L];
   lane_influence li;
+  li.second = inf.variance != nullptr;
   const auto flush = [&] {
     for (int k = held; k < L; ++k) q[k] = q[0];
     if constexpr (Influence) {
