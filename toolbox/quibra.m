@@ -226,14 +226,14 @@
 %     evaluated exactly, as one smooth of the data with its trace. The
 %     spans tried are those of the windows of (DEGREE+2)/n to 1 (or
 %     'SpanRange'): a grid of 10 windows spaced geometrically from the
-%     least to the most points, then three rounds that try two windows
+%     least to the most points, then two rounds that try two windows
 %     between the best one and each neighbour, geometrically spaced. A
 %     span whose smooth fails somewhere, or with a denominator not above
 %     0, gets Inf and cannot win. The span of a window of q points is
 %     reported as the least double f >= q/n with floor(n*f) = q. Robust
 %     calls choose the span on the plain smooth, then run the passes with
 %     it; 'Delta' applies to every evaluation (with the trace interpolated
-%     as above). The cost is about 16 to 22 smooths with their traces,
+%     as above). The cost is at most 18 smooths with their traces,
 %     dominated by the largest spans: see Cost.
 %
 %   Failed fits and diagnostics
