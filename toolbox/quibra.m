@@ -534,3 +534,45 @@ end
 %! legend ('data', 'weight 0', 'robust', 'location', 'north', ...
 %!         'orientation', 'horizontal');
 %! title ('Outliers flagged by the robust smooth');
+
+%!demo
+%! % How sure is the smooth? With 'Intervals' the second result holds the
+%! % standard errors and a band: for the smooth's value ('confidence') or
+%! % for a new observation ('prediction'), here both at 95%.
+%! rand ('seed', 8); randn ('seed', 8);
+%! x = sort (10 * rand (150, 1));
+%! y = sin (x) + 0.3 * randn (size (x));
+%! [ys, c] = quibra (x, y, 0.3, 0, 2, 'Intervals', 'confidence');
+%! [~, p] = quibra (x, y, 0.3, 0, 2, 'Intervals', 'prediction');
+%! fprintf ('sigma %.3f (true 0.3), enp %.1f, dof %.1f\n', c.sigma, c.enp, c.dof);
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x, [p.lower p.upper], ':', 'color', [0.85 0.4 0], 'linewidth', 1.5);
+%! plot (x, [c.lower c.upper], '--', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! plot (x, ys, '-', 'color', [0 0.35 0.75], 'linewidth', 2);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-2 2.8]);             % room for the legend
+%! h = get (gca, 'children');
+%! legend (h([6 5 3 1]), 'data', 'prediction band', 'confidence band', 'smooth', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title ('95% bands (span 0.3, local quadratics)');
+
+%!demo
+%! % Which span? 'Span', 'aicc' tries spans from (degree+2)/n to 1 and
+%! % keeps the one of least AICc; info.criterion holds every span tried.
+%! rand ('seed', 9); randn ('seed', 9);
+%! x = sort (10 * rand (200, 1));
+%! y = sin (x) + 0.3 * randn (size (x));
+%! [ys, info] = quibra (x, y, 'Span', 'aicc');
+%! c = info.criterion;
+%! ok = isfinite (c(:,2));
+%! fprintf ('chosen span %.3f (window %d points) after %d candidates\n', ...
+%!          info.span, info.window, rows (c));
+%! semilogx (c(ok,1), c(ok,2), 'o-', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! hold on;
+%! semilogx (info.span, min (c(:,2)), 'rx', 'markersize', 14, 'linewidth', 2);
+%! hold off;
+%! xlabel ('span'); ylabel ('AICc');
+%! legend ('spans tried', 'chosen', 'location', 'north');
+%! title ('The criterion over the spans tried');
