@@ -230,7 +230,7 @@
 %     between the best one and each neighbour, geometrically spaced. A
 %     span whose smooth fails somewhere, or with a denominator not above
 %     0, gets Inf and cannot win. The span of a window of q points is
-%     reported as the least double f >= q/n with floor(n*f) = q. Robust
+%     reported as q/n, raised to the next double while floor(n*f) < q. Robust
 %     calls choose the span on the plain smooth, then run the passes with
 %     it; 'Delta' applies to every evaluation (with the trace interpolated
 %     as above). The cost is at most 18 smooths with their traces,
