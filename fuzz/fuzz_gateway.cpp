@@ -32,10 +32,15 @@ constexpr double MAX_DEGREE = 12;
 constexpr std::size_t MAX_ARGS = 9;
 constexpr std::size_t MAX_OPTIONS = 3;
 
-const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights", "Missing",
-                                    "FailedValue", "Diagnostics", "Threads"};
-constexpr std::size_t OPTION_COUNT = 7;
-const char* const KEYWORDS[] = {"propagate", "omit", "stderr", "warning", "off", "OMIT", "Warning", ""};
+const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",   "Missing",
+                                    "FailedValue", "Diagnostics", "Threads",   "Intervals",
+                                    "Level",       "Span",        "SpanRange"};
+constexpr std::size_t OPTION_COUNT = 11;
+const char* const KEYWORDS[] = {"propagate", "omit",       "stderr",     "warning",
+                                "off",       "OMIT",       "Warning",    "",
+                                "none",      "confidence", "Prediction", "aicc",
+                                "GCV",       "loocv",      "prediction", "gcv"};
+constexpr std::size_t KEYWORD_COUNT = 16;
 
 bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
 
@@ -106,7 +111,7 @@ std::unique_ptr<mxArray> decode_name(fuzz::reader& in) {
 std::unique_ptr<mxArray> decode_value(fuzz::reader& in, std::size_t data_count) {
   const std::uint8_t k = in.byte();
   switch (k % 6) {
-    case 0: return text_array(KEYWORDS[in.byte() % 8], (k & 0x80) != 0);
+    case 0: return text_array(KEYWORDS[in.byte() % KEYWORD_COUNT], (k & 0x80) != 0);
     case 1: {  // small integers and fractions
       auto a = std::make_unique<mxArray>();
       a->rows = a->cols = 1;
@@ -255,8 +260,28 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
           return {"quibra:Diagnostics", "Diagnostics must be 'stderr', 'warning' or 'off'."};
         *report = same_word(*word, "stderr") ? "stderr" : same_word(*word, "warning") ? "warning" : "off";
         break;
-      default:
+      case 6:
         if (!integer_in(v, 1, 1024)) return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
+        break;
+      case 7:
+        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "confidence") ||
+                                 same_word(*word, "prediction")))
+          return {"quibra:Intervals", "Intervals must be 'none', 'confidence' or 'prediction'."};
+        break;
+      case 8:
+        if (!scalar_ok(v) || !(v.real[0] > 0.0 && v.real[0] < 1.0))
+          return {"quibra:Level", "Level must be a noncomplex scalar double above 0 and below 1."};
+        break;
+      case 9:
+        if (word != nullptr ? !(same_word(*word, "aicc") || same_word(*word, "gcv"))
+                            : (!scalar_ok(v) || std::isnan(v.real[0])))
+          return {"quibra:Span", "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
+        break;
+      default:
+        if (!plain_double(v) || !((v.rows == 1 && v.cols == 2) || (v.rows == 2 && v.cols == 1)) ||
+            !(v.real[0] > 0.0 && v.real[0] <= v.real[1] && v.real[1] <= 1.0))
+          return {"quibra:SpanRange",
+                  "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
         break;
     }
   }
@@ -298,7 +323,17 @@ double failed_value(const std::vector<std::unique_ptr<mxArray>>& args) {
 // The info struct of a successful two-result call.
 void check_info(const mxArray& info, const mxArray& result,
                 const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
-  fuzz::require(info.cls == mx_class::struct_ && info.fields.size() == 7, "info is not the struct");
+  // Seven fields, six more with a band, two more with a chosen span.
+  const std::size_t fields = info.fields.size();
+  fuzz::require(info.cls == mx_class::struct_ &&
+                    (fields == 7 || fields == 9 || fields == 13 || fields == 15),
+                "info is not the struct");
+  const mxArray* se = standin::field(&info, "se");
+  if (se != nullptr) {
+    fuzz::require(plain_double(*se) && se->rows == result.rows && se->cols == result.cols,
+                  "info.se not shaped like the result");
+    for (const double e : se->real) fuzz::require(!(e < 0.0), "a negative standard error");
+  }
   const mxArray* outcome = standin::field(&info, "outcome");
   const mxArray* weights = standin::field(&info, "weights");
   const mxArray* failed = standin::field(&info, "failed");

@@ -55,6 +55,14 @@ inline constexpr call_error failed_value{"quibra:FailedValue",
 inline constexpr call_error diagnostics{"quibra:Diagnostics",
                                         "Diagnostics must be 'stderr', 'warning' or 'off'."};
 inline constexpr call_error threads{"quibra:Threads", "Threads must be an integer from 1 to %d."};
+inline constexpr call_error intervals{"quibra:Intervals",
+                                      "Intervals must be 'none', 'confidence' or 'prediction'."};
+inline constexpr call_error level{"quibra:Level",
+                                  "Level must be a noncomplex scalar double above 0 and below 1."};
+inline constexpr call_error span{"quibra:Span",
+                                 "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
+inline constexpr call_error span_range{
+    "quibra:SpanRange", "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
 inline constexpr call_error no_data{
     "quibra:noData", "No data point is left: every one is missing or has weight 0."};
 

@@ -10,8 +10,10 @@
 #include "gateway/options.h"
 #include "host/host.h"
 #include "smoother/interpolate.h"
+#include "smoother/intervals.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
+#include "smoother/span.h"
 
 namespace {
 
@@ -67,6 +69,63 @@ void warn_summary(const fit_settings& settings) {
                  static_cast<long long>(settings.unstable));
 }
 
+// Evaluates the smooth at X into `out` as fit_queries does, bit for bit,
+// and makes its band. `no_nodes`: X is the data, whose sorted order is
+// `sorted` (sorted_count long), so one run at X gives the fits at the data
+// points too; otherwise these are made apart, silently (their trouble is
+// not that of the call's result).
+info_band evaluate_with_band(const smooth_model* model, const double* x, const double* y,
+                        std::int32_t n, double* out, fit_settings* settings, bool no_nodes,
+                        const double* const* sorted, std::int32_t sorted_count, bool reuse,
+                        const call_options& options, shape rs) {
+  const std::int32_t m = model->count;
+  double* variance = host_alloc_array<double>(n);
+  // The fits at the model's points, in model order; FIT_FAILED where none.
+  double* value_m = host_alloc_array<double>(m > 0 ? m : 1);
+  double* leverage_m = host_alloc_array<double>(m > 0 ? m : 1);
+  double* variance_m = host_alloc_array<double>(m > 0 ? m : 1);
+  for (std::int32_t j = 0; j < m; ++j) value_m[j] = FIT_FAILED;
+  if (no_nodes) {
+    std::int32_t* slot = host_alloc_array<std::int32_t>(n);
+    double* leverage = host_alloc_array<double>(n);
+    locate_points(model, n, x, y, sorted, sorted_count, slot);
+    fit_influence inf;
+    inf.variance = variance;
+    inf.leverage = leverage;
+    inf.own = slot;
+    fit_queries(model, x, n, out, settings, reuse ? sorted : nullptr, &inf);
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::int32_t j = slot[i];
+      if (j < 0) continue;
+      value_m[j] = out[i];
+      leverage_m[j] = leverage[i];
+      variance_m[j] = variance[i];
+    }
+    host_free(slot);
+    host_free(leverage);
+  } else {
+    fit_influence inf;
+    inf.variance = variance;
+    fit_queries(model, x, n, out, settings, nullptr, &inf);
+    fit_settings quiet = *settings;
+    quiet.report = trouble_report::off;
+    fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
+  }
+  info_band b;
+  b.summary = summarise(model, value_m, leverage_m, variance_m);
+  const double t = t_quantile(options.level, b.summary.dof);
+  b.se = host_create_matrix(rs.rows, rs.cols);
+  b.lower = host_create_matrix(rs.rows, rs.cols);
+  b.upper = host_create_matrix(rs.rows, rs.cols);
+  fill_band(n, out, variance, b.summary.sigma, t, options.intervals == interval_kind::prediction,
+            host_data(b.se), host_data(b.lower), host_data(b.upper));
+  host_free(variance);
+  host_free(value_m);
+  host_free(leverage_m);
+  host_free(variance_m);
+  return b;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxArray* plhs[],
@@ -116,6 +175,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     data_y = host_data(prhs[IN_NODES_Y]);
   }
   const call_options options = parse_options(nrhs - npos, prhs + npos, count);
+  if (options.span_from == span_source::given) f = options.span;
   const data_choice choice{options.weights, options.omit_missing};
   // Options that leave out points may leave none.
   if ((choice.weights != nullptr || choice.omit_missing) &&
@@ -141,12 +201,28 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   smooth_model* model = build_model(count, data_x, data_y, choice, f, degree,
                                     reuse || want_info ? &sorted : nullptr);
   info.points = model->count;
+  // The span is chosen on the plain smooth; robust passes then use it.
+  if (options.span_from == span_source::chosen) {
+    info.search = choose_span(model, options.rule, options.span_lo, options.span_hi, &settings);
+    info.chosen = want_info;
+    if (!want_info) {
+      host_free(info.search.spans);
+      host_free(info.search.values);
+    }
+  }
   // On failure the model stays as built; with no data point there is nothing to reweight.
   if (robust != 0 && model->count > 0)
     robustify(model, &settings, options.max_passes, want_info ? &info.robust : nullptr);
 
   double* out = host_data(result);
-  fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  // Bands are made only for a call that can receive them.
+  if (want_info && options.intervals != interval_kind::none) {
+    info.band = evaluate_with_band(model, x, y, n, out, &settings, npos != 7, sorted,
+                                   info.points, reuse, options, rs);
+    info.bands = true;
+  } else {
+    fit_queries(model, x, n, out, &settings, reuse ? sorted : nullptr);
+  }
   // Before a FailedValue takes the failed fits' place.
   if (want_info) {
     plhs[1] = info_array(info, robust != 0, model, sorted, data_x, data_shape.rows,

@@ -47,9 +47,10 @@ mxArray* info_array(const call_info& info, bool robust, const smooth_model* mode
   mxArray* converged = host_create_logical(1, 1);
   host_set_logical(converged, 0, !(robust && r.outcome == robust_outcome::exhausted));
 
-  const char* const names[] = {"outcome", "passes", "converged", "weights",
-                               "failed",  "window", "scale"};
-  mxArray* const values[] = {
+  constexpr int MOST_FIELDS = 15;
+  const char* names[MOST_FIELDS] = {"outcome", "passes", "converged", "weights",
+                                    "failed",  "window", "scale"};
+  mxArray* values[MOST_FIELDS] = {
       host_create_string(outcome_name(robust, r.outcome)),
       host_create_scalar(robust ? r.passes : 0),
       converged,
@@ -58,7 +59,39 @@ mxArray* info_array(const call_info& info, bool robust, const smooth_model* mode
       host_create_scalar(model->window),
       host_create_scalar(robust ? r.scale : std::numeric_limits<double>::quiet_NaN()),
   };
-  return host_create_struct(static_cast<int>(std::size(names)), names, values);
+  int fields = 7;
+  const auto add = [&](const char* name, mxArray* value) {
+    names[fields] = name;
+    values[fields++] = value;
+  };
+  if (info.bands) {
+    const smoother_summary& s = info.band.summary;
+    add("se", info.band.se);
+    add("lower", info.band.lower);
+    add("upper", info.band.upper);
+    add("sigma", host_create_scalar(s.sigma));
+    add("enp", host_create_scalar(s.enp));
+    add("dof", host_create_scalar(s.dof));
+  }
+  if (info.chosen) {
+    const span_search& c = info.search;
+    add("span", host_create_scalar(c.span));
+    // Two columns: each span tried, ascending, and its criterion.
+    mxArray* criterion = host_create_matrix(c.count, 2);
+    double* v = host_data(criterion);
+    for (std::int32_t k = 0; k < c.count; ++k) {
+      v[k] = c.spans[k];
+      v[c.count + k] = c.values[k];
+    }
+    add("criterion", criterion);
+  }
+  return host_create_struct(fields, names, values);
 }
 
-void free_call_info(call_info& info) { host_free(info.robust.weights); }
+void free_call_info(call_info& info) {
+  host_free(info.robust.weights);
+  if (info.chosen) {
+    host_free(info.search.spans);
+    host_free(info.search.values);
+  }
+}

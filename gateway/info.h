@@ -8,13 +8,28 @@
 #include <cstdint>
 
 #include "host/host.h"
+#include "smoother/intervals.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
+#include "smoother/span.h"
+
+// A call's band at X (arrays shaped like the result) and the summary of
+// the smooth at its data points.
+struct info_band {
+  mxArray* se = nullptr;
+  mxArray* lower = nullptr;
+  mxArray* upper = nullptr;
+  smoother_summary summary;
+};
 
 // What a two-result call gathers while it runs.
 struct call_info {
   std::int32_t points;   // model points as built
   robust_report robust;  // weights: one per model point as built, in model order
+  bool bands = false;    // with Intervals: the band's fields
+  info_band band;
+  bool chosen = false;   // with an automatic span: the search's fields
+  span_search search{};
 };
 
 // Room for a call of `data` data points.

@@ -109,6 +109,48 @@ void parse_threads(const mxArray* a, std::int32_t, call_options* o) {
   o->threads = static_cast<std::int32_t>(host_data(a)[0]);
 }
 
+void parse_intervals(const mxArray* a, std::int32_t, call_options* o) {
+  static const char* const words[] = {"none", "confidence", "prediction"};
+  static constexpr interval_kind kinds[] = {interval_kind::none, interval_kind::confidence,
+                                            interval_kind::prediction};
+  const int k = keyword(a, words);
+  if (k < 0) fail(errors::intervals);
+  o->intervals = kinds[k];
+}
+
+void parse_level(const mxArray* a, std::int32_t, call_options* o) {
+  if (!is_plain_scalar(a)) fail(errors::level);
+  const double v = host_data(a)[0];
+  if (!(v > 0.0 && v < 1.0)) fail(errors::level);
+  o->level = v;
+}
+
+void parse_span(const mxArray* a, std::int32_t, call_options* o) {
+  if (host_is_text(a)) {
+    static const char* const words[] = {"aicc", "gcv"};
+    static constexpr span_rule rules[] = {span_rule::aicc, span_rule::gcv};
+    const int k = keyword(a, words);
+    if (k < 0) fail(errors::span);
+    o->span_from = span_source::chosen;
+    o->rule = rules[k];
+    return;
+  }
+  // As the positional f: any number but NaN.
+  if (!is_plain_scalar(a) || std::isnan(host_data(a)[0])) fail(errors::span);
+  o->span_from = span_source::given;
+  o->span = host_data(a)[0];
+}
+
+void parse_span_range(const mxArray* a, std::int32_t, call_options* o) {
+  const bool pair = (host_rows(a) == 1 && host_cols(a) == 2) || (host_rows(a) == 2 && host_cols(a) == 1);
+  if (!is_plain_double(a) || !pair) fail(errors::span_range);
+  const double lo = host_data(a)[0];
+  const double hi = host_data(a)[1];
+  if (!(lo > 0.0 && lo <= hi && hi <= 1.0)) fail(errors::span_range);
+  o->span_lo = lo;
+  o->span_hi = hi;
+}
+
 struct option_entry {
   const char* name;
   void (*parse)(const mxArray* value, std::int32_t data_count, call_options* o);
@@ -123,6 +165,10 @@ constexpr option_entry OPTIONS[] = {
     {"FailedValue", parse_failed_value},
     {"Diagnostics", parse_diagnostics},
     {"Threads", parse_threads},
+    {"Intervals", parse_intervals},
+    {"Level", parse_level},
+    {"Span", parse_span},
+    {"SpanRange", parse_span_range},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 

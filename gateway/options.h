@@ -8,6 +8,13 @@
 #include "host/host.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
+#include "smoother/span.h"
+
+// The band a call returns in its info, if any.
+enum class interval_kind { none, confidence, prediction };
+// How the span is set: by the positional f, by the Span option's number,
+// or chosen by a criterion.
+enum class span_source { positional, given, chosen };
 
 struct call_options {
   double delta = 0.0;                     // Delta
@@ -17,6 +24,13 @@ struct call_options {
   double failed_value = FIT_FAILED;       // FailedValue
   trouble_report report = trouble_report::lines;  // Diagnostics
   std::int32_t threads = 0;               // Threads; 0 lets the call choose
+  interval_kind intervals = interval_kind::none;  // Intervals
+  double level = 0.95;                    // Level
+  span_source span_from = span_source::positional;  // Span
+  double span = 0.0;                      // Span's number, when given
+  span_rule rule = span_rule::aicc;       // Span's criterion, when chosen
+  double span_lo = 0.0;                   // SpanRange: the spans searched
+  double span_hi = 1.0;
 };
 
 // A full (not sparse), real, double array. A sparse array's data pointer

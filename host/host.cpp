@@ -1,5 +1,6 @@
 #include "host/host.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,22 @@ void host_warning(const char* id, const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   mexWarnMsgIdAndTxt(id, "%s", text);
+}
+
+double host_betaincinv(double y, double a, double b) {
+  const double args[] = {y, a, b};
+  mxArray* in[3];
+  for (int k = 0; k < 3; ++k) {
+    in[k] = mxCreateDoubleMatrix(1, 1, mxREAL);
+    mxGetPr(in[k])[0] = args[k];
+  }
+  mxArray* out[1] = {nullptr};
+  double x = std::nan("");
+  if (mexCallMATLAB(1, out, 3, in, "betaincinv") == 0 && out[0] != nullptr &&
+      mxIsDouble(out[0]) && !mxIsComplex(out[0]) && mxGetM(out[0]) == 1 && mxGetN(out[0]) == 1)
+    x = mxGetPr(out[0])[0];
+  // Called once per call; the host reclaims these arrays when it ends.
+  return x;
 }
 
 void host_printf(const char* format, ...) {

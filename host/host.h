@@ -56,6 +56,11 @@ std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
 // turned that identifier off, and readable with lastwarn. Returns.
 void host_warning(const char* id, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The host's inverse of the regularized incomplete beta function: x with
+// I_x(a, b) = y, through its interpreter's betaincinv; NaN when the host
+// has none or it fails. Calling thread only.
+double host_betaincinv(double y, double a, double b);
+
 // Writes one formatted line to the host console.
 void host_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -13,9 +13,14 @@
 
 // out[i] for the queries xq[0..n-1], which must be in ascending order.
 // Only real fits note trouble in `settings`, in ascending order; a query
-// interpolated next to a failed fit is FIT_FAILED too.
+// interpolated next to a failed fit is FIT_FAILED too. With `influence`
+// (smoother/model.h) its arrays are filled as well: at fitted queries as
+// fit_many fills them, elsewhere interpolated and tied like the values.
 void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, double* out,
                    fit_settings* settings);
+void fit_ascending_influence(const smooth_model* model, const double* xq, std::int32_t n,
+                             double* out, fit_settings* settings,
+                             const fit_influence* influence);
 
 // The same for queries in any order. With delta 0 this is fit_many; with
 // delta > 0 the queries are taken in ascending order (ties in input order),
@@ -23,6 +28,7 @@ void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, 
 // is that order already (pointers into xq to every query but NaN), as
 // build_model hands it out when the queries are the data.
 void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, double* out,
-                 fit_settings* settings, const double* const* sorted = nullptr);
+                 fit_settings* settings, const double* const* sorted = nullptr,
+                 const fit_influence* influence = nullptr);
 
 #endif

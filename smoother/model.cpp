@@ -140,12 +140,19 @@ struct fit_scratch {
   double** work;       // Gauss-Jordan working copy
   double** inverse;
   double* coef;
+  double* moments[MAX_LANES];  // each lane's centred moments; null when not wanted
+  double* tricubes;            // the sums' tricube weights, L per window point; null likewise
 };
 
-fit_scratch new_scratch(const smooth_model* model) {
+fit_scratch new_scratch(const smooth_model* model, bool influence) {
   fit_scratch s;
   s.ncoef = model->degree + 1;
   for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
+  for (int k = 0; k < MAX_LANES; ++k)
+    s.moments[k] = influence ? host_alloc_array<double>(2 * (2 * s.ncoef - 1)) : nullptr;
+  s.tricubes =
+      influence ? host_alloc_array<double>(static_cast<std::int64_t>(MAX_LANES) * model->window)
+                : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -155,6 +162,9 @@ fit_scratch new_scratch(const smooth_model* model) {
 
 void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
+  for (int k = 0; k < MAX_LANES; ++k)
+    if (s.moments[k] != nullptr) host_free(s.moments[k]);
+  if (s.tricubes != nullptr) host_free(s.tricubes);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -188,6 +198,7 @@ template <int L, bool Robust>
 struct tricube {
   using vd = typename lanes_of<L>::d;
   using vi = typename lanes_of<L>::i;
+  static constexpr bool robust = Robust;
   vd q;
   vd h;
   const double* const* r;
@@ -228,6 +239,108 @@ double rank_deficient(fit_trouble& t) {
   return FIT_FAILED;
 }
 
+// The moments of L windows in the scaled offset u = (x - q) / h, which lies
+// in [-1, 1] over every point of weight > 0: m[k][j] = sum K u^j and
+// m[k][2 nc - 1 + j] = sum K T u^j for j = 0 .. 2 nc - 2, K = T w the
+// point's weight in the fit and T its tricube weight, each sum in ascending
+// point order from +0.0. NC > 0 fixes nc at compile time.
+// `tricubes` holds each point's T for the L lanes, as the sums used them.
+// Without Second only m1 is computed (m2 is left as it was).
+template <int L, int NC, bool Robust, bool Second>
+void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
+                     const double* const rs[L], typename lanes_of<L>::d q,
+                     typename lanes_of<L>::d h, const double* tricubes, double* const m[L]) {
+  using vd = typename lanes_of<L>::d;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
+  vd m1[SLOTS] = {};
+  vd m2[Second ? SLOTS : 1] = {};
+  const vd scale = 1.0 / h;
+  for (std::int32_t i = 0; i < npts; ++i) {
+    vd t;
+    std::memcpy(&t, tricubes + static_cast<std::int64_t>(i) * L, sizeof t);
+    const vd x = gather<vd>(xs, i);
+    vd k = t;
+    if constexpr (Robust) k = t * gather<vd>(rs, i);
+    const vd u = (x - q) * scale;
+    vd p1 = k;
+#pragma GCC unroll 8
+    for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+      m1[j] += p1;
+      p1 = p1 * u;
+    }
+    if constexpr (Second) {
+      vd p2 = k * t;
+#pragma GCC unroll 8
+      for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+        m2[j] += p2;
+        p2 = p2 * u;
+      }
+    }
+  }
+  for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+    for (int l = 0; l < L; ++l) {
+      m[l][j] = m1[j][l];
+      if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
+    }
+  }
+}
+
+template <int L, bool Robust, bool Second>
+void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
+                const double* const rs[L], typename lanes_of<L>::d q, typename lanes_of<L>::d h,
+                const double* tricubes, double* const m[L]) {
+  switch (nc) {
+    case 1: centred_moments<L, 1, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 2: centred_moments<L, 2, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 3: centred_moments<L, 3, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 4: centred_moments<L, 4, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    default: centred_moments<L, 0, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+  }
+}
+
+// The tricube weights of the sums, T times the model weights when Robust
+// (the very product tricube<L, true> forms), with each point's T kept for
+// the moments that follow.
+template <int L, bool Robust>
+struct recorded_tricube {
+  using vd = typename lanes_of<L>::d;
+  tricube<L, false> tri;
+  double* store;
+
+  vd operator()(std::int32_t i, vd x) {
+    const vd t = tri(i, x);
+    std::memcpy(store + static_cast<std::int64_t>(i) * L, &t, sizeof t);
+    if constexpr (Robust) return t * gather<vd>(tri.r, i);
+    return t;
+  }
+};
+
+// From one lane's moments: in the u basis the query sits at u = 0, so the
+// value is e0' M^-1 b and l_j = K_j a . v(u_j) with a the first row of
+// M^-1. Hence sum l_j^2 / w_j = a' M2 a (M2 the Hankel matrix of sum K T
+// u^k), and a point at the query itself (T = 1) has l = w a[0].
+// False when M is singular. Prints nothing; the scratch's solve matrices
+// are reused, the fit having been made.
+bool influence_of(fit_scratch& s, const double* m, bool second, double& variance, double& a0) {
+  const std::int32_t n = s.ncoef;
+  const double* m2 = m + (2 * n - 1);
+  for (std::int32_t r = 0; r < n; ++r)
+    for (std::int32_t c = 0; c < n; ++c) s.normal[r][c] = m[r + c];
+  if (gauss_jordan(s.normal, s.work, s.inverse, n).singular) return false;
+  const double* a = s.inverse[0];
+  a0 = a[0];
+  if (!second) return true;
+  double v = 0.0;
+  for (std::int32_t r = 0; r < n; ++r) {
+    double t = 0.0;
+    for (std::int32_t c = 0; c < n; ++c) t += m2[r + c] * a[c];
+    v += a[r] * t;
+  }
+  variance = v;
+  return true;
+}
+
 // Whether each lane's window holds at least `need` distinct abscissae among
 // its points of nonzero (or NaN) weight. The weights are the very ones the
 // sums use (the same functor from the same start); abscissae ascend, so a
@@ -260,20 +373,31 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
   for (int k = 0; k < L; ++k) full[k] = count[k] >= need;
 }
 
+// What a group of lanes returns beside the values, when Influence: per
+// lane, the variance factor and the leverage of its own point own[k].
+struct lane_influence {
+  bool second;  // whether the variances are wanted
+  std::int32_t own[MAX_LANES];
+  double variance[MAX_LANES];
+  double leverage[MAX_LANES];
+};
+
 // Fits L queries at once (abscissae already moved by the model's origin),
 // their troubles into t[0..L-1]; only the first `used` lanes' results are
 // wanted (the others repeat a query and are neither solved nor noted).
-template <int L>
+template <int L, bool Influence>
 void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-               double out[L], fit_trouble t[L]) {
+               double out[L], fit_trouble t[L], lane_influence* li) {
   using vd = typename lanes_of<L>::d;
   const double* xs[L];
   const double* ys[L];
   const double* rs[L];
   vd q;
   vd h;
+  std::int32_t start[L];
   for (int k = 0; k < L; ++k) {
     const placement p = place(model, xq[k]);
+    start[k] = p.start;
     xs[k] = model->x + p.start;
     ys[k] = model->y + p.start;
     rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
@@ -283,43 +407,82 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
   bool full[L];
   bool any = false;
   bool all = used == L;
-  const auto sums_if_needed = [&](const auto& weight) {
+  const auto sums_if_needed = [&](const auto& weight, auto& sums_weight) {
     rank_test<L>(weight, model->window, xs, s.ncoef, full);
     for (int k = 0; k < used; ++k) {
       any = any || full[k];
       all = all && full[k];
     }
-    auto sums_weight = weight;
     if (any) normal_sums<L>(s.ncoef, model->window, xs, ys, sums_weight, s.sums);
   };
+  const auto sums_by = [&](auto weight) {
+    if constexpr (Influence) {
+      recorded_tricube<L, decltype(weight)::robust> recording{{q, h, rs}, s.tricubes};
+      sums_if_needed(weight, recording);
+    } else {
+      sums_if_needed(weight, weight);
+    }
+  };
   if (model->weights != nullptr) {
-    sums_if_needed(tricube<L, true>{q, h, rs});
+    sums_by(tricube<L, true>{q, h, rs});
   } else {
-    sums_if_needed(tricube<L, false>{q, h, rs});
+    sums_by(tricube<L, false>{q, h, rs});
   }
   if (!(all && fit_lanes_from_sums<L>(s.ncoef, s.sums, xq, out, t))) {
     for (int k = 0; k < used; ++k)
       out[k] = full[k] ? solve_at(s, s.sums[k], xq[k], t[k]) : rank_deficient(t[k]);
   }
+  if constexpr (Influence) {
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    for (int k = 0; k < used; ++k) li->variance[k] = li->leverage[k] = none;
+    if (!any) return;
+    const bool second = li->second;
+    const bool robust = model->weights != nullptr;
+    const std::int32_t w = model->window;
+    if (robust && second) moments_of<L, true, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    for (int k = 0; k < used; ++k) {
+      double a0 = 0.0;
+      if (t[k].singular || !influence_of(s, s.moments[k], second, li->variance[k], a0)) continue;
+      // The own point weighs T = 1 (it lies at the query) times its weight,
+      // if the window holds it at all.
+      const std::int32_t o = li->own[k];
+      const bool inside = o >= start[k] && o < start[k] + model->window && h[k] > 0.0;
+      const double own_w = robust && inside ? model->weights[o] : 1.0;
+      li->leverage[k] = inside ? own_w * a0 : 0.0;
+    }
+  }
 }
 
 // out[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries are
 // fitted in groups of L consecutive fittable ones; a NaN query has no
-// place among the data and gets NaN, with no trouble.
-template <int L>
+// place among the data and gets NaN, with no trouble. When Influence, `inf`
+// (its arrays starting at query 0 of this range) receives the rest.
+template <int L, bool Influence>
 void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
-               double* out, fit_trouble* t) {
+               double* out, fit_trouble* t, const fit_influence& inf) {
   double q[L];
   std::int64_t at[L];
   int held = 0;
   double r[L];
   fit_trouble rt[L];
+  lane_influence li;
+  li.second = inf.variance != nullptr;
   const auto flush = [&] {
     for (int k = held; k < L; ++k) q[k] = q[0];
-    fit_group<L>(model, s, q, held, r, rt);
+    if constexpr (Influence) {
+      for (int k = 0; k < held; ++k) li.own[k] = inf.own != nullptr ? inf.own[at[k]] : -1;
+    }
+    fit_group<L, Influence>(model, s, q, held, r, rt, &li);
     for (int k = 0; k < held; ++k) {
       out[at[k]] = r[k];
       t[at[k]] = rt[k];
+      if constexpr (Influence) {
+        if (inf.variance != nullptr) inf.variance[at[k]] = li.variance[k];
+        if (inf.leverage != nullptr) inf.leverage[at[k]] = li.leverage[k];
+      }
     }
     held = 0;
   };
@@ -328,6 +491,10 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
     if (std::isnan(v)) {
       out[i] = std::numeric_limits<double>::quiet_NaN();
       t[i] = fit_trouble{};
+      if constexpr (Influence) {
+        if (inf.variance != nullptr) inf.variance[i] = out[i];
+        if (inf.leverage != nullptr) inf.leverage[i] = out[i];
+      }
       continue;
     }
     q[held] = v;
@@ -338,31 +505,37 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
 }
 
 using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*, std::int64_t,
-                              double*, fit_trouble*);
+                              double*, fit_trouble*, const fit_influence&);
 
 // Each lane width's code, the wider ones compiled for their instruction set.
+template <bool Influence>
 void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
-                 double* out, fit_trouble* t) {
-  fit_range<2>(model, s, xq, n, out, t);
+                 double* out, fit_trouble* t, const fit_influence& inf) {
+  fit_range<2, Influence>(model, s, xq, n, out, t, inf);
 }
 #if QUIBRA_WIDE_LANES
+template <bool Influence>
 QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
-                             std::int64_t n, double* out, fit_trouble* t) {
-  fit_range<4>(model, s, xq, n, out, t);
+                             std::int64_t n, double* out, fit_trouble* t,
+                             const fit_influence& inf) {
+  fit_range<4, Influence>(model, s, xq, n, out, t, inf);
 }
+template <bool Influence>
 QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
-                               std::int64_t n, double* out, fit_trouble* t) {
-  fit_range<8>(model, s, xq, n, out, t);
+                               std::int64_t n, double* out, fit_trouble* t,
+                               const fit_influence& inf) {
+  fit_range<8, Influence>(model, s, xq, n, out, t, inf);
 }
 #endif
 
+template <bool Influence>
 range_fitter fitter_for(int lanes) {
 #if QUIBRA_WIDE_LANES
-  if (lanes == 8) return fit_range_8;
-  if (lanes == 4) return fit_range_4;
+  if (lanes == 8) return fit_range_8<Influence>;
+  if (lanes == 4) return fit_range_4<Influence>;
 #endif
   (void)lanes;
-  return fit_range_2;
+  return fit_range_2<Influence>;
 }
 
 // One run of fits shared among threads: each worker fits its chunks with
@@ -377,12 +550,23 @@ struct fit_job {
   std::int64_t round;
   range_fitter fit;
   fit_settings* settings;
+  fit_influence influence;  // arrays null when not wanted
 };
+
+// p + offset, or null.
+template <typename T>
+T* shifted(T* p, std::int64_t offset) {
+  return p != nullptr ? p + offset : nullptr;
+}
 
 void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
+  fit_influence inf;
+  inf.variance = shifted(job.influence.variance, begin);
+  inf.leverage = shifted(job.influence.leverage, begin);
+  inf.own = shifted(job.influence.own, begin);
   job.fit(job.model, job.scratch[worker], job.xq + begin, end - begin, job.out + begin,
-          job.troubles + begin % job.round);
+          job.troubles + begin % job.round, inf);
 }
 
 void note_round(void* context, std::int64_t begin, std::int64_t end) {
@@ -394,20 +578,36 @@ void note_round(void* context, std::int64_t begin, std::int64_t end) {
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
+  fit_many_influence(model, xq, n, out, settings, nullptr);
+}
+
+void fit_many_influence(const smooth_model* model, const double* xq, std::int32_t n,
+                        double* out, fit_settings* settings, const fit_influence* influence) {
   if (n <= 0) return;
   if (model->count == 0 || model->degree < 0 || model->degree > MAX_DEGREE) {
     // No data, or no fit can be made with that many coefficients.
     const double none =
         model->count == 0 ? std::numeric_limits<double>::quiet_NaN() : FIT_FAILED;
     for (std::int32_t i = 0; i < n; ++i) out[i] = none;
+    if (influence != nullptr) {
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      for (std::int32_t i = 0; i < n; ++i) {
+        if (influence->variance != nullptr) influence->variance[i] = nan;
+        if (influence->leverage != nullptr) influence->leverage[i] = nan;
+      }
+    }
     return;
   }
+  const bool wanted = influence != nullptr &&
+                      (influence->variance != nullptr || influence->leverage != nullptr);
   const run_plan plan = plan_run(settings, n, model->window);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
-  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model);
+  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model, wanted);
   fit_trouble* troubles = host_alloc_array<fit_trouble>(plan.round);
-  fit_job job{model, xq, out, scratch, troubles, plan.round, fitter_for(plan.lanes), settings};
+  fit_job job{model,       xq,       out, scratch, troubles, plan.round,
+              wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes), settings,
+              wanted ? *influence : fit_influence{}};
   run_parallel(parallel_task{&job, fit_chunk, note_round}, n, plan);
   host_free(troubles);
   for (int t = 0; t < plan.threads; ++t) free_scratch(scratch[t]);

@@ -79,12 +79,35 @@ std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t coun
 // NaN where `xq` is NaN or the model holds no point (no fit, no trouble).
 double fit_at(const smooth_model* model, double xq);
 
+// What a local fit's value owes to each ordinate, beyond the value itself.
+// Every local value is linear in the ordinates: value = sum_j l_j y_j, with
+// l_j = K_j e' M^-1 v(x_j), K_j the point's tricube weight T_j times its
+// model weight w_j, M the weighted normal matrix. Both quantities below are
+// computed from sums in the scaled offset u = (x - xq) / h, where the
+// normal matrix is as well conditioned as the window allows; they agree
+// with the plain fit's own power sums in exact arithmetic, not to the bit.
+// Each output array, when not null, has one element per query; NaN where
+// the value is NaN or FIT_FAILED.
+struct fit_influence {
+  // sum_j l_j^2 / w_j: the value's variance in units of sigma^2 when the
+  // ordinates are independent with variance sigma^2 / w_j.
+  double* variance = nullptr;
+  // l_o of the query's own point o = own[i] (a model index, or -1 for
+  // none, which gives 0): the diagonal element of the smoother matrix when
+  // the query is that point's abscissa. Needs `own`.
+  double* leverage = nullptr;
+  const std::int32_t* own = nullptr;
+};
+
 // out[i] = fit_at(model, xq[i]) for i < n, bit for bit, with each fit's
 // trouble noted in `settings` in query order. Several queries per vector
 // register; shared among settings' threads when the run is large enough
 // (smoother/parallel.h), with the same results and lines on any count.
-// With a degree beyond MAX_DEGREE every result is FIT_FAILED.
+// With a degree beyond MAX_DEGREE every result is FIT_FAILED. With
+// `influence`, its arrays are filled too, equally on any count and width.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings);
+void fit_many_influence(const smooth_model* model, const double* xq, std::int32_t n,
+                        double* out, fit_settings* settings, const fit_influence* influence);
 
 #endif

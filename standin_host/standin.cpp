@@ -1,5 +1,7 @@
 #include "standin.h"
 
+#include <boost/math/special_functions/beta.hpp>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -160,9 +162,32 @@ int mxGetString(const mxArray* ptr, char* buf, mwSize buflen) {
   return ptr->text.size() > room ? 1 : 0;
 }
 
+// betaincinv(y, a, b) of three real scalars, as the host's interpreter
+// computes it; Boost.Math stands in for the host's own implementation.
+static int call_betaincinv(mxArray* argout[], mxArray* argin[]) {
+  double v[3];
+  for (int k = 0; k < 3; ++k) {
+    const mxArray* a = argin[k];
+    if (a->cls != mx_class::double_ || a->complex || a->rows != 1 || a->cols != 1) return 1;
+    v[k] = a->real[0];
+  }
+  double x = std::nan("");
+  try {
+    x = boost::math::ibeta_inv(v[1], v[2], v[0]);
+  } catch (const std::exception&) {
+    // Outside its domain the host answers NaN (or an error, which the module never provokes).
+  }
+  argout[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
+  argout[0]->real[0] = x;
+  return 0;
+}
+
 int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[],
                   const char* fname) {
-  // Only what the module asks of the host's interpreter: char() of a string object.
+  check_thread("mexCallMATLAB");
+  if (std::strcmp(fname, "betaincinv") == 0 && nargout == 1 && nargin == 3)
+    return call_betaincinv(argout, argin);
+  // The only other call the module makes: char() of a string object.
   if (std::strcmp(fname, "char") != 0 || nargout != 1 || nargin != 1 ||
       argin[0]->cls != mx_class::string_)
     return 1;

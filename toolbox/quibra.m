@@ -77,6 +77,21 @@
 %                    ID), read them with LASTWARN); 'off' tells nothing.
 %     'Threads'      chosen by the call. An integer from 1 to 1024: the
 %                    number of threads this call's local fits may use.
+%     'Intervals'    'none'. 'confidence' adds to INFO the standard error
+%                    of each element of YS and a band for the smooth's
+%                    value; 'prediction' a band for a new observation
+%                    there. Only a call with two results computes them
+%                    (see "Standard errors and bands").
+%     'Level'        0.95. A double above 0 and below 1: the band's
+%                    probability.
+%     'Span'         the positional F. A number (not NaN) takes F's
+%                    place; 'aicc' or 'gcv' chooses the span from the data
+%                    by that criterion, and F is then ignored (and may be
+%                    left out: QUIBRA (X, Y, 'Span', 'aicc')); see
+%                    "Choosing the span".
+%     'SpanRange'    [(DEGREE+2)/n 1]. A pair [lo hi], 0 < lo <= hi <= 1:
+%                    the spans an automatic span is chosen among. No
+%                    effect unless 'Span' is 'aicc' or 'gcv'.
 %     An option that leaves no data point (all omitted, or all of weight
 %     0) is an error.
 %
@@ -156,7 +171,70 @@
 %                  left the outliers out.
 %       scale      The last pass's residual scale 6m; NaN for a plain
 %                  call.
+%     With 'Intervals' (see below):
+%       se         Standard error of each element of YS, shaped like YS.
+%       lower      The band: YS -/+ t * se, with t Student's quantile on
+%       upper      dof degrees of freedom; shaped like YS.
+%       sigma      Residual standard error: sqrt(RSS / dof).
+%       enp        Equivalent number of parameters: trace(L).
+%       dof        Residual degrees of freedom: n - 2 trace(L) +
+%                  trace(L'L).
+%     With 'Span' 'aicc' or 'gcv' (see below):
+%       span       The span chosen and used.
+%       criterion  Every span tried, ascending, in column 1 and its
+%                  criterion in column 2 (Inf where it cannot win).
 %     With one result none of this is computed or stored.
+%
+%   Standard errors and bands
+%     Every value of the smooth is a linear combination of the ordinates,
+%     sum_j l_j y_j, so at the data points YS = L*Y for a smoother matrix
+%     L. 'Intervals' computes from each local fit the squared norm of its
+%     row, sum_j l_j^2, and its diagonal element, never forming L: the
+%     cost is one more pass over each window (about the time of the plain
+%     call again) and storage linear in n. With n the data points taking
+%     part and RSS the sum of squared residuals at them, sigma^2 = RSS /
+%     dof; se = sigma * sqrt(sum_j l_j^2) for 'confidence', and sigma *
+%     sqrt(sum_j l_j^2 + 1) for 'prediction'. The band's t is Student's
+%     quantile for probability 'Level' on dof degrees of freedom, from the
+%     host's BETAINCINV.
+%     Weights: the ordinates are taken as independent with variance
+%     sigma^2 / w_j for a point of weight w_j ('Weights'); RSS is then sum
+%     w_j r_j^2, sum_j l_j^2 becomes sum_j l_j^2 / w_j, trace(L'L) becomes
+%     trace(L W^-1 L' W), and a new observation has weight 1. With all
+%     weights 1 these are the formulas above.
+%     Robust calls hold the final robustness weights fixed and treat them
+%     as prior weights (as the classic local regression software does),
+%     scaled as the passes use them, to average 1 over the data points
+%     (times any 'Weights'); outliers left out count as absent.
+%     The nodes form takes sigma and dof from the fit at the nodes (the
+%     data), and the standard errors at X. With 'Delta' the standard
+%     errors, and the diagonal and row norms behind dof and trace(L), are
+%     interpolated like the values, so dof and enp are then
+%     approximations. Where a fit failed, se, lower and upper are NaN, and
+%     the sums leave that point out.
+%     Exactness: each fit's quantities are computed in the offset from its
+%     own abscissa scaled by the window, where they are accurate to near
+%     rounding; YS itself comes from the plain power sums, which lose
+%     digits in small windows of high degree.
+%
+%   Choosing the span
+%     With 'Span' 'aicc' the span minimises the corrected Akaike criterion
+%     of Hurvich, Simonoff and Tsai (1998), AICc = log(RSS/n) + 1 + 2
+%     (trace(L) + 1) / (n - trace(L) - 2); with 'gcv' generalised cross-
+%     validation, GCV = n RSS / (n - trace(L))^2. RSS is that of the plain
+%     smooth at the data points (weighted by 'Weights'). Each span is
+%     evaluated exactly, as one smooth of the data with its trace. The
+%     spans tried are those of the windows of (DEGREE+2)/n to 1 (or
+%     'SpanRange'): a grid of 10 windows spaced geometrically from the
+%     least to the most points, then two rounds that try two windows
+%     between the best one and each neighbour, geometrically spaced. A
+%     span whose smooth fails somewhere, or with a denominator not above
+%     0, gets Inf and cannot win. The span of a window of q points is
+%     reported as q/n, raised to the next double while floor(n*f) < q. Robust
+%     calls choose the span on the plain smooth, then run the passes with
+%     it; 'Delta' applies to every evaluation (with the trace interpolated
+%     as above). The cost is at most 18 smooths with their traces,
+%     dominated by the largest spans: see Cost.
 %
 %   Failed fits and diagnostics
 %     A local fit that cannot be made yields realmax
@@ -237,6 +315,14 @@
 %         [quibra:Diagnostics]
 %     Threads must be an integer from 1 to 1024.
 %         [quibra:Threads]
+%     Intervals must be 'none', 'confidence' or 'prediction'.
+%         [quibra:Intervals]
+%     Level must be a noncomplex scalar double above 0 and below 1.
+%         [quibra:Level]
+%     Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'.
+%         [quibra:Span]
+%     SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1.
+%         [quibra:SpanRange]
 %     No data point is left: every one is missing or has weight 0.
 %         [quibra:noData]                          (after the options)
 %     Out of memory.                              (see above)
@@ -448,3 +534,45 @@ end
 %! legend ('data', 'weight 0', 'robust', 'location', 'north', ...
 %!         'orientation', 'horizontal');
 %! title ('Outliers flagged by the robust smooth');
+
+%!demo
+%! % How sure is the smooth? With 'Intervals' the second result holds the
+%! % standard errors and a band: for the smooth's value ('confidence') or
+%! % for a new observation ('prediction'), here both at 95%.
+%! rand ('seed', 8); randn ('seed', 8);
+%! x = sort (10 * rand (150, 1));
+%! y = sin (x) + 0.3 * randn (size (x));
+%! [ys, c] = quibra (x, y, 0.3, 0, 2, 'Intervals', 'confidence');
+%! [~, p] = quibra (x, y, 0.3, 0, 2, 'Intervals', 'prediction');
+%! fprintf ('sigma %.3f (true 0.3), enp %.1f, dof %.1f\n', c.sigma, c.enp, c.dof);
+%! plot (x, y, '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (x, [p.lower p.upper], ':', 'color', [0.85 0.4 0], 'linewidth', 1.5);
+%! plot (x, [c.lower c.upper], '--', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! plot (x, ys, '-', 'color', [0 0.35 0.75], 'linewidth', 2);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-2 2.8]);             % room for the legend
+%! h = get (gca, 'children');
+%! legend (h([6 5 3 1]), 'data', 'prediction band', 'confidence band', 'smooth', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title ('95% bands (span 0.3, local quadratics)');
+
+%!demo
+%! % Which span? 'Span', 'aicc' tries spans from (degree+2)/n to 1 and
+%! % keeps the one of least AICc; info.criterion holds every span tried.
+%! rand ('seed', 9); randn ('seed', 9);
+%! x = sort (10 * rand (200, 1));
+%! y = sin (x) + 0.3 * randn (size (x));
+%! [ys, info] = quibra (x, y, 'Span', 'aicc');
+%! c = info.criterion;
+%! ok = isfinite (c(:,2));
+%! fprintf ('chosen span %.3f (window %d points) after %d candidates\n', ...
+%!          info.span, info.window, rows (c));
+%! semilogx (c(ok,1), c(ok,2), 'o-', 'color', [0 0.35 0.75], 'linewidth', 1.5);
+%! hold on;
+%! semilogx (info.span, min (c(:,2)), 'rx', 'markersize', 14, 'linewidth', 2);
+%! hold off;
+%! xlabel ('span'); ylabel ('AICc');
+%! legend ('spans tried', 'chosen', 'location', 'north');
+%! title ('The criterion over the spans tried');

@@ -40,19 +40,19 @@ case "${1:-}" in
       "make_quibra (); quibra_demo (); addpath ('../tools'); quibra_figures ('../docs');"
     ;;
   test)
-    need octave-dev g++ make cmake libgtest-dev
+    need octave-dev g++ make cmake libgtest-dev libboost-math-dev
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"
     ctest --output-on-failure -j"$(nproc)"
     ;;
   check)
-    need octave-dev g++ make cmake libgtest-dev clang libclang-rt-14-dev valgrind cppcheck clang-tidy
+    need octave-dev g++ make cmake libgtest-dev libboost-math-dev clang libclang-rt-14-dev valgrind cppcheck clang-tidy
     exec bash "$root/tools/check.sh"
     ;;
   bench)
     shift
-    packages=(octave-dev g++ make cmake libbenchmark-dev)
+    packages=(octave-dev g++ make cmake libbenchmark-dev libboost-math-dev)
     for arg in "$@"; do [ "$arg" = --with-r ] && packages+=(r-base-core); done
     need "${packages[@]}"
     exec bash "$root/bench/run.sh" "$@"

@@ -6,7 +6,8 @@ function quibra_figures (outdir)
 %   and quibra on the load path. Any error in a demo ends the run.
 
   % One name per %!demo block, in order.
-  names = {'robust', 'span', 'degree', 'nodes', 'failed', 'delta', 'outliers'};
+  names = {'robust', 'span', 'degree', 'nodes', 'failed', 'delta', 'outliers', 'bands', ...
+           'criterion'};
 
   warning ('off', 'Octave:gnuplot-graphics');  % it is the right one here
   graphics_toolkit ('gnuplot');

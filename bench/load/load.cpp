@@ -1,11 +1,12 @@
-// Load case: one plain call with 10^6 points and a small span, and one
-// robust call with 10^5 points, each through the stand-in host in a child
+// Load case: one plain call with 10^6 points and a small span, one robust
+// call with 10^5 points and one call with a confidence band (two results)
+// with 10^6 points, each through the stand-in host in a child
 // process of its own so that its peak resident memory is its own. Each is
 // also run at a tenth of its size: peak storage per point that stays put
 // as n grows tenfold is what "linear in n" means here.
 //
-//   build/bench/load/quibra_load            all four runs
-//   build/bench/load/quibra_load N robust   one run (robust 0 or 1)
+//   build/bench/load/quibra_load            all six runs
+//   build/bench/load/quibra_load N MODE     one run (0 plain, 1 robust, 2 with a band)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,7 +58,9 @@ long count_lines(std::FILE* file, const char* prefix) {
 // Runs one call in this process and prints its figures. The module's
 // diagnostics (narrow windows far from 0 make many local systems
 // ill-conditioned) are counted, not shown.
-int run(long n, bool robust) {
+// mode 0: plain, 1: robust, 2: plain with a confidence band (two results).
+int run(long n, int mode) {
+  const bool robust = mode == 1;
   std::FILE* diagnostics = std::tmpfile();
   if (diagnostics == nullptr) return 1;
   std::FILE* real_stderr = stderr;
@@ -70,9 +73,13 @@ int run(long n, bool robust) {
   mxArray* af = standin::make_scalar(f);
   mxArray* ar = standin::make_scalar(robust ? 1.0 : 0.0);
   mxArray* ad = standin::make_scalar(2.0);
+  mxArray* an = standin::make_char("Intervals");
+  mxArray* av = standin::make_char("confidence");
+  std::vector<const mxArray*> in = {ax, ay, af, ar, ad};
+  if (mode == 2) in.insert(in.end(), {an, av});
   std::fflush(stdout);
   const auto t0 = std::chrono::steady_clock::now();
-  const standin::outcome o = standin::call(1, {ax, ay, af, ar, ad});
+  const standin::outcome o = standin::call(mode == 2 ? 2 : 1, in);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   stderr = real_stderr;
   if (!o.ok) {
@@ -83,21 +90,23 @@ int run(long n, bool robust) {
   for (double v : o.result->real) failed += v == 1.7976931348623157e308 ? 1 : 0;
   std::printf("%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point"
               "  (unstable fits %ld, failed %ld)\n",
-              robust ? "robust" : "plain", n, f, secs, o.peak_bytes / 1048576.0,
+              mode == 1 ? "robust" : mode == 2 ? "bands" : "plain", n, f, secs,
+              o.peak_bytes / 1048576.0,
               static_cast<double>(o.peak_bytes) / static_cast<double>(n),
               count_lines(diagnostics, "Warning"), failed);
   std::fclose(diagnostics);
   delete o.result;
-  for (mxArray* a : {ax, ay, af, ar, ad}) delete a;
+  delete o.second;
+  for (mxArray* a : {ax, ay, af, ar, ad, an, av}) delete a;
   return 0;
 }
 
 // Runs one call in a child and adds the child's peak resident set.
-int run_child(long n, bool robust) {
+int run_child(long n, int mode) {
   std::fflush(stdout);
   const pid_t pid = fork();
   if (pid == 0) {
-    const int rc = run(n, robust);
+    const int rc = run(n, mode);
     std::fflush(stdout);
     std::_Exit(rc);
   }
@@ -111,11 +120,13 @@ int run_child(long n, bool robust) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3) return run_child(std::atol(argv[1]), std::atoi(argv[2]) != 0);
+  if (argc == 3) return run_child(std::atol(argv[1]), std::atoi(argv[2]));
   int rc = 0;
-  rc |= run_child(100000, false);
-  rc |= run_child(1000000, false);
-  rc |= run_child(10000, true);
-  rc |= run_child(100000, true);
+  rc |= run_child(100000, 0);
+  rc |= run_child(1000000, 0);
+  rc |= run_child(10000, 1);
+  rc |= run_child(100000, 1);
+  rc |= run_child(100000, 2);
+  rc |= run_child(1000000, 2);
   return rc;
 }

@@ -1,0 +1,80 @@
+#include "smoother/intervals.h"
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "host/host.h"
+#include "smoother/interpolate.h"
+
+smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
+                           const double* variance) {
+  smoother_summary s;
+  for (std::int32_t i = 0; i < model->count; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double w = model->weights != nullptr ? model->weights[i] : 1.0;
+    const double r = model->y[i] - value[i];
+    s.points += 1;
+    s.rss += w * (r * r);
+    s.enp += leverage[i];
+    if (variance != nullptr) s.spread += w * variance[i];
+  }
+  s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
+  s.sigma = s.dof > 0.0 ? std::sqrt(s.rss / s.dof) : std::numeric_limits<double>::quiet_NaN();
+  return s;
+}
+
+void fit_own_points(const smooth_model* model, fit_settings* settings, double* value,
+                    double* leverage, double* variance) {
+  const std::int32_t n = model->count;
+  if (n == 0) return;
+  // The model's abscissae are moved already: fit them on a view without origin.
+  smooth_model moved = *model;
+  moved.origin = 0.0;
+  std::int32_t* own = host_alloc_array<std::int32_t>(n);
+  for (std::int32_t i = 0; i < n; ++i) own[i] = i;
+  fit_influence inf;
+  inf.variance = variance;
+  inf.leverage = leverage;
+  inf.own = own;
+  fit_ascending_influence(&moved, model->x, n, value, settings, &inf);
+  host_free(own);
+}
+
+void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
+                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
+                   std::int32_t* slot) {
+  for (std::int32_t i = 0; i < count; ++i) slot[i] = -1;
+  // Bits, not values: NaN ordinates must match themselves.
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
+  std::int32_t s = 0;
+  for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
+    const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
+    // Moved as build_model moves it, so the bits agree.
+    const double x = model->origin != 0.0 ? xs[i] - model->origin : xs[i];
+    if (same(x, model->x[s]) && same(ys[i], model->y[s])) slot[i] = s++;
+  }
+}
+
+double t_quantile(double level, double dof) {
+  if (!(level > 0.0 && level < 1.0 && dof > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  // P(|T| <= t) = I_y(1/2, dof/2) with y = t^2 / (dof + t^2). This form
+  // keeps y small, and so accurate, for the large dof of most smooths.
+  const double y = host_betaincinv(level, 0.5, dof * 0.5);
+  if (!(y >= 0.0 && y < 1.0)) return std::numeric_limits<double>::quiet_NaN();
+  return std::sqrt(dof * y / (1.0 - y));
+}
+
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma,
+               double t, bool prediction, double* se, double* lower, double* upper) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = prediction ? variance[i] + 1.0 : variance[i];
+    // A failed fit's variance is NaN, and so is everything of its band.
+    const double e = sigma * std::sqrt(v);
+    se[i] = e;
+    lower[i] = value[i] - t * e;
+    upper[i] = value[i] + t * e;
+  }
+}
