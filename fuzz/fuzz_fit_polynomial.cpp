@@ -13,7 +13,7 @@ namespace {
 // Up to 40 coefficients over at most 40 points. The module allows 101
 // coefficients, but one such inversion costs ~10 ms under coverage
 // instrumentation and such inputs would crowd out the rest of the corpus.
-constexpr std::int32_t MAX_NCOEF = 40;
+constexpr std::int32_t FUZZ_MAX_NCOEF = 40;
 constexpr std::size_t MAX_POINTS = 40;
 
 }  // namespace
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Small fits are the common case; three high bits set ask for up to the
   // maximum.
   const std::int32_t ncoef = static_cast<std::int32_t>(
-      (mode & 0xe0) == 0xe0 ? in.upto(MAX_NCOEF) : in.upto(13));
+      (mode & 0xe0) == 0xe0 ? in.upto(FUZZ_MAX_NCOEF) : in.upto(13));
   const std::int32_t npts = 1 + static_cast<std::int32_t>(in.upto(MAX_POINTS - 1));
   const auto count = static_cast<std::size_t>(npts);
   const std::vector<double> xs = in.values(count);

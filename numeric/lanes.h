@@ -68,7 +68,7 @@ inline T splat(double v) {
 // The vector whose lane k is p[k][i].
 template <typename T>
 inline T gather(const double* const p[], std::int64_t i) {
-  double v[LANES<T>];
+  double v[LANES<T>] = {};
   for (int k = 0; k < LANES<T>; ++k) v[k] = p[k][i];
   T t;
   std::memcpy(&t, v, sizeof t);

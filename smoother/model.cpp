@@ -204,7 +204,7 @@ struct tricube {
   const double* const* r;
   vi above = {};
 
-  vd operator()(std::int32_t i, vd x) {
+  vd operator()(std::int32_t i, const vd& x) {
     // Once a point at or above the query is met, every later point counts
     // as above (a NaN abscissa compares false and so counts as below).
     above |= (vi)(x >= q);
@@ -248,8 +248,8 @@ double rank_deficient(fit_trouble& t) {
 // Without Second only m1 is computed (m2 is left as it was).
 template <int L, int NC, bool Robust, bool Second>
 void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                     const double* const rs[L], typename lanes_of<L>::d q,
-                     typename lanes_of<L>::d h, const double* tricubes, double* const m[L]) {
+                     const double* const rs[L], const typename lanes_of<L>::d& q,
+                     const typename lanes_of<L>::d& h, const double* tricubes, double* const m[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
@@ -404,7 +404,7 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     q[k] = xq[k];
     h[k] = p.h;
   }
-  bool full[L];
+  bool full[L] = {};
   bool any = false;
   bool all = used == L;
   const auto sums_if_needed = [&](const auto& weight, auto& sums_weight) {
