@@ -16,13 +16,15 @@
 
 namespace lane_solve {
 
-enum class solve_status { ok, singular, pivots_differ };
+enum class solve_status { ok, singular };
 
 // Gauss-Jordan with partial pivoting of the n-by-n `a` into `inv`, with `w`
 // as its working copy; rows index like r[i][j] (row pointers, or local
 // arrays when N > 0 fixes the order at compile time so the small systems
-// of the local fits run unrolled). All lanes must agree on every pivot row.
-// Prints nothing: `unstable[k]` tells whether lane k failed the product
+// of the local fits run unrolled). Each lane picks its own pivot rows; a
+// lane whose pivot row differs from the others' has its rows exchanged
+// lane by lane, so it computes exactly what the scalar solve would.
+// Singular when any lane meets a zero pivot column. Prints nothing: `unstable[k]` tells whether lane k failed the product
 // check, and `worst[k]` holds its first offending entry.
 template <int N, typename T, typename ARows, typename Rows>
 inline solve_status gauss_jordan_core(ARows a, Rows w, Rows inv, std::int32_t n_rt, bool unstable[],
@@ -48,13 +50,24 @@ inline solve_status gauss_jordan_core(ARows a, Rows w, Rows inv, std::int32_t n_
         }
       }
       if (best == 0.0) return solve_status::singular;
-      if (p[k] != p[0]) return solve_status::pivots_differ;
     }
-    if (p[0] != j) {
-      // Columns left of j are already zero in both rows, so exchanging the
-      // whole rows of w equals exchanging columns j..n-1.
-      std::swap(w[j], w[p[0]]);
-      std::swap(inv[j], inv[p[0]]);
+    // Columns left of j are already zero in both rows, so exchanging the
+    // whole rows of w equals exchanging columns j..n-1.
+    bool agree = true;
+    for (int k = 1; k < L; ++k) agree = agree && p[k] == p[0];
+    if (agree) {
+      if (p[0] != j) {
+        std::swap(w[j], w[p[0]]);
+        std::swap(inv[j], inv[p[0]]);
+      }
+    } else {
+      for (int k = 0; k < L; ++k) {
+        if (p[k] == j) continue;
+        for (std::int32_t c = 0; c < n; ++c) {
+          swap_lane(w[j][c], w[p[k]][c], k);
+          swap_lane(inv[j][c], inv[p[k]][c], k);
+        }
+      }
     }
     for (std::int32_t l = 0; l < n; ++l) {
       if (l == j) continue;
@@ -154,9 +167,8 @@ inline bool fit_lanes_fixed(const double* const sums[L], const double xq[L], dou
 // fitted polynomial of sums[k] evaluated at xq[k], with the keep factor 1.
 // Bit for bit what fill_normal_system, gauss_jordan, solve_coefficients and
 // eval_polynomial give for each lane, trouble included. Only for ncoef <= 4.
-// Returns false, having written nothing, when the lanes' eliminations would
-// choose different pivot rows or meet a zero pivot; the caller then fits
-// each lane on its own.
+// Returns false, having written nothing, when a lane's elimination meets a
+// zero pivot; the caller then fits each lane on its own.
 template <int L>
 inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L],
                                 const double xq[L], double out[L], fit_trouble trouble[L]) {

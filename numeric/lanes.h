@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__)
 // The compilers note that 4- and 8-lane values would pass between functions
@@ -53,6 +54,14 @@ inline double lane(T v, int k) {
 }
 template <typename T>
 constexpr int LANES = sizeof(T) / sizeof(double);
+// Exchanges lane k of a and b, leaving the other lanes alone.
+inline void swap_lane(double& a, double& b, int) { std::swap(a, b); }
+template <typename T>
+inline void swap_lane(T& a, T& b, int k) {
+  const double t = a[k];
+  a[k] = b[k];
+  b[k] = t;
+}
 // Copied, not computed: the sign of a zero must survive.
 template <typename T>
 inline T splat(double v) {
