@@ -90,7 +90,9 @@ void stop_and_join(pool& p, std::thread* threads, int started) {
 int requested_threads(const fit_settings* settings) {
   std::int64_t t = settings->threads;
   if (t <= 0) {
-    const unsigned hardware = std::thread::hardware_concurrency();
+    // Asked once: the count is read from the system, which costs more than
+    // a small call's whole smooth.
+    static const unsigned hardware = std::thread::hardware_concurrency();
     t = env_count("QUIBRA_NUM_THREADS", hardware > 0 ? hardware : 1, 1);
   }
   return static_cast<int>(clamp(t, 1, MAX_THREADS));
