@@ -22,7 +22,8 @@ void fit_ascending_influence(const smooth_model* model, const double* xq, std::i
                              double* out, fit_settings* settings,
                              const fit_influence* influence);
 
-// The same for queries in any order. With delta 0 this is fit_many; with
+// The same for queries in any order. With delta 0 this is fit_many (in the
+// order `sorted` gives, when it is given); with
 // delta > 0 the queries are taken in ascending order (ties in input order),
 // and a query that is NaN gets NaN without a fit. `sorted`, when not null,
 // is that order already (pointers into xq to every query but NaN), as

@@ -460,11 +460,16 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
 // fitted in groups of L consecutive fittable ones; a NaN query has no
 // place among the data and gets NaN, with no trouble. When Influence, `inf`
 // (its arrays starting at query 0 of this range) receives the rest.
+//
+// With `order` (plain fits only) query i is instead *order[i], a pointer
+// into xq, and its result goes to out[order[i] - xq]; t stays positional.
 template <int L, bool Influence>
-void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
-               double* out, fit_trouble* t, const fit_influence& inf) {
+void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
+               const double* const* order, std::int64_t n, double* out, fit_trouble* t,
+               const fit_influence& inf) {
   double q[L];
   std::int64_t at[L];
+  std::int64_t dst[L];
   int held = 0;
   double r[L];
   fit_trouble rt[L];
@@ -477,7 +482,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
     }
     fit_group<L, Influence>(model, s, q, held, r, rt, &li);
     for (int k = 0; k < held; ++k) {
-      out[at[k]] = r[k];
+      out[dst[k]] = r[k];
       t[at[k]] = rt[k];
       if constexpr (Influence) {
         if (inf.variance != nullptr) inf.variance[at[k]] = li.variance[k];
@@ -487,9 +492,10 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
     held = 0;
   };
   for (std::int64_t i = 0; i < n; ++i) {
-    const double v = xq[i] - model->origin;
+    const std::int64_t from = order != nullptr ? order[i] - xq : i;
+    const double v = xq[from] - model->origin;
     if (std::isnan(v)) {
-      out[i] = std::numeric_limits<double>::quiet_NaN();
+      out[from] = std::numeric_limits<double>::quiet_NaN();
       t[i] = fit_trouble{};
       if constexpr (Influence) {
         if (inf.variance != nullptr) inf.variance[i] = out[i];
@@ -498,33 +504,36 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq, std:
       continue;
     }
     q[held] = v;
+    dst[held] = from;
     at[held++] = i;
     if (held == L) flush();
   }
   if (held > 0) flush();
 }
 
-using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*, std::int64_t,
-                              double*, fit_trouble*, const fit_influence&);
+using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
+                              const double* const*, std::int64_t, double*, fit_trouble*,
+                              const fit_influence&);
 
 // Each lane width's code, the wider ones compiled for their instruction set.
 template <bool Influence>
-void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq, std::int64_t n,
-                 double* out, fit_trouble* t, const fit_influence& inf) {
-  fit_range<2, Influence>(model, s, xq, n, out, t, inf);
+void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq,
+                 const double* const* order, std::int64_t n, double* out, fit_trouble* t,
+                 const fit_influence& inf) {
+  fit_range<2, Influence>(model, s, xq, order, n, out, t, inf);
 }
 #if QUIBRA_WIDE_LANES
 template <bool Influence>
 QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
-                             std::int64_t n, double* out, fit_trouble* t,
-                             const fit_influence& inf) {
-  fit_range<4, Influence>(model, s, xq, n, out, t, inf);
+                             const double* const* order, std::int64_t n, double* out,
+                             fit_trouble* t, const fit_influence& inf) {
+  fit_range<4, Influence>(model, s, xq, order, n, out, t, inf);
 }
 template <bool Influence>
 QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
-                               std::int64_t n, double* out, fit_trouble* t,
-                               const fit_influence& inf) {
-  fit_range<8, Influence>(model, s, xq, n, out, t, inf);
+                               const double* const* order, std::int64_t n, double* out,
+                               fit_trouble* t, const fit_influence& inf) {
+  fit_range<8, Influence>(model, s, xq, order, n, out, t, inf);
 }
 #endif
 
@@ -546,11 +555,16 @@ struct fit_job {
   const double* xq;
   double* out;
   fit_scratch* scratch;   // one per worker
-  fit_trouble* troubles;  // one per query of a round
+  fit_trouble* troubles;  // one per query of a round; in ascending order, `chunk` per worker
   std::int64_t round;
+  std::int64_t chunk;
   range_fitter fit;
   fit_settings* settings;
   fit_influence influence;  // arrays null when not wanted
+  // In ascending order: the queries, as pointers into xq, and each query's
+  // trouble by its index in xq, noted in that order once all are fitted.
+  const double* const* order;
+  std::uint8_t* trouble_kind;
 };
 
 // p + offset, or null.
@@ -559,18 +573,38 @@ T* shifted(T* p, std::int64_t offset) {
   return p != nullptr ? p + offset : nullptr;
 }
 
+// Trouble kept by query until a run in ascending order is over: one byte
+// each, as an unstable fit's offending entry is found again by refitting.
+enum : std::uint8_t { TROUBLE_NONE, TROUBLE_SINGULAR, TROUBLE_UNSTABLE };
+
+std::uint8_t trouble_kind_of(const fit_trouble& t) {
+  return t.singular ? TROUBLE_SINGULAR : (t.unstable ? TROUBLE_UNSTABLE : TROUBLE_NONE);
+}
+
 void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
   fit_influence inf;
   inf.variance = shifted(job.influence.variance, begin);
   inf.leverage = shifted(job.influence.leverage, begin);
   inf.own = shifted(job.influence.own, begin);
-  job.fit(job.model, job.scratch[worker], job.xq + begin, end - begin, job.out + begin,
-          job.troubles + begin % job.round, inf);
+  if (job.order != nullptr) {
+    // Each worker keeps its chunk's trouble in its own slots, then by query.
+    fit_trouble* t = job.troubles + worker * job.chunk;
+    job.fit(job.model, job.scratch[worker], job.xq, job.order + begin, end - begin, job.out, t,
+            inf);
+    for (std::int64_t i = 0; i < end - begin; ++i)
+      job.trouble_kind[job.order[begin + i] - job.xq] = trouble_kind_of(t[i]);
+  } else {
+    fit_trouble* t = job.troubles + begin % job.round;
+    job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin,
+            job.out + begin, t, inf);
+  }
 }
 
 void note_round(void* context, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
+  // A run in ascending order notes its trouble once it is over.
+  if (job.order != nullptr) return;
   for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
 }
 
@@ -578,11 +612,12 @@ void note_round(void* context, std::int64_t begin, std::int64_t end) {
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
-  fit_many_influence(model, xq, n, out, settings, nullptr);
+  fit_many_influence(model, xq, n, out, settings, nullptr, nullptr, 0);
 }
 
 void fit_many_influence(const smooth_model* model, const double* xq, std::int32_t n,
-                        double* out, fit_settings* settings, const fit_influence* influence) {
+                        double* out, fit_settings* settings, const fit_influence* influence,
+                        const double* const* ascending, std::int32_t m) {
   if (n <= 0) return;
   if (model->count == 0 || model->degree < 0 || model->degree > MAX_DEGREE) {
     // No data, or no fit can be made with that many coefficients.
@@ -600,15 +635,45 @@ void fit_many_influence(const smooth_model* model, const double* xq, std::int32_
   }
   const bool wanted = influence != nullptr &&
                       (influence->variance != nullptr || influence->leverage != nullptr);
-  const run_plan plan = plan_run(settings, n, model->window);
+  // Queries in ascending order share their neighbours' windows, so each
+  // group of lanes reads nearby data and tends to pivot alike: much faster
+  // for small windows. The results land where they belong, and the trouble
+  // is noted in query order once all are fitted.
+  const bool in_order = ascending != nullptr && !wanted;
+  const std::int64_t items = in_order ? m : n;
+  const run_plan plan = plan_run(settings, items, model->window);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model, wanted);
-  fit_trouble* troubles = host_alloc_array<fit_trouble>(plan.round);
-  fit_job job{model,       xq,       out, scratch, troubles, plan.round,
+  const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
+  fit_trouble* troubles = host_alloc_array<fit_trouble>(slots > 0 ? slots : 1);
+  std::uint8_t* kind = nullptr;
+  if (in_order) {
+    kind = host_alloc_array<std::uint8_t>(n);
+    // Queries outside the order are the NaN ones: no fit, no trouble.
+    for (std::int32_t i = 0; i < n; ++i) {
+      kind[i] = TROUBLE_NONE;
+      if (std::isnan(xq[i])) out[i] = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  fit_job job{model,      xq,         out, scratch, troubles, plan.round, plan.chunk,
               wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes), settings,
-              wanted ? *influence : fit_influence{}};
-  run_parallel(parallel_task{&job, fit_chunk, note_round}, n, plan);
+              wanted ? *influence : fit_influence{}, in_order ? ascending : nullptr, kind};
+  if (items > 0) run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
+  if (in_order) {
+    for (std::int32_t i = 0; i < n; ++i) {
+      if (kind[i] == TROUBLE_NONE) continue;
+      fit_trouble t;
+      t.singular = kind[i] == TROUBLE_SINGULAR;
+      if (!t.singular) {
+        // Fitted again, alone: the same arithmetic finds the same entry.
+        double again;
+        job.fit(model, scratch[0], xq + i, nullptr, 1, &again, &t, fit_influence{});
+      }
+      note_trouble(settings, t);
+    }
+    host_free(kind);
+  }
   host_free(troubles);
   for (int t = 0; t < plan.threads; ++t) free_scratch(scratch[t]);
   host_free(scratch);
