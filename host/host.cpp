@@ -67,12 +67,7 @@ void host_warning(const char* id, const char* format, ...) {
 }
 
 double host_betaincinv(double y, double a, double b) {
-  const double args[] = {y, a, b};
-  mxArray* in[3];
-  for (int k = 0; k < 3; ++k) {
-    in[k] = mxCreateDoubleMatrix(1, 1, mxREAL);
-    mxGetPr(in[k])[0] = args[k];
-  }
+  mxArray* in[3] = {host_create_scalar(y), host_create_scalar(a), host_create_scalar(b)};
   mxArray* out[1] = {nullptr};
   double x = std::nan("");
   if (mexCallMATLAB(1, out, 3, in, "betaincinv") == 0 && out[0] != nullptr &&

@@ -79,8 +79,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, d
       fi.own = own;
     }
   }
-  fit_many_influence(&moved, xs, m, vs, settings, influence != nullptr ? &fi : nullptr, nullptr,
-                     0);
+  fit_many_influence(&moved, xs, m, vs, settings, influence != nullptr ? &fi : nullptr, nullptr);
 
   // Each fit, its ties, then the line to the next fit.
   const spaced_out to{out, influence};
@@ -119,7 +118,7 @@ void fit_ascending_influence(const smooth_model* model, const double* xq, std::i
   if (settings->delta > 0.0 && n > 0) {
     fit_spaced(model, ascending{xq, nullptr, model->origin}, n, out, settings, influence);
   } else {
-    fit_many_influence(model, xq, n, out, settings, influence, nullptr, 0);
+    fit_many_influence(model, xq, n, out, settings, influence, nullptr);
   }
 }
 
@@ -127,10 +126,7 @@ void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, do
                  fit_settings* settings, const double* const* sorted,
                  const fit_influence* influence) {
   if (!(settings->delta > 0.0)) {
-    std::int32_t m = 0;
-    if (sorted != nullptr)
-      for (std::int32_t i = 0; i < n; ++i) m += xq[i] == xq[i] ? 1 : 0;
-    fit_many_influence(model, xq, n, out, settings, influence, sorted, m);
+    fit_many_influence(model, xq, n, out, settings, influence, sorted);
     return;
   }
   // NaN has no place in the order: it gets NaN, and the rest is sorted.

@@ -612,12 +612,12 @@ void note_round(void* context, std::int64_t begin, std::int64_t end) {
 
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings) {
-  fit_many_influence(model, xq, n, out, settings, nullptr, nullptr, 0);
+  fit_many_influence(model, xq, n, out, settings, nullptr, nullptr);
 }
 
 void fit_many_influence(const smooth_model* model, const double* xq, std::int32_t n,
                         double* out, fit_settings* settings, const fit_influence* influence,
-                        const double* const* ascending, std::int32_t m) {
+                        const double* const* ascending) {
   if (n <= 0) return;
   if (model->count == 0 || model->degree < 0 || model->degree > MAX_DEGREE) {
     // No data, or no fit can be made with that many coefficients.
@@ -640,22 +640,27 @@ void fit_many_influence(const smooth_model* model, const double* xq, std::int32_
   // for small windows. The results land where they belong, and the trouble
   // is noted in query order once all are fitted.
   const bool in_order = ascending != nullptr && !wanted;
-  const std::int64_t items = in_order ? m : n;
+  std::uint8_t* kind = nullptr;
+  std::int64_t items = n;
+  if (in_order) {
+    kind = host_alloc_array<std::uint8_t>(n);
+    // Queries outside the order are the NaN ones: no fit, no trouble.
+    items = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+      kind[i] = TROUBLE_NONE;
+      if (std::isnan(xq[i])) {
+        out[i] = std::numeric_limits<double>::quiet_NaN();
+      } else {
+        ++items;
+      }
+    }
+  }
   const run_plan plan = plan_run(settings, items, model->window);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model, wanted);
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots > 0 ? slots : 1);
-  std::uint8_t* kind = nullptr;
-  if (in_order) {
-    kind = host_alloc_array<std::uint8_t>(n);
-    // Queries outside the order are the NaN ones: no fit, no trouble.
-    for (std::int32_t i = 0; i < n; ++i) {
-      kind[i] = TROUBLE_NONE;
-      if (std::isnan(xq[i])) out[i] = std::numeric_limits<double>::quiet_NaN();
-    }
-  }
   fit_job job{model,      xq,         out, scratch, troubles, plan.round, plan.chunk,
               wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes), settings,
               wanted ? *influence : fit_influence{}, in_order ? ascending : nullptr, kind};

@@ -105,14 +105,14 @@ struct fit_influence {
 // (smoother/parallel.h), with the same results and lines on any count.
 // With a degree beyond MAX_DEGREE every result is FIT_FAILED. With
 // `influence`, its arrays are filled too, equally on any count and width.
-// `ascending`, when not null, holds the m queries of xq that are not NaN
-// as pointers into xq in ascending order of abscissa (ties in any order):
-// plain fits are then made in that order, much faster for small windows,
+// `ascending`, when not null, holds every query of xq that is not NaN
+// as a pointer into xq, in ascending order of abscissa (ties in any order):
+// plain fits are then made in that order, faster for small windows,
 // with the same results and the same lines in the same order.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings);
 void fit_many_influence(const smooth_model* model, const double* xq, std::int32_t n,
                         double* out, fit_settings* settings, const fit_influence* influence,
-                        const double* const* ascending, std::int32_t m);
+                        const double* const* ascending);
 
 #endif
