@@ -4,6 +4,7 @@
 // position. Without NaN the result must equal std::stable_sort's bit for
 // bit; NaN leaves no order to compare against, so then the result need
 // only be a permutation of the input. Every scratch block is released.
+// Without NaN, the radix sort of pointers must give merge_sort's order.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "numeric/merge_sort.h"
+#include "numeric/radix_sort.h"
 
 namespace {
 
@@ -43,6 +45,19 @@ void check(std::vector<T> items, bool has_nan, Less less) {
   fuzz::require(fuzz::same_bytes(items, reference), "not a permutation of the input");
 }
 
+void check_radix(const std::vector<double>& keys) {
+  std::vector<const double*> merged(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) merged[i] = &keys[i];
+  std::vector<const double*> radixed = merged;
+  const auto o = standin::within_call([&] {
+    merge_sort(merged.data(), merged.size(), sizeof(const double*), less_double_ptr);
+    sort_double_ptrs(radixed.data(), radixed.size());
+  });
+  fuzz::require(o.ok, "a sort ended the call", o.error);
+  fuzz::require(o.blocks_left == 0, "a sort left a block live");
+  fuzz::require(merged == radixed, "sort_double_ptrs differs from merge_sort");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -51,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = (in.byte() | (in.byte() << 8)) % (MAX_COUNT + 1);
   const std::vector<double> keys = in.values(count);
   const bool has_nan = std::any_of(keys.begin(), keys.end(), [](double v) { return std::isnan(v); });
+  if (!has_nan) check_radix(keys);
   if ((mode & 1) != 0) {
     check(keys, has_nan, [](double a, double b) { return a < b; });
   } else {

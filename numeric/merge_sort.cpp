@@ -6,9 +6,6 @@
 
 namespace {
 
-// The merge, for any comparator; the generic entry points instantiate it
-// with a comparator function, the typed ones with an inlined comparison.
-// Both do the same comparisons and moves, so they give the same order.
 template <typename Less>
 void merge_runs_with(const char* left, const char* left_end, const char* right,
                      const char* right_end, char* out, std::uint64_t elem_size, Less less) {
@@ -54,17 +51,6 @@ void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, L
   host_free(scratch);
 }
 
-// less_double_ptr, visible to the compiler.
-struct double_ptr_less {
-  bool operator()(const char* a, const char* b) const {
-    const double* pa;
-    const double* pb;
-    std::memcpy(&pa, a, sizeof pa);
-    std::memcpy(&pb, b, sizeof pb);
-    return *pa < *pb;
-  }
-};
-
 }  // namespace
 
 void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
@@ -74,8 +60,4 @@ void merge_runs(const char* left, const char* left_end, const char* right, const
 
 void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
   merge_sort_with(base, count, elem_size, less);
-}
-
-void merge_sort_double_ptrs(const double** ptrs, std::uint64_t count) {
-  merge_sort_with(static_cast<void*>(ptrs), count, sizeof(const double*), double_ptr_less{});
 }

@@ -10,10 +10,6 @@
 // Sorts `count` elements of `elem_size` bytes at `base` in place.
 void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less);
 
-// merge_sort(ptrs, count, sizeof(const double*), less_double_ptr), with the
-// comparison inlined: same comparisons, same order, faster.
-void merge_sort_double_ptrs(const double** ptrs, std::uint64_t count);
-
 // Merges the non-empty runs [left, left_end) and [right, right_end) into
 // `out`, taking the right element only when it is strictly less.
 void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,

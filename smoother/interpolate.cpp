@@ -3,8 +3,7 @@
 #include <limits>
 
 #include "host/host.h"
-#include "numeric/compare.h"
-#include "numeric/merge_sort.h"
+#include "numeric/radix_sort.h"
 
 namespace {
 
@@ -144,8 +143,7 @@ void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, do
   }
   if (order != nullptr && m > 0) {
     // Stable, so ties keep their input order.
-    merge_sort(static_cast<void*>(order), static_cast<std::uint64_t>(m), sizeof(const double*),
-               less_double_ptr);
+    sort_double_ptrs(order, static_cast<std::uint64_t>(m));
   }
   if (m > 0)
     fit_spaced(model, ascending{xq, sorted != nullptr ? sorted : order, model->origin}, m, out,

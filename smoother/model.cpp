@@ -8,8 +8,8 @@
 #include "numeric/lane_solve.h"
 #include "numeric/lanes.h"
 #include "numeric/normal_sums.h"
-#include "numeric/merge_sort.h"
 #include "numeric/polyfit.h"
+#include "numeric/radix_sort.h"
 #include "smoother/parallel.h"
 
 std::int32_t to_int32(double v) {
@@ -71,7 +71,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   for (std::int32_t i = 0; i < count; ++i)
     if (takes_part(choice, xs, ys, i)) order[kept++] = xs + i;
   // Stable, so equal abscissae keep their input order.
-  merge_sort_double_ptrs(order, static_cast<std::uint64_t>(kept));
+  sort_double_ptrs(order, static_cast<std::uint64_t>(kept));
   // Never a request for zero bytes, which the host may answer with null.
   const std::int32_t room = kept > 0 ? kept : 1;
   model->x = host_alloc_array<double>(room);

@@ -5,6 +5,7 @@
 
 #include "numeric/matrix.h"
 #include "numeric/merge_sort.h"
+#include "numeric/radix_sort.h"
 #include "numeric/polyfit.h"
 #include "unit_support.h"
 
@@ -44,19 +45,38 @@ TEST(MergeSort, MatchesStableSortWithManyTiesAtEverySize) {
   }
 }
 
-TEST(MergeSort, TypedPointerSortGivesTheGenericOrder) {
+TEST(RadixSort, GivesTheMergeSortOrder) {
+  // Ties (-0 and +0 among them) show stability; signs, infinities and
+  // subnormals show that the keys order like the doubles.
+  const double values[] = {-0.0, 0.0, 1.0, -1.0, 2.5, -2.5, 1e300, -1e300, 5e-324, -5e-324,
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()};
   lcg r(2);
-  for (std::size_t n : {0u, 1u, 2u, 7u, 64u, 1001u}) {
-    std::vector<double> v(n);
-    for (double& d : v) d = r.below(9) == 0 ? std::nan("") : r.below(6) - 0.0;
-    std::vector<const double*> a(n), b(n);
-    for (std::size_t i = 0; i < n; ++i) a[i] = b[i] = &v[i];
-    const auto o = standin::within_call([&] {
-      merge_sort(a.data(), n, sizeof(const double*), less_double_ptr);
-      merge_sort_double_ptrs(b.data(), n);
+  for (std::size_t n : {0u, 1u, 2u, 7u, 64u, 1001u, 5000u}) {
+    for (std::size_t spread : {2u, 12u}) {
+      std::vector<double> v(n);
+      for (double& d : v) d = values[r.below(spread)];
+      std::vector<const double*> a(n), b(n);
+      for (std::size_t i = 0; i < n; ++i) a[i] = b[i] = &v[i];
+      const auto o = standin::within_call([&] {
+        merge_sort(a.data(), n, sizeof(const double*), less_double_ptr);
+        sort_double_ptrs(b.data(), n);
+      });
+      EXPECT_EQ(a, b) << n << " " << spread;
+      EXPECT_EQ(o.blocks_left, 0u);
+    }
+  }
+  // Input already in order, and one out-of-order value at the end.
+  std::vector<double> v = {-3, -0.0, 0.0, 0.0, 1, 1, 7};
+  for (int tail : {0, 1}) {
+    if (tail == 1) v.push_back(-5);
+    std::vector<const double*> a(v.size()), b(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) a[i] = b[i] = &v[i];
+    standin::within_call([&] {
+      merge_sort(a.data(), a.size(), sizeof(const double*), less_double_ptr);
+      sort_double_ptrs(b.data(), b.size());
     });
-    EXPECT_EQ(a, b) << n;
-    EXPECT_EQ(o.blocks_left, 0u);
+    EXPECT_EQ(a, b) << tail;
   }
 }
 
