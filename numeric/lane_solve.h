@@ -161,6 +161,30 @@ inline bool fit_lanes_fixed(const double* const sums[L], const double xq[L], dou
   return true;
 }
 
+template <int L, int N>
+inline bool first_row_lanes_fixed(const double* const m[L], bool second, double a0[L],
+                                  double variance[L]) {
+  using vd = typename lanes_of<L>::d;
+  vd a[N][N];
+  for (int r = 0; r < N; ++r)
+    for (int c = 0; c < N; ++c) a[r][c] = gather<vd>(m, r + c);
+  vd w[N][N];
+  vd inv[N][N];
+  bool unstable[L];
+  double worst[L] = {};
+  if (gauss_jordan_core<N, vd>(a, w, inv, N, unstable, worst) != solve_status::ok) return false;
+  for (int k = 0; k < L; ++k) a0[k] = inv[0][0][k];
+  if (!second) return true;
+  vd v = splat<vd>(0.0);
+  for (int r = 0; r < N; ++r) {
+    vd t = splat<vd>(0.0);
+    for (int c = 0; c < N; ++c) t += gather<vd>(m, 2 * N - 1 + r + c) * inv[0][c];
+    v += inv[0][r] * t;
+  }
+  for (int k = 0; k < L; ++k) variance[k] = v[k];
+  return true;
+}
+
 }  // namespace lane_solve
 
 // L fits at once, one per vector lane, from their normal sums: out[k] = the
@@ -177,6 +201,25 @@ inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L],
     case 2: return lane_solve::fit_lanes_fixed<L, 2>(sums, xq, out, trouble);
     case 3: return lane_solve::fit_lanes_fixed<L, 3>(sums, xq, out, trouble);
     case 4: return lane_solve::fit_lanes_fixed<L, 4>(sums, xq, out, trouble);
+    default: return false;
+  }
+}
+
+// The quadratic forms of the bands for L lanes at once: with M[k] the
+// Hankel matrix of m[k][0 .. 2 ncoef - 2] and a its inverse's first row,
+// a0[k] = a[0] and, when `second`, variance[k] = a' M2 a, M2 the Hankel
+// matrix of m[k][2 ncoef - 1 ..]. Each product and sum in the order of the
+// one-lane computation, so each lane gets its bits. Only for ncoef <= 4;
+// false, having written nothing, when a lane's elimination meets a zero
+// pivot.
+template <int L>
+inline bool first_row_lanes(std::int32_t ncoef, const double* const m[L], bool second,
+                            double a0[L], double variance[L]) {
+  switch (ncoef) {
+    case 1: return lane_solve::first_row_lanes_fixed<L, 1>(m, second, a0, variance);
+    case 2: return lane_solve::first_row_lanes_fixed<L, 2>(m, second, a0, variance);
+    case 3: return lane_solve::first_row_lanes_fixed<L, 3>(m, second, a0, variance);
+    case 4: return lane_solve::first_row_lanes_fixed<L, 4>(m, second, a0, variance);
     default: return false;
   }
 }

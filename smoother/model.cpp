@@ -443,9 +443,18 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
     if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
     if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    double a0s[L];
+    double variances[L];
+    const bool together = first_row_lanes<L>(s.ncoef, s.moments, second, a0s, variances);
     for (int k = 0; k < used; ++k) {
       double a0 = 0.0;
-      if (t[k].singular || !influence_of(s, s.moments[k], second, li->variance[k], a0)) continue;
+      if (t[k].singular) continue;
+      if (together) {
+        a0 = a0s[k];
+        if (second) li->variance[k] = variances[k];
+      } else if (!influence_of(s, s.moments[k], second, li->variance[k], a0)) {
+        continue;
+      }
       // The own point weighs T = 1 (it lies at the query) times its weight,
       // if the window holds it at all.
       const std::int32_t o = li->own[k];

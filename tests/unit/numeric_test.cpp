@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
 #include "numeric/merge_sort.h"
 #include "numeric/radix_sort.h"
@@ -272,3 +273,44 @@ TEST(Smoothness, WeightOutsideTheUnitIntervalIsRejected) {
 }
 
 }  // namespace
+
+// The bands' quadratic forms for a group of lanes against one lane's solve
+// (gauss_jordan, then a' M2 a summed row by row), bit for bit. Lanes get
+// moments of different scales so that they pick different pivot rows.
+TEST(LaneSolve, FirstRowOfEveryLaneIsTheOneLaneSolves) {
+  lcg r(5);
+  for (int n = 1; n <= 4; ++n) {
+    std::vector<std::vector<double>> m(8, std::vector<double>(2 * (2 * n - 1)));
+    const double* lanes[8];
+    for (int k = 0; k < 8; ++k) {
+      for (double& v : m[k]) v = (r.below(1000) + 1) * (k % 3 == 0 ? 1e-3 : 1.0);
+      lanes[k] = m[k].data();
+    }
+    double a0[8];
+    double variance[8];
+    ASSERT_TRUE(first_row_lanes<8>(n, lanes, true, a0, variance)) << n;
+    double a0_2[2];
+    double variance_2[2];
+    ASSERT_TRUE(first_row_lanes<2>(n, lanes, true, a0_2, variance_2));
+    for (int k = 0; k < 8; ++k) {
+      double store[3][4][4];
+      double* a[4] = {store[0][0], store[0][1], store[0][2], store[0][3]};
+      double* w[4] = {store[1][0], store[1][1], store[1][2], store[1][3]};
+      double* inv[4] = {store[2][0], store[2][1], store[2][2], store[2][3]};
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) a[i][j] = m[k][i + j];
+      ASSERT_FALSE(gauss_jordan(a, w, inv, n).singular);
+      double v = 0.0;
+      for (int i = 0; i < n; ++i) {
+        double t = 0.0;
+        for (int j = 0; j < n; ++j) t += m[k][2 * n - 1 + i + j] * inv[0][j];
+        v += inv[0][i] * t;
+      }
+      EXPECT_EQ(bits(a0[k]), bits(inv[0][0])) << n << " " << k;
+      EXPECT_EQ(bits(variance[k]), bits(v)) << n << " " << k;
+      if (k < 2) {
+        EXPECT_EQ(bits(variance_2[k]), bits(v)) << n << " " << k;
+      }
+    }
+  }
+}
