@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "host/host.h"
 #include "numeric/matrix.h"
@@ -141,7 +142,6 @@ struct fit_scratch {
   double** inverse;
   double* coef;
   double* moments[MAX_LANES];  // each lane's centred moments; null when not wanted
-  double* tricubes;            // the sums' tricube weights, L per window point; null likewise
 };
 
 fit_scratch new_scratch(const smooth_model* model, bool influence) {
@@ -150,9 +150,6 @@ fit_scratch new_scratch(const smooth_model* model, bool influence) {
   for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
   for (int k = 0; k < MAX_LANES; ++k)
     s.moments[k] = influence ? host_alloc_array<double>(2 * (2 * s.ncoef - 1)) : nullptr;
-  s.tricubes =
-      influence ? host_alloc_array<double>(static_cast<std::int64_t>(MAX_LANES) * model->window)
-                : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -164,7 +161,6 @@ void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
   for (int k = 0; k < MAX_LANES; ++k)
     if (s.moments[k] != nullptr) host_free(s.moments[k]);
-  if (s.tricubes != nullptr) host_free(s.tricubes);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -239,30 +235,31 @@ double rank_deficient(fit_trouble& t) {
   return FIT_FAILED;
 }
 
-// The moments of L windows in the scaled offset u = (x - q) / h, which lies
-// in [-1, 1] over every point of weight > 0: m[k][j] = sum K u^j and
-// m[k][2 nc - 1 + j] = sum K T u^j for j = 0 .. 2 nc - 2, K = T w the
-// point's weight in the fit and T its tricube weight, each sum in ascending
-// point order from +0.0. NC > 0 fixes nc at compile time.
-// `tricubes` holds each point's T for the L lanes, as the sums used them.
-// Without Second only m1 is computed (m2 is left as it was).
+// The weights of the sums, T times the model weights when Robust (the very
+// product tricube<L, true> forms), gathering on the way the moments of the
+// same points in the scaled offset u = (x - q) / h, which lies in [-1, 1]
+// over every point of weight > 0: m1[j] = sum K u^j and, when Second,
+// m2[j] = sum K T u^j for j = 0 .. 2 n - 2, K = T w the point's weight in
+// the fit and T its tricube weight, each sum in ascending point order from
+// +0.0. NC > 0 fixes n at compile time, so the sums stay in registers.
 template <int L, int NC, bool Robust, bool Second>
-void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                     const double* const rs[L], const typename lanes_of<L>::d& q,
-                     const typename lanes_of<L>::d& h, const double* tricubes, double* const m[L]) {
+struct tricube_moments {
   using vd = typename lanes_of<L>::d;
-  const std::int32_t n = NC > 0 ? NC : nc;
-  constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
+  static constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
+  tricube<L, false> tri;
+  std::int32_t n;
+  vd scale;
   vd m1[SLOTS] = {};
   vd m2[Second ? SLOTS : 1] = {};
-  const vd scale = 1.0 / h;
-  for (std::int32_t i = 0; i < npts; ++i) {
-    vd t;
-    std::memcpy(&t, tricubes + static_cast<std::int64_t>(i) * L, sizeof t);
-    const vd x = gather<vd>(xs, i);
+
+  tricube_moments(const tricube<L, false>& t, std::int32_t nc)
+      : tri(t), n(NC > 0 ? NC : nc), scale(1.0 / t.h) {}
+
+  vd operator()(std::int32_t i, vd x) {
+    const vd t = tri(i, x);
     vd k = t;
-    if constexpr (Robust) k = t * gather<vd>(rs, i);
-    const vd u = (x - q) * scale;
+    if constexpr (Robust) k = t * gather<vd>(tri.r, i);
+    const vd u = (x - tri.q) * scale;
     vd p1 = k;
 #pragma GCC unroll 8
     for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
@@ -277,42 +274,17 @@ void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[
         p2 = p2 * u;
       }
     }
+    return k;
   }
-  for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
-    for (int l = 0; l < L; ++l) {
-      m[l][j] = m1[j][l];
-      if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
+
+  // m[k][j] = m1[j] and m[k][2 n - 1 + j] = m2[j] of lane k (m2 only when Second).
+  void store(double* const m[L]) const {
+    for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+      for (int l = 0; l < L; ++l) {
+        m[l][j] = m1[j][l];
+        if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
+      }
     }
-  }
-}
-
-template <int L, bool Robust, bool Second>
-void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                const double* const rs[L], typename lanes_of<L>::d q, typename lanes_of<L>::d h,
-                const double* tricubes, double* const m[L]) {
-  switch (nc) {
-    case 1: centred_moments<L, 1, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 2: centred_moments<L, 2, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 3: centred_moments<L, 3, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 4: centred_moments<L, 4, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    default: centred_moments<L, 0, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-  }
-}
-
-// The tricube weights of the sums, T times the model weights when Robust
-// (the very product tricube<L, true> forms), with each point's T kept for
-// the moments that follow.
-template <int L, bool Robust>
-struct recorded_tricube {
-  using vd = typename lanes_of<L>::d;
-  tricube<L, false> tri;
-  double* store;
-
-  vd operator()(std::int32_t i, vd x) {
-    const vd t = tri(i, x);
-    std::memcpy(store + static_cast<std::int64_t>(i) * L, &t, sizeof t);
-    if constexpr (Robust) return t * gather<vd>(tri.r, i);
-    return t;
   }
 };
 
@@ -417,8 +389,29 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
   };
   const auto sums_by = [&](auto weight) {
     if constexpr (Influence) {
-      recorded_tricube<L, decltype(weight)::robust> recording{{q, h, rs}, s.tricubes};
-      sums_if_needed(weight, recording);
+      constexpr bool robust = decltype(weight)::robust;
+      const tricube<L, false> plain{q, h, rs};
+      // The moments come with the sums, so the window is walked once.
+      const auto with_moments = [&](auto nc, auto second) {
+        tricube_moments<L, decltype(nc)::value, robust, decltype(second)::value> moments(
+            plain, s.ncoef);
+        sums_if_needed(weight, moments);
+        if (any) moments.store(s.moments);
+      };
+      const auto by_degree = [&](auto second) {
+        switch (s.ncoef) {
+          case 1: with_moments(std::integral_constant<int, 1>{}, second); break;
+          case 2: with_moments(std::integral_constant<int, 2>{}, second); break;
+          case 3: with_moments(std::integral_constant<int, 3>{}, second); break;
+          case 4: with_moments(std::integral_constant<int, 4>{}, second); break;
+          default: with_moments(std::integral_constant<int, 0>{}, second); break;
+        }
+      };
+      if (li->second) {
+        by_degree(std::true_type{});
+      } else {
+        by_degree(std::false_type{});
+      }
     } else {
       sums_if_needed(weight, weight);
     }
@@ -438,11 +431,6 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     if (!any) return;
     const bool second = li->second;
     const bool robust = model->weights != nullptr;
-    const std::int32_t w = model->window;
-    if (robust && second) moments_of<L, true, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
     double a0s[L];
     double variances[L];
     const bool together = first_row_lanes<L>(s.ncoef, s.moments, second, a0s, variances);
@@ -468,10 +456,11 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
 // out[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries are
 // fitted in groups of L consecutive fittable ones; a NaN query has no
 // place among the data and gets NaN, with no trouble. When Influence, `inf`
-// (its arrays starting at query 0 of this range) receives the rest.
+// (its arrays indexed like out) receives the rest.
 //
-// With `order` (plain fits only) query i is instead *order[i], a pointer
-// into xq, and its result goes to out[order[i] - xq]; t stays positional.
+// With `order`, query i is instead *order[i], a pointer into xq, and its
+// results go to out[order[i] - xq] (and inf's arrays likewise); t stays
+// positional.
 template <int L, bool Influence>
 void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
                const double* const* order, std::int64_t n, double* out, fit_trouble* t,
@@ -487,15 +476,15 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   const auto flush = [&] {
     for (int k = held; k < L; ++k) q[k] = q[0];
     if constexpr (Influence) {
-      for (int k = 0; k < held; ++k) li.own[k] = inf.own != nullptr ? inf.own[at[k]] : -1;
+      for (int k = 0; k < held; ++k) li.own[k] = inf.own != nullptr ? inf.own[dst[k]] : -1;
     }
     fit_group<L, Influence>(model, s, q, held, r, rt, &li);
     for (int k = 0; k < held; ++k) {
       out[dst[k]] = r[k];
       t[at[k]] = rt[k];
       if constexpr (Influence) {
-        if (inf.variance != nullptr) inf.variance[at[k]] = li.variance[k];
-        if (inf.leverage != nullptr) inf.leverage[at[k]] = li.leverage[k];
+        if (inf.variance != nullptr) inf.variance[dst[k]] = li.variance[k];
+        if (inf.leverage != nullptr) inf.leverage[dst[k]] = li.leverage[k];
       }
     }
     held = 0;
@@ -507,8 +496,8 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
       out[from] = std::numeric_limits<double>::quiet_NaN();
       t[i] = fit_trouble{};
       if constexpr (Influence) {
-        if (inf.variance != nullptr) inf.variance[i] = out[i];
-        if (inf.leverage != nullptr) inf.leverage[i] = out[i];
+        if (inf.variance != nullptr) inf.variance[from] = out[from];
+        if (inf.leverage != nullptr) inf.leverage[from] = out[from];
       }
       continue;
     }
@@ -592,18 +581,18 @@ std::uint8_t trouble_kind_of(const fit_trouble& t) {
 
 void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
-  fit_influence inf;
-  inf.variance = shifted(job.influence.variance, begin);
-  inf.leverage = shifted(job.influence.leverage, begin);
-  inf.own = shifted(job.influence.own, begin);
   if (job.order != nullptr) {
     // Each worker keeps its chunk's trouble in its own slots, then by query.
     fit_trouble* t = job.troubles + worker * job.chunk;
     job.fit(job.model, job.scratch[worker], job.xq, job.order + begin, end - begin, job.out, t,
-            inf);
+            job.influence);
     for (std::int64_t i = 0; i < end - begin; ++i)
       job.trouble_kind[job.order[begin + i] - job.xq] = trouble_kind_of(t[i]);
   } else {
+    fit_influence inf;
+    inf.variance = shifted(job.influence.variance, begin);
+    inf.leverage = shifted(job.influence.leverage, begin);
+    inf.own = shifted(job.influence.own, begin);
     fit_trouble* t = job.troubles + begin % job.round;
     job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin,
             job.out + begin, t, inf);
@@ -648,7 +637,7 @@ void fit_many_influence(const smooth_model* model, const double* xq, std::int32_
   // group of lanes reads nearby data and tends to pivot alike: much faster
   // for small windows. The results land where they belong, and the trouble
   // is noted in query order once all are fitted.
-  const bool in_order = ascending != nullptr && !wanted;
+  const bool in_order = ascending != nullptr;
   std::uint8_t* kind = nullptr;
   std::int64_t items = n;
   if (in_order) {
@@ -659,6 +648,8 @@ void fit_many_influence(const smooth_model* model, const double* xq, std::int32_
       kind[i] = TROUBLE_NONE;
       if (std::isnan(xq[i])) {
         out[i] = std::numeric_limits<double>::quiet_NaN();
+        if (wanted && influence->variance != nullptr) influence->variance[i] = out[i];
+        if (wanted && influence->leverage != nullptr) influence->leverage[i] = out[i];
       } else {
         ++items;
       }

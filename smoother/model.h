@@ -107,7 +107,7 @@ struct fit_influence {
 // `influence`, its arrays are filled too, equally on any count and width.
 // `ascending`, when not null, holds every query of xq that is not NaN
 // as a pointer into xq, in ascending order of abscissa (ties in any order):
-// plain fits are then made in that order, faster for small windows,
+// the fits are then made in that order, faster for small windows,
 // with the same results and the same lines in the same order.
 void fit_many(const smooth_model* model, const double* xq, std::int32_t n, double* out,
               fit_settings* settings);

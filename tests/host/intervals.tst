@@ -50,6 +50,17 @@
 %!   check_band (info, ys, L, y, w, 0.8, 1);
 %! endfor
 
+## Fits at the data run in the data's sorted order: the band at unsorted
+## data has the bits the nodes form gives, point by point in input order.
+%!test
+%! p = [300:-2:2, 1:2:299];
+%! for kind = {"confidence", "prediction"}
+%!   [ys, a] = quibra (x(p), y(p), 0.05, 1, 2, "Intervals", kind{1});
+%!   [zs, b] = quibra (x(p), y(p), 0.05, 1, 2, x(p), y(p), "Intervals", kind{1});
+%!   assert (typecast ([ys; a.se; a.lower; a.upper], "uint64"),
+%!           typecast ([zs; b.se; b.lower; b.upper], "uint64"));
+%! endfor
+
 ## Prior weights: var y_j = sigma^2 / w_j.
 %!test
 %! w = 0.5 + rand (300, 1);
