@@ -64,13 +64,15 @@ function [x, y, data] = bench_file (n)
   fclose (fid);
 end
 
-% Medians of `reps` timings of quibra and of R, alternating, after a
-% warm-up of quibra.
+% Medians of `reps` timings of quibra and of R, alternating. Each timed
+% call follows a warm-up call in the same process, on both sides: R's
+% process is fresh each time, and quibra's first call after it would
+% otherwise pay for caches that R's run has emptied.
 function [tq, tr] = alternate (smooth, rscript, data, n, r_call, reps)
-  smooth ();
   q = zeros (reps, 1);
   r = zeros (reps, 1);
   for k = 1:reps
+    smooth ();
     tic;
     smooth ();
     q(k) = toc;
