@@ -2,7 +2,7 @@
 # The benchmark suite; not part of the tests. `tools/quibra.sh bench [ARGS]`
 # installs what it needs (R too with --with-r) and runs this.
 #   bash bench/run.sh            whole calls and robustness passes (stand-in host), the
-#                                load case, then the module in Octave
+#                                load case, then the module in Octave (paths, bands)
 #   bash bench/run.sh --with-r   also quibra against R's stats::lowess (needs r-base-core)
 #   bash bench/run.sh --quick    fewer sizes, no load case
 # Timings on a shared machine are noisy: compare ratios from one run.
@@ -42,6 +42,9 @@ echo "== the module in Octave (wall time, median of runs) =="
 echo
 echo "== threads and register widths (wall time, median of runs) =="
 "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_paths($mode);"
+echo
+echo "== bands and the automatic span, one thread (wall time, median of runs) =="
+"${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_bands($mode);"
 
 if [ $with_r -eq 1 ]; then
   echo
