@@ -99,8 +99,31 @@ void robust_pass(benchmark::State& state) {
   state.counters["pass/plain"] = robust_s / passes / plain_s;
 }
 
+// CPU times of two calls on the same data, alternating which goes first so
+// neither gains from a warmed cache; the iteration time is the second's.
+void alternate(benchmark::State& state, int nlhs_a, const std::vector<const mxArray*>& in_a,
+               int nlhs_b, const std::vector<const mxArray*>& in_b, const char* counter) {
+  double seconds[2] = {0.0, 0.0};
+  int round = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < 2; ++k) {
+      const int which = (k + round) % 2;
+      const std::clock_t t0 = std::clock();
+      standin::outcome o = which == 0 ? standin::call(nlhs_a, in_a) : standin::call(nlhs_b, in_b);
+      const double t = static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC;
+      seconds[which] += t;
+      if (which == 1) state.SetIterationTime(t);
+      if (!o.ok) state.SkipWithError(o.error.c_str());
+      delete o.result;
+      delete o.second;
+    }
+    ++round;
+  }
+  state.counters[counter] = seconds[1] / seconds[0];
+}
+
 // The cost of the second result: two/one is a two-result call's CPU time
-// over a one-result call's, the two alternating on the same data.
+// over a one-result call's.
 void second_result(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const double f = static_cast<double>(state.range(1)) / 1000.0;
@@ -108,25 +131,29 @@ void second_result(benchmark::State& state) {
   const bench::sample s = bench::make_sample(n);
   call_args a{standin::make_column(s.x), standin::make_column(s.y), standin::make_scalar(f),
               standin::make_scalar(robust ? 1.0 : 0.0), standin::make_scalar(2)};
-  double seconds[2] = {0.0, 0.0};
-  int round = 0;
-  for (auto _ : state) {
-    // Alternating which goes first, so neither gains from a warmed cache.
-    for (int k = 0; k < 2; ++k) {
-      const int nlhs = (k + round) % 2 + 1;
-      const std::clock_t t0 = std::clock();
-      standin::outcome o = standin::call(nlhs, {a.x, a.y, a.f, a.robust, a.degree});
-      const double t = static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC;
-      seconds[nlhs - 1] += t;
-      if (nlhs == 2) state.SetIterationTime(t);
-      if (!o.ok) state.SkipWithError(o.error.c_str());
-      delete o.result;
-      delete o.second;
-    }
-    ++round;
-  }
-  state.counters["two/one"] = seconds[1] / seconds[0];
+  const std::vector<const mxArray*> in = {a.x, a.y, a.f, a.robust, a.degree};
+  alternate(state, 1, in, 2, in, "two/one");
   for (mxArray* m : {a.x, a.y, a.f, a.robust, a.degree}) delete m;
+}
+
+// The cost of a band: band/plain is a call with 'Intervals' over one
+// without, on one thread (the quantile costs microseconds here).
+void band(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const double f = static_cast<double>(state.range(1)) / n;
+  const bench::sample s = bench::make_sample(n);
+  call_args a{standin::make_column(s.x), standin::make_column(s.y), standin::make_scalar(f),
+              standin::make_scalar(0.0), standin::make_scalar(2)};
+  mxArray* name = standin::make_char("Intervals");
+  mxArray* kind = standin::make_char("confidence");
+  mxArray* threads_name = standin::make_char("Threads");
+  mxArray* one = standin::make_scalar(1.0);
+  const std::vector<const mxArray*> plain_in = {a.x,          a.y, a.f, a.robust, a.degree,
+                                                threads_name, one};
+  const std::vector<const mxArray*> band_in = {a.x, a.y,  a.f,          a.robust,
+                                               a.degree, name, kind, threads_name, one};
+  alternate(state, 1, plain_in, 2, band_in, "band/plain");
+  for (mxArray* m : {a.x, a.y, a.f, a.robust, a.degree, name, kind, threads_name, one}) delete m;
 }
 
 }  // namespace
@@ -135,6 +162,15 @@ BENCHMARK(second_result)
     ->ArgsProduct({{10000}, {10, 50}, {0, 1}})
     ->Args({100000, 10, 0})
     ->ArgNames({"n", "f_milli", "robust"})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(4)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK(band)
+    ->ArgsProduct({{10000, 100000}, {100, 500}})
+    ->ArgNames({"n", "window"})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(4)
