@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <limits>
-#include <type_traits>
 
 #include "host/host.h"
 #include "numeric/matrix.h"
@@ -142,6 +141,7 @@ struct fit_scratch {
   double** inverse;
   double* coef;
   double* moments[MAX_LANES];  // each lane's centred moments; null when not wanted
+  double* tricubes;            // the sums' tricube weights, L per window point; null likewise
 };
 
 fit_scratch new_scratch(const smooth_model* model, bool influence) {
@@ -150,6 +150,9 @@ fit_scratch new_scratch(const smooth_model* model, bool influence) {
   for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
   for (int k = 0; k < MAX_LANES; ++k)
     s.moments[k] = influence ? host_alloc_array<double>(2 * (2 * s.ncoef - 1)) : nullptr;
+  s.tricubes =
+      influence ? host_alloc_array<double>(static_cast<std::int64_t>(MAX_LANES) * model->window)
+                : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -161,6 +164,7 @@ void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
   for (int k = 0; k < MAX_LANES; ++k)
     if (s.moments[k] != nullptr) host_free(s.moments[k]);
+  if (s.tricubes != nullptr) host_free(s.tricubes);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -235,31 +239,30 @@ double rank_deficient(fit_trouble& t) {
   return FIT_FAILED;
 }
 
-// The weights of the sums, T times the model weights when Robust (the very
-// product tricube<L, true> forms), gathering on the way the moments of the
-// same points in the scaled offset u = (x - q) / h, which lies in [-1, 1]
-// over every point of weight > 0: m1[j] = sum K u^j and, when Second,
-// m2[j] = sum K T u^j for j = 0 .. 2 n - 2, K = T w the point's weight in
-// the fit and T its tricube weight, each sum in ascending point order from
-// +0.0. NC > 0 fixes n at compile time, so the sums stay in registers.
+// The moments of L windows in the scaled offset u = (x - q) / h, which lies
+// in [-1, 1] over every point of weight > 0: m[k][j] = sum K u^j and
+// m[k][2 nc - 1 + j] = sum K T u^j for j = 0 .. 2 nc - 2, K = T w the
+// point's weight in the fit and T its tricube weight, each sum in ascending
+// point order from +0.0. NC > 0 fixes nc at compile time.
+// `tricubes` holds each point's T for the L lanes, as the sums used them.
+// Without Second only m1 is computed (m2 is left as it was).
 template <int L, int NC, bool Robust, bool Second>
-struct tricube_moments {
+void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
+                     const double* const rs[L], const typename lanes_of<L>::d& q,
+                     const typename lanes_of<L>::d& h, const double* tricubes, double* const m[L]) {
   using vd = typename lanes_of<L>::d;
-  static constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
-  tricube<L, false> tri;
-  std::int32_t n;
-  vd scale;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
   vd m1[SLOTS] = {};
   vd m2[Second ? SLOTS : 1] = {};
-
-  tricube_moments(const tricube<L, false>& t, std::int32_t nc)
-      : tri(t), n(NC > 0 ? NC : nc), scale(1.0 / t.h) {}
-
-  vd operator()(std::int32_t i, vd x) {
-    const vd t = tri(i, x);
+  const vd scale = 1.0 / h;
+  for (std::int32_t i = 0; i < npts; ++i) {
+    vd t;
+    std::memcpy(&t, tricubes + static_cast<std::int64_t>(i) * L, sizeof t);
+    const vd x = gather<vd>(xs, i);
     vd k = t;
-    if constexpr (Robust) k = t * gather<vd>(tri.r, i);
-    const vd u = (x - tri.q) * scale;
+    if constexpr (Robust) k = t * gather<vd>(rs, i);
+    const vd u = (x - q) * scale;
     vd p1 = k;
 #pragma GCC unroll 8
     for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
@@ -274,17 +277,42 @@ struct tricube_moments {
         p2 = p2 * u;
       }
     }
-    return k;
   }
-
-  // m[k][j] = m1[j] and m[k][2 n - 1 + j] = m2[j] of lane k (m2 only when Second).
-  void store(double* const m[L]) const {
-    for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
-      for (int l = 0; l < L; ++l) {
-        m[l][j] = m1[j][l];
-        if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
-      }
+  for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+    for (int l = 0; l < L; ++l) {
+      m[l][j] = m1[j][l];
+      if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
     }
+  }
+}
+
+template <int L, bool Robust, bool Second>
+void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
+                const double* const rs[L], typename lanes_of<L>::d q, typename lanes_of<L>::d h,
+                const double* tricubes, double* const m[L]) {
+  switch (nc) {
+    case 1: centred_moments<L, 1, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 2: centred_moments<L, 2, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 3: centred_moments<L, 3, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    case 4: centred_moments<L, 4, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+    default: centred_moments<L, 0, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
+  }
+}
+
+// The tricube weights of the sums, T times the model weights when Robust
+// (the very product tricube<L, true> forms), with each point's T kept for
+// the moments that follow.
+template <int L, bool Robust>
+struct recorded_tricube {
+  using vd = typename lanes_of<L>::d;
+  tricube<L, false> tri;
+  double* store;
+
+  vd operator()(std::int32_t i, vd x) {
+    const vd t = tri(i, x);
+    std::memcpy(store + static_cast<std::int64_t>(i) * L, &t, sizeof t);
+    if constexpr (Robust) return t * gather<vd>(tri.r, i);
+    return t;
   }
 };
 
@@ -389,29 +417,8 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
   };
   const auto sums_by = [&](auto weight) {
     if constexpr (Influence) {
-      constexpr bool robust = decltype(weight)::robust;
-      const tricube<L, false> plain{q, h, rs};
-      // The moments come with the sums, so the window is walked once.
-      const auto with_moments = [&](auto nc, auto second) {
-        tricube_moments<L, decltype(nc)::value, robust, decltype(second)::value> moments(
-            plain, s.ncoef);
-        sums_if_needed(weight, moments);
-        if (any) moments.store(s.moments);
-      };
-      const auto by_degree = [&](auto second) {
-        switch (s.ncoef) {
-          case 1: with_moments(std::integral_constant<int, 1>{}, second); break;
-          case 2: with_moments(std::integral_constant<int, 2>{}, second); break;
-          case 3: with_moments(std::integral_constant<int, 3>{}, second); break;
-          case 4: with_moments(std::integral_constant<int, 4>{}, second); break;
-          default: with_moments(std::integral_constant<int, 0>{}, second); break;
-        }
-      };
-      if (li->second) {
-        by_degree(std::true_type{});
-      } else {
-        by_degree(std::false_type{});
-      }
+      recorded_tricube<L, decltype(weight)::robust> recording{{q, h, rs}, s.tricubes};
+      sums_if_needed(weight, recording);
     } else {
       sums_if_needed(weight, weight);
     }
@@ -431,6 +438,11 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     if (!any) return;
     const bool second = li->second;
     const bool robust = model->weights != nullptr;
+    const std::int32_t w = model->window;
+    if (robust && second) moments_of<L, true, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
+    if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
     double a0s[L];
     double variances[L];
     const bool together = first_row_lanes<L>(s.ncoef, s.moments, second, a0s, variances);
@@ -465,7 +477,7 @@ template <int L, bool Influence>
 void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
                const double* const* order, std::int64_t n, double* out, fit_trouble* t,
                const fit_influence& inf) {
-  double q[L];
+  double q[L] = {};
   std::int64_t at[L];
   std::int64_t dst[L];
   int held = 0;
