@@ -4,11 +4,8 @@
 
 #include "host/host.h"
 
-namespace {
-
-template <typename Less>
-void merge_runs_with(const char* left, const char* left_end, const char* right,
-                     const char* right_end, char* out, std::uint64_t elem_size, Less less) {
+void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
+                char* out, std::uint64_t elem_size, less_fn less) {
   while (left < left_end && right < right_end) {
     // The right element goes first only when strictly less: stability.
     if (less(right, left)) {
@@ -24,8 +21,7 @@ void merge_runs_with(const char* left, const char* left_end, const char* right,
   if (right < right_end) std::memcpy(out, right, static_cast<std::size_t>(right_end - right));
 }
 
-template <typename Less>
-void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, Less less) {
+void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
   if (count < 2) return;  // already sorted; nothing to merge
   // Byte offsets are 64-bit so that no element count the host can pass overflows them.
   const std::uint64_t total = count * elem_size;
@@ -36,7 +32,7 @@ void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, L
     for (std::uint64_t off = 0; off < total; off += 2 * width) {
       if (total - off > width) {
         const std::uint64_t right_end = (total - off - width > width) ? off + 2 * width : total;
-        merge_runs_with(src + off, src + off + width, src + off + width, src + right_end,
+        merge_runs(src + off, src + off + width, src + off + width, src + right_end,
                         dst + off, elem_size, less);
       } else {
         std::memcpy(dst + off, src + off, static_cast<std::size_t>(total - off));
@@ -49,15 +45,4 @@ void merge_sort_with(void* base, std::uint64_t count, std::uint64_t elem_size, L
   }
   if (dst == scratch) std::memcpy(base, scratch, static_cast<std::size_t>(total));
   host_free(scratch);
-}
-
-}  // namespace
-
-void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
-                char* out, std::uint64_t elem_size, less_fn less) {
-  merge_runs_with(left, left_end, right, right_end, out, elem_size, less);
-}
-
-void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less) {
-  merge_sort_with(base, count, elem_size, less);
 }
