@@ -114,21 +114,18 @@ inline void combine(Rows inv, const T* b, T* coef, std::int32_t n) {
   }
 }
 
-// Ascending powers, the power a running product.
-template <typename T>
-inline T poly_value(const T* coef, std::int32_t n, T x) {
-  T value = coef[0];
-  T power = x;
-  for (std::int32_t k = 1; k < n; ++k) {
-    value += power * coef[k];
-    power *= x;
-  }
-  return value;
+// The constant coefficient, row 0 of the inverse times b: the fitted value
+// where the fit's coordinate is 0.
+template <typename T, typename Row>
+inline T first_coefficient(const Row& inv0, const T* b, std::int32_t n) {
+  T c = inv0[0] * b[0];
+  for (std::int32_t k = 1; k < n; ++k) c += inv0[k] * b[k];
+  return c;
 }
 
 template <int L, int N>
-inline bool fit_lanes_fixed(const double* const sums[L], const double xq[L], double out[L],
-                     fit_trouble trouble[L]) {
+inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trouble trouble[L],
+                            double* const rows[L]) {
   using vd = typename lanes_of<L>::d;
   vd a[N][N];
   vd b[N];
@@ -152,74 +149,33 @@ inline bool fit_lanes_fixed(const double* const sums[L], const double xq[L], dou
     trouble[k].unstable = unstable[k];
     trouble[k].worst = worst[k];
   }
-  vd coef[N];
-  combine<vd>(inv, b, coef, N);
-  vd x;
-  std::memcpy(&x, xq, sizeof x);
-  const vd value = poly_value<vd>(coef, N, x);
+  const vd value = first_coefficient<vd>(inv[0], b, N);
   for (int k = 0; k < L; ++k) out[k] = value[k];
-  return true;
-}
-
-template <int L, int N>
-inline bool first_row_lanes_fixed(const double* const m[L], bool second, double a0[L],
-                                  double variance[L]) {
-  using vd = typename lanes_of<L>::d;
-  vd a[N][N];
-  for (int r = 0; r < N; ++r)
-    for (int c = 0; c < N; ++c) a[r][c] = gather<vd>(m, r + c);
-  vd w[N][N];
-  vd inv[N][N];
-  bool unstable[L];
-  double worst[L] = {};
-  if (gauss_jordan_core<N, vd>(a, w, inv, N, unstable, worst) != solve_status::ok) return false;
-  for (int k = 0; k < L; ++k) a0[k] = inv[0][0][k];
-  if (!second) return true;
-  vd v = splat<vd>(0.0);
-  for (int r = 0; r < N; ++r) {
-    vd t = splat<vd>(0.0);
-    for (int c = 0; c < N; ++c) t += gather<vd>(m, 2 * N - 1 + r + c) * inv[0][c];
-    v += inv[0][r] * t;
+  if (rows != nullptr) {
+    for (int k = 0; k < L; ++k)
+      for (int c = 0; c < N; ++c) rows[k][c] = inv[0][c][k];
   }
-  for (int k = 0; k < L; ++k) variance[k] = v[k];
   return true;
 }
 
 }  // namespace lane_solve
 
-// L fits at once, one per vector lane, from their normal sums: out[k] = the
-// fitted polynomial of sums[k] evaluated at xq[k], with the keep factor 1.
-// Bit for bit what fill_normal_system, gauss_jordan, solve_coefficients and
-// eval_polynomial give for each lane, trouble included. Only for ncoef <= 4.
-// Returns false, having written nothing, when a lane's elimination meets a
-// zero pivot; the caller then fits each lane on its own.
+// L fits at once, one per vector lane, from their normal sums in each
+// fit's own coordinate: out[k] = the constant coefficient of the fit of
+// sums[k], with the keep factor 1, and, when `rows` is not null, rows[k]
+// (ncoef doubles) = the first row of its inverse. Bit for bit what
+// fill_normal_system, gauss_jordan and first_coefficient give for each lane,
+// trouble included. Only for ncoef <= 4. Returns false, having written
+// nothing, when a lane's elimination meets a zero pivot; the caller then
+// fits each lane on its own.
 template <int L>
-inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L],
-                                const double xq[L], double out[L], fit_trouble trouble[L]) {
+inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L], double out[L],
+                                fit_trouble trouble[L], double* const rows[L]) {
   switch (ncoef) {
-    case 1: return lane_solve::fit_lanes_fixed<L, 1>(sums, xq, out, trouble);
-    case 2: return lane_solve::fit_lanes_fixed<L, 2>(sums, xq, out, trouble);
-    case 3: return lane_solve::fit_lanes_fixed<L, 3>(sums, xq, out, trouble);
-    case 4: return lane_solve::fit_lanes_fixed<L, 4>(sums, xq, out, trouble);
-    default: return false;
-  }
-}
-
-// The quadratic forms of the bands for L lanes at once: with M[k] the
-// Hankel matrix of m[k][0 .. 2 ncoef - 2] and a its inverse's first row,
-// a0[k] = a[0] and, when `second`, variance[k] = a' M2 a, M2 the Hankel
-// matrix of m[k][2 ncoef - 1 ..]. Each product and sum in the order of the
-// one-lane computation, so each lane gets its bits. Only for ncoef <= 4;
-// false, having written nothing, when a lane's elimination meets a zero
-// pivot.
-template <int L>
-inline bool first_row_lanes(std::int32_t ncoef, const double* const m[L], bool second,
-                            double a0[L], double variance[L]) {
-  switch (ncoef) {
-    case 1: return lane_solve::first_row_lanes_fixed<L, 1>(m, second, a0, variance);
-    case 2: return lane_solve::first_row_lanes_fixed<L, 2>(m, second, a0, variance);
-    case 3: return lane_solve::first_row_lanes_fixed<L, 3>(m, second, a0, variance);
-    case 4: return lane_solve::first_row_lanes_fixed<L, 4>(m, second, a0, variance);
+    case 1: return lane_solve::fit_lanes_fixed<L, 1>(sums, out, trouble, rows);
+    case 2: return lane_solve::fit_lanes_fixed<L, 2>(sums, out, trouble, rows);
+    case 3: return lane_solve::fit_lanes_fixed<L, 3>(sums, out, trouble, rows);
+    case 4: return lane_solve::fit_lanes_fixed<L, 4>(sums, out, trouble, rows);
     default: return false;
   }
 }

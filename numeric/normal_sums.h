@@ -1,8 +1,9 @@
 // The weighted power sums of the normal equations, for L point sets at
 // once (one per lane, L = 2, 4 or 8). Each sum adds its own terms in
 // ascending point order from +0.0; the passes over the points are fused
-// into one, with the weights supplied point by point, so the local fit can
-// compute its kernel weights on the fly instead of storing them first.
+// into one, with each point's weight and coordinate supplied point by
+// point, so the local fit can compute its kernel weights and its own
+// coordinate on the fly instead of storing them first.
 #ifndef QUIBRA_NUMERIC_NORMAL_SUMS_H
 #define QUIBRA_NUMERIC_NORMAL_SUMS_H
 
@@ -11,13 +12,21 @@
 #include "numeric/lanes.h"
 #include "numeric/polyfit.h"
 
+// A point of each lane as the sums take it: its weight w, and the
+// coordinate c whose powers the polynomial is fitted in.
+template <typename V>
+struct weighted_point {
+  V w;
+  V c;
+};
+
 namespace normal_sums_detail {
 
 // NC > 0 fixes the coefficient count at compile time, so the accumulators
 // live in registers; NC = 0 takes it from `nc`.
-template <int L, int NC, typename Weights>
+template <int L, int NC, typename Points>
 inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                   const double* const ys[L], Weights& weight, double* const sums[L]) {
+                   const double* const ys[L], Points& point, double* const sums[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? 3 * NC - 1 : 3 * MAX_NCOEF - 1;
@@ -25,8 +34,8 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
   vd* s = acc;
   vd* b = acc + (2 * n - 1);
   for (std::int32_t i = 0; i < npts; ++i) {
-    const vd x = gather<vd>(xs, i);
-    const vd w = weight(i, x);
+    const weighted_point<vd> p = point(i, gather<vd>(xs, i));
+    const vd w = p.w;
     const vd y = gather<vd>(ys, i);
     s[0] += w;
     if (n == 1) {
@@ -34,13 +43,13 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
       continue;
     }
     b[0] += y * w;
-    vd g = x * w;  // w x^j as a running product
+    vd g = p.c * w;  // w c^j as a running product
     // Unrolled at any optimisation level, so the accumulators stay in registers.
 #pragma GCC unroll 8
     for (std::int32_t j = 1; j <= 2 * n - 3; ++j) {
       if (j < n) b[j] += y * g;
       s[j] += g;
-      g = g * x;
+      g = g * p.c;
     }
     s[2 * n - 2] += g;
   }
@@ -51,22 +60,22 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
 
 }  // namespace normal_sums_detail
 
-// sums[k] receives S(0..2 ncoef - 2), S(j) = sum w x^j, then
-// b(0..ncoef - 1), b(r) = sum y w x^r, of point set k (xs[k], ys[k]).
-// weight(i, x) returns the lanes' weights of point i, x being their
+// sums[k] receives S(0..2 ncoef - 2), S(j) = sum w c^j, then
+// b(0..ncoef - 1), b(r) = sum y w c^r, of point set k (xs[k], ys[k]).
+// point(i, x) returns the lanes' weighted_point of point i, x being their
 // abscissae; it is called once per point, in ascending order. Returns
 // false, having computed nothing, when ncoef lies outside [1, MAX_NCOEF].
-template <int L = 2, typename Weights>
+template <int L = 2, typename Points>
 bool normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[L],
-                 const double* const ys[L], Weights& weight, double* const sums[L]) {
+                 const double* const ys[L], Points& point, double* const sums[L]) {
   using normal_sums_detail::kernel;
   if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
   switch (ncoef) {
-    case 1: kernel<L, 1>(ncoef, npts, xs, ys, weight, sums); break;
-    case 2: kernel<L, 2>(ncoef, npts, xs, ys, weight, sums); break;
-    case 3: kernel<L, 3>(ncoef, npts, xs, ys, weight, sums); break;
-    case 4: kernel<L, 4>(ncoef, npts, xs, ys, weight, sums); break;
-    default: kernel<L, 0>(ncoef, npts, xs, ys, weight, sums); break;
+    case 1: kernel<L, 1>(ncoef, npts, xs, ys, point, sums); break;
+    case 2: kernel<L, 2>(ncoef, npts, xs, ys, point, sums); break;
+    case 3: kernel<L, 3>(ncoef, npts, xs, ys, point, sums); break;
+    case 4: kernel<L, 4>(ncoef, npts, xs, ys, point, sums); break;
+    default: kernel<L, 0>(ncoef, npts, xs, ys, point, sums); break;
   }
   return true;
 }

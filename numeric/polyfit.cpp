@@ -50,7 +50,8 @@ double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* x
     const double* const x2[2] = {xs, xs};
     const double* const y2[2] = {ys, ys};
     double* const s2[2] = {sums, sums};
-    auto given = [ws](std::int32_t i, v2d) { return v2d{ws[i], ws[i]}; };
+    // The abscissae as they are, each with its given weight.
+    auto given = [ws](std::int32_t i, v2d x) { return weighted_point<v2d>{v2d{ws[i], ws[i]}, x}; };
     normal_sums(ncoef, npts, x2, y2, given, s2);
     fill_normal_system(m, ncoef, sums, 1.0 - smoothness);
     host_free(sums);
@@ -155,7 +156,14 @@ poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs
 }
 
 double eval_polynomial(const poly_fit* fit, double x) {
-  return lane_solve::poly_value<double>(fit->coef, fit->ncoef, x);
+  // Ascending powers, the power a running product.
+  double value = fit->coef[0];
+  double power = x;
+  for (std::int32_t k = 1; k < fit->ncoef; ++k) {
+    value += power * fit->coef[k];
+    power *= x;
+  }
+  return value;
 }
 
 void free_polynomial(poly_fit* fit) {

@@ -8,13 +8,12 @@
 namespace {
 
 // The queries in ascending order: position k is xq[k], or *sorted[k] when
-// the queries had to be sorted, moved as the model's abscissae are.
+// the queries had to be sorted.
 struct ascending {
   const double* xq;
   const double* const* sorted;
-  double origin;
 
-  double at(std::int32_t k) const { return (sorted != nullptr ? *sorted[k] : xq[k]) - origin; }
+  double at(std::int32_t k) const { return sorted != nullptr ? *sorted[k] : xq[k]; }
   std::int32_t index(std::int32_t k) const {
     return sorted != nullptr ? static_cast<std::int32_t>(sorted[k] - xq) : k;
   }
@@ -41,11 +40,6 @@ struct spaced_out {
 
 void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, double* out,
                 fit_settings* settings, const fit_influence* influence) {
-  // Spacing, fits and lines all work where the model's abscissae are; the
-  // gathered queries are moved already, so they are fitted on a view of
-  // the model with no origin.
-  smooth_model moved = *model;
-  moved.origin = 0.0;
   // Choose the queries to fit; this depends on the abscissae alone.
   std::int32_t* fitted = host_alloc_array<std::int32_t>(n);
   std::int32_t m = 0;
@@ -78,7 +72,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n, d
       fi.own = own;
     }
   }
-  fit_many_influence(&moved, xs, m, vs, settings, influence != nullptr ? &fi : nullptr, nullptr);
+  fit_many_influence(model, xs, m, vs, settings, influence != nullptr ? &fi : nullptr, nullptr);
 
   // Each fit, its ties, then the line to the next fit.
   const spaced_out to{out, influence};
@@ -115,7 +109,7 @@ void fit_ascending_influence(const smooth_model* model, const double* xq, std::i
                              double* out, fit_settings* settings,
                              const fit_influence* influence) {
   if (settings->delta > 0.0 && n > 0) {
-    fit_spaced(model, ascending{xq, nullptr, model->origin}, n, out, settings, influence);
+    fit_spaced(model, ascending{xq, nullptr}, n, out, settings, influence);
   } else {
     fit_many_influence(model, xq, n, out, settings, influence, nullptr);
   }
@@ -146,7 +140,7 @@ void fit_queries(const smooth_model* model, const double* xq, std::int32_t n, do
     sort_double_ptrs(order, static_cast<std::uint64_t>(m));
   }
   if (m > 0)
-    fit_spaced(model, ascending{xq, sorted != nullptr ? sorted : order, model->origin}, m, out,
+    fit_spaced(model, ascending{xq, sorted != nullptr ? sorted : order}, m, out,
                settings, influence);
   if (order != nullptr) host_free(order);
 }

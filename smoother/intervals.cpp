@@ -28,16 +28,13 @@ void fit_own_points(const smooth_model* model, fit_settings* settings, double* v
                     double* leverage, double* variance) {
   const std::int32_t n = model->count;
   if (n == 0) return;
-  // The model's abscissae are moved already: fit them on a view without origin.
-  smooth_model moved = *model;
-  moved.origin = 0.0;
   std::int32_t* own = host_alloc_array<std::int32_t>(n);
   for (std::int32_t i = 0; i < n; ++i) own[i] = i;
   fit_influence inf;
   inf.variance = variance;
   inf.leverage = leverage;
   inf.own = own;
-  fit_ascending_influence(&moved, model->x, n, value, settings, &inf);
+  fit_ascending_influence(model, model->x, n, value, settings, &inf);
   host_free(own);
 }
 
@@ -52,9 +49,7 @@ void locate_points(const smooth_model* model, std::int32_t count, const double* 
   std::int32_t s = 0;
   for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
     const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
-    // Moved as build_model moves it, so the bits agree.
-    const double x = model->origin != 0.0 ? xs[i] - model->origin : xs[i];
-    if (same(x, model->x[s]) && same(ys[i], model->y[s])) slot[i] = s++;
+    if (same(xs[i], model->x[s]) && same(ys[i], model->y[s])) slot[i] = s++;
   }
 }
 

@@ -39,24 +39,6 @@ std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, co
   return m;
 }
 
-namespace {
-
-// Moves data that sit far from zero against their spread next to it, where
-// the local power sums do not cancel. Within a factor of two of each other
-// any two doubles subtract exactly, so every moved abscissa is exact.
-void move_near_zero(smooth_model* model) {
-  model->origin = 0.0;
-  if (model->count == 0) return;
-  const double lo = model->x[0];
-  const double hi = model->x[model->count - 1];
-  if (!(std::isfinite(lo) && std::isfinite(hi))) return;
-  if (!((0.0 < lo && hi <= 2.0 * lo) || (hi < 0.0 && 2.0 * hi <= lo))) return;
-  model->origin = lo + (hi - lo) * 0.5;
-  for (std::int32_t i = 0; i < model->count; ++i) model->x[i] = model->x[i] - model->origin;
-}
-
-}  // namespace
-
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,
                           std::int32_t degree) {
   return build_model(count, xs, ys, data_choice{}, f, degree);
@@ -93,7 +75,6 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   model->f = f;
   model->degree = degree;
   model->window = window_size(kept, f, degree);
-  move_near_zero(model);
   if (sorted != nullptr) {
     *sorted = order;
   } else {
@@ -136,64 +117,73 @@ namespace {
 struct fit_scratch {
   std::int32_t ncoef;
   double* sums[MAX_LANES];  // power sums of each lane
-  double** normal;     // ncoef + 1 rows: the normal matrix, then its right-hand side
-  double** work;       // Gauss-Jordan working copy
+  double** normal;          // ncoef + 1 rows: the normal matrix, then its right-hand side
+  double** work;            // Gauss-Jordan working copy
   double** inverse;
-  double* coef;
-  double* moments[MAX_LANES];  // each lane's centred moments; null when not wanted
-  double* tricubes;            // the sums' tricube weights, L per window point; null likewise
+  // With influence: each lane's first row of the inverse; null otherwise.
+  double* rows[MAX_LANES];
+  // With variances: each lane's sums of K T c^j, and per window point the
+  // lanes' T and c as the sums used them (2 L doubles); null otherwise.
+  double* second[MAX_LANES];
+  double* recorded;
 };
 
-fit_scratch new_scratch(const smooth_model* model, bool influence) {
+fit_scratch new_scratch(const smooth_model* model, bool influence, bool second) {
   fit_scratch s;
   s.ncoef = model->degree + 1;
-  for (int k = 0; k < MAX_LANES; ++k) s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
-  for (int k = 0; k < MAX_LANES; ++k)
-    s.moments[k] = influence ? host_alloc_array<double>(2 * (2 * s.ncoef - 1)) : nullptr;
-  s.tricubes =
-      influence ? host_alloc_array<double>(static_cast<std::int64_t>(MAX_LANES) * model->window)
-                : nullptr;
+  for (int k = 0; k < MAX_LANES; ++k) {
+    s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
+    s.rows[k] = influence ? host_alloc_array<double>(s.ncoef) : nullptr;
+    s.second[k] = second ? host_alloc_array<double>(2 * s.ncoef - 1) : nullptr;
+  }
+  s.recorded =
+      second ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) * model->window)
+             : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
-  s.coef = host_alloc_array<double>(s.ncoef);
   return s;
 }
 
 void free_scratch(fit_scratch& s) {
-  for (int k = 0; k < MAX_LANES; ++k) host_free(s.sums[k]);
-  for (int k = 0; k < MAX_LANES; ++k)
-    if (s.moments[k] != nullptr) host_free(s.moments[k]);
-  if (s.tricubes != nullptr) host_free(s.tricubes);
+  for (int k = 0; k < MAX_LANES; ++k) {
+    host_free(s.sums[k]);
+    if (s.rows[k] != nullptr) host_free(s.rows[k]);
+    if (s.second[k] != nullptr) host_free(s.second[k]);
+  }
+  if (s.recorded != nullptr) host_free(s.recorded);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
-  host_free(s.coef);
 }
 
-// Where a query's window lies, and its bandwidth.
+// Where a query's window lies, the span of its abscissae, and its bandwidth.
 struct placement {
   std::int32_t start;
+  double lo;
+  double hi;
   double h;
 };
 
 placement place(const smooth_model* model, double xq) {
   const double* xs = model->x;
-  placement p{0, 0.0};
-  double lo = xs[0];
-  double hi = xs[model->count - 1];
+  placement p{0, xs[0], xs[model->count - 1], 0.0};
   if (model->f < 1.0) {
     p.start = find_window_start(xq, model->window, model->count, xs);
-    lo = xs[p.start];
-    hi = xs[p.start + model->window - 1];
+    p.lo = xs[p.start];
+    p.hi = xs[p.start + model->window - 1];
   }
   // Distance to the farther end, so that end gets weight 0.
-  p.h = (xq - lo) > (hi - xq) ? (xq - lo) : (hi - xq);
+  p.h = (xq - p.lo) > (p.hi - xq) ? (xq - p.lo) : (p.hi - xq);
   return p;
 }
 
 // Tricube weights of L queries' windows, one query per lane, point by
 // point in ascending order; times the robustness weights `r` when Robust.
+// Each point also gets the query's own coordinate c = (x - q) / h, in which
+// the polynomial is fitted: c lies in [-1, 1] wherever the weight is
+// nonzero, so the power sums do not cancel however far the data sit from
+// zero or however narrow the window is, and the query itself sits at c = 0.
 template <int L, bool Robust>
 struct tricube {
   using vd = typename lanes_of<L>::d;
@@ -204,7 +194,7 @@ struct tricube {
   const double* const* r;
   vi above = {};
 
-  vd operator()(std::int32_t i, const vd& x) {
+  weighted_point<vd> operator()(std::int32_t i, const vd& x) {
     // Once a point at or above the query is met, every later point counts
     // as above (a NaN abscissa compares false and so counts as below).
     above |= (vi)(x >= q);
@@ -212,23 +202,95 @@ struct tricube {
     // symmetric, so q - x is x - q with its sign flipped; the two differ
     // only in the sign of a zero, which needs x == q, and then x is above.
     const vi sign = (vi)splat<vd>(-0.0);
-    const vd d = (vd)((vi)(x - q) ^ (sign & ~above));
+    const vi below = sign & ~above;
+    const vd d = (vd)((vi)(x - q) ^ below);
     const vd t = d / h;
     const vd u = 1.0 - t * t * t;
     // Weight 0 (all bits clear) unless h > d.
     vd w = (vd)((vi)(u * u * u) & (vi)(h > d));
     if constexpr (Robust) w = w * gather<vd>(r, i);
-    return w;
+    // (x - q) / h is t with the sign of x - q, for the same reason.
+    return {w, (vd)((vi)t ^ below)};
+  }
+
+  tricube<L, false> unweighted() const { return {q, h, r}; }
+};
+
+// The same weights for queries that may lie outside the span [lo, hi] of
+// their window's abscissae (beyond the data, or across a gap). There every
+// point lies to one side of the query and (x - q) / h would crowd them
+// near -1 or 1, where the power sums cancel again; so the coordinate is
+// c = (x - z) / s, z the query moved into [lo, hi] and s the larger of z - lo
+// and hi - z, and the value is the polynomial at the query's own c. For a
+// query inside its span this is exactly the coordinate above.
+template <int L, bool Robust>
+struct anchored {
+  using vd = typename lanes_of<L>::d;
+  static constexpr bool robust = Robust;
+  tricube<L, Robust> tri;
+  vd z;
+  vd s;
+
+  weighted_point<vd> operator()(std::int32_t i, const vd& x) {
+    weighted_point<vd> p = tri(i, x);
+    p.c = (x - z) / s;
+    return p;
+  }
+
+  anchored<L, false> unweighted() const { return {tri.unweighted(), z, s}; }
+};
+
+// The weights and coordinates of `Plain` (the functor without robustness
+// weights), times the model weights when Robust, as the robust functor
+// forms them, with each point's T and c kept for the variances' sums.
+template <int L, bool Robust, typename Plain>
+struct recorded {
+  using vd = typename lanes_of<L>::d;
+  Plain plain;
+  const double* const* r;
+  double* store;
+
+  weighted_point<vd> operator()(std::int32_t i, const vd& x) {
+    weighted_point<vd> p = plain(i, x);
+    double* at = store + static_cast<std::int64_t>(i) * (2 * L);
+    std::memcpy(at, &p.w, sizeof p.w);
+    std::memcpy(at + L, &p.c, sizeof p.c);
+    if constexpr (Robust) p.w = p.w * gather<vd>(r, i);
+    return p;
   }
 };
 
-double solve_at(fit_scratch& s, const double* sums, double xq, fit_trouble& t) {
-  fill_normal_system(s.normal, s.ncoef, sums, 1.0);
-  t = gauss_jordan(s.normal, s.work, s.inverse, s.ncoef);
+// The fit of one lane from its sums. At cq = 0 (its query inside its
+// window's span) the value is the constant coefficient, and `row`, when not
+// null, receives the inverse's first row. Elsewhere the value is the
+// polynomial at cq and `row` receives v(cq)' M^-1: the value is row . b.
+double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, double* row, bool at_zero,
+                double cq) {
+  const std::int32_t n = s.ncoef;
+  fill_normal_system(s.normal, n, sums, 1.0);
+  t = gauss_jordan(s.normal, s.work, s.inverse, n);
   if (t.singular) return FIT_FAILED;
-  solve_coefficients(s.inverse, s.normal[s.ncoef], s.coef, s.ncoef);
-  const poly_fit fit{s.ncoef, s.coef};
-  return eval_polynomial(&fit, xq);
+  if (at_zero) {
+    if (row != nullptr)
+      for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
+    return lane_solve::first_coefficient<double>(s.inverse[0], s.normal[n], n);
+  }
+  if (row != nullptr) {
+    for (std::int32_t c = 0; c < n; ++c) {
+      double a = s.inverse[0][c];
+      double power = cq;
+      for (std::int32_t k = 1; k < n; ++k) {
+        a += power * s.inverse[k][c];
+        power *= cq;
+      }
+      row[c] = a;
+    }
+  }
+  // The coefficients, then the polynomial at cq in ascending powers.
+  double* coef = s.work[0];
+  solve_coefficients(s.inverse, s.normal[n], coef, n);
+  const poly_fit fit{n, coef};
+  return eval_polynomial(&fit, cq);
 }
 
 // Fewer distinct weighted abscissae than coefficients: singular in exact
@@ -239,106 +301,58 @@ double rank_deficient(fit_trouble& t) {
   return FIT_FAILED;
 }
 
-// The moments of L windows in the scaled offset u = (x - q) / h, which lies
-// in [-1, 1] over every point of weight > 0: m[k][j] = sum K u^j and
-// m[k][2 nc - 1 + j] = sum K T u^j for j = 0 .. 2 nc - 2, K = T w the
-// point's weight in the fit and T its tricube weight, each sum in ascending
+// The variances' sums of L windows from what the sums recorded:
+// m[k][j] = sum K T c^j for j = 0 .. 2 nc - 2, K = T w the point's weight in
+// the fit, T its tricube weight and c its coordinate, each sum in ascending
 // point order from +0.0. NC > 0 fixes nc at compile time.
-// `tricubes` holds each point's T for the L lanes, as the sums used them.
-// Without Second only m1 is computed (m2 is left as it was).
-template <int L, int NC, bool Robust, bool Second>
-void centred_moments(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                     const double* const rs[L], const typename lanes_of<L>::d& q,
-                     const typename lanes_of<L>::d& h, const double* tricubes, double* const m[L]) {
+template <int L, int NC, bool Robust>
+void second_sums(std::int32_t nc, std::int32_t npts, const double* const rs[L],
+                 const double* recorded, double* const m[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
-  vd m1[SLOTS] = {};
-  vd m2[Second ? SLOTS : 1] = {};
-  const vd scale = 1.0 / h;
+  vd acc[SLOTS] = {};
   for (std::int32_t i = 0; i < npts; ++i) {
     vd t;
-    std::memcpy(&t, tricubes + static_cast<std::int64_t>(i) * L, sizeof t);
-    const vd x = gather<vd>(xs, i);
+    vd c;
+    std::memcpy(&t, recorded + static_cast<std::int64_t>(i) * (2 * L), sizeof t);
+    std::memcpy(&c, recorded + static_cast<std::int64_t>(i) * (2 * L) + L, sizeof c);
     vd k = t;
     if constexpr (Robust) k = t * gather<vd>(rs, i);
-    const vd u = (x - q) * scale;
-    vd p1 = k;
+    vd p = k * t;
 #pragma GCC unroll 8
     for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
-      m1[j] += p1;
-      p1 = p1 * u;
-    }
-    if constexpr (Second) {
-      vd p2 = k * t;
-#pragma GCC unroll 8
-      for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
-        m2[j] += p2;
-        p2 = p2 * u;
-      }
+      acc[j] += p;
+      p = p * c;
     }
   }
-  for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
-    for (int l = 0; l < L; ++l) {
-      m[l][j] = m1[j][l];
-      if constexpr (Second) m[l][2 * n - 1 + j] = m2[j][l];
-    }
-  }
+  for (std::int32_t j = 0; j < 2 * n - 1; ++j)
+    for (int l = 0; l < L; ++l) m[l][j] = acc[j][l];
 }
 
-template <int L, bool Robust, bool Second>
-void moments_of(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                const double* const rs[L], typename lanes_of<L>::d q, typename lanes_of<L>::d h,
-                const double* tricubes, double* const m[L]) {
-  switch (nc) {
-    case 1: centred_moments<L, 1, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 2: centred_moments<L, 2, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 3: centred_moments<L, 3, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    case 4: centred_moments<L, 4, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-    default: centred_moments<L, 0, Robust, Second>(nc, npts, xs, rs, q, h, tricubes, m); break;
-  }
-}
-
-// The tricube weights of the sums, T times the model weights when Robust
-// (the very product tricube<L, true> forms), with each point's T kept for
-// the moments that follow.
 template <int L, bool Robust>
-struct recorded_tricube {
-  using vd = typename lanes_of<L>::d;
-  tricube<L, false> tri;
-  double* store;
-
-  vd operator()(std::int32_t i, vd x) {
-    const vd t = tri(i, x);
-    std::memcpy(store + static_cast<std::int64_t>(i) * L, &t, sizeof t);
-    if constexpr (Robust) return t * gather<vd>(tri.r, i);
-    return t;
+void second_sums_of(std::int32_t nc, std::int32_t npts, const double* const rs[L],
+                    const double* recorded, double* const m[L]) {
+  switch (nc) {
+    case 1: second_sums<L, 1, Robust>(nc, npts, rs, recorded, m); break;
+    case 2: second_sums<L, 2, Robust>(nc, npts, rs, recorded, m); break;
+    case 3: second_sums<L, 3, Robust>(nc, npts, rs, recorded, m); break;
+    case 4: second_sums<L, 4, Robust>(nc, npts, rs, recorded, m); break;
+    default: second_sums<L, 0, Robust>(nc, npts, rs, recorded, m); break;
   }
-};
+}
 
-// From one lane's moments: in the u basis the query sits at u = 0, so the
-// value is e0' M^-1 b and l_j = K_j a . v(u_j) with a the first row of
-// M^-1. Hence sum l_j^2 / w_j = a' M2 a (M2 the Hankel matrix of sum K T
-// u^k), and a point at the query itself (T = 1) has l = w a[0].
-// False when M is singular. Prints nothing; the scratch's solve matrices
-// are reused, the fit having been made.
-bool influence_of(fit_scratch& s, const double* m, bool second, double& variance, double& a0) {
-  const std::int32_t n = s.ncoef;
-  const double* m2 = m + (2 * n - 1);
-  for (std::int32_t r = 0; r < n; ++r)
-    for (std::int32_t c = 0; c < n; ++c) s.normal[r][c] = m[r + c];
-  if (gauss_jordan(s.normal, s.work, s.inverse, n).singular) return false;
-  const double* a = s.inverse[0];
-  a0 = a[0];
-  if (!second) return true;
+// sum l_j^2 / w_j of a fit whose inverse has the first row `a`: the value
+// is a . b, so l_j = K_j a . v(c_j) and the sum is a' M2 a, M2 the Hankel
+// matrix of the second sums `m2`. Summed row by row.
+double variance_of(const double* a, const double* m2, std::int32_t n) {
   double v = 0.0;
   for (std::int32_t r = 0; r < n; ++r) {
     double t = 0.0;
     for (std::int32_t c = 0; c < n; ++c) t += m2[r + c] * a[c];
     v += a[r] * t;
   }
-  variance = v;
-  return true;
+  return v;
 }
 
 // Whether each lane's window holds at least `need` distinct abscissae among
@@ -360,7 +374,7 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
   std::int32_t least = 0;
   for (std::int32_t i = 0; i < window && least < need; ++i) {
     const auto x = gather<typename lanes_of<L>::d>(xs, i);
-    const auto w = weight(i, x);
+    const auto w = weight(i, x).w;
     least = need;
     for (int k = 0; k < L; ++k) {
       if (w[k] != 0.0) {
@@ -382,10 +396,13 @@ struct lane_influence {
   double leverage[MAX_LANES];
 };
 
-// Fits L queries at once (abscissae already moved by the model's origin),
-// their troubles into t[0..L-1]; only the first `used` lanes' results are
-// wanted (the others repeat a query and are neither solved nor noted).
-template <int L, bool Influence>
+// Fits L queries at once, their troubles into t[0..L-1]; only the first
+// `used` lanes' results are wanted (the others repeat a query and are
+// neither solved nor noted). A group with a query outside its window's
+// span fits each query alone (Anchored, two lanes of one query): such
+// queries are few, and the others keep their bits, since inside its span
+// a query's anchored coordinate is its own.
+template <int L, bool Influence, bool Anchored = false>
 void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
                double out[L], fit_trouble t[L], lane_influence* li) {
   using vd = typename lanes_of<L>::d;
@@ -394,7 +411,12 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
   const double* rs[L];
   vd q;
   vd h;
+  vd z;       // Anchored: the query moved into its window's span
+  vd sc;      // Anchored: the coordinate's scale
+  double cq[L];  // Anchored: the query's own coordinate
+  bool at_zero[L];  // whether the query lies inside its window's span
   std::int32_t start[L];
+  bool outside = false;
   for (int k = 0; k < L; ++k) {
     const placement p = place(model, xq[k]);
     start[k] = p.start;
@@ -403,64 +425,102 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
     q[k] = xq[k];
     h[k] = p.h;
+    const double at = xq[k] < p.lo ? p.lo : (xq[k] > p.hi ? p.hi : xq[k]);
+    outside = outside || (k < used && !(at == xq[k]));
+    z[k] = at;
+    sc[k] = (at - p.lo) > (p.hi - at) ? (at - p.lo) : (p.hi - at);
+    at_zero[k] = at == xq[k];
+    cq[k] = at_zero[k] ? 0.0 : (xq[k] - at) / sc[k];
   }
+  if constexpr (!Anchored) {
+    if (outside) {
+      for (int k = 0; k < used; ++k) {
+        const double pair[2] = {xq[k], xq[k]};
+        double value[2];
+        fit_trouble trouble[2];
+        lane_influence alone{};
+        alone.second = li->second;
+        alone.own[0] = alone.own[1] = li->own[k];
+        fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
+        out[k] = value[0];
+        t[k] = trouble[0];
+        if constexpr (Influence) {
+          li->variance[k] = alone.variance[0];
+          li->leverage[k] = alone.leverage[0];
+        }
+      }
+      return;
+    }
+  }
+  const bool second = Influence && li->second;
   bool full[L] = {};
   bool any = false;
   bool all = used == L;
-  const auto sums_if_needed = [&](const auto& weight, auto& sums_weight) {
+  const auto sums_if_needed = [&](const auto& weight, auto& sums_point) {
     rank_test<L>(weight, model->window, xs, s.ncoef, full);
     for (int k = 0; k < used; ++k) {
       any = any || full[k];
       all = all && full[k];
     }
-    if (any) normal_sums<L>(s.ncoef, model->window, xs, ys, sums_weight, s.sums);
+    if (any) normal_sums<L>(s.ncoef, model->window, xs, ys, sums_point, s.sums);
   };
   const auto sums_by = [&](auto weight) {
     if constexpr (Influence) {
-      recorded_tricube<L, decltype(weight)::robust> recording{{q, h, rs}, s.tricubes};
-      sums_if_needed(weight, recording);
-    } else {
-      sums_if_needed(weight, weight);
+      if (second) {
+        using plain_t = decltype(weight.unweighted());
+        recorded<L, decltype(weight)::robust, plain_t> recording{weight.unweighted(), rs,
+                                                                 s.recorded};
+        sums_if_needed(weight, recording);
+        return;
+      }
     }
+    sums_if_needed(weight, weight);
   };
-  if (model->weights != nullptr) {
-    sums_by(tricube<L, true>{q, h, rs});
+  const bool robust = model->weights != nullptr;
+  if constexpr (Anchored) {
+    if (robust) {
+      sums_by(anchored<L, true>{{q, h, rs}, z, sc});
+    } else {
+      sums_by(anchored<L, false>{{q, h, rs}, z, sc});
+    }
   } else {
-    sums_by(tricube<L, false>{q, h, rs});
+    if (robust) {
+      sums_by(tricube<L, true>{q, h, rs});
+    } else {
+      sums_by(tricube<L, false>{q, h, rs});
+    }
   }
-  if (!(all && fit_lanes_from_sums<L>(s.ncoef, s.sums, xq, out, t))) {
+  double* const* rows = Influence ? s.rows : nullptr;
+  if (Anchored || !(all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows))) {
     for (int k = 0; k < used; ++k)
-      out[k] = full[k] ? solve_at(s, s.sums[k], xq[k], t[k]) : rank_deficient(t[k]);
+      out[k] = full[k] ? solve_at(s, s.sums[k], t[k], Influence ? s.rows[k] : nullptr,
+                                  at_zero[k], cq[k])
+                       : rank_deficient(t[k]);
   }
   if constexpr (Influence) {
     const double none = std::numeric_limits<double>::quiet_NaN();
     for (int k = 0; k < used; ++k) li->variance[k] = li->leverage[k] = none;
     if (!any) return;
-    const bool second = li->second;
-    const bool robust = model->weights != nullptr;
     const std::int32_t w = model->window;
-    if (robust && second) moments_of<L, true, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (robust && !second) moments_of<L, true, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (!robust && second) moments_of<L, false, true>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    if (!robust && !second) moments_of<L, false, false>(s.ncoef, w, xs, rs, q, h, s.tricubes, s.moments);
-    double a0s[L];
-    double variances[L];
-    const bool together = first_row_lanes<L>(s.ncoef, s.moments, second, a0s, variances);
+    if (second && robust) second_sums_of<L, true>(s.ncoef, w, rs, s.recorded, s.second);
+    if (second && !robust) second_sums_of<L, false>(s.ncoef, w, rs, s.recorded, s.second);
     for (int k = 0; k < used; ++k) {
-      double a0 = 0.0;
       if (t[k].singular) continue;
-      if (together) {
-        a0 = a0s[k];
-        if (second) li->variance[k] = variances[k];
-      } else if (!influence_of(s, s.moments[k], second, li->variance[k], a0)) {
-        continue;
-      }
+      const double* a = s.rows[k];
+      if (second) li->variance[k] = variance_of(a, s.second[k], s.ncoef);
       // The own point weighs T = 1 (it lies at the query) times its weight,
-      // if the window holds it at all.
+      // if the window holds it at all: l = w a . v(cq), which inside the
+      // window's span (cq = 0) is w a[0].
       const std::int32_t o = li->own[k];
       const bool inside = o >= start[k] && o < start[k] + model->window && h[k] > 0.0;
       const double own_w = robust && inside ? model->weights[o] : 1.0;
-      li->leverage[k] = inside ? own_w * a0 : 0.0;
+      double av = a[0];
+      double power = cq[k];
+      for (std::int32_t j = 1; j < s.ncoef && !at_zero[k]; ++j) {
+        av += power * a[j];
+        power *= cq[k];
+      }
+      li->leverage[k] = inside ? own_w * av : 0.0;
     }
   }
 }
@@ -483,7 +543,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   int held = 0;
   double r[L];
   fit_trouble rt[L];
-  lane_influence li;
+  lane_influence li{};
   li.second = inf.variance != nullptr;
   const auto flush = [&] {
     for (int k = held; k < L; ++k) q[k] = q[0];
@@ -503,7 +563,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   };
   for (std::int64_t i = 0; i < n; ++i) {
     const std::int64_t from = order != nullptr ? order[i] - xq : i;
-    const double v = xq[from] - model->origin;
+    const double v = xq[from];
     if (std::isnan(v)) {
       out[from] = std::numeric_limits<double>::quiet_NaN();
       t[i] = fit_trouble{};
@@ -670,7 +730,8 @@ void fit_many_influence(const smooth_model* model, const double* xq, std::int32_
   const run_plan plan = plan_run(settings, items, model->window);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
-  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model, wanted);
+  const bool second = wanted && influence->variance != nullptr;
+  for (int t = 0; t < plan.threads; ++t) scratch[t] = new_scratch(model, wanted, second);
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots > 0 ? slots : 1);
   fit_job job{model,      xq,         out, scratch, troubles, plan.round, plan.chunk,

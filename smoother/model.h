@@ -8,10 +8,8 @@
 
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every robustness
-// weight is 1. Abscissae are stored moved by `origin` (x = data x - origin,
-// exactly; see build_model), and queries are moved the same way before
-// they are fitted. Invariant: 1 <= window <= count unless count is 0 (no
-// data point took part), and window follows window_size(count, f, degree).
+// weight is 1. Invariant: 1 <= window <= count unless count is 0 (no data
+// point took part), and window follows window_size(count, f, degree).
 struct smooth_model {
   std::int32_t count;
   double* x;
@@ -20,7 +18,6 @@ struct smooth_model {
   double f;
   std::int32_t degree;
   std::int32_t window;
-  double origin;
 };
 
 // The value a local fit yields when its polynomial cannot be fitted: the
@@ -53,14 +50,11 @@ std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, co
 
 // A model of the points among the `count` >= 1 given by unsorted abscissae
 // and ordinates that take part (the model may end up with none); their
-// prior weights become the model's weights unless all are 1. Data that lie
-// on one side of zero within a factor of two (0 < lo, hi <= 2 lo, or the
-// mirror image) are moved next to zero by origin = lo + (hi - lo) * 0.5:
-// every such subtraction is exact, so the smooth is the same, but the
-// local power sums no longer cancel. `degree` must lie in [0, MAX_DEGREE].
-// With `sorted`, the order it sorted in (pointers into `xs` to the points
-// that take part, ascending, ties in input order; as many as the model's
-// count) is handed out instead of released, to be released by the caller.
+// prior weights become the model's weights unless all are 1. `degree` must
+// lie in [0, MAX_DEGREE]. With `sorted`, the order it sorted in (pointers
+// into `xs` to the points that take part, ascending, ties in input order;
+// as many as the model's count) is handed out instead of released, to be
+// released by the caller.
 smooth_model* build_model(std::int32_t count, const double* xs, const double* ys,
                           const data_choice& choice, double f, std::int32_t degree,
                           const double*** sorted = nullptr);
@@ -72,20 +66,20 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
 std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
                                const double* xs);
 
-// The locally weighted polynomial estimate at the data abscissa `xq`, or
-// FIT_FAILED; trouble is written on standard error. A fit fails when its
-// window holds fewer distinct abscissae of nonzero weight than the
+// The locally weighted polynomial estimate at the abscissa `xq`, or
+// FIT_FAILED; trouble is written on standard error. Each local polynomial
+// is fitted in its query's own coordinate c = (x - xq) / h (h the tricube's
+// bandwidth), so the estimate is its constant coefficient. A fit fails when
+// its window holds fewer distinct abscissae of nonzero weight than the
 // polynomial has coefficients, or its normal matrix meets a zero pivot.
 // NaN where `xq` is NaN or the model holds no point (no fit, no trouble).
 double fit_at(const smooth_model* model, double xq);
 
 // What a local fit's value owes to each ordinate, beyond the value itself.
 // Every local value is linear in the ordinates: value = sum_j l_j y_j, with
-// l_j = K_j e' M^-1 v(x_j), K_j the point's tricube weight T_j times its
-// model weight w_j, M the weighted normal matrix. Both quantities below are
-// computed from sums in the scaled offset u = (x - xq) / h, where the
-// normal matrix is as well conditioned as the window allows; they agree
-// with the plain fit's own power sums in exact arithmetic, not to the bit.
+// l_j = K_j e' M^-1 v(c_j), K_j the point's tricube weight T_j times its
+// model weight w_j, M the weighted normal matrix in the query's coordinate
+// c. Both quantities below come from the very inverse that gave the value.
 // Each output array, when not null, has one element per query; NaN where
 // the value is NaN or FIT_FAILED.
 struct fit_influence {

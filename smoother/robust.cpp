@@ -61,8 +61,6 @@ smooth_model* robustify(smooth_model* model, fit_settings* settings, int max_pas
   work->f = model->f;
   work->degree = model->degree;
   work->window = model->window;
-  // Its queries are the base model's own abscissae, already moved.
-  work->origin = 0.0;
 
   double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
   for (int pass = 1;; ++pass) {

@@ -26,7 +26,7 @@ function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, n
     return;                     # no data point took part
   endif
   for i = 1:numel (X)
-    xq = X(i) - m.origin;
+    xq = X(i);
     if (! isnan (xq))
       y(i) = fit_at (m, xq);
     endif
@@ -46,8 +46,7 @@ function w = window_size (n, f, degree)
   w = min (n, max (floor (n * f), degree + 1));
 endfunction
 
-## Points with a NaN abscissa take no part.  Data on one side of zero
-## within a factor of two are moved next to it, exactly.
+## Points with a NaN abscissa take no part.
 function m = build_model (xs, ys, f, degree)
   keep = ! isnan (xs);
   xs = xs(keep);
@@ -59,15 +58,6 @@ function m = build_model (xs, ys, f, degree)
   m.f = f;
   m.degree = degree;
   m.window = window_size (numel (xs), f, degree);
-  m.origin = 0;
-  if (! isempty (xs))
-    lo = m.x(1);
-    hi = m.x(end);
-    if (isfinite (lo) && isfinite (hi) && ((0 < lo && hi <= 2 * lo) || (hi < 0 && 2 * hi <= lo)))
-      m.origin = lo + (hi - lo) * 0.5;
-      m.x -= m.origin;
-    endif
-  endif
 endfunction
 
 ## Bottom-up ping-pong merge sort of indices.  Taking the right element only
@@ -107,37 +97,13 @@ function src = merge_sort_order (v)
   endwhile
 endfunction
 
-## 1-based start of the q nearest sorted points to xq.
-function start = find_window_start (xq, q, xs)
-  n = numel (xs);
-  step = n - q;
-  start = 0;                    # 0-based inside the walk
-  while (step > 0)
-    if (start + q < n && (xq * 2.0) - xs(start+1) > xs(start+q+1))
-      start += step;
-      if (start + q > n)
-        start = n - q;
-      endif
-    elseif (start > 0 && xs(start+q) > (xq * 2.0) - xs(start))
-      start -= step;
-      if (start < 0)
-        start = 0;
-      endif
-    else
-      step = 0;
-    endif
-    step = floor ((step + 1) / 2);
-  endwhile
-  start += 1;
-endfunction
-
 ## A failed local fit yields FIT_FAILED, the largest finite double.
 function v = fit_at (m, xq)
   FIT_FAILED = realmax ();
   q = m.window;
   n = numel (m.x);
   if (m.f < 1)
-    s = find_window_start (xq, q, m.x);
+    s = window_start (xq, q, m.x);
     lo = m.x(s);
     hi = m.x(s+q-1);
   else
@@ -168,20 +134,37 @@ function v = fit_at (m, xq)
     w .*= m.w(idx);
   endif
 
+  ## The polynomial is fitted in the query's own coordinate, where the
+  ## query sits at 0: its value there is the constant coefficient.  A query
+  ## beyond its window's span [lo, hi] takes the coordinate of the span's
+  ## nearer end z, scaled by the span, and the polynomial at its place.
+  z = xq;
+  if (xq < lo)
+    z = lo;
+  elseif (xq > hi)
+    z = hi;
+  endif
+  sc = hi - z;
+  if ((z - lo) > sc)
+    sc = z - lo;
+  endif
   ## Fewer distinct abscissae of nonzero weight than coefficients: the
   ## system is singular, whatever rounding leaves of its pivots.
   c = [];
   if (numel (unique (xs(w != 0))) >= m.degree + 1)
-    c = fit_polynomial (m.degree + 1, xs, m.y(idx), w);
+    c = fit_polynomial (m.degree + 1, (xs - z) / sc, m.y(idx), w);
   endif
   if (isempty (c))
     v = FIT_FAILED;
-  else
+  elseif (z == xq)
     v = c(1);
-    pw = xq;
+  else
+    cq = (xq - z) / sc;
+    v = c(1);
+    pw = cq;
     for k = 2:numel (c)
       v += pw * c(k);
-      pw *= xq;
+      pw *= cq;
     endfor
   endif
 endfunction

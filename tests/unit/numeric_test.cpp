@@ -274,42 +274,43 @@ TEST(Smoothness, WeightOutsideTheUnitIntervalIsRejected) {
 
 }  // namespace
 
-// The bands' quadratic forms for a group of lanes against one lane's solve
-// (gauss_jordan, then a' M2 a summed row by row), bit for bit. Lanes get
-// moments of different scales so that they pick different pivot rows.
-TEST(LaneSolve, FirstRowOfEveryLaneIsTheOneLaneSolves) {
+// A group of lanes' fits against one lane's solve (fill_normal_system,
+// gauss_jordan, first_coefficient), bit for bit: the values and the
+// inverse's first rows that the bands use. Lanes get sums of different
+// scales so that they pick different pivot rows.
+TEST(LaneSolve, EveryLaneFitsAsTheOneLaneSolve) {
   lcg r(5);
   for (int n = 1; n <= 4; ++n) {
-    std::vector<std::vector<double>> m(8, std::vector<double>(2 * (2 * n - 1)));
+    std::vector<std::vector<double>> m(8, std::vector<double>(3 * n - 1));
+    std::vector<std::vector<double>> row_store(8, std::vector<double>(n));
     const double* lanes[8];
+    double* rows[8];
     for (int k = 0; k < 8; ++k) {
       for (double& v : m[k]) v = (r.below(1000) + 1) * (k % 3 == 0 ? 1e-3 : 1.0);
       lanes[k] = m[k].data();
+      rows[k] = row_store[k].data();
     }
-    double a0[8];
-    double variance[8];
-    ASSERT_TRUE(first_row_lanes<8>(n, lanes, true, a0, variance)) << n;
-    double a0_2[2];
-    double variance_2[2];
-    ASSERT_TRUE(first_row_lanes<2>(n, lanes, true, a0_2, variance_2));
+    double value[8];
+    fit_trouble trouble[8];
+    ASSERT_TRUE(fit_lanes_from_sums<8>(n, lanes, value, trouble, rows)) << n;
+    double value_2[2];
+    fit_trouble trouble_2[2];
+    ASSERT_TRUE(fit_lanes_from_sums<2>(n, lanes, value_2, trouble_2, nullptr));
     for (int k = 0; k < 8; ++k) {
-      double store[3][4][4];
-      double* a[4] = {store[0][0], store[0][1], store[0][2], store[0][3]};
-      double* w[4] = {store[1][0], store[1][1], store[1][2], store[1][3]};
-      double* inv[4] = {store[2][0], store[2][1], store[2][2], store[2][3]};
-      for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) a[i][j] = m[k][i + j];
-      ASSERT_FALSE(gauss_jordan(a, w, inv, n).singular);
-      double v = 0.0;
-      for (int i = 0; i < n; ++i) {
-        double t = 0.0;
-        for (int j = 0; j < n; ++j) t += m[k][2 * n - 1 + i + j] * inv[0][j];
-        v += inv[0][i] * t;
-      }
-      EXPECT_EQ(bits(a0[k]), bits(inv[0][0])) << n << " " << k;
-      EXPECT_EQ(bits(variance[k]), bits(v)) << n << " " << k;
+      double store[4][5];
+      double inv_store[2][4][4];
+      double* sys[5] = {store[0], store[1], store[2], store[3], store[4]};
+      double* w[4] = {inv_store[0][0], inv_store[0][1], inv_store[0][2], inv_store[0][3]};
+      double* inv[4] = {inv_store[1][0], inv_store[1][1], inv_store[1][2], inv_store[1][3]};
+      fill_normal_system(sys, n, m[k].data(), 1.0);
+      const fit_trouble t = gauss_jordan(sys, w, inv, n);
+      ASSERT_FALSE(t.singular);
+      const double v = lane_solve::first_coefficient<double>(inv[0], sys[n], n);
+      EXPECT_EQ(bits(value[k]), bits(v)) << n << " " << k;
+      EXPECT_EQ(trouble[k].unstable, t.unstable) << n << " " << k;
+      for (int c = 0; c < n; ++c) EXPECT_EQ(bits(rows[k][c]), bits(inv[0][c])) << n << " " << k;
       if (k < 2) {
-        EXPECT_EQ(bits(variance_2[k]), bits(v)) << n << " " << k;
+        EXPECT_EQ(bits(value_2[k]), bits(v)) << n << " " << k;
       }
     }
   }

@@ -20,9 +20,10 @@ struct call_result {
   std::string err;
 };
 
-// One call with `threads` threads, shared however small the run.
+// One call with `threads` threads, shared however small the run; with
+// `weights`, given as the option Weights.
 call_result call_on(int threads, const std::vector<std::vector<double>>& columns,
-                    const std::vector<double>& scalars) {
+                    const std::vector<double>& scalars, const std::vector<double>& weights = {}) {
   const scoped_env count("QUIBRA_NUM_THREADS", std::to_string(threads));
   const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
   std::vector<std::unique_ptr<mxArray>> owned;
@@ -30,6 +31,10 @@ call_result call_on(int threads, const std::vector<std::vector<double>>& columns
   for (double v : scalars) owned.emplace_back(standin::make_scalar(v));
   for (std::size_t k = 2; k < columns.size(); ++k)
     owned.emplace_back(standin::make_column(columns[k]));
+  if (!weights.empty()) {
+    owned.emplace_back(standin::make_char("Weights"));
+    owned.emplace_back(standin::make_column(weights));
+  }
   std::vector<const mxArray*> in;
   for (const auto& a : owned) in.push_back(a.get());
   call_result r;
@@ -50,35 +55,44 @@ std::size_t count_of(const std::string& text, const std::string& what) {
 }
 
 TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
-  // Far from the origin and with runs of equal abscissae: some local
-  // systems are singular, some unstable, scattered among sound ones.
+  // Runs of equal abscissae, some moved a hair below their run, and prior
+  // weights of wildly different sizes: some local systems are singular,
+  // some nearly so (unstable), scattered among sound ones.
   lcg r(31);
-  std::vector<double> x, y;
+  std::vector<double> x, y, w;
   for (int i = 0; i < 600; ++i) {
-    const double xi = r.below(9) == 0 ? 40.0 : 1e4 + std::floor(60.0 * r.unit()) / 3.0;
+    double xi = r.below(9) == 0 ? 40.0 : 1e4 + std::floor(60.0 * r.unit()) / 3.0;
+    if (xi != 40.0 && r.below(5) == 0) xi -= 1e-8;
     x.push_back(xi);
     y.push_back(std::sin(xi) + 0.2 * r.unit() + (i % 41 == 0 ? 9.0 : 0.0));
+    w.push_back(r.below(10) == 0 ? 1e150 : 1.0);
   }
   std::vector<double> q(x.begin(), x.begin() + 97);
-  const std::vector<std::pair<std::vector<std::vector<double>>, std::vector<double>>> calls = {
-      {{x, y}, {0.03, 0, 3}},         // plain, cubic
-      {{x, y}, {0.1, 1, 2}},          // robust passes
-      {{x, y}, {0.02, 0, 0}},         // one coefficient
-      {{q, q, x, y}, {0.05, 1, 1}},   // nodes, an odd count of queries
+  struct shared_call {
+    std::vector<std::vector<double>> columns;
+    std::vector<double> scalars;
+    std::vector<double> weights;
+  };
+  const std::vector<shared_call> calls = {
+      {{x, y}, {0.03, 0, 3}, {}},        // plain, cubic
+      {{x, y}, {0.1, 1, 2}, w},          // robust passes
+      {{x, y}, {0.02, 0, 0}, {}},        // one coefficient
+      {{q, q, x, y}, {0.05, 1, 1}, w},   // nodes, an odd count of queries
   };
   std::size_t singular = 0, unstable = 0;
   for (std::size_t c = 0; c < calls.size(); ++c) {
     // The reference: one thread, two queries per register.
     const call_result one = [&] {
       const scoped_env width("QUIBRA_LANES", "2");
-      return call_on(1, calls[c].first, calls[c].second);
+      return call_on(1, calls[c].columns, calls[c].scalars, calls[c].weights);
     }();
     singular += count_of(one.err, "Error: Singular matrix inversion attempted.\n");
     unstable += count_of(one.err, "Warning: Unstable equation system [");
     for (const int lanes : {2, 4, 8}) {
       const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
       for (const int threads : {1, 2, 3, 7}) {
-        const call_result many = call_on(threads, calls[c].first, calls[c].second);
+        const call_result many =
+            call_on(threads, calls[c].columns, calls[c].scalars, calls[c].weights);
         EXPECT_EQ(many.bits, one.bits) << "call " << c << ", " << lanes << " lanes, " << threads;
         EXPECT_EQ(many.err, one.err) << "call " << c << ", " << lanes << " lanes, " << threads;
       }
@@ -95,7 +109,7 @@ TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
     const smooth_model* m = build_model(600, x.data(), y.data(), 0.03, 3);
     for (double xq : x) fit_at(m, xq);
   }, &one_by_one);
-  EXPECT_EQ(call_on(3, calls[0].first, calls[0].second).err, one_by_one);
+  EXPECT_EQ(call_on(3, calls[0].columns, calls[0].scalars).err, one_by_one);
 }
 
 TEST(Threads, CountComesFromTheSettingsThenTheEnvironmentThenTheHardware) {

@@ -1,0 +1,70 @@
+## [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
+##
+## An independent solve of quibra's local fits, for accuracy tests: each
+## query's window is the module's (the same nearest-points walk over the
+## sorted data), but the weighted least-squares polynomial comes from a QR
+## factorisation of the design in a centred, scaled coordinate (LAPACK
+## through the host's backslash), not from power sums and an explicit
+## inverse.  W (optional, one per point) are the points' weights,
+## prior times robustness; points of weight 0 or with a NaN abscissa take
+## no part.  V is the fitted value at each XQ, NaN where the window cannot
+## determine the polynomial; LNORM2 is sum_j l_j^2 / w_j, the value's
+## variance factor, l being the fit's row of the smoother matrix.
+
+function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
+  px = px(:);
+  py = py(:);
+  if (nargin < 6)
+    w = ones (size (px));
+  endif
+  w = w(:);
+  keep = ! isnan (px) & w != 0;
+  [x, p] = sort (px(keep));      # stable, as the module's sort
+  y = py(keep)(p);
+  w = w(keep)(p);
+  n = numel (x);
+  q = min (n, max (floor (n * f), degree + 1));
+  v = NaN (size (xq));
+  lnorm2 = NaN (size (xq));
+  for i = 1:numel (xq)
+    t = xq(i);
+    if (isnan (t))
+      continue;
+    endif
+    if (f < 1)
+      s = window_start (t, q, x);
+    else
+      s = 1;
+    endif
+    idx = s:s+q-1;
+    lo = x(s);
+    hi = x(s+q-1);
+    h = max (t - lo, hi - t);
+    d = abs (x(idx) - t) / h;
+    k = zeros (q, 1);
+    in = d < 1;
+    k(in) = (1 - d(in) .^ 3) .^ 3;
+    k .*= w(idx);
+    ## Centred at the query; a query beyond its window's span at the span's
+    ## nearer end, scaled by the span, so the design is never crowded.
+    z = min (max (t, lo), hi);
+    c = (x(idx) - z) / max (z - lo, hi - z);
+    cq = (t - z) / max (z - lo, hi - z);
+    if (z == t)
+      cq = 0;
+    endif
+    if (numel (unique (x(idx)(k > 0))) < degree + 1)
+      continue;
+    endif
+    sw = sqrt (k);
+    A = sw .* (c .^ (0:degree));
+    [Q, R] = qr (A, 0);
+    coef = R \ (Q' * (sw .* y(idx)));
+    e = cq .^ (0:degree)';
+    v(i) = e' * coef;
+    ## The value is e' R^-1 Q' (sw .* y), so l = sw .* (Q R^-T e).
+    l = sw .* (Q * (R' \ e));
+    live = k > 0;
+    lnorm2(i) = sum (l(live) .^ 2 ./ w(idx)(live));
+  endfor
+endfunction
