@@ -192,25 +192,19 @@ struct tricube {
   vd q;
   vd h;
   const double* const* r;
-  vi above = {};
 
   weighted_point<vd> operator()(std::int32_t i, const vd& x) {
-    // Once a point at or above the query is met, every later point counts
-    // as above (a NaN abscissa compares false and so counts as below).
-    above |= (vi)(x >= q);
-    // d = x - q above the query, q - x below it. Rounding to nearest is
-    // symmetric, so q - x is x - q with its sign flipped; the two differ
-    // only in the sign of a zero, which needs x == q, and then x is above.
-    const vi sign = (vi)splat<vd>(-0.0);
-    const vi below = sign & ~above;
-    const vd d = (vd)((vi)(x - q) ^ below);
-    const vd t = d / h;
+    const vd c = (x - q) / h;
+    // t = d / h with d = |x - q| the distance: rounding is symmetric, so
+    // that is |c|. (The model holds no NaN abscissa, so its abscissae
+    // ascend and the distance needs no care for points out of order.)
+    const vd t = (vd)((vi)c & ~(vi)splat<vd>(-0.0));
     const vd u = 1.0 - t * t * t;
-    // Weight 0 (all bits clear) unless h > d.
-    vd w = (vd)((vi)(u * u * u) & (vi)(h > d));
+    // Weight 0 (all bits clear) unless t < 1, i.e. h > d: where d / h
+    // rounds to 1 the weight is 0 either way.
+    vd w = (vd)((vi)(u * u * u) & (vi)(t < 1.0));
     if constexpr (Robust) w = w * gather<vd>(r, i);
-    // (x - q) / h is t with the sign of x - q, for the same reason.
-    return {w, (vd)((vi)t ^ below)};
+    return {w, c};
   }
 
   tricube<L, false> unweighted() const { return {q, h, r}; }
@@ -220,9 +214,10 @@ struct tricube {
 // their window's abscissae (beyond the data, or across a gap). There every
 // point lies to one side of the query and (x - q) / h would crowd them
 // near -1 or 1, where the power sums cancel again; so the coordinate is
-// c = (x - z) / s, z the query moved into [lo, hi] and s the larger of z - lo
-// and hi - z, and the value is the polynomial at the query's own c. For a
-// query inside its span this is exactly the coordinate above.
+// c = (x - z) / s, z the middle of the span and s the larger of z - lo and
+// hi - z, which spreads the points over [-1, 1], and the value is the
+// polynomial at the query's own c. For a query inside its span, z is the
+// query itself and this is exactly the coordinate above.
 template <int L, bool Robust>
 struct anchored {
   using vd = typename lanes_of<L>::d;
@@ -425,11 +420,11 @@ void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], in
     rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
     q[k] = xq[k];
     h[k] = p.h;
-    const double at = xq[k] < p.lo ? p.lo : (xq[k] > p.hi ? p.hi : xq[k]);
-    outside = outside || (k < used && !(at == xq[k]));
+    at_zero[k] = !(xq[k] < p.lo || xq[k] > p.hi);
+    outside = outside || (k < used && !at_zero[k]);
+    const double at = at_zero[k] ? xq[k] : p.lo + (p.hi - p.lo) * 0.5;
     z[k] = at;
     sc[k] = (at - p.lo) > (p.hi - at) ? (at - p.lo) : (p.hi - at);
-    at_zero[k] = at == xq[k];
     cq[k] = at_zero[k] ? 0.0 : (xq[k] - at) / sc[k];
   }
   if constexpr (!Anchored) {

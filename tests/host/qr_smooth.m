@@ -46,8 +46,11 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
     k(in) = (1 - d(in) .^ 3) .^ 3;
     k .*= w(idx);
     ## Centred at the query; a query beyond its window's span at the span's
-    ## nearer end, scaled by the span, so the design is never crowded.
-    z = min (max (t, lo), hi);
+    ## middle, so the design is never crowded.
+    z = t;
+    if (t < lo || t > hi)
+      z = (lo + hi) / 2;
+    endif
     c = (x(idx) - z) / max (z - lo, hi - z);
     cq = (t - z) / max (z - lo, hi - z);
     if (z == t)

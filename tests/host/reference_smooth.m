@@ -136,13 +136,11 @@ function v = fit_at (m, xq)
 
   ## The polynomial is fitted in the query's own coordinate, where the
   ## query sits at 0: its value there is the constant coefficient.  A query
-  ## beyond its window's span [lo, hi] takes the coordinate of the span's
-  ## nearer end z, scaled by the span, and the polynomial at its place.
+  ## beyond its window's span [lo, hi] takes the coordinate centred at the
+  ## span's middle z, and the polynomial at its place.
   z = xq;
-  if (xq < lo)
-    z = lo;
-  elseif (xq > hi)
-    z = hi;
+  if (xq < lo || xq > hi)
+    z = lo + (hi - lo) * 0.5;
   endif
   sc = hi - z;
   if ((z - lo) > sc)
