@@ -1,35 +1,15 @@
 ## The real module in the host reproduces every golden result to the last bit.
 
-%!function cases = read_golden ()
+%!function cases = golden_cases ()
 %!  file = getenv ("QUIBRA_GOLDEN_FILE");
 %!  if (isempty (file))
 %!    file = fullfile (fileparts (mfilename ("fullpath")), "..", "golden", "cases.txt");
 %!  endif
-%!  fid = fopen (file, "r");
-%!  assert (fid >= 0, "cannot open %s", file);
-%!  cases = {};
-%!  while (ischar (line = fgetl (fid)))
-%!    words = strsplit (strtrim (line), " ");
-%!    switch (words{1})
-%!      case "case"
-%!        cases{end+1} = struct ("name", words{2}, "in", {{}}, "out", []);
-%!      case {"in", "out"}
-%!        m = zeros (str2double (words{2}), str2double (words{3}));
-%!        if (numel (words) > 3)
-%!          m(:) = hex2num (words(4:end), "double");
-%!        endif
-%!        if (strcmp (words{1}, "in"))
-%!          cases{end}.in{end+1} = m;
-%!        else
-%!          cases{end}.out = m;
-%!        endif
-%!    endswitch
-%!  endwhile
-%!  fclose (fid);
+%!  cases = read_golden (file);
 %!endfunction
 
 %!test
-%! cases = read_golden ();
+%! cases = golden_cases ();
 %! assert (numel (cases) >= 30);
 %! for k = 1:numel (cases)
 %!   c = cases{k};

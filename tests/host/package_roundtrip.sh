@@ -52,6 +52,7 @@ oct "pkg load quibra;
      assert (! isempty (strfind (text, 'QUIBRA  Locally weighted polynomial scatterplot smoothing.')));
      assert (! isempty (strfind (text, 'nodes_x and nodes_y must have the same length!!!')));
      setenv ('QUIBRA_GOLDEN_FILE', '$root/tests/golden/cases.txt');
+     addpath ('$here');
      assert (test ('$here/golden.tst', 'quiet', stdout));" 2>"$tmp/stderr" ||
   { cat "$tmp/stderr" >&2; fail "the installed module"; }
 
