@@ -297,7 +297,7 @@ TEST(LaneSolve, EveryLaneFitsAsTheOneLaneSolve) {
     fit_trouble trouble_2[2];
     ASSERT_TRUE(fit_lanes_from_sums<2>(n, lanes, value_2, trouble_2, nullptr));
     for (int k = 0; k < 8; ++k) {
-      double store[4][5];
+      double store[5][4];
       double inv_store[2][4][4];
       double* sys[5] = {store[0], store[1], store[2], store[3], store[4]};
       double* w[4] = {inv_store[0][0], inv_store[0][1], inv_store[0][2], inv_store[0][3]};
