@@ -10,6 +10,7 @@
 
 #include "bench/bench_data.h"
 #include "smoother/model.h"
+#include "smoother/queries.h"
 #include "smoother/robust.h"
 #include "standin_host/standin.h"
 
@@ -81,16 +82,16 @@ void robust_pass(benchmark::State& state) {
   int passes = 0;
   for (auto _ : state) {
     plain_s += seconds_of([&] {
-      smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
+      smooth_model* m = build_model(n, s.x.data(), s.y.data(), data_choice{}, f, degree);
       fit_settings settings;
-      fit_many(m, s.x.data(), n, out.data(), &settings);
+      fit_outputs o;
+      o.value = out.data();
+      fit_queries(m, query_set{s.x.data(), n}, o, &settings);
     });
     const double r = seconds_of([&] {
-      smooth_model* m = build_model(n, s.x.data(), s.y.data(), f, degree);
+      smooth_model* m = build_model(n, s.x.data(), s.y.data(), data_choice{}, f, degree);
       fit_settings settings;
-      robust_report report;
-      robustify(m, &settings, ROBUST_MAX_PASSES, &report);
-      passes = report.passes;
+      passes = robustify(m, &settings).passes;
     });
     robust_s += r;
     state.SetIterationTime(r);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "numeric/polyfit.h"
+#include "numeric/reference/polyfit.h"
 #include "numeric/matrix.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "numeric/merge_sort.h"
+#include "numeric/reference/merge_sort.h"
 #include "numeric/radix_sort.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "numeric/reference/select.h"
 #include "numeric/select.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "gateway/info.h"
 
-#include <iterator>
 #include <limits>
 
 namespace {
@@ -16,34 +15,53 @@ const char* outcome_name(bool robust, robust_outcome o) {
   return "";
 }
 
-}  // namespace
-
-call_info new_call_info(std::int32_t data) {
-  call_info info;
-  info.points = 0;
-  // What stands when no pass can run, with no data point taking part.
-  info.robust.outcome = robust_outcome::abandoned;
-  info.robust.scale = std::numeric_limits<double>::quiet_NaN();
-  info.robust.weights = host_alloc_array<double>(data);
-  return info;
-}
-
-mxArray* info_array(const call_info& info, bool robust, const smooth_model* model,
-                    const double* const* sorted, const double* data_x, std::int32_t data_rows,
-                    std::int32_t data_cols, const double* out, std::int32_t rows,
-                    std::int32_t cols) {
-  const robust_report& r = info.robust;
-  // Data points outside the model took no part and keep weight 0.
-  mxArray* weights = host_create_matrix(data_rows, data_cols);
-  double* w = host_data(weights);
-  for (std::int32_t j = 0; j < info.points; ++j)
-    w[sorted[j] - data_x] = robust ? r.weights[j] : 1.0;
-
-  // A failed fit, or a point interpolated next to one, holds FIT_FAILED.
+// A logical array shaped like `ys`: true where the fit failed (or a point
+// interpolated next to one, which holds FIT_FAILED too).
+mxArray* failed_of(const mxArray* ys) {
+  const std::int32_t rows = static_cast<std::int32_t>(host_rows(ys));
+  const std::int32_t cols = static_cast<std::int32_t>(host_cols(ys));
   mxArray* failed = host_create_logical(rows, cols);
+  const double* v = host_data(ys);
   const std::int64_t n = static_cast<std::int64_t>(rows) * cols;
   for (std::int64_t i = 0; i < n; ++i)
-    if (out[i] == FIT_FAILED) host_set_logical(failed, i, true);
+    if (v[i] == FIT_FAILED) host_set_logical(failed, i, true);
+  return failed;
+}
+
+// Two columns: each span tried, ascending, and its criterion.
+mxArray* criterion_of(const span_search& c) {
+  mxArray* criterion = host_create_matrix(c.count, 2);
+  double* v = host_data(criterion);
+  for (std::int32_t k = 0; k < c.count; ++k) {
+    v[k] = c.spans[k];
+    v[c.count + k] = c.values[k];
+  }
+  return criterion;
+}
+
+}  // namespace
+
+info_arrays new_info_arrays(const smooth_request& request, std::int32_t data_rows,
+                            std::int32_t data_cols, std::int32_t rows, std::int32_t cols,
+                            smooth_outputs* out) {
+  info_arrays a;
+  a.weights = host_create_matrix(data_rows, data_cols);
+  out->weights = host_data(a.weights);
+  if (request.band != band_kind::none) {
+    a.se = host_create_matrix(rows, cols);
+    a.lower = host_create_matrix(rows, cols);
+    a.upper = host_create_matrix(rows, cols);
+    out->se = host_data(a.se);
+    out->lower = host_data(a.lower);
+    out->upper = host_data(a.upper);
+  }
+  return a;
+}
+
+mxArray* info_array(const smooth_request& request, const smooth_outputs& out,
+                    const info_arrays& arrays, const mxArray* ys) {
+  const robust_report& r = out.robust;
+  const bool robust = request.robust;
   mxArray* converged = host_create_logical(1, 1);
   host_set_logical(converged, 0, !(robust && r.outcome == robust_outcome::exhausted));
 
@@ -54,9 +72,9 @@ mxArray* info_array(const call_info& info, bool robust, const smooth_model* mode
       host_create_string(outcome_name(robust, r.outcome)),
       host_create_scalar(robust ? r.passes : 0),
       converged,
-      weights,
-      failed,
-      host_create_scalar(model->window),
+      arrays.weights,
+      failed_of(ys),
+      host_create_scalar(out.window),
       host_create_scalar(robust ? r.scale : std::numeric_limits<double>::quiet_NaN()),
   };
   int fields = 7;
@@ -64,34 +82,17 @@ mxArray* info_array(const call_info& info, bool robust, const smooth_model* mode
     names[fields] = name;
     values[fields++] = value;
   };
-  if (info.bands) {
-    const smoother_summary& s = info.band.summary;
-    add("se", info.band.se);
-    add("lower", info.band.lower);
-    add("upper", info.band.upper);
-    add("sigma", host_create_scalar(s.sigma));
-    add("enp", host_create_scalar(s.enp));
-    add("dof", host_create_scalar(s.dof));
+  if (request.band != band_kind::none) {
+    add("se", arrays.se);
+    add("lower", arrays.lower);
+    add("upper", arrays.upper);
+    add("sigma", host_create_scalar(out.summary.sigma));
+    add("enp", host_create_scalar(out.summary.enp));
+    add("dof", host_create_scalar(out.summary.dof));
   }
-  if (info.chosen) {
-    const span_search& c = info.search;
-    add("span", host_create_scalar(c.span));
-    // Two columns: each span tried, ascending, and its criterion.
-    mxArray* criterion = host_create_matrix(c.count, 2);
-    double* v = host_data(criterion);
-    for (std::int32_t k = 0; k < c.count; ++k) {
-      v[k] = c.spans[k];
-      v[c.count + k] = c.values[k];
-    }
-    add("criterion", criterion);
+  if (request.choose_span) {
+    add("span", host_create_scalar(out.search.span));
+    add("criterion", criterion_of(out.search));
   }
   return host_create_struct(fields, names, values);
-}
-
-void free_call_info(call_info& info) {
-  host_free(info.robust.weights);
-  if (info.chosen) {
-    host_free(info.search.spans);
-    host_free(info.search.values);
-  }
 }

@@ -61,13 +61,13 @@ void parse_delta(const mxArray* a, std::int32_t, call_options* o) {
   if (!is_plain_scalar(a)) fail(errors::delta);
   const double v = host_data(a)[0];
   if (!(std::isfinite(v) && v >= 0.0)) fail(errors::delta);
-  o->delta = v;
+  o->settings.delta = v;
 }
 
 void parse_max_passes(const mxArray* a, std::int32_t, call_options* o) {
   if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], 1.0, ROBUST_MAX_PASSES))
     fail(errors::max_passes, ROBUST_MAX_PASSES);
-  o->max_passes = static_cast<int>(host_data(a)[0]);
+  o->request.max_passes = static_cast<int>(host_data(a)[0]);
 }
 
 void parse_weights(const mxArray* a, std::int32_t data_count, call_options* o) {
@@ -79,14 +79,14 @@ void parse_weights(const mxArray* a, std::int32_t data_count, call_options* o) {
   const double* w = host_data(a);
   for (std::uint64_t i = 0; i < n; ++i)
     if (!(std::isfinite(w[i]) && w[i] >= 0.0)) fail(errors::weight_values);
-  o->weights = w;
+  o->request.choice.weights = w;
 }
 
 void parse_missing(const mxArray* a, std::int32_t, call_options* o) {
   static const char* const words[] = {"propagate", "omit"};
   const int k = keyword(a, words);
   if (k < 0) fail(errors::missing);
-  o->omit_missing = k == 1;
+  o->request.choice.omit_missing = k == 1;
 }
 
 void parse_failed_value(const mxArray* a, std::int32_t, call_options* o) {
@@ -100,29 +100,29 @@ void parse_diagnostics(const mxArray* a, std::int32_t, call_options* o) {
                                                trouble_report::off};
   const int k = keyword(a, words);
   if (k < 0) fail(errors::diagnostics);
-  o->report = reports[k];
+  o->settings.report = reports[k];
 }
 
 void parse_threads(const mxArray* a, std::int32_t, call_options* o) {
   if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], 1.0, MAX_THREADS))
     fail(errors::threads, MAX_THREADS);
-  o->threads = static_cast<std::int32_t>(host_data(a)[0]);
+  o->settings.threads = static_cast<std::int32_t>(host_data(a)[0]);
 }
 
 void parse_intervals(const mxArray* a, std::int32_t, call_options* o) {
   static const char* const words[] = {"none", "confidence", "prediction"};
-  static constexpr interval_kind kinds[] = {interval_kind::none, interval_kind::confidence,
-                                            interval_kind::prediction};
+  static constexpr band_kind kinds[] = {band_kind::none, band_kind::confidence,
+                                        band_kind::prediction};
   const int k = keyword(a, words);
   if (k < 0) fail(errors::intervals);
-  o->intervals = kinds[k];
+  o->request.band = kinds[k];
 }
 
 void parse_level(const mxArray* a, std::int32_t, call_options* o) {
   if (!is_plain_scalar(a)) fail(errors::level);
   const double v = host_data(a)[0];
   if (!(v > 0.0 && v < 1.0)) fail(errors::level);
-  o->level = v;
+  o->request.level = v;
 }
 
 void parse_span(const mxArray* a, std::int32_t, call_options* o) {
@@ -131,13 +131,13 @@ void parse_span(const mxArray* a, std::int32_t, call_options* o) {
     static constexpr span_rule rules[] = {span_rule::aicc, span_rule::gcv};
     const int k = keyword(a, words);
     if (k < 0) fail(errors::span);
-    o->span_from = span_source::chosen;
-    o->rule = rules[k];
+    o->request.choose_span = true;
+    o->request.rule = rules[k];
     return;
   }
   // As the positional f: any number but NaN.
   if (!is_plain_scalar(a) || std::isnan(host_data(a)[0])) fail(errors::span);
-  o->span_from = span_source::given;
+  o->span_given = true;
   o->span = host_data(a)[0];
 }
 
@@ -147,8 +147,8 @@ void parse_span_range(const mxArray* a, std::int32_t, call_options* o) {
   const double lo = host_data(a)[0];
   const double hi = host_data(a)[1];
   if (!(lo > 0.0 && lo <= hi && hi <= 1.0)) fail(errors::span_range);
-  o->span_lo = lo;
-  o->span_hi = hi;
+  o->request.span_lo = lo;
+  o->request.span_hi = hi;
 }
 
 struct option_entry {
@@ -195,8 +195,8 @@ int positional_count(int nrhs, const mxArray* const prhs[]) {
   return nrhs;
 }
 
-call_options parse_options(int count, const mxArray* const args[], std::int32_t data_count) {
-  call_options o;
+void parse_options(int count, const mxArray* const args[], std::int32_t data_count,
+                   call_options* o) {
   if (count % 2 != 0) fail(errors::option_pairs);
   bool seen[OPTION_COUNT] = {};
   for (int i = 0; i < count; i += 2) {
@@ -211,7 +211,6 @@ call_options parse_options(int count, const mxArray* const args[], std::int32_t 
     }
     if (seen[k]) fail(errors::option_repeated, OPTIONS[k].name);
     seen[k] = true;
-    OPTIONS[k].parse(args[i + 1], data_count, &o);
+    OPTIONS[k].parse(args[i + 1], data_count, o);
   }
-  return o;
 }

@@ -89,6 +89,8 @@ void host_printf(const char* format, ...) {
 
 void* host_alloc(std::uint64_t bytes) {
   void* p = nullptr;
+  // The host may answer a request for nothing with null: ask for a byte.
+  if (bytes == 0) bytes = 1;
   if (bytes <= SIZE_MAX) p = mxMalloc(static_cast<std::size_t>(bytes));
   if (p == nullptr) {
     std::fputs("Alzheimer's error\n", stderr);
@@ -97,4 +99,6 @@ void* host_alloc(std::uint64_t bytes) {
   return p;
 }
 
-void host_free(void* p) { mxFree(p); }
+void host_free(void* p) {
+  if (p != nullptr) mxFree(p);
+}

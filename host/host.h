@@ -1,17 +1,16 @@
-// The host boundary: every call into the MEX host's library goes through
-// these functions. The rest of the module sees host arrays only as opaque
-// mxArray pointers and never calls an mx*/mex* routine itself.
-//
-// Storage: host_alloc hands out blocks from the host's call-scoped
-// allocator, so anything still held when a call ends (normally or through
-// host_error) is reclaimed by the host. Never release these blocks from a
-// destructor: on the error path the host has already taken them back.
+// The host boundary for the gateway: host arrays, the error exit and
+// warnings. Every call into the MEX host's library goes through host/; the
+// rest of the module sees host arrays only as opaque mxArray pointers, and
+// the layers below the gateway use only storage.h and services.h.
 #ifndef QUIBRA_HOST_HOST_H
 #define QUIBRA_HOST_HOST_H
 
 #include <cstdint>
 
 #include <mex.h>
+
+#include "host/services.h"
+#include "host/storage.h"
 
 // Array inspection. Counts are the host's own (unsigned, 64-bit).
 bool host_is_double(const mxArray* a);
@@ -55,28 +54,5 @@ std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
 // Raises a host warning under the identifier `id`: shown unless the user
 // turned that identifier off, and readable with lastwarn. Returns.
 void host_warning(const char* id, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-// The host's inverse of the regularized incomplete beta function: x with
-// I_x(a, b) = y, through its interpreter's betaincinv; NaN when the host
-// has none or it fails. Calling thread only.
-double host_betaincinv(double y, double a, double b);
-
-// Writes one formatted line to the host console.
-void host_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// A fresh block of `bytes` bytes from the host. Never returns null: on
-// failure it reports "Alzheimer's error" on standard error and ends the
-// call with "Out of memory." (ending the process would take the user's
-// whole session and unsaved work with it).
-void* host_alloc(std::uint64_t bytes);
-
-// Releases a block from host_alloc. Never called with null.
-void host_free(void* p);
-
-// Typed convenience over host_alloc: `count` elements of T.
-template <typename T>
-T* host_alloc_array(std::int64_t count) {
-  return static_cast<T*>(host_alloc(static_cast<std::uint64_t>(count) * sizeof(T)));
-}
 
 #endif

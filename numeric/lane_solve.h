@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "numeric/lanes.h"
-#include "numeric/polyfit.h"
+#include "numeric/solve.h"
 
 namespace lane_solve {
 
@@ -112,6 +112,19 @@ inline void combine(Rows inv, const T* b, T* coef, std::int32_t n) {
     for (std::int32_t k = 1; k < n; ++k) c += inv[i][k] * b[k];
     coef[i] = c;
   }
+}
+
+// The polynomial coef[0] + coef[1] x + ... at x: ascending powers, the
+// power a running product.
+template <typename T>
+inline T polynomial_at(const T* coef, std::int32_t n, T x) {
+  T value = coef[0];
+  T power = x;
+  for (std::int32_t k = 1; k < n; ++k) {
+    value += power * coef[k];
+    power *= x;
+  }
+  return value;
 }
 
 // The constant coefficient, row 0 of the inverse times b: the fitted value

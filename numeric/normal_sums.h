@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "numeric/lanes.h"
-#include "numeric/polyfit.h"
+#include "numeric/solve.h"
 
 // A point of each lane as the sums take it: its weight w, and the
 // coordinate c whose powers the polynomial is fitted in.

@@ -1,32 +1,16 @@
-// Order statistics by median of medians, in linear time, without moving
-// the caller's elements: the work is done on an array of element pointers.
-// Ranks are 0-based in ascending order of a strict-less comparator.
+// Order statistics of doubles by median of medians, in linear time, without
+// moving the caller's elements: the work is done on an array of element
+// pointers. Ranks are 0-based in ascending order.
 #ifndef QUIBRA_NUMERIC_SELECT_H
 #define QUIBRA_NUMERIC_SELECT_H
 
 #include <cstdint>
 
-#include "numeric/compare.h"
-
-// Index of an element of rank `rank` among the `count` elements of
-// `elem_size` bytes at `base`; -1 (with a line on the host console) when
-// the rank is out of range.
-std::int32_t select_rank(const void* base, std::int32_t rank, std::int32_t count,
-                         std::uint64_t elem_size, less_fn less);
-
-// select_rank(base, rank, count, sizeof(double), less_double), with the
-// comparison inlined: same comparisons, same index, faster.
+// Index of an element of rank `rank` among the `count` doubles at `base`,
+// by strict-less comparisons (NaN compares false both ways); -1, with the
+// line "Cannot select item of rank R among N elements." on the host
+// console, when the rank is out of range. The same comparisons and index
+// as the generic select_rank with less_double (numeric/reference/select.h).
 std::int32_t select_rank_double(const double* base, std::int32_t rank, std::int32_t count);
-
-// Recursive worker over `count` element pointers, which it may reorder.
-const void* select_ptr(const void** ptrs, std::int32_t rank, std::int32_t count, less_fn less);
-
-// Reorders five pointers so that [2] is their median, [0] and [1] are not
-// above it and [3] and [4] are not below it. Six comparisons.
-void median_of_five(const void** group, less_fn less);
-
-// Rank 1 and rank count-2 in one pass; count >= 2.
-const void* second_smallest(const void* const* ptrs, std::int32_t count, less_fn less);
-const void* second_largest(const void* const* ptrs, std::int32_t count, less_fn less);
 
 #endif

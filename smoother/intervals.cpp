@@ -4,8 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "host/host.h"
-#include "smoother/interpolate.h"
+#include "host/services.h"
+#include "host/storage.h"
+#include "smoother/queries.h"
 
 smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
                            const double* variance) {
@@ -30,11 +31,12 @@ void fit_own_points(const smooth_model* model, fit_settings* settings, double* v
   if (n == 0) return;
   std::int32_t* own = host_alloc_array<std::int32_t>(n);
   for (std::int32_t i = 0; i < n; ++i) own[i] = i;
-  fit_influence inf;
-  inf.variance = variance;
-  inf.leverage = leverage;
-  inf.own = own;
-  fit_ascending_influence(model, model->x, n, value, settings, &inf);
+  fit_outputs out;
+  out.value = value;
+  out.variance = variance;
+  out.leverage = leverage;
+  out.own = own;
+  fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
   host_free(own);
 }
 

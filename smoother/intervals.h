@@ -1,7 +1,7 @@
 // How sure a smooth is. Every local value is a linear combination of the
 // ordinates, so the smooth at the data points is y_hat = L y for a smoother
 // matrix L that is never formed: its diagonal and the squared norms of its
-// rows come from each local fit (fit_influence, smoother/model.h), at a
+// rows come from each local fit (fit_outputs, smoother/queries.h), at a
 // cost linear in the points times the window and storage linear in n.
 //
 // The ordinates are taken as independent with variance sigma^2 / w_j, w_j
@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "smoother/model.h"
+#include "smoother/settings.h"
 
 // The smooth judged at its own points. Sums run over the model's points in
 // ascending order from +0.0, leaving out those whose fit failed.

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "smoother/model.h"
+#include "smoother/settings.h"
 
 // The most passes, and the default.
 inline constexpr int ROBUST_MAX_PASSES = 100;
@@ -20,25 +21,26 @@ inline constexpr int ROBUST_MAX_PASSES = 100;
 // pass limit came with weights still moving.
 enum class robust_outcome { converged, exact, abandoned, exhausted };
 
-// What robustify did, filled only for a caller that asks.
+// What robustify did.
 struct robust_report {
   robust_outcome outcome = robust_outcome::converged;
   std::int32_t passes = 0;  // passes run, the last one included
   double scale = 0.0;       // the last pass's 6 x median absolute residual
-  // Null, or room for the model's count on entry, one per point in its
-  // (sorted) order: the bisquare weight of the last reweighting, 0 for a
-  // pruned point; 1 for every point when the model stays as built.
+  bool replaced = false;    // whether the model now holds the reweighted set
+  // The caller's room for the bisquare weights (see robustify), or null.
   double* weights = nullptr;
 };
 
-// On success replaces the model's points by the reweighted, reduced set and
-// returns it; returns null, leaving the model exactly as it was, when the
+// Replaces the model's points by the reweighted, reduced set, unless the
 // plain smooth stands (every bisquare weight 0, or the first pass already
-// below the floor). Runs at most `max_passes` passes (1 to
-// ROBUST_MAX_PASSES). The passes' local fits run, note their trouble and
-// interpolate by `settings`. `report`, when not null, receives what
-// happened.
-smooth_model* robustify(smooth_model* model, fit_settings* settings,
-                        int max_passes = ROBUST_MAX_PASSES, robust_report* report = nullptr);
+// below the floor: outcome abandoned, or exact after one pass), in which
+// case the model stays exactly as it was. Runs at most `max_passes` passes
+// (1 to ROBUST_MAX_PASSES). The passes' local fits run, note their trouble
+// and interpolate by `settings`. `weights`, when not null, has room for the
+// model's count and receives, in its (sorted) order, each point's bisquare
+// weight of the last reweighting, 0 for a pruned point, or 1 for every
+// point where the plain smooth stands.
+robust_report robustify(smooth_model* model, fit_settings* settings,
+                        int max_passes = ROBUST_MAX_PASSES, double* weights = nullptr);
 
 #endif

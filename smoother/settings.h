@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "numeric/polyfit.h"
+#include "numeric/solve.h"
 
 // How a local fit's numerical trouble reaches the user: a line on standard
 // error per affected fit, a summary at the end of the call, or not at all.

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "host/host.h"
+#include "host/storage.h"
 #include "smoother/intervals.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "smoother/model.h"
+#include "smoother/settings.h"
 
 enum class span_rule { aicc, gcv };
 

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "smoother/interpolate.h"
+#include "smoother/queries.h"
 #include "smoother/model.h"
+#include "fits.h"
 #include "unit_support.h"
 
 namespace {
@@ -92,7 +93,9 @@ TEST(Interpolate, OnlyRealFitsReportAndFailuresSpreadToTheirNeighbours) {
 
 void any_order(const smooth_model* m, const double* xq, std::int32_t n, double* out,
                fit_settings* settings) {
-  fit_queries(m, xq, n, out, settings);
+  fit_outputs o;
+  o.value = out;
+  fit_queries(m, query_set{xq, n}, o, settings);
 }
 
 TEST(Interpolate, QueriesInAnyOrderAreTakenAscendingAndNaNIsLeftOut) {

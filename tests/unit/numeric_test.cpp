@@ -5,9 +5,9 @@
 
 #include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
-#include "numeric/merge_sort.h"
+#include "numeric/reference/merge_sort.h"
 #include "numeric/radix_sort.h"
-#include "numeric/polyfit.h"
+#include "numeric/reference/polyfit.h"
 #include "unit_support.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "numeric/lanes.h"
 #include "smoother/model.h"
 #include "smoother/parallel.h"
+#include "fits.h"
 #include "unit_support.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
   std::string one_by_one;
   quiet_call([&] {
     const smooth_model* m = build_model(600, x.data(), y.data(), 0.03, 3);
-    for (double xq : x) fit_at(m, xq);
+    for (double xq : x) fit_one(m, xq);
   }, &one_by_one);
   EXPECT_EQ(call_on(3, calls[0].columns, calls[0].scalars).err, one_by_one);
 }

@@ -3,6 +3,7 @@
 #include <limits>
 #include <vector>
 
+#include "numeric/reference/select.h"
 #include "numeric/select.h"
 #include "smoother/model.h"
 #include "unit_support.h"

@@ -7,8 +7,10 @@
 #include <numeric>
 #include <vector>
 
+#include "numeric/int32.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
+#include "fits.h"
 #include "unit_support.h"
 
 namespace {
@@ -89,7 +91,7 @@ std::vector<double> fit_all(std::vector<double> x, std::vector<double> y, double
   const auto o = quiet_call([&] {
     smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
     if (!rw.empty()) m->weights = rw.data();
-    for (double q : queries) out.push_back(fit_at(m, q));
+    for (double q : queries) out.push_back(fit_one(m, q));
   }, err);
   EXPECT_EQ(o.blocks_left, 3u);
   return out;
@@ -217,7 +219,9 @@ TEST(Robustify, GivesUpAndLeavesTheModelAsBuiltWhenEveryWeightVanishes) {
       std::memcpy(before, m, sizeof before);
       const std::vector<double> bx(m->x, m->x + m->count), by(m->y, m->y + m->count);
       fit_settings settings;
-      EXPECT_EQ(robustify(m, &settings), nullptr);
+      const robust_report report = robustify(m, &settings);
+      EXPECT_EQ(report.outcome, robust_outcome::abandoned);
+      EXPECT_FALSE(report.replaced);
       EXPECT_EQ(std::memcmp(before, m, sizeof before), 0);
       EXPECT_EQ(bits(bx), bits(std::vector<double>(m->x, m->x + m->count)));
       EXPECT_EQ(bits(by), bits(std::vector<double>(m->y, m->y + m->count)));
@@ -234,7 +238,7 @@ TEST(Robustify, PrunesAnOutlierAndRecomputesTheWindow) {
   const auto o = standin::within_call([&] {
     smooth_model* m = build_model(20, x.data(), y.data(), 0.5, 1);
     fit_settings settings;
-    ASSERT_EQ(robustify(m, &settings), m);
+    ASSERT_TRUE(robustify(m, &settings).replaced);
     EXPECT_EQ(m->count, 19);
     EXPECT_EQ(m->window, window_size(19, 0.5, 1));
     ASSERT_NE(m->weights, nullptr);
@@ -262,16 +266,16 @@ robust_run run_robust(const std::vector<double>& x, const std::vector<double>& y
                       int degree) {
   robust_run run;
   run.weights.assign(x.size(), -1.0);
-  run.report.weights = run.weights.data();
   std::string err;
   quiet_call([&] {
     smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
-    for (double xi : x) run.plain.push_back(fit_at(m, xi));
+    for (double xi : x) run.plain.push_back(fit_one(m, xi));
     fit_settings settings;
-    run.replaced = robustify(m, &settings, ROBUST_MAX_PASSES, &run.report) == m;
+    run.report = robustify(m, &settings, ROBUST_MAX_PASSES, run.weights.data());
+    run.replaced = run.report.replaced;
     run.count = m->count;
     if (m->weights != nullptr) run.model_weights.assign(m->weights, m->weights + m->count);
-    for (double xi : x) run.robust.push_back(fit_at(m, xi));
+    for (double xi : x) run.robust.push_back(fit_one(m, xi));
   }, &err);
   run.report.weights = nullptr;
   return run;

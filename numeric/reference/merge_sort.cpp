@@ -1,8 +1,8 @@
-#include "numeric/merge_sort.h"
+#include "numeric/reference/merge_sort.h"
 
 #include <cstring>
 
-#include "host/host.h"
+#include "host/storage.h"
 
 void merge_runs(const char* left, const char* left_end, const char* right, const char* right_end,
                 char* out, std::uint64_t elem_size, less_fn less) {

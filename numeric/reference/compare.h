@@ -2,8 +2,8 @@
 // they take two element addresses; they return nonzero exactly when the
 // first element is strictly less than the second, so values that are not
 // numbers compare false both ways.
-#ifndef QUIBRA_NUMERIC_COMPARE_H
-#define QUIBRA_NUMERIC_COMPARE_H
+#ifndef QUIBRA_NUMERIC_REFERENCE_COMPARE_H
+#define QUIBRA_NUMERIC_REFERENCE_COMPARE_H
 
 using less_fn = int (*)(const void* a, const void* b);
 

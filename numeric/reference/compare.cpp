@@ -1,4 +1,4 @@
-#include "numeric/compare.h"
+#include "numeric/reference/compare.h"
 
 int less_double(const void* a, const void* b) {
   return *static_cast<const double*>(a) < *static_cast<const double*>(b);

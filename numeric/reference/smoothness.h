@@ -1,6 +1,6 @@
 // The curvature penalty that fit_polynomial blends into its data term.
-#ifndef QUIBRA_NUMERIC_SMOOTHNESS_H
-#define QUIBRA_NUMERIC_SMOOTHNESS_H
+#ifndef QUIBRA_NUMERIC_REFERENCE_SMOOTHNESS_H
+#define QUIBRA_NUMERIC_REFERENCE_SMOOTHNESS_H
 
 #include <cstdint>
 

@@ -1,11 +1,11 @@
 // Stable bottom-up merge sort over raw elements of any size, ordered by a
 // strict-less comparator (equal elements keep their input order).
-#ifndef QUIBRA_NUMERIC_MERGE_SORT_H
-#define QUIBRA_NUMERIC_MERGE_SORT_H
+#ifndef QUIBRA_NUMERIC_REFERENCE_MERGE_SORT_H
+#define QUIBRA_NUMERIC_REFERENCE_MERGE_SORT_H
 
 #include <cstdint>
 
-#include "numeric/compare.h"
+#include "numeric/reference/compare.h"
 
 // Sorts `count` elements of `elem_size` bytes at `base` in place.
 void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_fn less);

@@ -1,6 +1,6 @@
-#include "numeric/smoothness.h"
+#include "numeric/reference/smoothness.h"
 
-#include "host/host.h"
+#include "host/storage.h"
 
 double rescale_smoothness(double lambda, std::int32_t npts, const double* ws) {
   double total = 0.0;

@@ -1,0 +1,109 @@
+#include "smoother/call.h"
+
+#include <limits>
+
+#include "host/storage.h"
+#include "smoother/queries.h"
+
+namespace {
+
+// The evaluation at the queries with a band, and the summary of the smooth
+// at the data points that its sigma and dof come from. When the queries
+// are the data, one run at them gives the fits at the data points too;
+// otherwise those are made apart, silently (their trouble is not that of
+// the call's result).
+void evaluate_with_band(const smooth_request& r, const smooth_model* model,
+                        const double* const* sorted, std::int32_t sorted_count, bool reuse,
+                        fit_settings* settings, smooth_outputs* o) {
+  const std::int32_t n = r.n;
+  const std::int32_t m = model->count;
+  double* variance = host_alloc_array<double>(n);
+  // The fits at the model's points, in model order; FIT_FAILED where none.
+  double* value_m = host_alloc_array<double>(m);
+  double* leverage_m = host_alloc_array<double>(m);
+  double* variance_m = host_alloc_array<double>(m);
+  for (std::int32_t j = 0; j < m; ++j) value_m[j] = FIT_FAILED;
+  fit_outputs out;
+  out.value = o->value;
+  out.variance = variance;
+  if (r.at_data) {
+    std::int32_t* slot = host_alloc_array<std::int32_t>(n);
+    double* leverage = host_alloc_array<double>(n);
+    locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
+    out.leverage = leverage;
+    out.own = slot;
+    fit_queries(model, query_set{r.xq, n, reuse ? sorted : nullptr}, out, settings);
+    for (std::int32_t i = 0; i < n; ++i) {
+      const std::int32_t j = slot[i];
+      if (j < 0) continue;
+      value_m[j] = o->value[i];
+      leverage_m[j] = leverage[i];
+      variance_m[j] = variance[i];
+    }
+    host_free(slot);
+    host_free(leverage);
+  } else {
+    fit_queries(model, query_set{r.xq, n}, out, settings);
+    fit_settings quiet = *settings;
+    quiet.report = trouble_report::off;
+    fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
+  }
+  o->summary = summarise(model, value_m, leverage_m, variance_m);
+  const double t = t_quantile(r.level, o->summary.dof);
+  fill_band(n, o->value, variance, o->summary.sigma, t, r.band == band_kind::prediction, o->se,
+            o->lower, o->upper);
+  host_free(variance);
+  host_free(value_m);
+  host_free(leverage_m);
+  host_free(variance_m);
+}
+
+// Each data point's robustness weight in the data's order: the model's
+// points as built are `sorted`, pointers into x; the others took no part.
+void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
+                  const double* robust_weights, double* weights) {
+  for (std::int32_t i = 0; i < r.count; ++i) weights[i] = 0.0;
+  for (std::int32_t j = 0; j < points; ++j)
+    weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
+}
+
+}  // namespace
+
+void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  // What stands when no pass can run, with no data point taking part.
+  o->robust.outcome = robust_outcome::abandoned;
+  o->robust.scale = std::numeric_limits<double>::quiet_NaN();
+  double* robust_weights = r.report && r.robust ? host_alloc_array<double>(r.count) : nullptr;
+  // A spaced evaluation takes the queries in ascending order, and a plain
+  // one runs faster in it. When the queries are the data and every point
+  // of a number abscissa takes part, that is the model's own sorted order,
+  // so they need not be sorted a second time. The order also says where
+  // each model point came from, for the weights reported.
+  const bool reuse = r.at_data && r.choice.weights == nullptr && !r.choice.omit_missing;
+  const double** sorted = reuse || r.report ? host_alloc_array<const double*>(r.count) : nullptr;
+  smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
+  const std::int32_t points = model->count;
+  // The span is chosen on the plain smooth; robust passes then use it.
+  if (r.choose_span) o->search = choose_span(model, r.rule, r.span_lo, r.span_hi, settings);
+  // On failure the model stays as built; with no data point there is nothing to reweight.
+  if (r.robust && points > 0) o->robust = robustify(model, settings, r.max_passes, robust_weights);
+  // Bands are made only for a call that reports them.
+  if (r.report && r.band != band_kind::none) {
+    evaluate_with_band(r, model, sorted, points, reuse, settings, o);
+  } else {
+    fit_outputs out;
+    out.value = o->value;
+    fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
+  }
+  if (r.report) data_weights(r, sorted, points, robust_weights, o->weights);
+  o->window = model->window;
+  o->model = model;
+  host_free(sorted);
+  host_free(robust_weights);
+}
+
+void release_outputs(smooth_outputs* out) {
+  host_free(out->search.spans);
+  host_free(out->search.values);
+  out->search.spans = out->search.values = nullptr;
+}

@@ -1,0 +1,85 @@
+// A whole call of the smoother, in the order of its work: the model of the
+// data, the span's choice, the robustness passes, the evaluation at the
+// queries (plain, spaced by 'Delta', with a band), and what a second
+// result reports. The gateway reads the arguments into a smooth_request,
+// makes this one call and writes the smooth_outputs back.
+#ifndef QUIBRA_SMOOTHER_CALL_H
+#define QUIBRA_SMOOTHER_CALL_H
+
+#include <cstdint>
+
+#include "smoother/intervals.h"
+#include "smoother/model.h"
+#include "smoother/robust.h"
+#include "smoother/settings.h"
+#include "smoother/span.h"
+
+// The band a call makes around its values, if any.
+enum class band_kind { none, confidence, prediction };
+
+struct smooth_request {
+  // The data: `count` >= 1 points (x, y) in any order; `choice` says which
+  // take part (smoother/model.h).
+  const double* x = nullptr;
+  const double* y = nullptr;
+  data_choice choice;
+  // The queries: `n` abscissae. `at_data`: they are the data's own
+  // abscissae, x above (no nodes), which saves a second set of fits for
+  // the band and, when every point of a number abscissa takes part, a
+  // second sort.
+  const double* xq = nullptr;
+  double f = 0.2;
+  // An automatic span: chosen by `rule` among the spans span_lo to
+  // span_hi, on the plain smooth, before any robustness pass; `f` is then
+  // not used.
+  double span_lo = 0.0;
+  double span_hi = 1.0;
+  // With `report`: the band's probability.
+  double level = 0.95;
+  std::int32_t count = 0;
+  std::int32_t n = 0;
+  std::int32_t degree = 2;  // 0 to MAX_DEGREE
+  int max_passes = ROBUST_MAX_PASSES;
+  span_rule rule = span_rule::aicc;
+  band_kind band = band_kind::none;  // only with `report`
+  bool at_data = false;
+  bool robust = false;
+  bool choose_span = false;
+  // Whether what a second result reports is gathered (smooth_outputs).
+  bool report = false;
+};
+
+// Where a call's results go. The caller gives the arrays; the call fills
+// them and the fields below them.
+struct smooth_outputs {
+  double* value = nullptr;  // n: the smooth at each query, FIT_FAILED where its fit failed
+  // With `report`: room for `count`, in the data's order: each point's
+  // robustness weight (robustify's, 1 without passes), 0 where it took no
+  // part.
+  double* weights = nullptr;
+  // With `report` and a band: n each, NaN where the fit failed.
+  double* se = nullptr;
+  double* lower = nullptr;
+  double* upper = nullptr;
+
+  // With `report`: how the passes went (the outcome only means something
+  // after a robust call), the final window, and with a band the summary of
+  // the smooth at the data points.
+  robust_report robust;
+  std::int32_t window = 0;
+  smoother_summary summary;
+  // With an automatic span: what the search tried and chose. Its arrays
+  // are the call's, released by release_outputs.
+  span_search search{};
+  // The final model, handed over: the host reclaims it with the call.
+  smooth_model* model = nullptr;
+};
+
+// Runs the whole call. Fits run, note their trouble and report it by
+// `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
+void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
+
+// Releases what smooth_call allocated for the outputs (the search's arrays).
+void release_outputs(smooth_outputs* out);
+
+#endif

@@ -1,0 +1,382 @@
+// The local fit, L queries at a time (one per vector lane): each query's
+// window and bandwidth, its tricube weights and coordinate, the rank test,
+// the power sums (numeric/normal_sums.h), the solve (numeric/lane_solve.h,
+// numeric/solve.h) and, when asked, the influence behind the bands. In a
+// header so that each lane width's run (smoother/run.cpp) compiles it
+// inside its own instruction set.
+#ifndef QUIBRA_SMOOTHER_LOCAL_FIT_H
+#define QUIBRA_SMOOTHER_LOCAL_FIT_H
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "host/storage.h"
+#include "numeric/lane_solve.h"
+#include "numeric/lanes.h"
+#include "numeric/matrix.h"
+#include "numeric/normal_sums.h"
+#include "numeric/solve.h"
+#include "smoother/model.h"
+#include "smoother/tricube.h"
+
+namespace local_fit {
+
+// Scratch for a run of local fits on one model.
+struct fit_scratch {
+  std::int32_t ncoef;
+  double* sums[MAX_LANES];  // power sums of each lane
+  double** normal;          // ncoef + 1 rows: the normal matrix, then its right-hand side
+  double** work;            // Gauss-Jordan working copy
+  double** inverse;
+  // With influence: each lane's first row of the inverse; null otherwise.
+  double* rows[MAX_LANES];
+  // With variances: each lane's sums of K T c^j, and per window point the
+  // lanes' T and c as the sums used them (2 L doubles); null otherwise.
+  double* second[MAX_LANES];
+  double* recorded;
+};
+
+inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second) {
+  fit_scratch s;
+  s.ncoef = model->degree + 1;
+  for (int k = 0; k < MAX_LANES; ++k) {
+    s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
+    s.rows[k] = influence ? host_alloc_array<double>(s.ncoef) : nullptr;
+    s.second[k] = second ? host_alloc_array<double>(2 * s.ncoef - 1) : nullptr;
+  }
+  s.recorded =
+      second ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) * model->window)
+             : nullptr;
+  s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
+  s.work = alloc_rows(s.ncoef, s.ncoef);
+  s.inverse = alloc_rows(s.ncoef, s.ncoef);
+  return s;
+}
+
+inline void free_scratch(fit_scratch& s) {
+  for (int k = 0; k < MAX_LANES; ++k) {
+    host_free(s.sums[k]);
+    if (s.rows[k] != nullptr) host_free(s.rows[k]);
+    if (s.second[k] != nullptr) host_free(s.second[k]);
+  }
+  if (s.recorded != nullptr) host_free(s.recorded);
+  free_rows(s.normal, s.ncoef + 1);
+  free_rows(s.work, s.ncoef);
+  free_rows(s.inverse, s.ncoef);
+}
+
+
+// Where a query's window lies, the span of its abscissae, and its bandwidth.
+struct placement {
+  std::int32_t start;
+  double lo;
+  double hi;
+  double h;
+};
+
+inline placement place(const smooth_model* model, double xq) {
+  const double* xs = model->x;
+  placement p{0, xs[0], xs[model->count - 1], 0.0};
+  if (model->f < 1.0) {
+    p.start = find_window_start(xq, model->window, model->count, xs);
+    p.lo = xs[p.start];
+    p.hi = xs[p.start + model->window - 1];
+  }
+  // Distance to the farther end, so that end gets weight 0.
+  p.h = (xq - p.lo) > (p.hi - xq) ? (xq - p.lo) : (p.hi - xq);
+  return p;
+}
+
+
+// The fit of one lane from its sums. At cq = 0 (its query inside its
+// window's span) the value is the constant coefficient, and `row`, when not
+// null, receives the inverse's first row. Elsewhere the value is the
+// polynomial at cq and `row` receives v(cq)' M^-1: the value is row . b.
+inline double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, double* row, bool at_zero,
+                double cq) {
+  const std::int32_t n = s.ncoef;
+  fill_normal_system(s.normal, n, sums, 1.0);
+  t = gauss_jordan(s.normal, s.work, s.inverse, n);
+  if (t.singular) return FIT_FAILED;
+  if (at_zero) {
+    if (row != nullptr)
+      for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
+    return lane_solve::first_coefficient<double>(s.inverse[0], s.normal[n], n);
+  }
+  if (row != nullptr) {
+    for (std::int32_t c = 0; c < n; ++c) {
+      double a = s.inverse[0][c];
+      double power = cq;
+      for (std::int32_t k = 1; k < n; ++k) {
+        a += power * s.inverse[k][c];
+        power *= cq;
+      }
+      row[c] = a;
+    }
+  }
+  // The coefficients, then the polynomial at cq in ascending powers.
+  double* coef = s.work[0];
+  solve_coefficients(s.inverse, s.normal[n], coef, n);
+  return lane_solve::polynomial_at(coef, n, cq);
+}
+
+// Fewer distinct weighted abscissae than coefficients: singular in exact
+// arithmetic, whatever pivot rounding would leave, so no solve is tried.
+inline double rank_deficient(fit_trouble& t) {
+  t = fit_trouble{};
+  t.singular = true;
+  return FIT_FAILED;
+}
+
+// The variances' sums of L windows from what the sums recorded:
+// m[k][j] = sum K T c^j for j = 0 .. 2 nc - 2, K = T w the point's weight in
+// the fit, T its tricube weight and c its coordinate, each sum in ascending
+// point order from +0.0. NC > 0 fixes nc at compile time.
+template <int L, int NC, bool Robust>
+void second_sums(std::int32_t nc, std::int32_t npts, const double* const rs[L],
+                 const double* recorded, double* const m[L]) {
+  using vd = typename lanes_of<L>::d;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
+  vd acc[SLOTS] = {};
+  for (std::int32_t i = 0; i < npts; ++i) {
+    vd t;
+    vd c;
+    std::memcpy(&t, recorded + static_cast<std::int64_t>(i) * (2 * L), sizeof t);
+    std::memcpy(&c, recorded + static_cast<std::int64_t>(i) * (2 * L) + L, sizeof c);
+    vd k = t;
+    if constexpr (Robust) k = t * gather<vd>(rs, i);
+    vd p = k * t;
+#pragma GCC unroll 8
+    for (std::int32_t j = 0; j < 2 * n - 1; ++j) {
+      acc[j] += p;
+      p = p * c;
+    }
+  }
+  for (std::int32_t j = 0; j < 2 * n - 1; ++j)
+    for (int l = 0; l < L; ++l) m[l][j] = acc[j][l];
+}
+
+template <int L, bool Robust>
+void second_sums_of(std::int32_t nc, std::int32_t npts, const double* const rs[L],
+                    const double* recorded, double* const m[L]) {
+  switch (nc) {
+    case 1: second_sums<L, 1, Robust>(nc, npts, rs, recorded, m); break;
+    case 2: second_sums<L, 2, Robust>(nc, npts, rs, recorded, m); break;
+    case 3: second_sums<L, 3, Robust>(nc, npts, rs, recorded, m); break;
+    case 4: second_sums<L, 4, Robust>(nc, npts, rs, recorded, m); break;
+    default: second_sums<L, 0, Robust>(nc, npts, rs, recorded, m); break;
+  }
+}
+
+// sum l_j^2 / w_j of a fit whose inverse has the first row `a`: the value
+// is a . b, so l_j = K_j a . v(c_j) and the sum is a' M2 a, M2 the Hankel
+// matrix of the second sums `m2`. Summed row by row.
+inline double variance_of(const double* a, const double* m2, std::int32_t n) {
+  double v = 0.0;
+  for (std::int32_t r = 0; r < n; ++r) {
+    double t = 0.0;
+    for (std::int32_t c = 0; c < n; ++c) t += m2[r + c] * a[c];
+    v += a[r] * t;
+  }
+  return v;
+}
+
+// What a group of lanes returns beside the values, when Influence: per
+// lane, the variance factor and the leverage of its own point own[k].
+struct lane_influence {
+  bool second;  // whether the variances are wanted
+  std::int32_t own[MAX_LANES];
+  double variance[MAX_LANES];
+  double leverage[MAX_LANES];
+};
+
+// Each lane's window in a group: where it lies, its bandwidth h, and the
+// coordinate its query is fitted in, c = (x - z) / sc. Inside its window's
+// span a query is its own centre (z = q, sc = h, cq = 0); outside, z is
+// the span's middle and the query sits at cq.
+template <int L>
+struct group_windows {
+  using vd = typename lanes_of<L>::d;
+  const double* xs[L];
+  const double* ys[L];
+  const double* rs[L];
+  vd q;
+  vd h;
+  vd z;
+  vd sc;
+  double cq[L];
+  bool at_zero[L];
+  std::int32_t start[L];
+  bool outside = false;  // some wanted lane's query lies outside its span
+};
+
+template <int L>
+inline group_windows<L> place_group(const smooth_model* model, const double xq[L], int used) {
+  group_windows<L> g;
+  for (int k = 0; k < L; ++k) {
+    const placement p = place(model, xq[k]);
+    g.start[k] = p.start;
+    g.xs[k] = model->x + p.start;
+    g.ys[k] = model->y + p.start;
+    g.rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
+    g.q[k] = xq[k];
+    g.h[k] = p.h;
+    g.at_zero[k] = !(xq[k] < p.lo || xq[k] > p.hi);
+    g.outside = g.outside || (k < used && !g.at_zero[k]);
+    const double at = g.at_zero[k] ? xq[k] : p.lo + (p.hi - p.lo) * 0.5;
+    g.z[k] = at;
+    g.sc[k] = (at - p.lo) > (p.hi - at) ? (at - p.lo) : (p.hi - at);
+    g.cq[k] = g.at_zero[k] ? 0.0 : (xq[k] - at) / g.sc[k];
+  }
+  return g;
+}
+
+// The rank test and then, if any wanted lane can be fitted, the power sums
+// of the group's lanes, by the coordinate the group is fitted in. full[k]:
+// lane k's window can determine the polynomial; `any` and `all` over the
+// wanted lanes. With Record, each point's T and c are kept for the
+// variances' sums.
+template <int L, bool Anchored, bool Record>
+inline void group_sums(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                       int used, bool full[L], bool& any, bool& all) {
+  const auto run = [&](auto weight) {
+    rank_test<L>(weight, model->window, g.xs, s.ncoef, full);
+    for (int k = 0; k < used; ++k) {
+      any = any || full[k];
+      all = all && full[k];
+    }
+    if (!any) return;
+    if constexpr (Record) {
+      using plain_t = decltype(weight.unweighted());
+      recorded<L, decltype(weight)::robust, plain_t> recording{weight.unweighted(), g.rs,
+                                                               s.recorded};
+      normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, recording, s.sums);
+    } else {
+      normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, weight, s.sums);
+    }
+  };
+  const bool robust = model->weights != nullptr;
+  if constexpr (Anchored) {
+    if (robust) {
+      run(anchored<L, true>{{g.q, g.h, g.rs}, g.z, g.sc});
+    } else {
+      run(anchored<L, false>{{g.q, g.h, g.rs}, g.z, g.sc});
+    }
+  } else {
+    if (robust) {
+      run(tricube<L, true>{g.q, g.h, g.rs});
+    } else {
+      run(tricube<L, false>{g.q, g.h, g.rs});
+    }
+  }
+}
+
+// The wanted lanes' values and troubles from their sums: all lanes at once
+// when each can be fitted and none meets a zero pivot, else one by one.
+// With Influence each lane's row (see solve_at) lands in s.rows.
+template <int L, bool Influence, bool Anchored>
+inline void solve_group(fit_scratch& s, const group_windows<L>& g, int used, const bool full[L],
+                        bool all, double out[L], fit_trouble t[L]) {
+  double* const* rows = Influence ? s.rows : nullptr;
+  if (!Anchored && all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
+  for (int k = 0; k < used; ++k)
+    out[k] = full[k] ? solve_at(s, s.sums[k], t[k], Influence ? s.rows[k] : nullptr,
+                                g.at_zero[k], g.cq[k])
+                     : rank_deficient(t[k]);
+}
+
+// The variance factors and leverages of the wanted lanes that were fitted,
+// NaN for the others.
+template <int L>
+inline void group_influence(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                            int used, bool any, const fit_trouble t[L], lane_influence* li) {
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  for (int k = 0; k < used; ++k) li->variance[k] = li->leverage[k] = none;
+  if (!any) return;
+  const bool robust = model->weights != nullptr;
+  const std::int32_t w = model->window;
+  if (li->second && robust) second_sums_of<L, true>(s.ncoef, w, g.rs, s.recorded, s.second);
+  if (li->second && !robust) second_sums_of<L, false>(s.ncoef, w, g.rs, s.recorded, s.second);
+  for (int k = 0; k < used; ++k) {
+    if (t[k].singular) continue;
+    const double* a = s.rows[k];
+    if (li->second) li->variance[k] = variance_of(a, s.second[k], s.ncoef);
+    // The own point weighs T = 1 (it lies at the query) times its weight,
+    // if the window holds it at all: l = w a . v(cq), which inside the
+    // window's span (cq = 0) is w a[0].
+    const std::int32_t o = li->own[k];
+    const bool inside = o >= g.start[k] && o < g.start[k] + model->window && g.h[k] > 0.0;
+    const double own_w = robust && inside ? model->weights[o] : 1.0;
+    double av = a[0];
+    double power = g.cq[k];
+    for (std::int32_t j = 1; j < s.ncoef && !g.at_zero[k]; ++j) {
+      av += power * a[j];
+      power *= g.cq[k];
+    }
+    li->leverage[k] = inside ? own_w * av : 0.0;
+  }
+}
+
+template <int L, bool Influence, bool Anchored = false>
+inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
+                      double out[L], fit_trouble t[L], lane_influence* li);
+
+// A group with a query outside its window's span fits each wanted query
+// alone, anchored (two lanes of one query): such queries are few, and the
+// others keep their bits, since inside its span a query's anchored
+// coordinate is its own.
+template <int L, bool Influence>
+inline void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
+                      double out[L], fit_trouble t[L], lane_influence* li) {
+  for (int k = 0; k < used; ++k) {
+    const double pair[2] = {xq[k], xq[k]};
+    double value[2] = {};
+    fit_trouble trouble[2];
+    lane_influence alone{};
+    alone.second = li->second;
+    alone.own[0] = alone.own[1] = li->own[k];
+    fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
+    out[k] = value[0];
+    t[k] = trouble[0];
+    if constexpr (Influence) {
+      li->variance[k] = alone.variance[0];
+      li->leverage[k] = alone.leverage[0];
+    }
+  }
+}
+
+// Fits L queries at once, their troubles into t[0..L-1]; only the first
+// `used` lanes' results are wanted (the others repeat a query and are
+// neither solved nor noted). With Influence, `li` receives the rest.
+template <int L, bool Influence, bool Anchored>
+inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
+                      double out[L], fit_trouble t[L], lane_influence* li) {
+  const group_windows<L> g = place_group<L>(model, xq, used);
+  if constexpr (!Anchored) {
+    if (g.outside) {
+      fit_alone<L, Influence>(model, s, xq, used, out, t, li);
+      return;
+    }
+  }
+  bool full[L] = {};
+  bool any = false;
+  bool all = used == L;
+  if constexpr (Influence) {
+    if (li->second) {
+      group_sums<L, Anchored, true>(model, s, g, used, full, any, all);
+    } else {
+      group_sums<L, Anchored, false>(model, s, g, used, full, any, all);
+    }
+  } else {
+    group_sums<L, Anchored, false>(model, s, g, used, full, any, all);
+  }
+  solve_group<L, Influence, Anchored>(s, g, used, full, all, out, t);
+  if constexpr (Influence) group_influence<L>(model, s, g, used, any, t, li);
+}
+
+}  // namespace local_fit
+
+#endif

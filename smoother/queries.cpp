@@ -1,0 +1,136 @@
+#include "smoother/queries.h"
+
+#include <cmath>
+#include <limits>
+
+#include "host/storage.h"
+#include "numeric/radix_sort.h"
+#include "smoother/run.h"
+
+namespace {
+
+// The queries in ascending order: position k is xq[k], or *sorted[k] when
+// the queries had to be sorted.
+struct ascending {
+  const double* xq;
+  const double* const* sorted;
+
+  double at(std::int32_t k) const { return sorted != nullptr ? *sorted[k] : xq[k]; }
+  std::int32_t index(std::int32_t k) const {
+    return sorted != nullptr ? static_cast<std::int32_t>(sorted[k] - xq) : k;
+  }
+};
+
+double interpolate(double xa, double va, double xb, double vb, double x) {
+  if (va == FIT_FAILED || vb == FIT_FAILED) return FIT_FAILED;
+  const double alpha = (x - xa) / (xb - xa);
+  return alpha * vb + (1.0 - alpha) * va;
+}
+
+// Sets element i of every output asked for.
+void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev) {
+  out.value[i] = v;
+  if (out.variance != nullptr) out.variance[i] = var;
+  if (out.leverage != nullptr) out.leverage[i] = lev;
+}
+
+// Which of the n ascending queries 'Delta' fits: after a fit at x_a, the
+// last query within x_a + delta (or the next one), ties taking x_a's fit,
+// and always the last. Returns how many, their positions in `fitted`.
+std::int32_t choose_fits(const ascending& q, std::int32_t n, double delta, std::int32_t* fitted) {
+  std::int32_t m = 0;
+  for (std::int32_t a = 0; a < n;) {
+    fitted[m++] = a;
+    const double xa = q.at(a);
+    std::int32_t next = a + 1;
+    while (next < n && q.at(next) == xa) ++next;  // ties take this fit's value
+    if (next == n) break;
+    const double cut = xa + delta;
+    while (next + 1 < n && q.at(next + 1) <= cut) ++next;
+    a = next;
+  }
+  return m;
+}
+
+// The n ascending queries with 'Delta': the chosen ones fitted in one run,
+// in ascending order; each fit's ties take its results, and the queries
+// between two fits the straight line between them, influence included.
+void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
+                const fit_outputs& out, fit_settings* settings) {
+  std::int32_t* fitted = host_alloc_array<std::int32_t>(n);
+  const std::int32_t m = choose_fits(q, n, settings->delta, fitted);
+  double* xs = host_alloc_array<double>(m);
+  for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
+  fit_outputs fits;
+  fits.value = host_alloc_array<double>(m);
+  if (out.variance != nullptr) fits.variance = host_alloc_array<double>(m);
+  std::int32_t* own = nullptr;
+  if (out.leverage != nullptr) {
+    fits.leverage = host_alloc_array<double>(m);
+    own = host_alloc_array<std::int32_t>(m);
+    for (std::int32_t i = 0; i < m; ++i) own[i] = out.own[q.index(fitted[i])];
+    fits.own = own;
+  }
+  run_fits(model, xs, m, nullptr, fits, settings);
+
+  const auto var_at = [&](std::int32_t i) { return fits.variance ? fits.variance[i] : 0.0; };
+  const auto lev_at = [&](std::int32_t i) { return fits.leverage ? fits.leverage[i] : 0.0; };
+  for (std::int32_t i = 0; i < m; ++i) {
+    const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
+    std::int32_t k = fitted[i];
+    put(out, q.index(k), fits.value[i], var_at(i), lev_at(i));
+    for (++k; k < end && q.at(k) == xs[i]; ++k)
+      put(out, q.index(k), fits.value[i], var_at(i), lev_at(i));
+    for (; k < end; ++k) {
+      const double x = q.at(k);
+      put(out, q.index(k), interpolate(xs[i], fits.value[i], xs[i + 1], fits.value[i + 1], x),
+          interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
+          interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x));
+    }
+  }
+  host_free(fitted);
+  host_free(xs);
+  host_free(fits.value);
+  host_free(fits.variance);
+  host_free(fits.leverage);
+  host_free(own);
+}
+
+// Every query gets `v` (NaN: no data; FIT_FAILED: no fit can be made), its
+// influence NaN.
+void fill(const query_set& q, const fit_outputs& out, double v) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::int32_t i = 0; i < q.n; ++i) put(out, i, v, nan, nan);
+}
+
+}  // namespace
+
+void fit_queries(const smooth_model* model, const query_set& q, const fit_outputs& out,
+                 fit_settings* settings) {
+  if (q.n <= 0) return;
+  if (model->count == 0) return fill(q, out, std::numeric_limits<double>::quiet_NaN());
+  if (model->degree < 0 || model->degree > MAX_DEGREE) return fill(q, out, FIT_FAILED);
+  if (!(settings->delta > 0.0)) {
+    run_fits(model, q.x, q.n, q.sorted ? nullptr : q.ascending, out, settings);
+    return;
+  }
+  if (q.sorted) return fit_spaced(model, ascending{q.x, nullptr}, q.n, out, settings);
+  // NaN has no place in the order: it gets NaN, and the rest is sorted.
+  const double** order = q.ascending != nullptr ? nullptr : host_alloc_array<const double*>(q.n);
+  std::int32_t m = 0;
+  for (std::int32_t i = 0; i < q.n; ++i) {
+    if (std::isnan(q.x[i])) {
+      const double nan = std::numeric_limits<double>::quiet_NaN();
+      put(out, i, nan, nan, nan);
+    } else {
+      if (order != nullptr) order[m] = q.x + i;
+      ++m;
+    }
+  }
+  // Stable, so ties keep their input order.
+  if (order != nullptr) sort_double_ptrs(order, static_cast<std::uint64_t>(m));
+  if (m > 0)
+    fit_spaced(model, ascending{q.x, q.ascending != nullptr ? q.ascending : order}, m, out,
+               settings);
+  host_free(order);
+}

@@ -1,0 +1,59 @@
+// The one way to evaluate a model: the smooth at a set of queries, with
+// what each value owes to the ordinates when asked. It owns what every
+// evaluation needs once: a model with no point, NaN queries, the order the
+// queries are fitted in, and 'Delta' (smoother/settings.h), which fits
+// only some queries in ascending order and interpolates the rest.
+#ifndef QUIBRA_SMOOTHER_QUERIES_H
+#define QUIBRA_SMOOTHER_QUERIES_H
+
+#include <cstdint>
+
+#include "smoother/model.h"
+#include "smoother/settings.h"
+
+// The abscissae to evaluate at.
+struct query_set {
+  const double* x;
+  std::int32_t n;
+  // Every query but the NaN ones in ascending order of abscissa (ties in
+  // input order), as pointers into x, when it is known (build_model's
+  // order when the queries are the data); fits then run in that order,
+  // faster for small windows, with the same results and lines.
+  const double* const* ascending = nullptr;
+  // x itself ascends and holds no NaN (the model's own abscissae).
+  bool sorted = false;
+};
+
+// Where the results go, each array indexed like the queries.
+//
+// Every local value is linear in the ordinates: value = sum_j l_j y_j, with
+// l_j = K_j a . v(c_j), K_j the point's tricube weight T_j times its model
+// weight w_j, c_j its coordinate in the fit and a the row of the inverse
+// normal matrix that gives the value. Both quantities below come from the
+// very inverse that gave the value; NaN where the value is NaN or
+// FIT_FAILED.
+struct fit_outputs {
+  double* value;
+  // sum_j l_j^2 / w_j: the value's variance in units of sigma^2 when the
+  // ordinates are independent with variance sigma^2 / w_j. Null: not wanted.
+  double* variance = nullptr;
+  // l_o of the query's own point o = own[i] (a model index, or -1 for
+  // none, which gives 0): the diagonal element of the smoother matrix when
+  // the query is that point's abscissa. Null: not wanted; needs `own`.
+  double* leverage = nullptr;
+  const std::int32_t* own = nullptr;
+};
+
+// The locally weighted polynomial estimate at every query, or FIT_FAILED
+// where the fit fails: its window holds fewer distinct abscissae of nonzero
+// weight than the polynomial has coefficients, or its normal matrix meets
+// a zero pivot. Each fit's trouble is noted in `settings` in ascending
+// order of query (with 'Delta', of the queries actually fitted); a query
+// that 'Delta' interpolates next to a failed fit is FIT_FAILED too. NaN
+// where the query is NaN or the model holds no point (no fit, no trouble).
+// Shared among the settings' threads when the run is large enough, with
+// the same results and lines on any thread count and lane width.
+void fit_queries(const smooth_model* model, const query_set& queries, const fit_outputs& out,
+                 fit_settings* settings);
+
+#endif

@@ -1,0 +1,241 @@
+#include "smoother/run.h"
+
+#include <cmath>
+#include <limits>
+
+#include "host/storage.h"
+#include "smoother/local_fit.h"
+#include "smoother/parallel.h"
+
+namespace {
+
+using local_fit::fit_scratch;
+using local_fit::lane_influence;
+
+// out.value[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries
+// are fitted in groups of L consecutive fittable ones; a NaN query has no
+// place among the data and gets NaN, with no trouble.
+//
+// With `order`, query i is instead *order[i], a pointer into xq, and its
+// results go to position order[i] - xq of out's arrays; t stays positional.
+template <int L, bool Influence>
+void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
+               const double* const* order, std::int64_t n, const fit_outputs& out,
+               fit_trouble* t) {
+  double q[L] = {};
+  std::int64_t at[L];
+  std::int64_t dst[L];
+  int held = 0;
+  double r[L];
+  fit_trouble rt[L];
+  lane_influence li{};
+  li.second = out.variance != nullptr;
+  const auto flush = [&] {
+    for (int k = held; k < L; ++k) q[k] = q[0];
+    if constexpr (Influence) {
+      for (int k = 0; k < held; ++k) li.own[k] = out.own != nullptr ? out.own[dst[k]] : -1;
+    }
+    local_fit::fit_group<L, Influence>(model, s, q, held, r, rt, &li);
+    for (int k = 0; k < held; ++k) {
+      out.value[dst[k]] = r[k];
+      t[at[k]] = rt[k];
+      if constexpr (Influence) {
+        if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];
+        if (out.leverage != nullptr) out.leverage[dst[k]] = li.leverage[k];
+      }
+    }
+    held = 0;
+  };
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::int64_t from = order != nullptr ? order[i] - xq : i;
+    const double v = xq[from];
+    if (std::isnan(v)) {
+      const double none = std::numeric_limits<double>::quiet_NaN();
+      out.value[from] = none;
+      t[i] = fit_trouble{};
+      if constexpr (Influence) {
+        if (out.variance != nullptr) out.variance[from] = none;
+        if (out.leverage != nullptr) out.leverage[from] = none;
+      }
+      continue;
+    }
+    q[held] = v;
+    dst[held] = from;
+    at[held++] = i;
+    if (held == L) flush();
+  }
+  if (held > 0) flush();
+}
+
+using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
+                              const double* const*, std::int64_t, const fit_outputs&,
+                              fit_trouble*);
+
+// Each lane width's code, the wider ones compiled for their instruction set.
+template <bool Influence>
+void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq,
+                 const double* const* order, std::int64_t n, const fit_outputs& out,
+                 fit_trouble* t) {
+  fit_range<2, Influence>(model, s, xq, order, n, out, t);
+}
+#if QUIBRA_WIDE_LANES
+template <bool Influence>
+QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
+                             const double* const* order, std::int64_t n, const fit_outputs& out,
+                             fit_trouble* t) {
+  fit_range<4, Influence>(model, s, xq, order, n, out, t);
+}
+template <bool Influence>
+QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
+                               const double* const* order, std::int64_t n,
+                               const fit_outputs& out, fit_trouble* t) {
+  fit_range<8, Influence>(model, s, xq, order, n, out, t);
+}
+#endif
+
+// The code for `lanes` queries per register, with or without influence.
+template <bool Influence>
+range_fitter fitter_for(int lanes) {
+#if QUIBRA_WIDE_LANES
+  if (lanes == 8) return fit_range_8<Influence>;
+  if (lanes == 4) return fit_range_4<Influence>;
+#endif
+  (void)lanes;
+  return fit_range_2<Influence>;
+}
+
+// One run of fits shared among threads: each worker fits its chunks with
+// its own scratch and leaves their troubles in the round's slots; the
+// calling thread notes them in query order at the end of every round.
+struct fit_job {
+  const smooth_model* model;
+  const double* xq;
+  fit_outputs out;        // influence arrays null when not wanted
+  fit_scratch* scratch;   // one per worker
+  fit_trouble* troubles;  // one per query of a round; in ascending order, `chunk` per worker
+  std::int64_t round;
+  std::int64_t chunk;
+  range_fitter fit;
+  fit_settings* settings;
+  // In ascending order: the queries, as pointers into xq, and each query's
+  // trouble by its index in xq, noted in that order once all are fitted.
+  const double* const* order;
+  std::uint8_t* trouble_kind;
+};
+
+// p + offset, or null.
+template <typename T>
+T* shifted(T* p, std::int64_t offset) {
+  return p != nullptr ? p + offset : nullptr;
+}
+
+// Trouble kept by query until a run in ascending order is over: one byte
+// each, as an unstable fit's offending entry is found again by refitting.
+enum : std::uint8_t { TROUBLE_NONE, TROUBLE_SINGULAR, TROUBLE_UNSTABLE };
+
+std::uint8_t trouble_kind_of(const fit_trouble& t) {
+  return t.singular ? TROUBLE_SINGULAR : (t.unstable ? TROUBLE_UNSTABLE : TROUBLE_NONE);
+}
+
+void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  if (job.order != nullptr) {
+    // Each worker keeps its chunk's trouble in its own slots, then by query.
+    fit_trouble* t = job.troubles + worker * job.chunk;
+    job.fit(job.model, job.scratch[worker], job.xq, job.order + begin, end - begin, job.out, t);
+    for (std::int64_t i = 0; i < end - begin; ++i)
+      job.trouble_kind[job.order[begin + i] - job.xq] = trouble_kind_of(t[i]);
+  } else {
+    fit_outputs out;
+    out.value = job.out.value + begin;
+    out.variance = shifted(job.out.variance, begin);
+    out.leverage = shifted(job.out.leverage, begin);
+    out.own = shifted(job.out.own, begin);
+    fit_trouble* t = job.troubles + begin % job.round;
+    job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin, out, t);
+  }
+}
+
+void note_round(void* context, std::int64_t begin, std::int64_t end) {
+  fit_job& job = *static_cast<fit_job*>(context);
+  // A run in ascending order notes its trouble once it is over.
+  if (job.order != nullptr) return;
+  for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
+}
+
+// The NaN queries of an ordered run (those outside the order) get NaN; the
+// others are counted.
+std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& out,
+                           std::uint8_t* kind) {
+  std::int64_t items = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    kind[i] = TROUBLE_NONE;
+    if (std::isnan(xq[i])) {
+      const double none = std::numeric_limits<double>::quiet_NaN();
+      out.value[i] = none;
+      if (out.variance != nullptr) out.variance[i] = none;
+      if (out.leverage != nullptr) out.leverage[i] = none;
+    } else {
+      ++items;
+    }
+  }
+  return items;
+}
+
+// An ordered run's trouble, in query order once all fits are made.
+void note_in_query_order(const fit_job& job, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::uint8_t kind = job.trouble_kind[i];
+    if (kind == TROUBLE_NONE) continue;
+    fit_trouble t;
+    t.singular = kind == TROUBLE_SINGULAR;
+    if (!t.singular) {
+      // Fitted again, alone: the same arithmetic finds the same entry.
+      double again;
+      fit_outputs alone;
+      alone.value = &again;
+      job.fit(job.model, job.scratch[0], job.xq + i, nullptr, 1, alone, &t);
+    }
+    note_trouble(job.settings, t);
+  }
+}
+
+}  // namespace
+
+void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
+              const double* const* ascending, const fit_outputs& out, fit_settings* settings) {
+  if (n <= 0) return;
+  const bool wanted = out.variance != nullptr || out.leverage != nullptr;
+  // Queries in ascending order share their neighbours' windows, so each
+  // group of lanes reads nearby data and tends to pivot alike: much faster
+  // for small windows. The results land where they belong, and the trouble
+  // is noted in query order once all are fitted.
+  const bool in_order = ascending != nullptr;
+  std::uint8_t* kind = in_order ? host_alloc_array<std::uint8_t>(n) : nullptr;
+  const std::int64_t items = in_order ? ordered_items(xq, n, out, kind) : n;
+  const run_plan plan = plan_run(settings, items, model->window);
+  // Everything the workers use is taken here, on the calling thread.
+  fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
+  for (int t = 0; t < plan.threads; ++t)
+    scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr);
+  const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
+  fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
+  fit_job job{model,
+                    xq,
+                    out,
+                    scratch,
+                    troubles,
+                    plan.round,
+                    plan.chunk,
+                    wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes),
+                    settings,
+                    ascending,
+                    kind};
+  if (items > 0)
+    run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
+  if (in_order) note_in_query_order(job, n);
+  host_free(kind);
+  host_free(troubles);
+  for (int t = 0; t < plan.threads; ++t) local_fit::free_scratch(scratch[t]);
+  host_free(scratch);
+}
