@@ -4,6 +4,16 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void out_of_memory() {
+  std::fputs("Alzheimer's error\n", stderr);
+  host_error("quibra:outOfMemory", "Out of memory.");
+}
+
+}  // namespace
 
 bool host_is_double(const mxArray* a) { return mxIsDouble(a); }
 bool host_is_complex(const mxArray* a) { return mxIsComplex(a); }
@@ -48,7 +58,16 @@ std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size) {
   }
   const std::uint64_t length = mxGetN(a);
   if (mxGetM(a) != 1 || length < 1 || length > static_cast<std::uint64_t>(INT64_MAX)) return -1;
-  mxGetString(a, buf, static_cast<mwSize>(size));  // reports 1 when it had to cut the text short
+  if (mxGetString(a, buf, static_cast<mwSize>(size)) != 0) {
+    // It did not fit: Octave's mxGetString then copies nothing at all
+    // (others cut the text short), so take the whole text and keep its head.
+    char* whole = mxArrayToString(a);
+    if (whole == nullptr) out_of_memory();
+    const std::uint64_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(buf, whole, static_cast<std::size_t>(n));
+    buf[n] = '\0';
+    mxFree(whole);
+  }
   return static_cast<std::int64_t>(length);
 }
 
@@ -92,10 +111,7 @@ void* host_alloc(std::uint64_t bytes) {
   // The host may answer a request for nothing with null: ask for a byte.
   if (bytes == 0) bytes = 1;
   if (bytes <= SIZE_MAX) p = mxMalloc(static_cast<std::size_t>(bytes));
-  if (p == nullptr) {
-    std::fputs("Alzheimer's error\n", stderr);
-    host_error("quibra:outOfMemory", "Out of memory.");
-  }
+  if (p == nullptr) out_of_memory();
   return p;
 }
 

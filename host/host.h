@@ -43,8 +43,12 @@ mxArray* host_create_struct(int nfields, const char* const* names, mxArray* cons
 // object, which is converted to char.
 bool host_is_text(const mxArray* a);
 // The length of a text argument that is one row of at least one character,
-// with its first size - 1 characters (at most) copied into `buf` and a
-// terminating 0; -1 for any other argument (not text, empty, several rows).
+// with its first min(length, size - 1) characters copied into `buf` and a
+// terminating 0, however long the text; -1 for any other argument (not
+// text, empty, several rows), leaving `buf` as it was. `size` is at least 1.
+// A text that does not fit `buf` is read through a transient copy from the
+// allocator host_alloc uses, released before this returns; when that copy
+// cannot be made, the call ends as a failed host_alloc does.
 std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
 
 // Ends the current call with the error `message` (no trailing newline)

@@ -37,6 +37,7 @@ mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char
 mxLogical* mxGetLogicals(const mxArray* ptr);
 void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val);
 int mxGetString(const mxArray* ptr, char* buf, mwSize buflen);
+char* mxArrayToString(const mxArray* ptr);
 
 int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[], const char* fname);
 void mexErrMsgIdAndTxt(const char* id, const char* s, ...);

@@ -152,14 +152,25 @@ void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val) {
 }
 
 int mxGetString(const mxArray* ptr, char* buf, mwSize buflen) {
-  // As the host does: as many characters as fit, then 0; 1 when cut short
-  // or not a char array.
-  if (ptr->cls != mx_class::char_ || buflen < 1) return 1;
-  const std::size_t room = static_cast<std::size_t>(buflen) - 1;
-  const std::size_t n = ptr->text.size() < room ? ptr->text.size() : room;
-  std::memcpy(buf, ptr->text.data(), n);
-  buf[n] = '\0';
-  return ptr->text.size() > room ? 1 : 0;
+  // As Octave does for the arrays a call is given: the text and a 0 when
+  // both fit, else nothing copied at all and 1 (also for other classes).
+  if (ptr->cls != mx_class::char_ || buflen < 1 ||
+      ptr->text.size() >= static_cast<std::size_t>(buflen))
+    return 1;
+  std::memcpy(buf, ptr->text.data(), ptr->text.size());
+  buf[ptr->text.size()] = '\0';
+  return 0;
+}
+
+char* mxArrayToString(const mxArray* ptr) {
+  // The whole text and a 0 in a block from mxMalloc (the caller frees it);
+  // null for other classes or when that allocation fails.
+  if (ptr->cls != mx_class::char_) return nullptr;
+  auto* s = static_cast<char*>(mxMalloc(ptr->text.size() + 1));
+  if (s == nullptr) return nullptr;
+  std::memcpy(s, ptr->text.data(), ptr->text.size());
+  s[ptr->text.size()] = '\0';
+  return s;
 }
 
 // betaincinv(y, a, b) of three real scalars, as the host's interpreter

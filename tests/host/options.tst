@@ -22,6 +22,24 @@
 %! end_try_catch
 
 %!error <Unknown option 'Spam'.> quibra (x, y, "Spam", 1)
+
+## However long an unknown name, the message shows its first 40 characters
+## (and "..." when there are more), never bytes the call did not write.
+%!test
+%! alphabet = char ("a":"z");
+%! for n = [40 63 64 65 100 1000]
+%!   name = alphabet(mod (0:n-1, 26) + 1);
+%!   want = ["Unknown option '" name(1:min (n, 40))];
+%!   if (n > 40) want = [want "..."]; endif
+%!   try
+%!     quibra (x, y, name, 0);
+%!     error ("did not fail");
+%!   catch err
+%!     assert (err.identifier, "quibra:optionUnknown");
+%!     assert (err.message, ["quibra: " want "'."]);
+%!     assert (all (isprint (err.message)));
+%!   end_try_catch
+%! endfor
 %!error <Option 'Delta' is given twice.> quibra (x, y, "delta", 1, "DELTA", 1)
 %!error <Options must come in name-value pairs.> quibra (x, y, 0.3, "Delta")
 %!error <Option names must be char row vectors.> quibra (x, y, "Delta", 1, 2, 3)

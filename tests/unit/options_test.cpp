@@ -20,13 +20,16 @@ const double inf = std::numeric_limits<double>::infinity();
 
 call_result call(const std::vector<mxArray*>& in) { return run_call(in); }
 
+// `copies`: texts too long for the reading buffer, each read through one
+// transient copy that must be released at once.
 void expect_error(const std::vector<mxArray*>& in, const std::string& id,
-                  const std::string& message) {
+                  const std::string& message, std::size_t copies = 0) {
   const call_result r = call(in);
   EXPECT_FALSE(r.o.ok) << message;
   EXPECT_EQ(r.o.error_id, id) << message;
   EXPECT_EQ(r.o.error, message);
-  EXPECT_EQ(r.o.allocations, 0u) << message;  // checks come before any storage
+  EXPECT_EQ(r.o.allocations, copies) << message;  // checks take no other storage
+  EXPECT_EQ(r.o.blocks_left, 0u) << message;
 }
 
 // The same bits and the same standard error as `want`.
@@ -107,7 +110,7 @@ TEST(Options, NamesAreCheckedLeftToRight) {
   expect_error({X(), Y(), T("a\tb"), S(1)}, "quibra:optionUnknown", "Unknown option 'a?b'.");
   const std::string long_name(100, 'z');
   expect_error({X(), Y(), make_char(long_name), S(1)}, "quibra:optionUnknown",
-               "Unknown option '" + std::string(40, 'z') + "...'.");
+               "Unknown option '" + std::string(40, 'z') + "...'.", 1);
   expect_error({X(), Y(), T("delta"), S(1), T("DELTA"), S(2)}, "quibra:optionRepeated",
                "Option 'Delta' is given twice.");
   // A bad value before a later bad name wins.
@@ -117,6 +120,29 @@ TEST(Options, NamesAreCheckedLeftToRight) {
   expect_same(call({X(), Y(), T("mAXpASSES"), S(100), standin::make_string("missing"),
                      make_char("PROPAGATE")}),
               call({X(), Y()}));
+}
+
+TEST(Options, LongTextIsShownByItsFirstFortyCharactersWhateverItsLength) {
+  for (const std::size_t n : {40u, 41u, 63u, 64u, 65u, 1000u}) {
+    std::string name;
+    for (std::size_t i = 0; i < n; ++i) name.push_back(static_cast<char>('a' + i % 26));
+    const std::string message =
+        "Unknown option '" + name.substr(0, 40) + (n > 40 ? "..." : "") + "'.";
+    const std::size_t copies = n >= 64 ? 1 : 0;  // the reading buffer holds 63
+    expect_error({X(), Y(), make_char(name), S(1)}, "quibra:optionUnknown", message, copies);
+    expect_error({X(), Y(), standin::make_string(name), S(1)}, "quibra:optionUnknown", message,
+                 copies);
+  }
+  // Keyword values are read the same way and match by their whole length.
+  expect_error({X(), Y(), T("Missing"), make_char("omit" + std::string(60, ' '))}, "quibra:Missing",
+               "Missing must be 'propagate' or 'omit'.", 1);
+  // A copy that cannot be made ends the call as any failed allocation does.
+  standin::fail_allocation(1);
+  const call_result r = call({X(), Y(), make_char(std::string(64, 'q')), S(1)});
+  standin::fail_allocation(0);
+  EXPECT_EQ(r.o.error, "Out of memory.");
+  EXPECT_EQ(r.err, "Alzheimer's error\n");
+  EXPECT_TRUE(r.o.faults.empty());
 }
 
 // A value of each kind that no numeric option accepts.
