@@ -2,11 +2,18 @@
 // interval ends: it must not crash, must release everything but the fit it
 // returns (and that through free_polynomial), and may write only its
 // whole-line diagnostics, with a null result exactly when it reports one.
+// Without smoothing, the local fits' kernels (the fused power sums and the
+// Gauss-Jordan solve) must give its coefficients bit for bit (NaN for NaN)
+// and its lines.
 #include <cstdint>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "numeric/lanes.h"
+#include "numeric/matrix.h"
+#include "numeric/normal_sums.h"
 #include "numeric/reference/polyfit.h"
+#include "numeric/solve.h"
 
 namespace {
 
@@ -44,11 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::stderr_capture capture;
   bool fitted = false;
   std::int32_t got_ncoef = -1;
+  std::vector<double> coef;
   const auto o = standin::within_call([&] {
     poly_fit* fit = fit_polynomial(ncoef, npts, xs.data(), ys.data(), ws.data(), smoothness, lo, hi);
     fitted = fit != nullptr;
     if (fit != nullptr) {
       got_ncoef = fit->ncoef;
+      coef.assign(fit->coef, fit->coef + fit->ncoef);
       (void)eval_polynomial(fit, lo);
       free_polynomial(fit);
     }
@@ -61,6 +70,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ncoef <= 0) {
     fuzz::require(!fitted && o.allocations == 0, "fit with no coefficients");
     return 0;
+  }
+  if (smoothness == 0.0 && ncoef <= MAX_NCOEF) {
+    fuzz::stderr_capture kernel_capture;
+    std::vector<double> kernel;
+    const auto k = standin::within_call([&] {
+      std::vector<double> sums(static_cast<std::size_t>(3 * ncoef - 1));
+      const double* const x2[2] = {xs.data(), xs.data()};
+      const double* const y2[2] = {ys.data(), ys.data()};
+      double* const s2[2] = {sums.data(), sums.data()};
+      auto given = [&ws](std::int32_t i, v2d x) {
+        return weighted_point<v2d>{v2d{ws[i], ws[i]}, x};
+      };
+      normal_sums(ncoef, npts, x2, y2, given, s2);
+      double** sys = alloc_rows(ncoef + 1, ncoef);
+      double** work = alloc_rows(ncoef, ncoef);
+      double** inv = alloc_rows(ncoef, ncoef);
+      fill_normal_system(sys, ncoef, sums.data(), 1.0);
+      const fit_trouble t = gauss_jordan(sys, work, inv, ncoef);
+      write_trouble(t);
+      if (!t.singular) {
+        kernel.resize(static_cast<std::size_t>(ncoef));
+        solve_coefficients(inv, sys[ncoef], kernel.data(), ncoef);
+      }
+      free_rows(sys, ncoef + 1);
+      free_rows(work, ncoef);
+      free_rows(inv, ncoef);
+    });
+    const std::string kernel_err = kernel_capture.finish();
+    fuzz::require(k.ok && k.blocks_left == 0, "the kernels ended the call or left a block");
+    fuzz::require(kernel_err == err, "the kernels wrote other lines than fit_polynomial", kernel_err);
+    fuzz::require(fuzz::same_values(kernel, coef), "the kernels' coefficients are not fit_polynomial's");
   }
   if (fitted) {
     // Infinite smoothness turns three or more coefficients into a line.

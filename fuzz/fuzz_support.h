@@ -135,6 +135,17 @@ bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
+// The same doubles bit for bit, but that any NaN matches any NaN: which NaN
+// an operation on two NaNs gives is the hardware's choice.
+inline bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const bool nan = a[i] != a[i] && b[i] != b[i];
+    if (!nan && std::memcmp(&a[i], &b[i], sizeof a[i]) != 0) return false;
+  }
+  return true;
+}
+
 inline bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }

@@ -1,6 +1,6 @@
 #include "numeric/matrix.h"
 
-#include "host/host.h"
+#include "host/storage.h"
 
 double** alloc_rows(std::int32_t nrows, std::int32_t ncols) {
   double** rows = host_alloc_array<double*>(nrows);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/host.h"
+#include "host/storage.h"
 
 namespace {
 

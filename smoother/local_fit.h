@@ -58,10 +58,10 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
 inline void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) {
     host_free(s.sums[k]);
-    if (s.rows[k] != nullptr) host_free(s.rows[k]);
-    if (s.second[k] != nullptr) host_free(s.second[k]);
+    host_free(s.rows[k]);
+    host_free(s.second[k]);
   }
-  if (s.recorded != nullptr) host_free(s.recorded);
+  host_free(s.recorded);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);

@@ -138,8 +138,8 @@ span_search choose_span(smooth_model* model, span_rule rule, double lo, double h
     host_free(s.leverage);
   }
   out.count = s.count;
-  out.spans = host_alloc_array<double>(s.count > 0 ? s.count : 1);
-  out.values = host_alloc_array<double>(s.count > 0 ? s.count : 1);
+  out.spans = host_alloc_array<double>(s.count);
+  out.values = host_alloc_array<double>(s.count);
   for (std::int32_t k = 0; k < s.count; ++k) {
     out.spans[k] = span_for_window(model, s.windows[k]);
     out.values[k] = s.values[k];

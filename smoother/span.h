@@ -26,7 +26,7 @@ double span_for_window(const smooth_model* model, std::int32_t q);
 struct span_search {
   double span;
   std::int32_t count;  // candidates evaluated
-  double* spans;       // count of them (room for at least one); the caller releases
+  double* spans;       // count of them; the caller releases them
   double* values;      // the criterion at each
 };
 
