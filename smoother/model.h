@@ -63,7 +63,34 @@ smooth_model* copy_model(const smooth_model* model);
 void free_model(smooth_model* model);
 
 // Index of the first of the `window` consecutive sorted points nearest `xq`.
-std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
-                               const double* xs);
+// Defined here so that every local fit's placement inlines it, in the lane
+// width's own instruction set.
+inline std::int32_t find_window_start(double xq, std::int32_t window, std::int32_t count,
+                                      const double* xs) {
+  // 64-bit positions: start + step can exceed the 32-bit range for huge counts.
+  const std::int64_t q = window;
+  const std::int64_t n = count;
+  const double twice = xq * 2.0;
+  std::int64_t step = n - q;
+  std::int64_t start = 0;
+  // Written with selects rather than branches: the direction of each step
+  // is data-dependent and would mispredict about half the time.
+  while (step > 0) {
+    const bool can_up = start + q < n;
+    const bool can_down = start > 0;
+    // Loads stay in bounds; a guarded comparison ignores its stand-in value.
+    const double after = xs[can_up ? start + q : start];
+    const double before = xs[can_down ? start - 1 : start];
+    // Up when the window's first point is farther from xq than the point
+    // after it; else down when its last point is farther than the one before.
+    const bool up = can_up && twice - xs[start] > after;
+    const bool down = !up && can_down && xs[start + q - 1] > twice - before;
+    const std::int64_t raised = start + step < n - q ? start + step : n - q;
+    const std::int64_t lowered = start - step > 0 ? start - step : 0;
+    start = up ? raised : (down ? lowered : start);
+    step = (up || down) ? (step + 1) / 2 : 0;
+  }
+  return static_cast<std::int32_t>(start);
+}
 
 #endif
