@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <ctime>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -149,10 +149,10 @@ void band(benchmark::State& state) {
   mxArray* kind = standin::make_char("confidence");
   mxArray* threads_name = standin::make_char("Threads");
   mxArray* one = standin::make_scalar(1.0);
-  const std::vector<const mxArray*> plain_in = {a.x,          a.y, a.f, a.robust, a.degree,
-                                                threads_name, one};
-  const std::vector<const mxArray*> band_in = {a.x, a.y,  a.f,          a.robust,
-                                               a.degree, name, kind, threads_name, one};
+  const std::vector<const mxArray*> plain_in = {a.x,      a.y,          a.f, a.robust,
+                                                a.degree, threads_name, one};
+  const std::vector<const mxArray*> band_in = {a.x,  a.y,  a.f,          a.robust, a.degree,
+                                               name, kind, threads_name, one};
   alternate(state, 1, plain_in, 2, band_in, "band/plain");
   for (mxArray* m : {a.x, a.y, a.f, a.robust, a.degree, name, kind, threads_name, one}) delete m;
 }

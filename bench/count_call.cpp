@@ -1,6 +1,7 @@
 // Calls through the stand-in host, for instruction counts and whole-process
 // timing:
-//   valgrind --tool=callgrind --toggle-collect=mexFunction count_call N F DEGREE ROBUST [REPEAT [RESULTS [NAME VALUE]...]]
+//   valgrind --tool=callgrind --toggle-collect=mexFunction count_call N F DEGREE ROBUST [REPEAT
+//   [RESULTS [NAME VALUE]...]]
 // makes the call REPEAT times (default 1) for RESULTS results (default 1; 2
 // adds the info struct), with the options NAME VALUE (a VALUE that reads as
 // a number is passed as one, else as text), and prints the number of

@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t mode = in.byte();
   // Small fits are the common case; three high bits set ask for up to the
   // maximum.
-  const std::int32_t ncoef = static_cast<std::int32_t>(
-      (mode & 0xe0) == 0xe0 ? in.upto(FUZZ_MAX_NCOEF) : in.upto(13));
+  const std::int32_t ncoef =
+      static_cast<std::int32_t>((mode & 0xe0) == 0xe0 ? in.upto(FUZZ_MAX_NCOEF) : in.upto(13));
   const std::int32_t npts = 1 + static_cast<std::int32_t>(in.upto(MAX_POINTS - 1));
   const auto count = static_cast<std::size_t>(npts);
   const std::vector<double> xs = in.values(count);
@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t got_ncoef = -1;
   std::vector<double> coef;
   const auto o = standin::within_call([&] {
-    poly_fit* fit = fit_polynomial(ncoef, npts, xs.data(), ys.data(), ws.data(), smoothness, lo, hi);
+    poly_fit* fit =
+        fit_polynomial(ncoef, npts, xs.data(), ys.data(), ws.data(), smoothness, lo, hi);
     fitted = fit != nullptr;
     if (fit != nullptr) {
       got_ncoef = fit->ncoef;
@@ -99,8 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     const std::string kernel_err = kernel_capture.finish();
     fuzz::require(k.ok && k.blocks_left == 0, "the kernels ended the call or left a block");
-    fuzz::require(kernel_err == err, "the kernels wrote other lines than fit_polynomial", kernel_err);
-    fuzz::require(fuzz::same_values(kernel, coef), "the kernels' coefficients are not fit_polynomial's");
+    fuzz::require(kernel_err == err, "the kernels wrote other lines than fit_polynomial",
+                  kernel_err);
+    fuzz::require(fuzz::same_values(kernel, coef),
+                  "the kernels' coefficients are not fit_polynomial's");
   }
   if (fitted) {
     // Infinite smoothness turns three or more coefficients into a line.

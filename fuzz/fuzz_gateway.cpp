@@ -32,14 +32,13 @@ constexpr double MAX_DEGREE = 12;
 constexpr std::size_t MAX_ARGS = 9;
 constexpr std::size_t MAX_OPTIONS = 3;
 
-const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",   "Missing",
-                                    "FailedValue", "Diagnostics", "Threads",   "Intervals",
+const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",  "Missing",
+                                    "FailedValue", "Diagnostics", "Threads",  "Intervals",
                                     "Level",       "Span",        "SpanRange"};
 constexpr std::size_t OPTION_COUNT = 11;
-const char* const KEYWORDS[] = {"propagate", "omit",       "stderr",     "warning",
-                                "off",       "OMIT",       "Warning",    "",
-                                "none",      "confidence", "Prediction", "aicc",
-                                "GCV",       "loocv",      "prediction", "gcv"};
+const char* const KEYWORDS[] = {
+    "propagate", "omit",       "stderr",     "warning", "off", "OMIT",  "Warning",    "",
+    "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv"};
 constexpr std::size_t KEYWORD_COUNT = 16;
 
 bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
@@ -57,8 +56,8 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
   auto a = std::make_unique<mxArray>();
   const std::uint8_t h = in.byte();
   // Mostly full real doubles, so that valid calls are common.
-  static constexpr mx_class classes[8] = {mx_class::double_, mx_class::double_, mx_class::double_,
-                                          mx_class::double_, mx_class::single_, mx_class::int32_,
+  static constexpr mx_class classes[8] = {mx_class::double_,  mx_class::double_, mx_class::double_,
+                                          mx_class::double_,  mx_class::single_, mx_class::int32_,
                                           mx_class::logical_, mx_class::char_};
   // A char array's characters: letters that spell no option, mostly.
   a->cls = classes[h % 8];
@@ -66,8 +65,14 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
   a->sparse = ((h >> 5) & 3) == 0;
   switch (in.byte() % 4) {
     case 0: a->rows = a->cols = 1; break;
-    case 1: a->rows = 1; a->cols = in.upto(MAX_SIDE); break;
-    case 2: a->rows = in.upto(MAX_SIDE); a->cols = 1; break;
+    case 1:
+      a->rows = 1;
+      a->cols = in.upto(MAX_SIDE);
+      break;
+    case 2:
+      a->rows = in.upto(MAX_SIDE);
+      a->cols = 1;
+      break;
     default:
       a->rows = in.upto(7);
       a->cols = in.upto(7);
@@ -182,7 +187,8 @@ const std::string* text_of(const mxArray& a) {
 bool same_word(const std::string& t, const char* word) {
   if (t.size() != std::strlen(word)) return false;
   for (std::size_t i = 0; i < t.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(t[i])) != std::tolower(static_cast<unsigned char>(word[i])))
+    if (std::tolower(static_cast<unsigned char>(t[i])) !=
+        std::tolower(static_cast<unsigned char>(word[i])))
       return false;
   return !t.empty();
 }
@@ -204,25 +210,30 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
   if (pair(*in[0], *in[1]) < 0) return {"quibra:XYLength", "X and Y must have the same length!!!"};
   if (n >= 3 && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
   if (n >= 3 && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
-  if (n >= 4 && !scalar_ok(*in[3])) return {"quibra:robust", "robust must be a noncomplex scalar double."};
+  if (n >= 4 && !scalar_ok(*in[3]))
+    return {"quibra:robust", "robust must be a noncomplex scalar double."};
   if (n >= 5) {
     if (!scalar_ok(*in[4])) return {"quibra:degree", "degree must be a noncomplex scalar double."};
     const double d = in[4]->real[0];
-    if (d <= -1.0) return {"quibra:degreeNegative", "degree must not be negative."};  // truncates below zero
+    if (d <= -1.0)
+      return {"quibra:degreeNegative", "degree must not be negative."};  // truncates below zero
     if (d >= 101.0) return {"quibra:degreeTooLarge", "degree is too large."};  // NaN truncates to 0
   }
   const mxArray* data_x = in[0].get();
   const mxArray* data_y = in[1].get();
   if (n == 7) {
-    if (!vector_ok(*in[5])) return {"quibra:nodes_x", "nodes_x must be a noncomplex double vector!!!"};
-    if (!vector_ok(*in[6])) return {"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"};
+    if (!vector_ok(*in[5]))
+      return {"quibra:nodes_x", "nodes_x must be a noncomplex double vector!!!"};
+    if (!vector_ok(*in[6]))
+      return {"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"};
     if (pair(*in[5], *in[6]) < 0)
       return {"quibra:nodesLength", "nodes_x and nodes_y must have the same length!!!"};
     data_x = in[5].get();
     data_y = in[6].get();
   }
   const std::size_t count = data_x->rows * data_x->cols;
-  if ((in.size() - n) % 2 != 0) return {"quibra:optionPairs", "Options must come in name-value pairs."};
+  if ((in.size() - n) % 2 != 0)
+    return {"quibra:optionPairs", "Options must come in name-value pairs."};
   bool seen[OPTION_COUNT] = {};
   const mxArray* weights = nullptr;
   bool omit = false;
@@ -233,15 +244,16 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
     while (k < OPTION_COUNT && !same_word(*name, OPTION_NAMES[k])) ++k;
     if (k == OPTION_COUNT) {
       std::string shown;
-      for (std::size_t j = 0; j < name->size() && j < 40; ++j)
-        {
+      for (std::size_t j = 0; j < name->size() && j < 40; ++j) {
         const unsigned char c = static_cast<unsigned char>((*name)[j]);
         shown.push_back(c < 0x20 || c == 0x7f ? '?' : (*name)[j]);
       }
       if (name->size() > 40) shown += "...";
       return {"quibra:optionUnknown", "Unknown option '" + shown + "'."};
     }
-    if (seen[k]) return {"quibra:optionRepeated", std::string("Option '") + OPTION_NAMES[k] + "' is given twice."};
+    if (seen[k])
+      return {"quibra:optionRepeated",
+              std::string("Option '") + OPTION_NAMES[k] + "' is given twice."};
     seen[k] = true;
     const mxArray& v = *in[i + 1];
     const std::string* word = text_of(v);
@@ -251,13 +263,17 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
           return {"quibra:Delta", "Delta must be a finite noncomplex scalar double >= 0."};
         break;
       case 1:
-        if (!integer_in(v, 1, 100)) return {"quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100."};
+        if (!integer_in(v, 1, 100))
+          return {"quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100."};
         break;
       case 2:
-        if (!plain_double(v) || !((v.rows == 1 && v.cols == count) || (v.cols == 1 && v.rows == count)))
-          return {"quibra:Weights", "Weights must be a noncomplex double vector as long as the data."};
+        if (!plain_double(v) ||
+            !((v.rows == 1 && v.cols == count) || (v.cols == 1 && v.rows == count)))
+          return {"quibra:Weights",
+                  "Weights must be a noncomplex double vector as long as the data."};
         for (double w : v.real)
-          if (!std::isfinite(w) || w < 0.0) return {"quibra:WeightValues", "Weights must be finite and >= 0."};
+          if (!std::isfinite(w) || w < 0.0)
+            return {"quibra:WeightValues", "Weights must be finite and >= 0."};
         weights = &v;
         break;
       case 3:
@@ -266,15 +282,20 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
         omit = same_word(*word, "omit");
         break;
       case 4:
-        if (!scalar_ok(v)) return {"quibra:FailedValue", "FailedValue must be a noncomplex scalar double."};
+        if (!scalar_ok(v))
+          return {"quibra:FailedValue", "FailedValue must be a noncomplex scalar double."};
         break;
       case 5:
-        if (word == nullptr || !(same_word(*word, "stderr") || same_word(*word, "warning") || same_word(*word, "off")))
+        if (word == nullptr ||
+            !(same_word(*word, "stderr") || same_word(*word, "warning") || same_word(*word, "off")))
           return {"quibra:Diagnostics", "Diagnostics must be 'stderr', 'warning' or 'off'."};
-        *report = same_word(*word, "stderr") ? "stderr" : same_word(*word, "warning") ? "warning" : "off";
+        *report = same_word(*word, "stderr")    ? "stderr"
+                  : same_word(*word, "warning") ? "warning"
+                                                : "off";
         break;
       case 6:
-        if (!integer_in(v, 1, 1024)) return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
+        if (!integer_in(v, 1, 1024))
+          return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
         break;
       case 7:
         if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "confidence") ||
@@ -288,7 +309,8 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
       case 9:
         if (word != nullptr ? !(same_word(*word, "aicc") || same_word(*word, "gcv"))
                             : (!scalar_ok(v) || std::isnan(v.real[0])))
-          return {"quibra:Span", "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
+          return {"quibra:Span",
+                  "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
         break;
       default:
         if (!plain_double(v) || !((v.rows == 1 && v.cols == 2) || (v.rows == 2 && v.cols == 1)) ||
@@ -305,7 +327,8 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
                            !(weights != nullptr && weights->real[j] == 0.0);
       any = any || in_data;
     }
-    if (!any) return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
+    if (!any)
+      return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
   }
   return {};
 }
@@ -338,9 +361,9 @@ void check_info(const mxArray& info, const mxArray& result,
                 const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
   // Seven fields, six more with a band, two more with a chosen span.
   const std::size_t fields = info.fields.size();
-  fuzz::require(info.cls == mx_class::struct_ &&
-                    (fields == 7 || fields == 9 || fields == 13 || fields == 15),
-                "info is not the struct");
+  fuzz::require(
+      info.cls == mx_class::struct_ && (fields == 7 || fields == 9 || fields == 13 || fields == 15),
+      "info is not the struct");
   const mxArray* se = standin::field(&info, "se");
   if (se != nullptr) {
     fuzz::require(plain_double(*se) && se->rows == result.rows && se->cols == result.cols,
@@ -350,7 +373,8 @@ void check_info(const mxArray& info, const mxArray& result,
   const mxArray* outcome = standin::field(&info, "outcome");
   const mxArray* weights = standin::field(&info, "weights");
   const mxArray* failed = standin::field(&info, "failed");
-  fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr, "info lacks a field");
+  fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr,
+                "info lacks a field");
   const std::string names = robust ? " converged exact abandoned exhausted " : " plain ";
   fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
                     names.find(" " + outcome->text + " ") != std::string::npos,
@@ -374,8 +398,9 @@ void check_info(const mxArray& info, const mxArray& result,
   const double stand_in = failed_value(args);
   for (std::size_t i = 0; i < failed->logicals.size(); ++i) {
     const double v = result.real[i];
-    fuzz::require(failed->logicals[i] == 0 || v == stand_in || (std::isnan(v) && std::isnan(stand_in)),
-                  "info.failed where the fit stands");
+    fuzz::require(
+        failed->logicals[i] == 0 || v == stand_in || (std::isnan(v) && std::isnan(stand_in)),
+        "info.failed where the fit stands");
   }
 }
 
@@ -394,8 +419,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (d > MAX_DEGREE && d < 101.0) d = std::fmod(d, MAX_DEGREE + 1);
   }
   const std::size_t options = in.upto(MAX_OPTIONS);
-  const std::size_t data_count =
-      nargs >= 7 ? args[5]->rows * args[5]->cols : nargs >= 1 ? args[0]->rows * args[0]->cols : 0;
+  const std::size_t data_count = nargs >= 7   ? args[5]->rows * args[5]->cols
+                                 : nargs >= 1 ? args[0]->rows * args[0]->cols
+                                              : 0;
   for (std::size_t i = 0; i < options; ++i) {
     args.push_back(decode_name(in));
     if (in.byte() % 16 != 0) args.push_back(decode_value(in, data_count));  // else one short
@@ -417,7 +443,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::require(o.console.empty(), "console output from a call", o.console);
 
   if (!expected.message.empty()) {
-    fuzz::require(!o.ok && o.error == expected.message && o.error_id == expected.id, "wrong outcome",
+    fuzz::require(!o.ok && o.error == expected.message && o.error_id == expected.id,
+                  "wrong outcome",
                   "expected " + expected.id + " \"" + expected.message + "\", got " +
                       (o.ok ? "success" : o.error_id + " \"" + o.error + "\""));
     // Every argument error comes before the first allocation, but for the
@@ -446,7 +473,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::require(o.blocks_left == 3 || ((robust || weighted(args)) && o.blocks_left == 4),
                 "blocks left after the call", std::to_string(o.blocks_left));
   // Diagnostics as asked: lines, or at most one warning per kind, or nothing.
-  if (std::strcmp(report, "stderr") != 0) fuzz::require(err.empty(), "lines on standard error", err);
+  if (std::strcmp(report, "stderr") != 0)
+    fuzz::require(err.empty(), "lines on standard error", err);
   bool kinds[2] = {false, false};
   for (const auto& [id, text] : o.warnings) {
     fuzz::require(std::strcmp(report, "warning") == 0, "a warning not asked for", id);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "numeric/reference/polyfit.h"
 #include "numeric/matrix.h"
+#include "numeric/reference/polyfit.h"
 #include "numeric/solve.h"
 
 namespace {
@@ -61,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::require_diagnostics(err);
   fuzz::require(inverted || err == "Error: Singular matrix inversion attempted.\n",
                 "null inverse without its one diagnostic line", err);
-  fuzz::require(fuzz::same_bytes(cells, values),
-                "invert_matrix changed its input");
+  fuzz::require(fuzz::same_bytes(cells, values), "invert_matrix changed its input");
   return 0;
 }

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "numeric/reference/merge_sort.h"
 #include "numeric/radix_sort.h"
+#include "numeric/reference/merge_sort.h"
 
 namespace {
 
@@ -27,9 +27,8 @@ struct keyed {
 template <typename T, typename Less>
 void check(std::vector<T> items, bool has_nan, Less less) {
   std::vector<T> reference = items;
-  const auto o = standin::within_call([&] {
-    merge_sort(items.data(), items.size(), sizeof(T), less_double);
-  });
+  const auto o =
+      standin::within_call([&] { merge_sort(items.data(), items.size(), sizeof(T), less_double); });
   fuzz::require(o.ok, "merge_sort ended the call", o.error);
   fuzz::require_clean_storage(o);
   fuzz::require(o.blocks_left == 0, "merge_sort left a block live");
@@ -65,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t mode = in.byte();
   const std::size_t count = (in.byte() | (in.byte() << 8)) % (MAX_COUNT + 1);
   const std::vector<double> keys = in.values(count);
-  const bool has_nan = std::any_of(keys.begin(), keys.end(), [](double v) { return std::isnan(v); });
+  const bool has_nan =
+      std::any_of(keys.begin(), keys.end(), [](double v) { return std::isnan(v); });
   if (!has_nan) check_radix(keys);
   if ((mode & 1) != 0) {
     check(keys, has_nan, [](double a, double b) { return a < b; });

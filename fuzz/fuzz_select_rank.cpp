@@ -33,9 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              static_cast<std::int32_t>(MAX_COUNT + 1);
   // Mostly in range, sometimes just outside it or negative.
   std::int32_t rank = static_cast<std::int32_t>(in.byte() | (in.byte() << 8));
-  if ((mode & 0x0e) != 0) rank = count > 0 ? rank % count : 0;
-  else rank = rank % (count + 5) - 2;
-  if ((mode & 0x30) == 0x30 && count > 0) rank = (mode & 0x40) != 0 ? count - 1 - rank % 3 : rank % 3;
+  if ((mode & 0x0e) != 0)
+    rank = count > 0 ? rank % count : 0;
+  else
+    rank = rank % (count + 5) - 2;
+  if ((mode & 0x30) == 0x30 && count > 0)
+    rank = (mode & 0x40) != 0 ? count - 1 - rank % 3 : rank % 3;
   rank = std::clamp(rank, -2, count + 2);
 
   const std::vector<double> keys = in.values(static_cast<std::size_t>(count));
@@ -48,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<wide> wides_before = wides;
 
   std::int32_t k = -3;
-  const auto o = standin::within_call([&] { k = select_rank(base, rank, count, elem, less_double); });
+  const auto o =
+      standin::within_call([&] { k = select_rank(base, rank, count, elem, less_double); });
   fuzz::require(o.ok, "select_rank ended the call", o.error);
   fuzz::require_clean_storage(o);
   fuzz::require(o.blocks_left == 0, "select_rank left a block live");
@@ -58,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (count <= 0 || rank < 0 || rank >= count) {
     fuzz::require(k == -1, "out-of-range rank did not give -1");
     fuzz::require_lines(o.console, {"Cannot select item of rank "}, "console");
-    fuzz::require(std::count(o.console.begin(), o.console.end(), '\n') == 1, "not one console line");
+    fuzz::require(std::count(o.console.begin(), o.console.end(), '\n') == 1,
+                  "not one console line");
     return 0;
   }
   fuzz::require(o.console.empty(), "console output for a rank in range", o.console);

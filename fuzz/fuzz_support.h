@@ -132,7 +132,8 @@ class stderr_capture {
 // Byte equality of two arrays; empty vectors have no data pointer to compare.
 template <typename T>
 bool same_bytes(const std::vector<T>& a, const std::vector<T>& b) {
-  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // The same doubles bit for bit, but that any NaN matches any NaN: which NaN
@@ -170,8 +171,7 @@ inline void require_lines(const std::string& text, std::initializer_list<const c
 inline void require_diagnostics(const std::string& err) {
   require_lines(err,
                 {"Error: Singular matrix inversion attempted.",
-                 "Warning: Unstable equation system [",
-                 "Confounding weighting ("},
+                 "Warning: Unstable equation system [", "Confounding weighting ("},
                 "stderr");
 }
 

@@ -39,14 +39,13 @@ inline constexpr call_error option_pairs{"quibra:optionPairs",
 inline constexpr call_error option_name{"quibra:optionName",
                                         "Option names must be char row vectors."};
 inline constexpr call_error option_unknown{"quibra:optionUnknown", "Unknown option '%s'."};
-inline constexpr call_error option_repeated{"quibra:optionRepeated",
-                                            "Option '%s' is given twice."};
+inline constexpr call_error option_repeated{"quibra:optionRepeated", "Option '%s' is given twice."};
 inline constexpr call_error delta{"quibra:Delta",
                                   "Delta must be a finite noncomplex scalar double >= 0."};
 inline constexpr call_error max_passes{"quibra:MaxPasses",
                                        "MaxPasses must be an integer from 1 to %d."};
-inline constexpr call_error weights{"quibra:Weights",
-                                    "Weights must be a noncomplex double vector as long as the data."};
+inline constexpr call_error weights{
+    "quibra:Weights", "Weights must be a noncomplex double vector as long as the data."};
 inline constexpr call_error weight_values{"quibra:WeightValues",
                                           "Weights must be finite and >= 0."};
 inline constexpr call_error missing{"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
@@ -59,12 +58,13 @@ inline constexpr call_error intervals{"quibra:Intervals",
                                       "Intervals must be 'none', 'confidence' or 'prediction'."};
 inline constexpr call_error level{"quibra:Level",
                                   "Level must be a noncomplex scalar double above 0 and below 1."};
-inline constexpr call_error span{"quibra:Span",
-                                 "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
+inline constexpr call_error span{
+    "quibra:Span", "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
 inline constexpr call_error span_range{
-    "quibra:SpanRange", "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
-inline constexpr call_error no_data{
-    "quibra:noData", "No data point is left: every one is missing or has weight 0."};
+    "quibra:SpanRange",
+    "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
+inline constexpr call_error no_data{"quibra:noData",
+                                    "No data point is left: every one is missing or has weight 0."};
 
 }  // namespace errors
 

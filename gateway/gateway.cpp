@@ -119,8 +119,7 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
 void warn_summary(const fit_settings& settings) {
   if (settings.report != trouble_report::summary) return;
   if (settings.singular > 0)
-    host_warning("quibra:singular",
-                 "%lld local fits failed: their systems were singular.",
+    host_warning("quibra:singular", "%lld local fits failed: their systems were singular.",
                  static_cast<long long>(settings.singular));
   if (settings.unstable > 0)
     host_warning("quibra:unstable",

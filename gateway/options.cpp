@@ -142,7 +142,8 @@ void parse_span(const mxArray* a, std::int32_t, call_options* o) {
 }
 
 void parse_span_range(const mxArray* a, std::int32_t, call_options* o) {
-  const bool pair = (host_rows(a) == 1 && host_cols(a) == 2) || (host_rows(a) == 2 && host_cols(a) == 1);
+  const bool pair =
+      (host_rows(a) == 1 && host_cols(a) == 2) || (host_rows(a) == 2 && host_cols(a) == 1);
   if (!is_plain_double(a) || !pair) fail(errors::span_range);
   const double lo = host_data(a)[0];
   const double hi = host_data(a)[1];
@@ -175,7 +176,8 @@ constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 // A name as a message can show it: control characters replaced, long names cut.
 void printable(const text_arg& t, char* out, std::size_t size) {
   constexpr std::size_t SHOWN = 40;
-  const std::size_t n = t.length < static_cast<std::int64_t>(SHOWN) ? static_cast<std::size_t>(t.length) : SHOWN;
+  const std::size_t n =
+      t.length < static_cast<std::int64_t>(SHOWN) ? static_cast<std::size_t>(t.length) : SHOWN;
   std::size_t j = 0;
   for (std::size_t i = 0; i < n && j + 1 < size; ++i) {
     const unsigned char c = static_cast<unsigned char>(t.text[i]);

@@ -89,8 +89,8 @@ double host_betaincinv(double y, double a, double b) {
   mxArray* in[3] = {host_create_scalar(y), host_create_scalar(a), host_create_scalar(b)};
   mxArray* out[1] = {nullptr};
   double x = std::nan("");
-  if (mexCallMATLAB(1, out, 3, in, "betaincinv") == 0 && out[0] != nullptr &&
-      mxIsDouble(out[0]) && !mxIsComplex(out[0]) && mxGetM(out[0]) == 1 && mxGetN(out[0]) == 1)
+  if (mexCallMATLAB(1, out, 3, in, "betaincinv") == 0 && out[0] != nullptr && mxIsDouble(out[0]) &&
+      !mxIsComplex(out[0]) && mxGetM(out[0]) == 1 && mxGetN(out[0]) == 1)
     x = mxGetPr(out[0])[0];
   // Called once per call; the host reclaims these arrays when it ends.
   return x;

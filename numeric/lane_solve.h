@@ -24,11 +24,11 @@ enum class solve_status { ok, singular };
 // of the local fits run unrolled). Each lane picks its own pivot rows; a
 // lane whose pivot row differs from the others' has its rows exchanged
 // lane by lane, so it computes exactly what the scalar solve would.
-// Singular when any lane meets a zero pivot column. Prints nothing: `unstable[k]` tells whether lane k failed the product
-// check, and `worst[k]` holds its first offending entry.
+// Singular when any lane meets a zero pivot column. Prints nothing: `unstable[k]` tells whether
+// lane k failed the product check, and `worst[k]` holds its first offending entry.
 template <int N, typename T, typename ARows, typename Rows>
 inline solve_status gauss_jordan_core(ARows a, Rows w, Rows inv, std::int32_t n_rt, bool unstable[],
-                               double worst[]) {
+                                      double worst[]) {
   constexpr int L = LANES<T>;
   const std::int32_t n = N > 0 ? N : n_rt;
   for (std::int32_t r = 0; r < n; ++r) {

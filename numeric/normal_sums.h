@@ -44,7 +44,7 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
     }
     b[0] += y * w;
     vd g = p.c * w;  // w c^j as a running product
-    // Unrolled at any optimisation level, so the accumulators stay in registers.
+                     // Unrolled at any optimisation level, so the accumulators stay in registers.
 #pragma GCC unroll 8
     for (std::int32_t j = 1; j <= 2 * n - 3; ++j) {
       if (j < n) b[j] += y * g;

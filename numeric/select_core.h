@@ -237,7 +237,8 @@ std::int32_t select_rank_with(const void* base, std::int32_t rank, std::int32_t 
   }
   const char* bytes = static_cast<const char*>(base);
   const void** ptrs = host_alloc_array<const void*>(count);
-  for (std::int32_t i = 0; i < count; ++i) ptrs[i] = bytes + static_cast<std::uint64_t>(i) * elem_size;
+  for (std::int32_t i = 0; i < count; ++i)
+    ptrs[i] = bytes + static_cast<std::uint64_t>(i) * elem_size;
   const void* p = select_ptr_with(ptrs, rank, count, less);
   host_free(ptrs);
   return static_cast<std::int32_t>(static_cast<std::uint64_t>(static_cast<const char*>(p) - bytes) /

@@ -64,8 +64,8 @@ double t_quantile(double level, double dof) {
   return std::sqrt(dof * y / (1.0 - y));
 }
 
-void fill_band(std::int32_t n, const double* value, const double* variance, double sigma,
-               double t, bool prediction, double* se, double* lower, double* upper) {
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper) {
   for (std::int32_t i = 0; i < n; ++i) {
     const double v = prediction ? variance[i] + 1.0 : variance[i];
     // A failed fit's variance is NaN, and so is everything of its band.

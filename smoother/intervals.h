@@ -59,7 +59,7 @@ double t_quantile(double level, double dof);
 // of a new observation of weight 1 there: se = sigma sqrt(variance + 1);
 // otherwise that of the smooth's value: se = sigma sqrt(variance). lower
 // and upper are value -/+ t se. NaN where the fit failed or the value is NaN.
-void fill_band(std::int32_t n, const double* value, const double* variance, double sigma,
-               double t, bool prediction, double* se, double* lower, double* upper);
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper);
 
 #endif

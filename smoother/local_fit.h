@@ -67,7 +67,6 @@ inline void free_scratch(fit_scratch& s) {
   free_rows(s.inverse, s.ncoef);
 }
 
-
 // Where a query's window lies, the span of its abscissae, and its bandwidth.
 struct placement {
   std::int32_t start;
@@ -89,13 +88,12 @@ inline placement place(const smooth_model* model, double xq) {
   return p;
 }
 
-
 // The fit of one lane from its sums. At cq = 0 (its query inside its
 // window's span) the value is the constant coefficient, and `row`, when not
 // null, receives the inverse's first row. Elsewhere the value is the
 // polynomial at cq and `row` receives v(cq)' M^-1: the value is row . b.
-inline double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, double* row, bool at_zero,
-                double cq) {
+inline double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, double* row,
+                       bool at_zero, double cq) {
   const std::int32_t n = s.ncoef;
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
@@ -283,8 +281,8 @@ inline void solve_group(fit_scratch& s, const group_windows<L>& g, int used, con
   double* const* rows = Influence ? s.rows : nullptr;
   if (!Anchored && all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
   for (int k = 0; k < used; ++k)
-    out[k] = full[k] ? solve_at(s, s.sums[k], t[k], Influence ? s.rows[k] : nullptr,
-                                g.at_zero[k], g.cq[k])
+    out[k] = full[k] ? solve_at(s, s.sums[k], t[k], Influence ? s.rows[k] : nullptr, g.at_zero[k],
+                                g.cq[k])
                      : rank_deficient(t[k]);
 }
 

@@ -20,8 +20,7 @@ using local_fit::lane_influence;
 // results go to position order[i] - xq of out's arrays; t stays positional.
 template <int L, bool Influence>
 void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
-               const double* const* order, std::int64_t n, const fit_outputs& out,
-               fit_trouble* t) {
+               const double* const* order, std::int64_t n, const fit_outputs& out, fit_trouble* t) {
   double q[L] = {};
   std::int64_t at[L];
   std::int64_t dst[L];
@@ -68,8 +67,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
 }
 
 using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
-                              const double* const*, std::int64_t, const fit_outputs&,
-                              fit_trouble*);
+                              const double* const*, std::int64_t, const fit_outputs&, fit_trouble*);
 
 // Each lane width's code, the wider ones compiled for their instruction set.
 template <bool Influence>
@@ -87,8 +85,8 @@ QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const do
 }
 template <bool Influence>
 QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
-                               const double* const* order, std::int64_t n,
-                               const fit_outputs& out, fit_trouble* t) {
+                               const double* const* order, std::int64_t n, const fit_outputs& out,
+                               fit_trouble* t) {
   fit_range<8, Influence>(model, s, xq, order, n, out, t);
 }
 #endif
@@ -220,19 +218,13 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr);
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
-  fit_job job{model,
-                    xq,
-                    out,
-                    scratch,
-                    troubles,
-                    plan.round,
-                    plan.chunk,
-                    wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes),
-                    settings,
-                    ascending,
-                    kind};
-  if (items > 0)
-    run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
+  fit_job job{model,      xq,
+              out,        scratch,
+              troubles,   plan.round,
+              plan.chunk, wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes),
+              settings,   ascending,
+              kind};
+  if (items > 0) run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
   if (in_order) note_in_query_order(job, n);
   host_free(kind);
   host_free(troubles);

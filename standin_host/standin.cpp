@@ -31,7 +31,7 @@ std::string format_text(const char* fmt, va_list args) {
 // State of the call in progress.
 struct call_state {
   bool active = false;
-  std::map<void*, std::size_t> blocks;  // live mxMalloc blocks and their sizes
+  std::map<void*, std::size_t> blocks;            // live mxMalloc blocks and their sizes
   std::vector<std::unique_ptr<mxArray>> created;  // arrays made during the call
   std::size_t live_bytes = 0;
   std::size_t allocations = 0;
@@ -114,7 +114,8 @@ mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
 
 mxArray* mxCreateString(const char* str) {
   const std::string text = str;
-  mxArray* a = created_of_class(mx_class::char_, text.empty() ? 0 : 1, static_cast<mwSize>(text.size()));
+  mxArray* a =
+      created_of_class(mx_class::char_, text.empty() ? 0 : 1, static_cast<mwSize>(text.size()));
   a->text = text;
   return a;
 }
@@ -193,8 +194,7 @@ static int call_betaincinv(mxArray* argout[], mxArray* argin[]) {
   return 0;
 }
 
-int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[],
-                  const char* fname) {
+int mexCallMATLAB(int nargout, mxArray* argout[], int nargin, mxArray* argin[], const char* fname) {
   check_thread("mexCallMATLAB");
   if (std::strcmp(fname, "betaincinv") == 0 && nargout == 1 && nargin == 3)
     return call_betaincinv(argout, argin);
@@ -282,7 +282,9 @@ mxArray* make_array(std::size_t rows, std::size_t cols, std::vector<double> valu
 }
 
 mxArray* make_scalar(double v) { return make_array(1, 1, {v}); }
-mxArray* make_row(const std::vector<double>& values) { return make_array(1, values.size(), values); }
+mxArray* make_row(const std::vector<double>& values) {
+  return make_array(1, values.size(), values);
+}
 mxArray* make_column(const std::vector<double>& values) {
   return make_array(values.size(), 1, values);
 }

@@ -49,17 +49,17 @@ mxArray* make_string(const std::string& text);
 
 // What one call left behind.
 struct outcome {
-  bool ok = false;            // returned normally
-  std::string error;          // the error exit's message, when !ok
-  std::string error_id;       // and its identifier
+  bool ok = false;                                            // returned normally
+  std::string error;                                          // the error exit's message, when !ok
+  std::string error_id;                                       // and its identifier
   std::vector<std::pair<std::string, std::string>> warnings;  // identifier, text
-  mxArray* result = nullptr;  // first result slot (owned by the test; null on error)
-  mxArray* second = nullptr;  // second result slot, likewise; null when not filled
-  std::string console;        // everything written with mexPrintf
-  std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
-  std::size_t allocations = 0;       // mxMalloc calls made
-  std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
-  std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
+  mxArray* result = nullptr;        // first result slot (owned by the test; null on error)
+  mxArray* second = nullptr;        // second result slot, likewise; null when not filled
+  std::string console;              // everything written with mexPrintf
+  std::size_t blocks_left = 0;      // mxMalloc blocks still live at the end (then reclaimed)
+  std::size_t allocations = 0;      // mxMalloc calls made
+  std::size_t peak_bytes = 0;       // largest total of live mxMalloc bytes
+  std::vector<std::string> faults;  // double frees, foreign pointers, use outside a call
 };
 
 // The value of a struct's field, or null when it has no such field.

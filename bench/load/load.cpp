@@ -51,7 +51,8 @@ long count_lines(std::FILE* file, const char* prefix) {
   long count = 0;
   char line[256];
   const std::size_t len = std::strlen(prefix);
-  while (std::fgets(line, sizeof line, file) != nullptr) count += std::strncmp(line, prefix, len) == 0;
+  while (std::fgets(line, sizeof line, file) != nullptr)
+    count += std::strncmp(line, prefix, len) == 0;
   return count;
 }
 
@@ -88,12 +89,15 @@ int run(long n, int mode) {
   }
   long failed = 0;
   for (double v : o.result->real) failed += v == 1.7976931348623157e308 ? 1 : 0;
-  std::printf("%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point"
-              "  (unstable fits %ld, failed %ld)\n",
-              mode == 1 ? "robust" : mode == 2 ? "bands" : "plain", n, f, secs,
-              o.peak_bytes / 1048576.0,
-              static_cast<double>(o.peak_bytes) / static_cast<double>(n),
-              count_lines(diagnostics, "Warning"), failed);
+  std::printf(
+      "%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point"
+      "  (unstable fits %ld, failed %ld)\n",
+      mode == 1   ? "robust"
+      : mode == 2 ? "bands"
+                  : "plain",
+      n, f, secs, o.peak_bytes / 1048576.0,
+      static_cast<double>(o.peak_bytes) / static_cast<double>(n),
+      count_lines(diagnostics, "Warning"), failed);
   std::fclose(diagnostics);
   delete o.result;
   delete o.second;

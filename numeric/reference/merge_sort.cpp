@@ -32,8 +32,8 @@ void merge_sort(void* base, std::uint64_t count, std::uint64_t elem_size, less_f
     for (std::uint64_t off = 0; off < total; off += 2 * width) {
       if (total - off > width) {
         const std::uint64_t right_end = (total - off - width > width) ? off + 2 * width : total;
-        merge_runs(src + off, src + off + width, src + off + width, src + right_end,
-                        dst + off, elem_size, less);
+        merge_runs(src + off, src + off + width, src + off + width, src + right_end, dst + off,
+                   elem_size, less);
       } else {
         std::memcpy(dst + off, src + off, static_cast<std::size_t>(total - off));
       }

@@ -61,9 +61,8 @@ void data_term(double** m, std::int32_t ncoef, std::int32_t npts, const double* 
 
 }  // namespace
 
-double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs,
-                          const double* ys, const double* ws, double smoothness, double lo,
-                          double hi) {
+double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs, const double* ys,
+                          const double* ws, double smoothness, double lo, double hi) {
   if (ncoef <= 0 || ncoef > MAX_NCOEF) return nullptr;
   double** m = alloc_rows(ncoef + 1, ncoef);
   if (ncoef >= 2 && smoothness >= 1.0) {
@@ -123,9 +122,8 @@ double** invert_matrix(double* const* a, std::int32_t n) {
   return inv;
 }
 
-poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs,
-                         const double* ys, const double* ws, double smoothness, double lo,
-                         double hi) {
+poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs, const double* ys,
+                         const double* ws, double smoothness, double lo, double hi) {
   if (ncoef <= 0 || ncoef > MAX_NCOEF) return nullptr;
   double lambda = smoothness;
   if (!(lambda >= 0.0 && lambda <= 1.0)) {

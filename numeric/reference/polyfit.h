@@ -22,16 +22,14 @@ struct poly_fit {
 // with s' the smoothing weight `smoothness` rescaled by the total weight.
 // Null when the normal matrix is singular (reported on standard error),
 // `smoothness` lies outside [0, 1], or `ncoef` outside [1, MAX_NCOEF].
-poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs,
-                         const double* ys, const double* ws, double smoothness, double lo,
-                         double hi);
+poly_fit* fit_polynomial(std::int32_t ncoef, std::int32_t npts, const double* xs, const double* ys,
+                         const double* ws, double smoothness, double lo, double hi);
 
 // The normal system: rows 0..ncoef-1 hold M[r][c] = sum w x^(r+c), row
 // ncoef holds b[r] = sum y w x^r (scaled and penalised by `smoothness`).
 // Null when ncoef lies outside [1, MAX_NCOEF].
-double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs,
-                          const double* ys, const double* ws, double smoothness, double lo,
-                          double hi);
+double** normal_equations(std::int32_t ncoef, std::int32_t npts, const double* xs, const double* ys,
+                          const double* ws, double smoothness, double lo, double hi);
 
 // A new n-by-n inverse of the n-by-n matrix `a` (not modified), or null
 // when a pivot column is exactly zero. Warns on standard error when

@@ -65,8 +65,8 @@ void build_cases() {
   std::vector<double> grid;
   for (int i = 0; i < 57; ++i) grid.push_back(-0.5 + 11.0 * i / 56.0);
   const std::vector<double> unused(grid.size(), 0.0);
-  add("nodes_plain", {column(grid), column(unused), scalar(0.2), scalar(0), scalar(2),
-                      column(x), column(y)});
+  add("nodes_plain",
+      {column(grid), column(unused), scalar(0.2), scalar(0), scalar(2), column(x), column(y)});
   add("nodes_robust", {row(grid), row(unused), scalar(0.2), scalar(1), scalar(1), row(x), row(y)});
 
   // Repeated abscissae: ties broken by input order inside windows.

@@ -27,8 +27,8 @@ inline void fit_many(const smooth_model* model, const double* xq, std::int32_t n
 }
 
 // The same for queries in ascending order, with the settings' 'Delta'.
-inline void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n,
-                          double* out, fit_settings* settings) {
+inline void fit_ascending(const smooth_model* model, const double* xq, std::int32_t n, double* out,
+                          fit_settings* settings) {
   fit_outputs o;
   o.value = out;
   fit_queries(model, query_set{xq, n, nullptr, true}, o, settings);

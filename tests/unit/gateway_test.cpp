@@ -157,7 +157,7 @@ TEST(Gateway, DefaultsAndSpansOfOneOrMoreGiveTheSameSmooth) {
 TEST(Gateway, RobustSwitchIsTruncatedTowardZero) {
   const auto plain = smooth({X(), Y(), S(0.5), S(0), S(1)});
   const auto robust = smooth({X(), Y(), S(0.5), S(1), S(1)}, 4);  // and the weights
-  EXPECT_NE(robust, plain);                                        // the outlier at 5 is pruned
+  EXPECT_NE(robust, plain);                                       // the outlier at 5 is pruned
   EXPECT_EQ(smooth({X(), Y(), S(0.5), S(0.9), S(1)}), plain);
   EXPECT_EQ(smooth({X(), Y(), S(0.5), S(-1), S(1)}, 4), robust);
   // All-zero ordinates: robustness gives up silently, the model stays as built.
@@ -170,8 +170,8 @@ TEST(Gateway, NodesAreTheDataAndYIsOnlyChecked) {
   const auto at_nodes = smooth({X(), Y(), S(0.5), S(0), S(1)});
   const std::vector<double> q = {7, 2, 7, 11};
   const auto a = smooth({make_row(q), make_row({0, 0, 0, 0}), S(0.5), S(0), S(1), X(), Y()});
-  const auto b = smooth({make_row(q), make_row({5, -1, 3, 8}), S(0.5), S(0), S(1), make_row(xs),
-                         make_row(ys)});
+  const auto b = smooth(
+      {make_row(q), make_row({5, -1, 3, 8}), S(0.5), S(0), S(1), make_row(xs), make_row(ys)});
   EXPECT_EQ(a, b);
   for (std::size_t i = 0; i < q.size(); ++i) EXPECT_EQ(a.at(i), at_nodes[static_cast<int>(q[i])]);
   // Fewer nodes than X: Y is still not read.
@@ -219,8 +219,9 @@ std::vector<mxLogical> flags_of(const run_result& r, const char* name) {
 // the same diagnostics and the same storage left behind.
 run_result with_info(const std::vector<mxArray*>& in, std::size_t model_blocks) {
   std::vector<mxArray*> copy;
-  for (const mxArray* a : in) copy.push_back(new mxArray{a->cls, a->complex, a->sparse, a->rows,
-                                                         a->cols, a->real, a->imag, {}, {}, {}});
+  for (const mxArray* a : in)
+    copy.push_back(
+        new mxArray{a->cls, a->complex, a->sparse, a->rows, a->cols, a->real, a->imag, {}, {}, {}});
   const run_result one = run(copy);
   run_result two = run(in, 2);
   EXPECT_TRUE(two.o.ok) << two.o.error;
@@ -307,7 +308,8 @@ TEST(Info, RobustWeightsFollowTheDataOrder) {
 TEST(Info, NodesFormWeighsTheNodesAndFlagsTheQueries) {
   const std::vector<double> nx = {0, 2, 4, 6, 8, 10, 1, 3, 5}, ny = {0, 2, 4, 5, 8, 9, 1, 30, 5};
   const run_result r = with_info({make_row({7, 2, 7, 11}), make_row({0, 0, 0, 0}), S(0.6), S(1),
-                                  S(1), make_column(nx), make_column(ny)}, 4);
+                                  S(1), make_column(nx), make_column(ny)},
+                                 4);
   const mxArray& w = field_of(r, "weights");
   EXPECT_TRUE(w.rows == nx.size() && w.cols == 1);
   EXPECT_EQ(w.real.at(7), 0.0);  // the outlier (3, 30)
@@ -383,8 +385,8 @@ TEST(Info, ReflectsTheOptions) {
     xe.push_back(i);
     ye.push_back(std::sin(i / 3.0) + 0.6 * (q.unit() - 0.5));
   }
-  const run_result limited = run({make_column(xe), make_column(ye), S(0.5), S(1), S(2),
-                                  make_char("MaxPasses"), S(3)}, 2);
+  const run_result limited =
+      run({make_column(xe), make_column(ye), S(0.5), S(1), S(2), make_char("MaxPasses"), S(3)}, 2);
   EXPECT_EQ(outcome_of(limited), "exhausted");
   EXPECT_EQ(number_of(limited, "passes"), 3.0);
   EXPECT_EQ(flags_of(limited, "converged"), std::vector<mxLogical>{0});
@@ -395,7 +397,8 @@ TEST(Info, ReflectsTheOptions) {
   std::vector<double> prior(xs.size(), 1.0);
   prior[8] = 0.0;
   const run_result chosen = run({X(), make_column(y), S(0.5), S(1), S(1), make_char("Weights"),
-                                 make_column(prior), make_char("Missing"), make_char("omit")}, 2);
+                                 make_column(prior), make_char("Missing"), make_char("omit")},
+                                2);
   ASSERT_TRUE(chosen.o.ok) << chosen.o.error;
   const std::vector<double>& w = field_of(chosen, "weights").real;
   EXPECT_TRUE(w.at(2) == 0.0 && w.at(8) == 0.0 && w.at(5) == 0.0);  // 5: the outlier
@@ -411,11 +414,12 @@ TEST(Info, ReflectsTheOptions) {
   for (double v : x) sq.push_back(v * v);
   const std::vector<mxLogical> want = {0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
   const run_result stood_in = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
-                                   make_char("FailedValue"), S(nan_value)}, 2);
+                                   make_char("FailedValue"), S(nan_value)},
+                                  2);
   EXPECT_EQ(flags_of(stood_in, "failed"), want);
   for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(std::isnan(stood_in.v[i]), want[i] != 0);
-  const run_result spaced = run({make_column(x), make_column(sq), S(0.34), S(0), S(1),
-                                 make_char("Delta"), S(2.5)}, 2);
+  const run_result spaced =
+      run({make_column(x), make_column(sq), S(0.34), S(0), S(1), make_char("Delta"), S(2.5)}, 2);
   const std::vector<mxLogical>& flagged = flags_of(spaced, "failed");
   for (std::size_t i = 0; i < x.size(); ++i)
     EXPECT_EQ(flagged.at(i) != 0, spaced.v[i] == FIT_FAILED) << i;

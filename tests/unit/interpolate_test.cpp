@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "smoother/queries.h"
-#include "smoother/model.h"
 #include "fits.h"
+#include "smoother/model.h"
+#include "smoother/queries.h"
 #include "unit_support.h"
 
 namespace {
@@ -30,13 +30,16 @@ run on_model(const data& d, double f, int degree, const std::vector<double>& q, 
              Fit fit) {
   run r;
   r.v.assign(q.size(), 0.0);
-  quiet_call([&] {
-    smooth_model* m = build_model(static_cast<int>(d.x.size()), d.x.data(), d.y.data(), f, degree);
-    fit_settings settings;
-    settings.delta = delta;
-    fit(m, q.data(), static_cast<int>(q.size()), r.v.data(), &settings);
-    r.singular = settings.singular;
-  }, &r.err);
+  quiet_call(
+      [&] {
+        smooth_model* m =
+            build_model(static_cast<int>(d.x.size()), d.x.data(), d.y.data(), f, degree);
+        fit_settings settings;
+        settings.delta = delta;
+        fit(m, q.data(), static_cast<int>(q.size()), r.v.data(), &settings);
+        r.singular = settings.singular;
+      },
+      &r.err);
   return r;
 }
 
@@ -82,7 +85,8 @@ TEST(Interpolate, OnlyRealFitsReportAndFailuresSpreadToTheirNeighbours) {
   }
   EXPECT_EQ(spaced.singular, failed);
   std::string lines;
-  for (std::int64_t i = 0; i < failed; ++i) lines += "Error: Singular matrix inversion attempted.\n";
+  for (std::int64_t i = 0; i < failed; ++i)
+    lines += "Error: Singular matrix inversion attempted.\n";
   EXPECT_EQ(spaced.err, lines);
   for (int k : {1, 3, 5})  // between a failed fit and another
     EXPECT_EQ(spaced.v[k], (spaced.v[k - 1] == FIT_FAILED || spaced.v[k + 1] == FIT_FAILED)
@@ -164,15 +168,14 @@ TEST(Interpolate, XAsTheDataTakesTheModelsOrderWithTheSameBitsAsSortingIt) {
   d.x[4] = std::numeric_limits<double>::quiet_NaN();
   d.x[30] = d.x[31];  // a tie
   for (double robust : {0.0, 1.0}) {
-    const auto own = run_call({standin::make_column(d.x), standin::make_column(d.y),
-                               standin::make_scalar(0.4), standin::make_scalar(robust),
-                               standin::make_scalar(1), standin::make_char("Delta"),
-                               standin::make_scalar(0.3)});
-    const auto nodes = run_call({standin::make_column(d.x), standin::make_column(d.y),
-                                 standin::make_scalar(0.4), standin::make_scalar(robust),
-                                 standin::make_scalar(1), standin::make_column(d.x),
-                                 standin::make_column(d.y), standin::make_char("Delta"),
-                                 standin::make_scalar(0.3)});
+    const auto own =
+        run_call({standin::make_column(d.x), standin::make_column(d.y), standin::make_scalar(0.4),
+                  standin::make_scalar(robust), standin::make_scalar(1),
+                  standin::make_char("Delta"), standin::make_scalar(0.3)});
+    const auto nodes = run_call(
+        {standin::make_column(d.x), standin::make_column(d.y), standin::make_scalar(0.4),
+         standin::make_scalar(robust), standin::make_scalar(1), standin::make_column(d.x),
+         standin::make_column(d.y), standin::make_char("Delta"), standin::make_scalar(0.3)});
     ASSERT_TRUE(own.o.ok && nodes.o.ok);
     EXPECT_EQ(bits(own.v), bits(nodes.v)) << robust;
     EXPECT_EQ(own.err, nodes.err);

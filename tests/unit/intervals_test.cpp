@@ -20,11 +20,11 @@ const mxArray* field(const call_result& r, const char* name) {
 
 call_result banded(const sample& d, double robust, const char* kind, int threads) {
   const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
-  return run_call({standin::make_column(d.x), standin::make_column(d.y), standin::make_scalar(0.3),
-                   standin::make_scalar(robust), standin::make_scalar(2),
-                   standin::make_char("Intervals"), standin::make_char(kind),
-                   standin::make_char("Threads"), standin::make_scalar(threads)},
-                  2);
+  return run_call(
+      {standin::make_column(d.x), standin::make_column(d.y), standin::make_scalar(0.3),
+       standin::make_scalar(robust), standin::make_scalar(2), standin::make_char("Intervals"),
+       standin::make_char(kind), standin::make_char("Threads"), standin::make_scalar(threads)},
+      2);
 }
 
 }  // namespace
@@ -32,13 +32,15 @@ call_result banded(const sample& d, double robust, const char* kind, int threads
 TEST(Intervals, StudentQuantileFromTheHostsInverseBeta) {
   double t[5] = {};
   std::string err;
-  quiet_call([&] {
-    t[0] = t_quantile(0.95, 10.0);
-    t[1] = t_quantile(0.99, 3.0);
-    t[2] = t_quantile(0.95, 1e9);
-    t[3] = t_quantile(0.95, 0.0);
-    t[4] = t_quantile(1.0, 10.0);
-  }, &err);
+  quiet_call(
+      [&] {
+        t[0] = t_quantile(0.95, 10.0);
+        t[1] = t_quantile(0.99, 3.0);
+        t[2] = t_quantile(0.95, 1e9);
+        t[3] = t_quantile(0.95, 0.0);
+        t[4] = t_quantile(1.0, 10.0);
+      },
+      &err);
   EXPECT_NEAR(t[0], 2.2281388519862744, 1e-13);
   EXPECT_NEAR(t[1], 5.840909309733355, 1e-12);
   // z + (z^3 + z) / (4 dof), exact to O(dof^-2) for a large dof.

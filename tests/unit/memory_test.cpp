@@ -45,7 +45,9 @@ data noisy(int n, std::uint64_t seed) { return noisy_sine(n, seed, 17); }
 call_args smooth_call(const data& d, double f, double robust, double degree) {
   call_args c;
   c.add(standin::make_column(d.x)).add(standin::make_column(d.y));
-  c.add(standin::make_scalar(f)).add(standin::make_scalar(robust)).add(standin::make_scalar(degree));
+  c.add(standin::make_scalar(f))
+      .add(standin::make_scalar(robust))
+      .add(standin::make_scalar(degree));
   return c;
 }
 
@@ -164,7 +166,9 @@ TEST(Memory, ArgumentErrorsAllocateNothing) {
          return c;
        }},
       {"nodes_x and nodes_y must have the same length!!!",
-       [&] { return base(5).add(col(3)).add(standin::make_row({1, 2, 3})); }},
+       [&] {
+         return base(5).add(col(3)).add(standin::make_row({1, 2, 3}));
+       }},
   };
   for (const auto& [message, make] : cases) {
     const auto o = make().run();
@@ -239,7 +243,6 @@ TEST(Memory, SharedCallsLeaveOnlyTheModel) {
     delete o.result;
   }
 }
-
 
 TEST(Memory, PeakStorageIsLinearInThePointCount) {
   // Input bytes: x and y, 16 per point. A plain call holds the sort's

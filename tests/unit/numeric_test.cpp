@@ -5,8 +5,8 @@
 
 #include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
-#include "numeric/reference/merge_sort.h"
 #include "numeric/radix_sort.h"
+#include "numeric/reference/merge_sort.h"
 #include "numeric/reference/polyfit.h"
 #include "unit_support.h"
 
@@ -49,7 +49,16 @@ TEST(MergeSort, MatchesStableSortWithManyTiesAtEverySize) {
 TEST(RadixSort, GivesTheMergeSortOrder) {
   // Ties (-0 and +0 among them) show stability; signs, infinities and
   // subnormals show that the keys order like the doubles.
-  const double values[] = {-0.0, 0.0, 1.0, -1.0, 2.5, -2.5, 1e300, -1e300, 5e-324, -5e-324,
+  const double values[] = {-0.0,
+                           0.0,
+                           1.0,
+                           -1.0,
+                           2.5,
+                           -2.5,
+                           1e300,
+                           -1e300,
+                           5e-324,
+                           -5e-324,
                            std::numeric_limits<double>::infinity(),
                            -std::numeric_limits<double>::infinity()};
   lcg r(2);
@@ -91,13 +100,15 @@ struct fit_run {
 fit_run fit(int ncoef, const std::vector<double>& x, const std::vector<double>& y,
             const std::vector<double>& w, double lambda = 0.0, double lo = 0.0, double hi = 0.0) {
   fit_run r;
-  const auto o = quiet_call([&] {
-    poly_fit* p = fit_polynomial(ncoef, static_cast<int>(x.size()), x.data(), y.data(), w.data(),
-                                 lambda, lo, hi);
-    if (p == nullptr) return;
-    r.coef.assign(p->coef, p->coef + p->ncoef);
-    free_polynomial(p);
-  }, &r.err);
+  const auto o = quiet_call(
+      [&] {
+        poly_fit* p = fit_polynomial(ncoef, static_cast<int>(x.size()), x.data(), y.data(),
+                                     w.data(), lambda, lo, hi);
+        if (p == nullptr) return;
+        r.coef.assign(p->coef, p->coef + p->ncoef);
+        free_polynomial(p);
+      },
+      &r.err);
   EXPECT_EQ(o.blocks_left, 0u);  // failures release everything too
   return r;
 }
@@ -151,9 +162,12 @@ TEST(Polyfit, CoefficientCountsBeyondTheLimitAreRejected) {
     EXPECT_TRUE(r.coef.empty()) << ncoef;
     EXPECT_EQ(r.err, "") << ncoef;
     std::string err;
-    quiet_call([&] {
-      EXPECT_EQ(normal_equations(ncoef, 300, s.x.data(), s.y.data(), s.w.data(), 0, 0, 0), nullptr);
-    }, &err);
+    quiet_call(
+        [&] {
+          EXPECT_EQ(normal_equations(ncoef, 300, s.x.data(), s.y.data(), s.w.data(), 0, 0, 0),
+                    nullptr);
+        },
+        &err);
   }
   EXPECT_EQ(fit(MAX_NCOEF, s.x, s.y, s.w).coef.size(), static_cast<std::size_t>(MAX_NCOEF));
 }
@@ -180,12 +194,14 @@ std::vector<std::vector<double>> invert(std::vector<std::vector<double>> a, std:
   for (auto& row : a) rows.push_back(row.data());
   const int n = static_cast<int>(a.size());
   std::vector<std::vector<double>> out;
-  const auto o = quiet_call([&] {
-    double** inv = invert_matrix(rows.data(), n);
-    if (inv == nullptr) return;
-    for (int i = 0; i < n; ++i) out.emplace_back(inv[i], inv[i] + n);
-    free_rows(inv, n);
-  }, err);
+  const auto o = quiet_call(
+      [&] {
+        double** inv = invert_matrix(rows.data(), n);
+        if (inv == nullptr) return;
+        for (int i = 0; i < n; ++i) out.emplace_back(inv[i], inv[i] + n);
+        free_rows(inv, n);
+      },
+      err);
   EXPECT_EQ(a, before) << "the input matrix was modified";
   EXPECT_EQ(o.blocks_left, 0u);
   return out;

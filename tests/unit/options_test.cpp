@@ -43,7 +43,8 @@ void expect_same(const call_result& got, const call_result& want) {
 // Noisy data with an outlier; f = 0.2 gives windows of 3 with degree 2, so
 // plain local quadratics fail, with singular lines, at most points.
 const std::vector<double> xs = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
-const std::vector<double> ys = {0.1, 0.9, 2.2, 2.8, 4.1, 15.0, 6.2, 6.9, 8.1, 9.2, 9.8, 11.1, 12.3, 12.9};
+const std::vector<double> ys = {0.1, 0.9, 2.2, 2.8, 4.1,  15.0, 6.2,
+                                6.9, 8.1, 9.2, 9.8, 11.1, 12.3, 12.9};
 mxArray* X() { return make_column(xs); }
 mxArray* Y() { return make_column(ys); }
 mxArray* S(double v) { return standin::make_scalar(v); }
@@ -92,7 +93,8 @@ TEST(Options, PositionalPartEndsAtTheFirstTextFromTheThirdInput) {
 }
 
 TEST(Options, NamesAreCheckedLeftToRight) {
-  expect_error({X(), Y(), T("Delta")}, "quibra:optionPairs", "Options must come in name-value pairs.");
+  expect_error({X(), Y(), T("Delta")}, "quibra:optionPairs",
+               "Options must come in name-value pairs.");
   expect_error({X(), Y(), T("Delta"), S(-1), T("MaxPasses")}, "quibra:optionPairs",
                "Options must come in name-value pairs.");
   expect_error({X(), Y(), T("Delta"), S(1), S(3), S(1)}, "quibra:optionName",
@@ -106,7 +108,8 @@ TEST(Options, NamesAreCheckedLeftToRight) {
   // A character 0 is part of the name, not its end.
   std::string nul("Delta");
   nul.push_back('\0');
-  expect_error({X(), Y(), make_char(nul), S(1)}, "quibra:optionUnknown", "Unknown option 'Delta?'.");
+  expect_error({X(), Y(), make_char(nul), S(1)}, "quibra:optionUnknown",
+               "Unknown option 'Delta?'.");
   expect_error({X(), Y(), T("a\tb"), S(1)}, "quibra:optionUnknown", "Unknown option 'a?b'.");
   const std::string long_name(100, 'z');
   expect_error({X(), Y(), make_char(long_name), S(1)}, "quibra:optionUnknown",
@@ -118,7 +121,7 @@ TEST(Options, NamesAreCheckedLeftToRight) {
                "Delta must be a finite noncomplex scalar double >= 0.");
   // Case does not matter, and a string object is read as its text.
   expect_same(call({X(), Y(), T("mAXpASSES"), S(100), standin::make_string("missing"),
-                     make_char("PROPAGATE")}),
+                    make_char("PROPAGATE")}),
               call({X(), Y()}));
 }
 
@@ -165,12 +168,18 @@ TEST(Options, ValuesAreCheckedAsCarefullyAsThePositionalArguments) {
     std::vector<double> bad;
   };
   const std::vector<option_case> cases = {
-      {"Delta", "quibra:Delta", "Delta must be a finite noncomplex scalar double >= 0.",
+      {"Delta",
+       "quibra:Delta",
+       "Delta must be a finite noncomplex scalar double >= 0.",
        {-1e-300, nan_value, inf, -inf}},
-      {"MaxPasses", "quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100.",
+      {"MaxPasses",
+       "quibra:MaxPasses",
+       "MaxPasses must be an integer from 1 to 100.",
        {0, 101, 2.5, nan_value, inf, -1}},
       {"FailedValue", "quibra:FailedValue", "FailedValue must be a noncomplex scalar double.", {}},
-      {"Threads", "quibra:Threads", "Threads must be an integer from 1 to 1024.",
+      {"Threads",
+       "quibra:Threads",
+       "Threads must be an integer from 1 to 1024.",
        {0, -2, 1.5, nan_value, inf, 1025}},
   };
   for (const auto& c : cases) {
@@ -182,7 +191,8 @@ TEST(Options, ValuesAreCheckedAsCarefullyAsThePositionalArguments) {
       delete v;
       continue;
     }
-    expect_error({X(), Y(), T("Missing"), v}, "quibra:Missing", "Missing must be 'propagate' or 'omit'.");
+    expect_error({X(), Y(), T("Missing"), v}, "quibra:Missing",
+                 "Missing must be 'propagate' or 'omit'.");
   }
   expect_error({X(), Y(), T("Missing"), T("omitted")}, "quibra:Missing",
                "Missing must be 'propagate' or 'omit'.");
@@ -190,12 +200,14 @@ TEST(Options, ValuesAreCheckedAsCarefullyAsThePositionalArguments) {
                "Diagnostics must be 'stderr', 'warning' or 'off'.");
   // Weights: shape, then values.
   const std::string shape = "Weights must be a noncomplex double vector as long as the data.";
-  for (mxArray* v : bad_numbers()) expect_error({X(), Y(), T("Weights"), v}, "quibra:Weights", shape);
-  expect_error({X(), Y(), T("Weights"), make_column(std::vector<double>(13, 1.0))}, "quibra:Weights", shape);
+  for (mxArray* v : bad_numbers())
+    expect_error({X(), Y(), T("Weights"), v}, "quibra:Weights", shape);
+  expect_error({X(), Y(), T("Weights"), make_column(std::vector<double>(13, 1.0))},
+               "quibra:Weights", shape);
   expect_error({X(), Y(), T("Weights"), standin::make_array(2, 7)}, "quibra:Weights", shape);
   // In the nodes form the weights go with the nodes.
-  expect_error({X(), Y(), S(0.5), S(0), S(1), make_row({1, 2, 3}), make_row({1, 2, 3}), T("Weights"),
-                make_row(std::vector<double>(14, 1.0))},
+  expect_error({X(), Y(), S(0.5), S(0), S(1), make_row({1, 2, 3}), make_row({1, 2, 3}),
+                T("Weights"), make_row(std::vector<double>(14, 1.0))},
                "quibra:Weights", shape);
   for (double bad : {-1.0, nan_value, inf}) {
     std::vector<double> w(14, 1.0);
@@ -232,9 +244,11 @@ TEST(Options, OmittedAndZeroWeightPointsAreAsIfRemovedByHand) {
   std::vector<double> w(14, 1.0);
   w[2] = w[9] = 0.0;
   for (double robust : {0.0, 1.0}) {
-    const auto by_hand = call({X(), Y(), S(0.5), S(robust), S(1), make_row(kept_x), make_row(kept_y)});
+    const auto by_hand =
+        call({X(), Y(), S(0.5), S(robust), S(1), make_row(kept_x), make_row(kept_y)});
     ASSERT_TRUE(by_hand.o.ok);
-    const auto omitted = call({X(), make_column(y), S(0.5), S(robust), S(1), T("Missing"), T("omit")});
+    const auto omitted =
+        call({X(), make_column(y), S(0.5), S(robust), S(1), T("Missing"), T("omit")});
     expect_same(omitted, by_hand);
     expect_same(call({X(), Y(), S(0.5), S(robust), S(1), T("Weights"), make_column(w)}), by_hand);
     // Propagated, the NaN spreads into the fits whose windows hold it.
@@ -291,7 +305,8 @@ TEST(Options, MaxPassesBoundsTheRobustnessPasses) {
   EXPECT_NE(bits(one.v), bits(all.v));
   EXPECT_NE(bits(one.v), bits(three.v));
   // Without robustness it has no effect.
-  expect_same(call({X(), Y(), S(0.6), S(0), S(1), T("MaxPasses"), S(1)}), call({X(), Y(), S(0.6), S(0), S(1)}));
+  expect_same(call({X(), Y(), S(0.6), S(0), S(1), T("MaxPasses"), S(1)}),
+              call({X(), Y(), S(0.6), S(0), S(1)}));
 }
 
 }  // namespace

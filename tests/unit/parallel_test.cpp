@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "fits.h"
 #include "numeric/lanes.h"
 #include "smoother/model.h"
 #include "smoother/parallel.h"
-#include "fits.h"
 #include "unit_support.h"
 
 namespace {
@@ -75,10 +75,10 @@ TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
     std::vector<double> weights;
   };
   const std::vector<shared_call> calls = {
-      {{x, y}, {0.03, 0, 3}, {}},        // plain, cubic
-      {{x, y}, {0.1, 1, 2}, w},          // robust passes
-      {{x, y}, {0.02, 0, 0}, {}},        // one coefficient
-      {{q, q, x, y}, {0.05, 1, 1}, w},   // nodes, an odd count of queries
+      {{x, y}, {0.03, 0, 3}, {}},       // plain, cubic
+      {{x, y}, {0.1, 1, 2}, w},         // robust passes
+      {{x, y}, {0.02, 0, 0}, {}},       // one coefficient
+      {{q, q, x, y}, {0.05, 1, 1}, w},  // nodes, an odd count of queries
   };
   std::size_t singular = 0, unstable = 0;
   for (std::size_t c = 0; c < calls.size(); ++c) {
@@ -106,10 +106,12 @@ TEST(Threads, EveryThreadCountGivesTheSameBitsAndLinesInTheSameOrder) {
   // And that order is the queries': one fit at a time, in turn, writes the
   // same lines as the shared plain call.
   std::string one_by_one;
-  quiet_call([&] {
-    const smooth_model* m = build_model(600, x.data(), y.data(), 0.03, 3);
-    for (double xq : x) fit_one(m, xq);
-  }, &one_by_one);
+  quiet_call(
+      [&] {
+        const smooth_model* m = build_model(600, x.data(), y.data(), 0.03, 3);
+        for (double xq : x) fit_one(m, xq);
+      },
+      &one_by_one);
   EXPECT_EQ(call_on(3, calls[0].columns, calls[0].scalars).err, one_by_one);
 }
 
@@ -191,22 +193,21 @@ TEST(Threads, EveryItemIsComputedOnceAndRoundsComeBackInOrder) {
   const std::int64_t n = 1000;
   for (const int threads : {1, 2, 3, 8}) {
     visit_log log(n);
-    const parallel_task task{
-        &log,
-        [](void* c, int worker, std::int64_t b, std::int64_t e) {
-          auto& l = *static_cast<visit_log*>(c);
-          for (std::int64_t i = b; i < e; ++i) {
-            l.visits[i].fetch_add(1);
-            l.worker[i] = worker;
-          }
-        },
-        [](void* c, std::int64_t b, std::int64_t e) {
-          auto& l = *static_cast<visit_log*>(c);
-          if (b != l.next_round) l.ordered = false;
-          for (std::int64_t i = b; i < e; ++i)
-            if (l.visits[i].load() != 1) l.ordered = false;
-          l.next_round = e;
-        }};
+    const parallel_task task{&log,
+                             [](void* c, int worker, std::int64_t b, std::int64_t e) {
+                               auto& l = *static_cast<visit_log*>(c);
+                               for (std::int64_t i = b; i < e; ++i) {
+                                 l.visits[i].fetch_add(1);
+                                 l.worker[i] = worker;
+                               }
+                             },
+                             [](void* c, std::int64_t b, std::int64_t e) {
+                               auto& l = *static_cast<visit_log*>(c);
+                               if (b != l.next_round) l.ordered = false;
+                               for (std::int64_t i = b; i < e; ++i)
+                                 if (l.visits[i].load() != 1) l.ordered = false;
+                               l.next_round = e;
+                             }};
     const run_plan plan{threads, 2, 7, 70};
     EXPECT_EQ(run_parallel(task, n, plan), threads);
     EXPECT_TRUE(log.ordered) << threads;

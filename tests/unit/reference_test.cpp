@@ -52,23 +52,29 @@ TEST(Reference, LocalFitsAreTheScalarFitsBitForBitAndLineForLine) {
         for (const double f : {0.05, 0.2, 1.0}) {
           std::vector<double> want;
           std::string want_err;
-          quiet_call([&] {
-            smooth_model* m = build_model(90, d.x.data(), d.y.data(),
-                                          data_choice{weighted ? d.w.data() : nullptr}, f, degree);
-            for (double v : qs) want.push_back(fit_at(m, v));
-          }, &want_err);
+          quiet_call(
+              [&] {
+                smooth_model* m =
+                    build_model(90, d.x.data(), d.y.data(),
+                                data_choice{weighted ? d.w.data() : nullptr}, f, degree);
+                for (double v : qs) want.push_back(fit_at(m, v));
+              },
+              &want_err);
           for (const int lanes : {2, 4, 8}) {
             if (lanes > supported_lanes()) continue;
             const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
             std::vector<double> got(qs.size());
             std::string got_err;
-            quiet_call([&] {
-              smooth_model* m = build_model(90, d.x.data(), d.y.data(),
-                                            data_choice{weighted ? d.w.data() : nullptr}, f,
-                                            degree);
-              fit_settings settings;
-              fit_many(m, qs.data(), static_cast<std::int32_t>(qs.size()), got.data(), &settings);
-            }, &got_err);
+            quiet_call(
+                [&] {
+                  smooth_model* m =
+                      build_model(90, d.x.data(), d.y.data(),
+                                  data_choice{weighted ? d.w.data() : nullptr}, f, degree);
+                  fit_settings settings;
+                  fit_many(m, qs.data(), static_cast<std::int32_t>(qs.size()), got.data(),
+                           &settings);
+                },
+                &got_err);
             const std::string at = std::to_string(offset) + " " + std::to_string(weighted) + " " +
                                    std::to_string(degree) + " " + std::to_string(f) + " " +
                                    std::to_string(lanes);
@@ -100,32 +106,37 @@ TEST(Reference, SumsAndSolveAreTheNormalEquationsAndTheirInverse) {
       }
       std::string ref_err, kernel_err;
       std::vector<double> ref_sys, ref_inv, kernel_sys, kernel_inv;
-      quiet_call([&] {
-        double** sys = normal_equations(ncoef, n, x.data(), y.data(), w.data(), 0.0, 0.0, 1.0);
-        for (int i = 0; i <= ncoef; ++i) ref_sys.insert(ref_sys.end(), sys[i], sys[i] + ncoef);
-        double** inv = invert_matrix(sys, ncoef);
-        for (int i = 0; inv != nullptr && i < ncoef; ++i)
-          ref_inv.insert(ref_inv.end(), inv[i], inv[i] + ncoef);
-      }, &ref_err);
-      quiet_call([&] {
-        std::vector<double> sums(3 * ncoef - 1);
-        const double* const xs[2] = {x.data(), x.data()};
-        const double* const ys[2] = {y.data(), y.data()};
-        double* const out[2] = {sums.data(), sums.data()};
-        auto given = [&w](std::int32_t i, v2d c) {
-          return weighted_point<v2d>{v2d{w[i], w[i]}, c};
-        };
-        normal_sums(ncoef, n, xs, ys, given, out);
-        double** sys = alloc_rows(ncoef + 1, ncoef);
-        fill_normal_system(sys, ncoef, sums.data(), 1.0);
-        for (int i = 0; i <= ncoef; ++i) kernel_sys.insert(kernel_sys.end(), sys[i], sys[i] + ncoef);
-        double** work = alloc_rows(ncoef, ncoef);
-        double** inv = alloc_rows(ncoef, ncoef);
-        const fit_trouble t = gauss_jordan(sys, work, inv, ncoef);
-        write_trouble(t);
-        for (int i = 0; !t.singular && i < ncoef; ++i)
-          kernel_inv.insert(kernel_inv.end(), inv[i], inv[i] + ncoef);
-      }, &kernel_err);
+      quiet_call(
+          [&] {
+            double** sys = normal_equations(ncoef, n, x.data(), y.data(), w.data(), 0.0, 0.0, 1.0);
+            for (int i = 0; i <= ncoef; ++i) ref_sys.insert(ref_sys.end(), sys[i], sys[i] + ncoef);
+            double** inv = invert_matrix(sys, ncoef);
+            for (int i = 0; inv != nullptr && i < ncoef; ++i)
+              ref_inv.insert(ref_inv.end(), inv[i], inv[i] + ncoef);
+          },
+          &ref_err);
+      quiet_call(
+          [&] {
+            std::vector<double> sums(3 * ncoef - 1);
+            const double* const xs[2] = {x.data(), x.data()};
+            const double* const ys[2] = {y.data(), y.data()};
+            double* const out[2] = {sums.data(), sums.data()};
+            auto given = [&w](std::int32_t i, v2d c) {
+              return weighted_point<v2d>{v2d{w[i], w[i]}, c};
+            };
+            normal_sums(ncoef, n, xs, ys, given, out);
+            double** sys = alloc_rows(ncoef + 1, ncoef);
+            fill_normal_system(sys, ncoef, sums.data(), 1.0);
+            for (int i = 0; i <= ncoef; ++i)
+              kernel_sys.insert(kernel_sys.end(), sys[i], sys[i] + ncoef);
+            double** work = alloc_rows(ncoef, ncoef);
+            double** inv = alloc_rows(ncoef, ncoef);
+            const fit_trouble t = gauss_jordan(sys, work, inv, ncoef);
+            write_trouble(t);
+            for (int i = 0; !t.singular && i < ncoef; ++i)
+              kernel_inv.insert(kernel_inv.end(), inv[i], inv[i] + ncoef);
+          },
+          &kernel_err);
       EXPECT_EQ(bits(kernel_sys), bits(ref_sys)) << ncoef << " " << trial;
       EXPECT_EQ(bits(kernel_inv), bits(ref_inv)) << ncoef << " " << trial;
       EXPECT_EQ(kernel_err, ref_err) << ncoef << " " << trial;

@@ -27,7 +27,8 @@ TEST(SelectRank, TypedDoubleSelectionGivesTheGenericIndex) {
     const auto o = standin::within_call([&] {
       for (int k = -1; k <= n; ++k) {
         EXPECT_EQ(select_rank_double(v.data(), k, n),
-                  select_rank(v.data(), k, n, sizeof(double), less_double)) << n << " " << k;
+                  select_rank(v.data(), k, n, sizeof(double), less_double))
+            << n << " " << k;
       }
     });
     EXPECT_EQ(o.blocks_left, 0u);

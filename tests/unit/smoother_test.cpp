@@ -7,10 +7,10 @@
 #include <numeric>
 #include <vector>
 
+#include "fits.h"
 #include "numeric/int32.h"
 #include "smoother/model.h"
 #include "smoother/robust.h"
-#include "fits.h"
 #include "unit_support.h"
 
 namespace {
@@ -88,11 +88,13 @@ std::vector<double> fit_all(std::vector<double> x, std::vector<double> y, double
                             const std::vector<double>& queries, std::string* err,
                             std::vector<double> rw = {}) {
   std::vector<double> out;
-  const auto o = quiet_call([&] {
-    smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
-    if (!rw.empty()) m->weights = rw.data();
-    for (double q : queries) out.push_back(fit_one(m, q));
-  }, err);
+  const auto o = quiet_call(
+      [&] {
+        smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
+        if (!rw.empty()) m->weights = rw.data();
+        for (double q : queries) out.push_back(fit_one(m, q));
+      },
+      err);
   EXPECT_EQ(o.blocks_left, 3u);
   return out;
 }
@@ -134,23 +136,25 @@ TEST(FitAt, WindowsWithTooFewDistinctWeightedAbscissaeFailWhateverTheRowOrder) {
 TEST(BuildModel, LeavesOutNaNAbscissaeAndKeepsTheOthersAsGiven) {
   const double nan_x = nan_value;
   std::string err;
-  quiet_call([&] {
-    const std::vector<double> x = {738000.5, nan_x, 738000.25, 738001.0}, y = {1, 2, 3, 4};
-    smooth_model* m = build_model(4, x.data(), y.data(), 0.5, 1);
-    ASSERT_EQ(m->count, 3);
-    EXPECT_EQ(m->x[0], 738000.25);
-    EXPECT_EQ(m->x[1], 738000.5);
-    EXPECT_EQ(m->x[2], 738001.0);
-    EXPECT_EQ(m->y[0], 3.0);
-    const std::vector<double> none = {nan_x, nan_x};
-    smooth_model* e = build_model(2, none.data(), y.data(), 0.5, 1);
-    EXPECT_EQ(e->count, 0);
-    double out[2];
-    fit_settings settings;
-    const double q[2] = {1.0, 2.0};
-    fit_many(e, q, 2, out, &settings);
-    EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[1]));
-  }, &err);
+  quiet_call(
+      [&] {
+        const std::vector<double> x = {738000.5, nan_x, 738000.25, 738001.0}, y = {1, 2, 3, 4};
+        smooth_model* m = build_model(4, x.data(), y.data(), 0.5, 1);
+        ASSERT_EQ(m->count, 3);
+        EXPECT_EQ(m->x[0], 738000.25);
+        EXPECT_EQ(m->x[1], 738000.5);
+        EXPECT_EQ(m->x[2], 738001.0);
+        EXPECT_EQ(m->y[0], 3.0);
+        const std::vector<double> none = {nan_x, nan_x};
+        smooth_model* e = build_model(2, none.data(), y.data(), 0.5, 1);
+        EXPECT_EQ(e->count, 0);
+        double out[2];
+        fit_settings settings;
+        const double q[2] = {1.0, 2.0};
+        fit_many(e, q, 2, out, &settings);
+        EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[1]));
+      },
+      &err);
   EXPECT_EQ(err, "");
 }
 
@@ -213,19 +217,21 @@ TEST(Robustify, GivesUpAndLeavesTheModelAsBuiltWhenEveryWeightVanishes) {
   for (const auto& x : xs) {
     const std::vector<double> y(x.size(), 0.0);
     std::string err;
-    const auto o = quiet_call([&] {
-      smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), 0.5, 1);
-      unsigned char before[sizeof(smooth_model)];
-      std::memcpy(before, m, sizeof before);
-      const std::vector<double> bx(m->x, m->x + m->count), by(m->y, m->y + m->count);
-      fit_settings settings;
-      const robust_report report = robustify(m, &settings);
-      EXPECT_EQ(report.outcome, robust_outcome::abandoned);
-      EXPECT_FALSE(report.replaced);
-      EXPECT_EQ(std::memcmp(before, m, sizeof before), 0);
-      EXPECT_EQ(bits(bx), bits(std::vector<double>(m->x, m->x + m->count)));
-      EXPECT_EQ(bits(by), bits(std::vector<double>(m->y, m->y + m->count)));
-    }, &err);
+    const auto o = quiet_call(
+        [&] {
+          smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), 0.5, 1);
+          unsigned char before[sizeof(smooth_model)];
+          std::memcpy(before, m, sizeof before);
+          const std::vector<double> bx(m->x, m->x + m->count), by(m->y, m->y + m->count);
+          fit_settings settings;
+          const robust_report report = robustify(m, &settings);
+          EXPECT_EQ(report.outcome, robust_outcome::abandoned);
+          EXPECT_FALSE(report.replaced);
+          EXPECT_EQ(std::memcmp(before, m, sizeof before), 0);
+          EXPECT_EQ(bits(bx), bits(std::vector<double>(m->x, m->x + m->count)));
+          EXPECT_EQ(bits(by), bits(std::vector<double>(m->y, m->y + m->count)));
+        },
+        &err);
     EXPECT_EQ(o.blocks_left, 3u) << x.size();  // the working copy is gone
   }
 }
@@ -267,16 +273,18 @@ robust_run run_robust(const std::vector<double>& x, const std::vector<double>& y
   robust_run run;
   run.weights.assign(x.size(), -1.0);
   std::string err;
-  quiet_call([&] {
-    smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
-    for (double xi : x) run.plain.push_back(fit_one(m, xi));
-    fit_settings settings;
-    run.report = robustify(m, &settings, ROBUST_MAX_PASSES, run.weights.data());
-    run.replaced = run.report.replaced;
-    run.count = m->count;
-    if (m->weights != nullptr) run.model_weights.assign(m->weights, m->weights + m->count);
-    for (double xi : x) run.robust.push_back(fit_one(m, xi));
-  }, &err);
+  quiet_call(
+      [&] {
+        smooth_model* m = build_model(static_cast<int>(x.size()), x.data(), y.data(), f, degree);
+        for (double xi : x) run.plain.push_back(fit_one(m, xi));
+        fit_settings settings;
+        run.report = robustify(m, &settings, ROBUST_MAX_PASSES, run.weights.data());
+        run.replaced = run.report.replaced;
+        run.count = m->count;
+        if (m->weights != nullptr) run.model_weights.assign(m->weights, m->weights + m->count);
+        for (double xi : x) run.robust.push_back(fit_one(m, xi));
+      },
+      &err);
   run.report.weights = nullptr;
   return run;
 }
