@@ -141,7 +141,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   out.value = host_data(ys);
   info_arrays arrays;
   if (request.report)
-    arrays = new_info_arrays(request, a.data.rows, a.data.cols, a.result.rows, a.result.cols, &out);
+    arrays = new_info_arrays(request, a.options.settings, a.data.rows, a.data.cols, a.result.rows,
+                             a.result.cols, &out);
 
   smooth_call(request, &a.options.settings, &out);
 

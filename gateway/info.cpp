@@ -10,6 +10,7 @@ const char* outcome_name(bool robust, robust_outcome o) {
     case robust_outcome::converged: return "converged";
     case robust_outcome::exact: return "exact";
     case robust_outcome::abandoned: return "abandoned";
+    case robust_outcome::nonfinite: return "nonfinite";
     case robust_outcome::exhausted: return "exhausted";
   }
   return "";
@@ -28,6 +29,16 @@ mxArray* failed_of(const mxArray* ys) {
   return failed;
 }
 
+// A logical array shaped like `ys` from the flags of its n elements.
+mxArray* flags_of(const std::uint8_t* flags, const mxArray* ys) {
+  mxArray* a = host_create_logical(static_cast<std::int32_t>(host_rows(ys)),
+                                   static_cast<std::int32_t>(host_cols(ys)));
+  const std::int64_t n = static_cast<std::int64_t>(host_rows(ys) * host_cols(ys));
+  for (std::int64_t i = 0; i < n; ++i)
+    if (flags[i] != 0) host_set_logical(a, i, true);
+  return a;
+}
+
 // Two columns: each span tried, ascending, and its criterion.
 mxArray* criterion_of(const span_search& c) {
   mxArray* criterion = host_create_matrix(c.count, 2);
@@ -41,10 +52,12 @@ mxArray* criterion_of(const span_search& c) {
 
 }  // namespace
 
-info_arrays new_info_arrays(const smooth_request& request, std::int32_t data_rows,
-                            std::int32_t data_cols, std::int32_t rows, std::int32_t cols,
-                            smooth_outputs* out) {
+info_arrays new_info_arrays(const smooth_request& request, const fit_settings& settings,
+                            std::int32_t data_rows, std::int32_t data_cols, std::int32_t rows,
+                            std::int32_t cols, smooth_outputs* out) {
   info_arrays a;
+  a.lowered = settings.lower;
+  if (a.lowered) out->lowered = host_alloc_array<std::uint8_t>(request.n);
   a.weights = host_create_matrix(data_rows, data_cols);
   out->weights = host_data(a.weights);
   if (request.band != band_kind::none) {
@@ -65,7 +78,7 @@ mxArray* info_array(const smooth_request& request, const smooth_outputs& out,
   mxArray* converged = host_create_logical(1, 1);
   host_set_logical(converged, 0, !(robust && r.outcome == robust_outcome::exhausted));
 
-  constexpr int MOST_FIELDS = 15;
+  constexpr int MOST_FIELDS = 16;
   const char* names[MOST_FIELDS] = {"outcome", "passes", "converged", "weights",
                                     "failed",  "window", "scale"};
   mxArray* values[MOST_FIELDS] = {
@@ -90,6 +103,7 @@ mxArray* info_array(const smooth_request& request, const smooth_outputs& out,
     add("enp", host_create_scalar(out.summary.enp));
     add("dof", host_create_scalar(out.summary.dof));
   }
+  if (arrays.lowered) add("lowered", flags_of(out.lowered, ys));
   if (request.choose_span) {
     add("span", host_create_scalar(out.search.span));
     add("criterion", criterion_of(out.search));

@@ -14,6 +14,7 @@
 // The host arrays the call fills in place (weights shaped like the data's
 // ordinates; se, lower and upper like the result, or null without a band).
 struct info_arrays {
+  bool lowered = false;  // with 'Fallback' 'lower': the flags of lowered fits
   mxArray* weights = nullptr;
   mxArray* se = nullptr;
   mxArray* lower = nullptr;
@@ -22,9 +23,9 @@ struct info_arrays {
 
 // The arrays for a call of `request`, their data handed to `out`: the
 // weights of data_rows-by-data_cols points, the band like the result.
-info_arrays new_info_arrays(const smooth_request& request, std::int32_t data_rows,
-                            std::int32_t data_cols, std::int32_t rows, std::int32_t cols,
-                            smooth_outputs* out);
+info_arrays new_info_arrays(const smooth_request& request, const fit_settings& settings,
+                            std::int32_t data_rows, std::int32_t data_cols, std::int32_t rows,
+                            std::int32_t cols, smooth_outputs* out);
 
 // The info struct of a call of `request` whose results are `out` and the
 // host array `ys` (before any value stands in for a failed fit).

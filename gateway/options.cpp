@@ -152,6 +152,13 @@ void parse_span_range(const mxArray* a, std::int32_t, call_options* o) {
   o->request.span_hi = hi;
 }
 
+void parse_fallback(const mxArray* a, std::int32_t, call_options* o) {
+  static const char* const words[] = {"none", "lower"};
+  const int k = keyword(a, words);
+  if (k < 0) fail(errors::fallback);
+  o->settings.lower = k == 1;
+}
+
 struct option_entry {
   const char* name;
   void (*parse)(const mxArray* value, std::int32_t data_count, call_options* o);
@@ -170,6 +177,7 @@ constexpr option_entry OPTIONS[] = {
     {"Level", parse_level},
     {"Span", parse_span},
     {"SpanRange", parse_span_range},
+    {"Fallback", parse_fallback},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 

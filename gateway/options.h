@@ -13,7 +13,7 @@
 // smoother's own defaults: the call's settings and the request's options
 // (its data and queries are filled in by the gateway).
 struct call_options {
-  fit_settings settings;   // Delta, Diagnostics, Threads
+  fit_settings settings;   // Delta, Diagnostics, Threads, Fallback
   smooth_request request;  // MaxPasses, Weights, Missing, Intervals, Level, Span, SpanRange
   double failed_value = FIT_FAILED;  // FailedValue
   bool span_given = false;           // Span's number takes the positional f's place

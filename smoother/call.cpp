@@ -25,6 +25,7 @@ void evaluate_with_band(const smooth_request& r, const smooth_model* model,
   for (std::int32_t j = 0; j < m; ++j) value_m[j] = FIT_FAILED;
   fit_outputs out;
   out.value = o->value;
+  out.lowered = o->lowered;
   out.variance = variance;
   if (r.at_data) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
@@ -93,6 +94,7 @@ void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs
   } else {
     fit_outputs out;
     out.value = o->value;
+    out.lowered = o->lowered;
     fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
   }
   if (r.report) data_weights(r, sorted, points, robust_weights, o->weights);
@@ -103,6 +105,8 @@ void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs
 }
 
 void release_outputs(smooth_outputs* out) {
+  host_free(out->lowered);
+  out->lowered = nullptr;
   host_free(out->search.spans);
   host_free(out->search.values);
   out->search.spans = out->search.values = nullptr;

@@ -61,6 +61,10 @@ struct smooth_outputs {
   double* se = nullptr;
   double* lower = nullptr;
   double* upper = nullptr;
+  // With `report` and fit_settings::lower: n, from host_alloc, 1 where the
+  // value came from a lowered fit (or is interpolated next to one);
+  // released by release_outputs.
+  std::uint8_t* lowered = nullptr;
 
   // With `report`: how the passes went (the outcome only means something
   // after a robust call), the final window, and with a band the summary of
@@ -79,7 +83,8 @@ struct smooth_outputs {
 // `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
 
-// Releases what smooth_call allocated for the outputs (the search's arrays).
+// Releases what the outputs hold of the call's storage (the search's
+// arrays, the lowered flags).
 void release_outputs(smooth_outputs* out);
 
 #endif

@@ -36,10 +36,14 @@ struct fit_scratch {
   // lanes' T and c as the sums used them (2 L doubles); null otherwise.
   double* second[MAX_LANES];
   double* recorded;
+  double* lowered;  // room for a lowered fit's sums
+  bool lower;       // 'Fallback' 'lower': see lowered_fit
 };
 
-inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second) {
+inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second,
+                               bool lower) {
   fit_scratch s;
+  s.lower = lower;
   s.ncoef = model->degree + 1;
   for (int k = 0; k < MAX_LANES; ++k) {
     s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
@@ -52,6 +56,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
+  s.lowered = host_alloc_array<double>(3 * s.ncoef - 1);
   return s;
 }
 
@@ -62,6 +67,7 @@ inline void free_scratch(fit_scratch& s) {
     host_free(s.second[k]);
   }
   host_free(s.recorded);
+  host_free(s.lowered);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -92,9 +98,8 @@ inline placement place(const smooth_model* model, double xq) {
 // window's span) the value is the constant coefficient, and `row`, when not
 // null, receives the inverse's first row. Elsewhere the value is the
 // polynomial at cq and `row` receives v(cq)' M^-1: the value is row . b.
-inline double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, double* row,
-                       bool at_zero, double cq) {
-  const std::int32_t n = s.ncoef;
+inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
+                       double* row, bool at_zero, double cq) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
   if (t.singular) return FIT_FAILED;
@@ -118,6 +123,16 @@ inline double solve_at(fit_scratch& s, const double* sums, fit_trouble& t, doubl
   double* coef = s.work[0];
   solve_coefficients(s.inverse, s.normal[n], coef, n);
   return lane_solve::polynomial_at(coef, n, cq);
+}
+
+// The sums of a fit with n coefficients taken from those of `ncoef` (the
+// power sums S(0 .. 2n - 2) and the right-hand side b(0 .. n - 1) are
+// theirs), laid out for n in `out`.
+inline const double* fewer_sums(const double* sums, std::int32_t ncoef, std::int32_t n,
+                                double* out) {
+  for (std::int32_t j = 0; j <= 2 * n - 2; ++j) out[j] = sums[j];
+  for (std::int32_t r = 0; r < n; ++r) out[2 * n - 1 + r] = sums[2 * ncoef - 1 + r];
+  return out;
 }
 
 // Fewer distinct weighted abscissae than coefficients: singular in exact
@@ -182,13 +197,17 @@ inline double variance_of(const double* a, const double* m2, std::int32_t n) {
   return v;
 }
 
-// What a group of lanes returns beside the values, when Influence: per
-// lane, the variance factor and the leverage of its own point own[k].
-struct lane_influence {
-  bool second;  // whether the variances are wanted
-  std::int32_t own[MAX_LANES];
-  double variance[MAX_LANES];
-  double leverage[MAX_LANES];
+// What a group of lanes takes and returns beside the queries and values:
+// whether a window that cannot determine the polynomial takes a lower
+// degree, and per lane whether its fit was lowered; with Influence the
+// variance factor and the leverage of its own point own[k].
+struct lane_extra {
+  bool lower = false;   // 'Fallback' 'lower'
+  bool second = false;  // whether the variances are wanted
+  std::int32_t own[MAX_LANES] = {};
+  bool lowered[MAX_LANES] = {};
+  double variance[MAX_LANES] = {};
+  double leverage[MAX_LANES] = {};
 };
 
 // Each lane's window in a group: where it lies, its bandwidth h, and the
@@ -232,21 +251,33 @@ inline group_windows<L> place_group(const smooth_model* model, const double xq[L
   return g;
 }
 
-// The rank test and then, if any wanted lane can be fitted, the power sums
-// of the group's lanes, by the coordinate the group is fitted in. full[k]:
-// lane k's window can determine the polynomial; `any` and `all` over the
-// wanted lanes. With Record, each point's T and c are kept for the
-// variances' sums.
+// How the wanted lanes of a group stand after the rank test: distinct[k]
+// weighted abscissae in lane k's window (at least s.ncoef when it can
+// determine the polynomial), whether any and whether all of them can.
+template <int L>
+struct group_rank {
+  std::int32_t distinct[L] = {};
+  bool any = false;  // some lane needs the sums
+  bool all = false;  // every lane determines the full polynomial
+};
+
+// The rank test and then, if any wanted lane can be fitted (with `lower`,
+// at some degree), the power sums of the group's lanes, by the coordinate
+// the group is fitted in. With Record, each point's T and c are kept for
+// the variances' sums.
 template <int L, bool Anchored, bool Record>
-inline void group_sums(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                       int used, bool full[L], bool& any, bool& all) {
+inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
+                                const group_windows<L>& g, int used, bool lower) {
+  group_rank<L> rank;
+  rank.all = used == L;
   const auto run = [&](auto weight) {
-    rank_test<L>(weight, model->window, g.xs, s.ncoef, full);
+    rank_test<L>(weight, model->window, g.xs, s.ncoef, rank.distinct);
     for (int k = 0; k < used; ++k) {
-      any = any || full[k];
-      all = all && full[k];
+      const bool full = rank.distinct[k] >= s.ncoef;
+      rank.any = rank.any || full || (lower && rank.distinct[k] > 0);
+      rank.all = rank.all && full;
     }
-    if (!any) return;
+    if (!rank.any) return;
     if constexpr (Record) {
       using plain_t = decltype(weight.unweighted());
       recorded<L, decltype(weight)::robust, plain_t> recording{weight.unweighted(), g.rs,
@@ -270,57 +301,131 @@ inline void group_sums(const smooth_model* model, fit_scratch& s, const group_wi
       run(tricube<L, false>{g.q, g.h, g.rs});
     }
   }
+  return rank;
+}
+
+// Model weights and the group's coordinate, point by point: the weights of
+// a window none of whose points the tricube weighs.
+struct edge_points {
+  const double* r;  // model weights, or null for all 1
+  double z;
+  double sc;
+
+  weighted_point<v2d> operator()(std::int32_t i, const v2d& x) const {
+    const double w = r != nullptr ? r[i] : 1.0;
+    return {v2d{w, w}, (x - z) / sc};
+  }
+};
+
+// A window none of whose points weighs anything: they all lie at its ends,
+// at distance h from the query (or all at the query, h = 0). Weighing each
+// by its model weight alone, the fit of the highest degree their distinct
+// abscissae determine (at h = 0, where no coordinate exists, their mean).
+// Returns the value, its coefficient count in `n`.
+template <int L>
+inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                       int k, double* row, fit_trouble& t, std::int32_t& n) {
+  const std::int32_t q = model->window;
+  const double* xs = g.xs[k];
+  std::int32_t distinct = 1;
+  for (std::int32_t i = 1; i < q && distinct < s.ncoef; ++i) distinct += xs[i] != xs[i - 1];
+  n = g.h[k] == 0.0 ? 1 : distinct;
+  const double* const x2[2] = {xs, xs};
+  const double* const y2[2] = {g.ys[k], g.ys[k]};
+  double* const s2[2] = {s.lowered, s.lowered};
+  edge_points weight{g.rs[k], g.z[k], g.sc[k]};
+  normal_sums<2>(n, q, x2, y2, weight, s2);
+  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k]);
+}
+
+// Lane k's fit when its window cannot determine the polynomial: with
+// `lower`, the highest degree its distinct weighted abscissae determine
+// (one: their weighted mean), from the same sums, or when no point weighs
+// anything the edge fit above; else no fit. Returns the value, its
+// coefficient count in `n`, and whether it is an edge fit in `edge`.
+template <int L>
+inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                          const group_rank<L>& rank, int k, bool lower, double* row,
+                          fit_trouble& t, std::int32_t& n, bool& edge) {
+  n = rank.distinct[k];
+  edge = false;
+  if (!lower) return rank_deficient(t);
+  if (n > 0) {
+    const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k]);
+  }
+  edge = true;
+  return edge_fit<L>(model, s, g, k, row, t, n);
 }
 
 // The wanted lanes' values and troubles from their sums: all lanes at once
-// when each can be fitted and none meets a zero pivot, else one by one.
-// With Influence each lane's row (see solve_at) lands in s.rows.
+// when each determines the full polynomial and none meets a zero pivot,
+// else one by one. With Influence each lane's row (see solve_at) lands in
+// s.rows; ncoef[k] is the coefficient count lane k was fitted with.
 template <int L, bool Influence, bool Anchored>
-inline void solve_group(fit_scratch& s, const group_windows<L>& g, int used, const bool full[L],
-                        bool all, double out[L], fit_trouble t[L]) {
+inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                        const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
+                        lane_extra* extra, std::int32_t ncoef[L], bool edge[L]) {
   double* const* rows = Influence ? s.rows : nullptr;
-  if (!Anchored && all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
-  for (int k = 0; k < used; ++k)
-    out[k] = full[k] ? solve_at(s, s.sums[k], t[k], Influence ? s.rows[k] : nullptr, g.at_zero[k],
-                                g.cq[k])
-                     : rank_deficient(t[k]);
+  for (int k = 0; k < L; ++k) {
+    ncoef[k] = s.ncoef;
+    edge[k] = false;
+  }
+  if (!Anchored && rank.all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
+  for (int k = 0; k < used; ++k) {
+    double* row = Influence ? s.rows[k] : nullptr;
+    if (rank.distinct[k] >= s.ncoef) {
+      out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k]);
+    } else {
+      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k]);
+      extra->lowered[k] = !t[k].singular;
+    }
+  }
 }
 
 // The variance factors and leverages of the wanted lanes that were fitted,
 // NaN for the others.
 template <int L>
 inline void group_influence(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                            int used, bool any, const fit_trouble t[L], lane_influence* li) {
+                            const group_rank<L>& rank, int used, const fit_trouble t[L],
+                            const std::int32_t ncoef[L], const bool edge[L], lane_extra* extra) {
   const double none = std::numeric_limits<double>::quiet_NaN();
-  for (int k = 0; k < used; ++k) li->variance[k] = li->leverage[k] = none;
-  if (!any) return;
+  for (int k = 0; k < used; ++k) extra->variance[k] = extra->leverage[k] = none;
+  if (!rank.any && !extra->lower) return;
   const bool robust = model->weights != nullptr;
   const std::int32_t w = model->window;
-  if (li->second && robust) second_sums_of<L, true>(s.ncoef, w, g.rs, s.recorded, s.second);
-  if (li->second && !robust) second_sums_of<L, false>(s.ncoef, w, g.rs, s.recorded, s.second);
+  if (rank.any && extra->second) {
+    if (robust) second_sums_of<L, true>(s.ncoef, w, g.rs, s.recorded, s.second);
+    if (!robust) second_sums_of<L, false>(s.ncoef, w, g.rs, s.recorded, s.second);
+  }
   for (int k = 0; k < used; ++k) {
     if (t[k].singular) continue;
     const double* a = s.rows[k];
-    if (li->second) li->variance[k] = variance_of(a, s.second[k], s.ncoef);
+    const std::int32_t n = ncoef[k];
+    // An edge fit weighs each point by its model weight alone, so
+    // l_j = w_j a . v(c_j) and the variance factor a' M a is a[0].
+    const bool at_query = g.h[k] == 0.0;
+    if (extra->second) extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
     // The own point weighs T = 1 (it lies at the query) times its weight,
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].
-    const std::int32_t o = li->own[k];
-    const bool inside = o >= g.start[k] && o < g.start[k] + model->window && g.h[k] > 0.0;
+    const std::int32_t o = extra->own[k];
+    const bool inside = o >= g.start[k] && o < g.start[k] + model->window &&
+                        (g.h[k] > 0.0 || at_query);
     const double own_w = robust && inside ? model->weights[o] : 1.0;
     double av = a[0];
     double power = g.cq[k];
-    for (std::int32_t j = 1; j < s.ncoef && !g.at_zero[k]; ++j) {
+    for (std::int32_t j = 1; j < n && !g.at_zero[k]; ++j) {
       av += power * a[j];
       power *= g.cq[k];
     }
-    li->leverage[k] = inside ? own_w * av : 0.0;
+    extra->leverage[k] = inside ? own_w * av : 0.0;
   }
 }
 
 template <int L, bool Influence, bool Anchored = false>
 inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-                      double out[L], fit_trouble t[L], lane_influence* li);
+                      double out[L], fit_trouble t[L], lane_extra* extra);
 
 // A group with a query outside its window's span fits each wanted query
 // alone, anchored (two lanes of one query): such queries are few, and the
@@ -328,51 +433,49 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
 // coordinate is its own.
 template <int L, bool Influence>
 inline void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-                      double out[L], fit_trouble t[L], lane_influence* li) {
+                      double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < used; ++k) {
     const double pair[2] = {xq[k], xq[k]};
     double value[2] = {};
     fit_trouble trouble[2];
-    lane_influence alone{};
-    alone.second = li->second;
-    alone.own[0] = alone.own[1] = li->own[k];
+    lane_extra alone;
+    alone.lower = extra->lower;
+    alone.second = extra->second;
+    alone.own[0] = alone.own[1] = extra->own[k];
     fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
     out[k] = value[0];
     t[k] = trouble[0];
-    if constexpr (Influence) {
-      li->variance[k] = alone.variance[0];
-      li->leverage[k] = alone.leverage[0];
-    }
+    extra->lowered[k] = alone.lowered[0];
+    extra->variance[k] = alone.variance[0];
+    extra->leverage[k] = alone.leverage[0];
   }
 }
 
 // Fits L queries at once, their troubles into t[0..L-1]; only the first
 // `used` lanes' results are wanted (the others repeat a query and are
-// neither solved nor noted). With Influence, `li` receives the rest.
+// neither solved nor noted). `extra` says how, and receives the rest.
 template <int L, bool Influence, bool Anchored>
 inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-                      double out[L], fit_trouble t[L], lane_influence* li) {
+                      double out[L], fit_trouble t[L], lane_extra* extra) {
+  for (int k = 0; k < L; ++k) extra->lowered[k] = false;
   const group_windows<L> g = place_group<L>(model, xq, used);
   if constexpr (!Anchored) {
     if (g.outside) {
-      fit_alone<L, Influence>(model, s, xq, used, out, t, li);
+      fit_alone<L, Influence>(model, s, xq, used, out, t, extra);
       return;
     }
   }
-  bool full[L] = {};
-  bool any = false;
-  bool all = used == L;
+  group_rank<L> rank;
   if constexpr (Influence) {
-    if (li->second) {
-      group_sums<L, Anchored, true>(model, s, g, used, full, any, all);
-    } else {
-      group_sums<L, Anchored, false>(model, s, g, used, full, any, all);
-    }
+    rank = extra->second ? group_sums<L, Anchored, true>(model, s, g, used, extra->lower)
+                         : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
   } else {
-    group_sums<L, Anchored, false>(model, s, g, used, full, any, all);
+    rank = group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
   }
-  solve_group<L, Influence, Anchored>(s, g, used, full, all, out, t);
-  if constexpr (Influence) group_influence<L>(model, s, g, used, any, t, li);
+  std::int32_t ncoef[L];
+  bool edge[L];
+  solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
+  if constexpr (Influence) group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra);
 }
 
 }  // namespace local_fit

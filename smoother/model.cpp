@@ -16,7 +16,7 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
 bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i) {
   if (choice.weights != nullptr && choice.weights[i] == 0.0) return false;
   if (choice.omit_missing && std::isnan(ys[i])) return false;
-  return !std::isnan(xs[i]);
+  return std::isfinite(xs[i]);
 }
 
 std::int32_t count_taking_part(const data_choice& choice, std::int32_t count, const double* xs,

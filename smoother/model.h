@@ -33,7 +33,8 @@ inline constexpr std::int32_t MAX_DEGREE = MAX_NCOEF - 1;
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
 // Which of the caller's points take part in the smooth. A point whose
-// abscissa is NaN never does: it has no place among the others. With
+// abscissa is NaN or infinite never does: it has no place among the others
+// (an infinite one would make every window it enters all NaN). With
 // `weights` (finite, >= 0, one per point) those of weight 0 are left out,
 // and with `omit_missing` those whose ordinate is NaN.
 struct data_choice {

@@ -28,10 +28,12 @@ double interpolate(double xa, double va, double xb, double vb, double x) {
 }
 
 // Sets element i of every output asked for.
-void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev) {
+void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev,
+         bool lowered) {
   out.value[i] = v;
   if (out.variance != nullptr) out.variance[i] = var;
   if (out.leverage != nullptr) out.leverage[i] = lev;
+  if (out.lowered != nullptr) out.lowered[i] = lowered ? 1 : 0;
 }
 
 // Which of the n ascending queries 'Delta' fits: after a fit at x_a, the
@@ -64,6 +66,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   fit_outputs fits;
   fits.value = host_alloc_array<double>(m);
   if (out.variance != nullptr) fits.variance = host_alloc_array<double>(m);
+  if (out.lowered != nullptr) fits.lowered = host_alloc_array<std::uint8_t>(m);
   std::int32_t* own = nullptr;
   if (out.leverage != nullptr) {
     fits.leverage = host_alloc_array<double>(m);
@@ -75,17 +78,18 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
 
   const auto var_at = [&](std::int32_t i) { return fits.variance ? fits.variance[i] : 0.0; };
   const auto lev_at = [&](std::int32_t i) { return fits.leverage ? fits.leverage[i] : 0.0; };
+  const auto low_at = [&](std::int32_t i) { return fits.lowered != nullptr && fits.lowered[i]; };
   for (std::int32_t i = 0; i < m; ++i) {
     const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
     std::int32_t k = fitted[i];
-    put(out, q.index(k), fits.value[i], var_at(i), lev_at(i));
+    put(out, q.index(k), fits.value[i], var_at(i), lev_at(i), low_at(i));
     for (++k; k < end && q.at(k) == xs[i]; ++k)
-      put(out, q.index(k), fits.value[i], var_at(i), lev_at(i));
+      put(out, q.index(k), fits.value[i], var_at(i), lev_at(i), low_at(i));
     for (; k < end; ++k) {
       const double x = q.at(k);
       put(out, q.index(k), interpolate(xs[i], fits.value[i], xs[i + 1], fits.value[i + 1], x),
           interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
-          interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x));
+          interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1));
     }
   }
   host_free(fitted);
@@ -93,6 +97,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   host_free(fits.value);
   host_free(fits.variance);
   host_free(fits.leverage);
+  host_free(fits.lowered);
   host_free(own);
 }
 
@@ -100,7 +105,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
 // influence NaN.
 void fill(const query_set& q, const fit_outputs& out, double v) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int32_t i = 0; i < q.n; ++i) put(out, i, v, nan, nan);
+  for (std::int32_t i = 0; i < q.n; ++i) put(out, i, v, nan, nan, false);
 }
 
 }  // namespace
@@ -115,13 +120,13 @@ void fit_queries(const smooth_model* model, const query_set& q, const fit_output
     return;
   }
   if (q.sorted) return fit_spaced(model, ascending{q.x, nullptr}, q.n, out, settings);
-  // NaN has no place in the order: it gets NaN, and the rest is sorted.
+  // NaN and infinity have no place in the order: they get NaN, and the rest is sorted.
   const double** order = q.ascending != nullptr ? nullptr : host_alloc_array<const double*>(q.n);
   std::int32_t m = 0;
   for (std::int32_t i = 0; i < q.n; ++i) {
-    if (std::isnan(q.x[i])) {
+    if (!std::isfinite(q.x[i])) {
       const double nan = std::numeric_limits<double>::quiet_NaN();
-      put(out, i, nan, nan, nan);
+      put(out, i, nan, nan, nan, false);
     } else {
       if (order != nullptr) order[m] = q.x + i;
       ++m;

@@ -1,8 +1,9 @@
 // The one way to evaluate a model: the smooth at a set of queries, with
 // what each value owes to the ordinates when asked. It owns what every
-// evaluation needs once: a model with no point, NaN queries, the order the
-// queries are fitted in, and 'Delta' (smoother/settings.h), which fits
-// only some queries in ascending order and interpolates the rest.
+// evaluation needs once: a model with no point, queries that are no finite
+// number, the order the queries are fitted in, and 'Delta'
+// (smoother/settings.h), which fits only some queries in ascending order
+// and interpolates the rest.
 #ifndef QUIBRA_SMOOTHER_QUERIES_H
 #define QUIBRA_SMOOTHER_QUERIES_H
 
@@ -15,12 +16,12 @@
 struct query_set {
   const double* x;
   std::int32_t n;
-  // Every query but the NaN ones in ascending order of abscissa (ties in
+  // Every finite query in ascending order of abscissa (ties in
   // input order), as pointers into x, when it is known (build_model's
   // order when the queries are the data); fits then run in that order,
   // faster for small windows, with the same results and lines.
   const double* const* ascending = nullptr;
-  // x itself ascends and holds no NaN (the model's own abscissae).
+  // x itself ascends and holds only finite numbers (the model's own abscissae).
   bool sorted = false;
 };
 
@@ -42,6 +43,9 @@ struct fit_outputs {
   // the query is that point's abscissa. Null: not wanted; needs `own`.
   double* leverage = nullptr;
   const std::int32_t* own = nullptr;
+  // 1 where the value came from a lowered fit (fit_settings::lower), or is
+  // interpolated next to one; 0 elsewhere. Null: not wanted.
+  std::uint8_t* lowered = nullptr;
 };
 
 // The locally weighted polynomial estimate at every query, or FIT_FAILED
@@ -50,7 +54,8 @@ struct fit_outputs {
 // a zero pivot. Each fit's trouble is noted in `settings` in ascending
 // order of query (with 'Delta', of the queries actually fitted); a query
 // that 'Delta' interpolates next to a failed fit is FIT_FAILED too. NaN
-// where the query is NaN or the model holds no point (no fit, no trouble).
+// where the query is NaN or infinite or the model holds no point (no fit,
+// no trouble).
 // Shared among the settings' threads when the run is large enough, with
 // the same results and lines on any thread count and lane width.
 void fit_queries(const smooth_model* model, const query_set& queries, const fit_outputs& out,

@@ -107,8 +107,10 @@ bool rebuild(smooth_model* work, const smooth_model* base, const double* c, doub
 void passes(smooth_model* work, const smooth_model* base, fit_settings* settings, int max_passes,
             double* r, robust_report& report) {
   const std::int32_t n = base->count;
-  // A NaN anywhere makes the floor NaN, and no scale falls below it.
-  const double floor = SCALE_FLOOR * mean_magnitude(base->y, n);
+  // The floor needs a finite mean |y|: an infinite one would put every
+  // scale below it, and a NaN one none.
+  const double mean = mean_magnitude(base->y, n);
+  const double floor = std::isfinite(mean) ? SCALE_FLOOR * mean : 0.0;
   for (int pass = 1;; ++pass) {
     const std::int32_t failed = residuals(work, base, pass == 1, r, settings);
     // FIT_FAILED ranks above every finite residual, so this is the median of the others.
@@ -116,6 +118,13 @@ void passes(smooth_model* work, const smooth_model* base, fit_settings* settings
     const double s = RESIDUAL_SCALE * r[k];
     report.passes = pass;
     report.scale = s;
+    // A scale that is no number (NaN or infinite residuals around the
+    // median) cannot weigh the points. Every fit failing is another matter:
+    // no residual counts, and the bisquare weights below all come out 0.
+    if (!std::isfinite(s) && r[k] != FIT_FAILED) {
+      report.outcome = robust_outcome::nonfinite;
+      return;
+    }
     // Below the floor the working set as the previous pass left it stands;
     // in the first pass that is the plain smooth.
     if (s < floor) {
@@ -141,6 +150,7 @@ void passes(smooth_model* work, const smooth_model* base, fit_settings* settings
 // The plain smooth stands: every point keeps weight 1.
 bool model_stands(const robust_report& report) {
   return report.outcome == robust_outcome::abandoned ||
+         report.outcome == robust_outcome::nonfinite ||
          (report.outcome == robust_outcome::exact && report.passes == 1);
 }
 

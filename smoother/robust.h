@@ -2,7 +2,8 @@
 // (1 - (r / 6m)^2)^2 with m the median absolute residual, drop points whose
 // weight is 0, and repeat until nothing moves by more than 1e-4 or the pass
 // limit is reached. The scale 6m has a floor: once it falls below 1e-7
-// times the mean |y|, the residuals are rounding noise and reweighting stops.
+// times the mean |y| (when that is finite), the residuals are rounding
+// noise and reweighting stops.
 #ifndef QUIBRA_SMOOTHER_ROBUST_H
 #define QUIBRA_SMOOTHER_ROBUST_H
 
@@ -17,9 +18,11 @@ inline constexpr int ROBUST_MAX_PASSES = 100;
 // How the passes ended. `exact`: the scale fell below the floor, so the
 // points are fitted up to rounding; in the first pass the model stays as
 // built, later the previous pass's points and weights stand. `abandoned`:
-// every bisquare weight was 0, the model stays as built. `exhausted`: the
-// pass limit came with weights still moving.
-enum class robust_outcome { converged, exact, abandoned, exhausted };
+// every bisquare weight was 0, the model stays as built. `nonfinite`: the
+// scale was no finite number (NaN or infinite residuals), so nothing could
+// be weighed, and the model stays as built. `exhausted`: the pass limit
+// came with weights still moving.
+enum class robust_outcome { converged, exact, abandoned, nonfinite, exhausted };
 
 // What robustify did.
 struct robust_report {
@@ -32,8 +35,9 @@ struct robust_report {
 };
 
 // Replaces the model's points by the reweighted, reduced set, unless the
-// plain smooth stands (every bisquare weight 0, or the first pass already
-// below the floor: outcome abandoned, or exact after one pass), in which
+// plain smooth stands (every bisquare weight 0, a scale that is no finite
+// number, or the first pass already below the floor: outcome abandoned,
+// nonfinite, or exact after one pass), in which
 // case the model stays exactly as it was. Runs at most `max_passes` passes
 // (1 to ROBUST_MAX_PASSES). The passes' local fits run, note their trouble
 // and interpolate by `settings`. `weights`, when not null, has room for the

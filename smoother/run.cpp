@@ -10,11 +10,11 @@
 namespace {
 
 using local_fit::fit_scratch;
-using local_fit::lane_influence;
+using local_fit::lane_extra;
 
 // out.value[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries
-// are fitted in groups of L consecutive fittable ones; a NaN query has no
-// place among the data and gets NaN, with no trouble.
+// are fitted in groups of L consecutive fittable ones; a NaN or infinite
+// query has no place among the data and gets NaN, with no trouble.
 //
 // With `order`, query i is instead *order[i], a pointer into xq, and its
 // results go to position order[i] - xq of out's arrays; t stays positional.
@@ -27,7 +27,8 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   int held = 0;
   double r[L];
   fit_trouble rt[L];
-  lane_influence li{};
+  lane_extra li;
+  li.lower = s.lower;
   li.second = out.variance != nullptr;
   const auto flush = [&] {
     for (int k = held; k < L; ++k) q[k] = q[0];
@@ -38,6 +39,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
     for (int k = 0; k < held; ++k) {
       out.value[dst[k]] = r[k];
       t[at[k]] = rt[k];
+      if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
       if constexpr (Influence) {
         if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];
         if (out.leverage != nullptr) out.leverage[dst[k]] = li.leverage[k];
@@ -48,10 +50,11 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   for (std::int64_t i = 0; i < n; ++i) {
     const std::int64_t from = order != nullptr ? order[i] - xq : i;
     const double v = xq[from];
-    if (std::isnan(v)) {
+    if (!std::isfinite(v)) {
       const double none = std::numeric_limits<double>::quiet_NaN();
       out.value[from] = none;
       t[i] = fit_trouble{};
+      if (out.lowered != nullptr) out.lowered[from] = 0;
       if constexpr (Influence) {
         if (out.variance != nullptr) out.variance[from] = none;
         if (out.leverage != nullptr) out.leverage[from] = none;
@@ -148,6 +151,7 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
     out.value = job.out.value + begin;
     out.variance = shifted(job.out.variance, begin);
     out.leverage = shifted(job.out.leverage, begin);
+    out.lowered = shifted(job.out.lowered, begin);
     out.own = shifted(job.out.own, begin);
     fit_trouble* t = job.troubles + begin % job.round;
     job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin, out, t);
@@ -161,16 +165,17 @@ void note_round(void* context, std::int64_t begin, std::int64_t end) {
   for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
 }
 
-// The NaN queries of an ordered run (those outside the order) get NaN; the
-// others are counted.
+// The queries of an ordered run that are no finite number (those outside
+// the order) get NaN; the others are counted.
 std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& out,
                            std::uint8_t* kind) {
   std::int64_t items = 0;
   for (std::int32_t i = 0; i < n; ++i) {
     kind[i] = TROUBLE_NONE;
-    if (std::isnan(xq[i])) {
+    if (!std::isfinite(xq[i])) {
       const double none = std::numeric_limits<double>::quiet_NaN();
       out.value[i] = none;
+      if (out.lowered != nullptr) out.lowered[i] = 0;
       if (out.variance != nullptr) out.variance[i] = none;
       if (out.leverage != nullptr) out.leverage[i] = none;
     } else {
@@ -215,7 +220,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t)
-    scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr);
+    scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower);
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
   fit_job job{model,      xq,

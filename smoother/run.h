@@ -12,8 +12,9 @@
 #include "smoother/settings.h"
 
 // out.value[i] (and the influence asked for) for i < n, every trouble
-// noted in query order. A NaN query gets NaN, with no fit and no trouble.
-// `ascending`, when not null, holds every query but the NaN ones in
+// noted in query order. A NaN or infinite query gets NaN, with no fit and
+// no trouble.
+// `ascending`, when not null, holds every finite query in
 // ascending order (pointers into xq): the fits then run in that order.
 // The model must hold a point and its degree lie within MAX_DEGREE.
 void run_fits(const smooth_model* model, const double* xq, std::int32_t n,

@@ -24,6 +24,9 @@ struct fit_settings {
   // Threads for the call's fits, 1 to MAX_THREADS; 0 decides from
   // QUIBRA_NUM_THREADS and the hardware (see smoother/parallel.h).
   std::int32_t threads = 0;
+  // Where a window cannot determine the polynomial, fit the highest degree
+  // its points determine instead of failing ('Fallback' 'lower').
+  bool lower = false;
   // Fits that failed as singular, and fits whose inverse failed its product
   // check, over the whole call; counted whatever `report` says.
   std::int64_t singular = 0;

@@ -90,15 +90,16 @@ struct recorded {
   }
 };
 
-// Whether each lane's window holds at least `need` distinct abscissae among
-// its points of nonzero (or NaN) weight. The weights are the very ones the
+// How many distinct abscissae each lane's window holds among its points of
+// nonzero (or NaN) weight: distinct[k], exact below `need` and at least
+// `need` otherwise (a fit of `need` coefficients can be made). The weights are the very ones the
 // sums use (the same functor from the same start); abscissae ascend, so a
 // new value is one unequal to the last weighted one. The scan stops once
 // both lanes have enough, which for ordinary data is within the first few
 // points, so it costs next to nothing beside the sums over the whole window.
 template <int L, typename Weight>
 void rank_test(const Weight& weights, std::int32_t window, const double* const xs[L],
-               std::int32_t need, bool full[L]) {
+               std::int32_t need, std::int32_t distinct[L]) {
   Weight weight = weights;  // its own copy: the weights carry state
   double last[L];
   std::int32_t count[L];
@@ -119,7 +120,7 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
       if (count[k] < least) least = count[k];
     }
   }
-  for (int k = 0; k < L; ++k) full[k] = count[k] >= need;
+  for (int k = 0; k < L; ++k) distinct[k] = count[k];
 }
 
 }  // namespace local_fit

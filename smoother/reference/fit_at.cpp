@@ -8,7 +8,7 @@
 #include "numeric/reference/polyfit.h"
 
 double fit_at(const smooth_model* model, double xq) {
-  if (std::isnan(xq) || model->count == 0) return std::numeric_limits<double>::quiet_NaN();
+  if (!std::isfinite(xq) || model->count == 0) return std::numeric_limits<double>::quiet_NaN();
   const std::int32_t q = model->window;
   const double* xs = model->x;
   std::int32_t start = 0;

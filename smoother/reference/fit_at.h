@@ -9,7 +9,7 @@
 #include "smoother/model.h"
 
 // The locally weighted polynomial estimate at `xq`, or FIT_FAILED (with
-// its line on standard error); NaN where xq is NaN or the model holds no
+// its line on standard error); NaN where xq is NaN or infinite or the model holds no
 // point.
 double fit_at(const smooth_model* model, double xq);
 

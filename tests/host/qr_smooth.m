@@ -1,4 +1,4 @@
-## [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
+## [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower)
 ##
 ## An independent solve of quibra's local fits, for accuracy tests: each
 ## query's window is the module's (the same nearest-points walk over the
@@ -9,16 +9,20 @@
 ## prior times robustness; points of weight 0 or with a NaN abscissa take
 ## no part.  V is the fitted value at each XQ, NaN where the window cannot
 ## determine the polynomial; LNORM2 is sum_j l_j^2 / w_j, the value's
-## variance factor, l being the fit's row of the smoother matrix.
+## variance factor, l being the fit's row of the smoother matrix.  With
+## LOWER (default false), a window with fewer distinct weighted abscissae
+## than DEGREE + 1 fits the highest degree they determine, one none of
+## whose points the tricube weighs weighs them by W alone, and one whose
+## points all lie at the query gives their mean weighted by W.
 
-function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
+function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
   px = px(:);
   py = py(:);
-  if (nargin < 6)
+  if (nargin < 6 || isempty (w))
     w = ones (size (px));
   endif
   w = w(:);
-  keep = ! isnan (px) & w != 0;
+  keep = isfinite (px) & w != 0;
   [x, p] = sort (px(keep));      # stable, as the module's sort
   y = py(keep)(p);
   w = w(keep)(p);
@@ -28,7 +32,7 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
   lnorm2 = NaN (size (xq));
   for i = 1:numel (xq)
     t = xq(i);
-    if (isnan (t))
+    if (! isfinite (t))
       continue;
     endif
     if (f < 1)
@@ -56,14 +60,26 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w)
     if (z == t)
       cq = 0;
     endif
-    if (numel (unique (x(idx)(k > 0))) < degree + 1)
+    if (h == 0 && lower)
+      v(i) = sum (w(idx) .* y(idx)) / sum (w(idx));
       continue;
     endif
+    if (lower && ! any (k > 0))
+      k = w(idx);             # every point at the window's ends
+    endif
+    deg = degree;
+    distinct = numel (unique (x(idx)(k > 0)));
+    if (distinct < degree + 1)
+      if (! lower)
+        continue;
+      endif
+      deg = distinct - 1;
+    endif
     sw = sqrt (k);
-    A = sw .* (c .^ (0:degree));
+    A = sw .* (c .^ (0:deg));
     [Q, R] = qr (A, 0);
     coef = R \ (Q' * (sw .* y(idx)));
-    e = cq .^ (0:degree)';
+    e = cq .^ (0:deg)';
     v(i) = e' * coef;
     ## The value is e' R^-1 Q' (sw .* y), so l = sw .* (Q R^-T e).
     l = sw .* (Q * (R' \ e));

@@ -27,7 +27,7 @@ function y = reference_smooth (X, Y, f = 0.2, robust = 0, degree = 2, nodes_x, n
   endif
   for i = 1:numel (X)
     xq = X(i);
-    if (! isnan (xq))
+    if (isfinite (xq))
       y(i) = fit_at (m, xq);
     endif
   endfor
@@ -46,9 +46,9 @@ function w = window_size (n, f, degree)
   w = min (n, max (floor (n * f), degree + 1));
 endfunction
 
-## Points with a NaN abscissa take no part.
+## Points with a NaN or infinite abscissa take no part.
 function m = build_model (xs, ys, f, degree)
-  keep = ! isnan (xs);
+  keep = isfinite (xs);
   xs = xs(keep);
   ys = ys(keep);
   p = merge_sort_order (xs);
@@ -245,6 +245,9 @@ function m = robustify (m)
     floor_at += abs (by(j));
   endfor
   floor_at = 1e-7 * (floor_at / n);
+  if (! isfinite (floor_at))
+    floor_at = 0;               # the floor needs a finite mean |y|
+  endif
   work = m;
   work.w = ones (n, 1);
   cnt = n;
@@ -269,6 +272,9 @@ function m = robustify (m)
     ## Only the value of the median matters, so a sorted copy will do.
     sr = sort (res);
     s = 6 * sr(fix ((n - failed) / 2) + 1);
+    if (! isfinite (s) && sr(fix ((n - failed) / 2) + 1) != FIT_FAILED)
+      return;                   # a scale that is no number weighs nothing
+    endif
     if (s < floor_at)
       if (pass == 1)
         return;
