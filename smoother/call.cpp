@@ -7,16 +7,39 @@
 
 namespace {
 
+// After robust passes the model's weights are the prior weights times the
+// robustness weights, which are no precisions of the ordinates: the band
+// takes each ordinate's variance as sigma^2 / p_j, p_j its prior weight,
+// through the variances' weights w_j^2 / p_j. Returns the model points'
+// prior weights (1 without 'Weights'), from the data points they came
+// from; the model's variance weights are set, in storage of the call.
+double* robust_band_weights(const smooth_request& r, smooth_model* model,
+                            const double* const* sorted, std::int32_t sorted_count) {
+  const std::int32_t m = model->count;
+  double* prior = host_alloc_array<double>(m);
+  std::int32_t* slot = host_alloc_array<std::int32_t>(r.count);
+  locate_points(model, r.count, r.x, r.y, sorted, sorted_count, slot);
+  for (std::int32_t i = 0; i < r.count; ++i)
+    if (slot[i] >= 0) prior[slot[i]] = r.choice.weights != nullptr ? r.choice.weights[i] : 1.0;
+  host_free(slot);
+  model->variance_weights = host_alloc_array<double>(m);
+  for (std::int32_t j = 0; j < m; ++j)
+    model->variance_weights[j] = (model->weights[j] * model->weights[j]) / prior[j];
+  return prior;
+}
+
 // The evaluation at the queries with a band, and the summary of the smooth
 // at the data points that its sigma and dof come from. When the queries
 // are the data, one run at them gives the fits at the data points too;
 // otherwise those are made apart, silently (their trouble is not that of
-// the call's result).
-void evaluate_with_band(const smooth_request& r, const smooth_model* model,
-                        const double* const* sorted, std::int32_t sorted_count, bool reuse,
-                        fit_settings* settings, smooth_outputs* o) {
+// the call's result). After robust passes that reweighted the points, the
+// noise scale is a robust one (summarise_robust).
+void evaluate_with_band(const smooth_request& r, smooth_model* model, const double* const* sorted,
+                        std::int32_t sorted_count, bool reuse, fit_settings* settings,
+                        smooth_outputs* o) {
   const std::int32_t n = r.n;
   const std::int32_t m = model->count;
+  double* prior = o->robust.replaced ? robust_band_weights(r, model, sorted, sorted_count) : nullptr;
   double* variance = host_alloc_array<double>(n);
   // The fits at the model's points, in model order; FIT_FAILED where none.
   double* value_m = host_alloc_array<double>(m);
@@ -49,7 +72,9 @@ void evaluate_with_band(const smooth_request& r, const smooth_model* model,
     quiet.report = trouble_report::off;
     fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
   }
-  o->summary = summarise(model, value_m, leverage_m, variance_m);
+  o->summary = prior != nullptr
+                   ? summarise_robust(model, prior, value_m, leverage_m, variance_m)
+                   : summarise(model, value_m, leverage_m, variance_m);
   const double t = t_quantile(r.level, o->summary.dof);
   fill_band(n, o->value, variance, o->summary.sigma, t, r.band == band_kind::prediction, o->se,
             o->lower, o->upper);
@@ -57,6 +82,9 @@ void evaluate_with_band(const smooth_request& r, const smooth_model* model,
   host_free(value_m);
   host_free(leverage_m);
   host_free(variance_m);
+  host_free(prior);
+  host_free(model->variance_weights);
+  model->variance_weights = nullptr;
 }
 
 // Each data point's robustness weight in the data's order: the model's

@@ -6,7 +6,16 @@
 
 #include "host/services.h"
 #include "host/storage.h"
+#include "numeric/select.h"
 #include "smoother/queries.h"
+
+namespace {
+
+// The median absolute deviation of Gaussian noise is this fraction of its
+// standard deviation's reciprocal: 1 / Phi^-1(3/4).
+constexpr double MAD_TO_SD = 1.482602218505602;
+
+}  // namespace
 
 smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
                            const double* variance) {
@@ -22,6 +31,34 @@ smoother_summary summarise(const smooth_model* model, const double* value, const
   }
   s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
   s.sigma = s.dof > 0.0 ? std::sqrt(s.rss / s.dof) : std::numeric_limits<double>::quiet_NaN();
+  return s;
+}
+
+smoother_summary summarise_robust(const smooth_model* model, const double* prior,
+                                  const double* value, const double* leverage,
+                                  const double* variance) {
+  smoother_summary s;
+  double* z = host_alloc_array<double>(model->count);
+  for (std::int32_t i = 0; i < model->count; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double r = model->y[i] - value[i];
+    const double spread = prior[i] * variance[i];
+    z[s.points++] = std::fabs(r * std::sqrt(prior[i])) /
+                    std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
+    s.rss += prior[i] * (r * r);
+    s.enp += leverage[i];
+    s.spread += spread;
+  }
+  s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
+  s.sigma = std::numeric_limits<double>::quiet_NaN();
+  if (s.points > 0) {
+    // The median, the mean of the two middle values for an even count.
+    const std::int32_t m = s.points;
+    const double upper = z[select_rank_double(z, m / 2, m)];
+    const double lower = m % 2 != 0 ? upper : z[select_rank_double(z, m / 2 - 1, m)];
+    s.sigma = MAD_TO_SD * ((lower + upper) * 0.5);
+  }
+  host_free(z);
   return s;
 }
 

@@ -5,9 +5,9 @@
 // cost linear in the points times the window and storage linear in n.
 //
 // The ordinates are taken as independent with variance sigma^2 / w_j, w_j
-// the model's weight of point j (the prior weights, times the final
-// robustness weights after robust passes, held fixed); with every w_j = 1
-// all of the below is the unweighted textbook form.
+// the model's weight of point j (its prior weight); with every w_j = 1 all
+// of the below is the unweighted textbook form. After robust passes the
+// robustness weights are no precisions: see summarise_robust.
 #ifndef QUIBRA_SMOOTHER_INTERVALS_H
 #define QUIBRA_SMOOTHER_INTERVALS_H
 
@@ -31,6 +31,17 @@ struct smoother_summary {
 // fits at the model's own points, in model order.
 smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
                            const double* variance);
+
+// The same after robust passes that reweighted the points, `prior` being
+// each model point's prior weight p_j and `variance` each fit's
+// sum_k l_k^2 / p_k. The noise scale is a robust scale of the standardised
+// residuals through the same L: sigma = 1.4826 median |z_j|, z_j =
+// r_j sqrt(p_j) / sqrt(1 - 2 L_jj + p_j variance_j), which the outliers
+// the passes left out do not enter and the robustness weights do not
+// shrink; spread = sum p_j variance_j, dof as above.
+smoother_summary summarise_robust(const smooth_model* model, const double* prior,
+                                  const double* value, const double* leverage,
+                                  const double* variance);
 
 // The fits at the model's own points, in model order: their values,
 // leverages and (when `variance` is not null) variance factors. The

@@ -220,6 +220,7 @@ struct group_windows {
   const double* xs[L];
   const double* ys[L];
   const double* rs[L];
+  const double* vs[L];  // the variances' weights: rs unless the model says otherwise
   vd q;
   vd h;
   vd z;
@@ -239,6 +240,7 @@ inline group_windows<L> place_group(const smooth_model* model, const double xq[L
     g.xs[k] = model->x + p.start;
     g.ys[k] = model->y + p.start;
     g.rs[k] = model->weights != nullptr ? model->weights + p.start : nullptr;
+    g.vs[k] = model->variance_weights != nullptr ? model->variance_weights + p.start : g.rs[k];
     g.q[k] = xq[k];
     g.h[k] = p.h;
     g.at_zero[k] = !(xq[k] < p.lo || xq[k] > p.hi);
@@ -395,8 +397,8 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
   const bool robust = model->weights != nullptr;
   const std::int32_t w = model->window;
   if (rank.any && extra->second) {
-    if (robust) second_sums_of<L, true>(s.ncoef, w, g.rs, s.recorded, s.second);
-    if (!robust) second_sums_of<L, false>(s.ncoef, w, g.rs, s.recorded, s.second);
+    if (robust) second_sums_of<L, true>(s.ncoef, w, g.vs, s.recorded, s.second);
+    if (!robust) second_sums_of<L, false>(s.ncoef, w, g.vs, s.recorded, s.second);
   }
   for (int k = 0; k < used; ++k) {
     if (t[k].singular) continue;

@@ -51,6 +51,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
     model->weights = host_alloc_array<double>(kept);
     for (std::int32_t i = 0; i < kept; ++i) model->weights[i] = choice.weights[sorted[i] - xs];
   }
+  model->variance_weights = nullptr;
   model->count = kept;
   model->f = f;
   model->degree = degree;

@@ -10,13 +10,17 @@
 
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every weight is 1.
-// Invariant: 1 <= window <= count unless count is 0 (no data point took
+// `variance_weights`, null unless a band asks otherwise, replaces the
+// weights in the variances' sums (smoother/queries.h): it is w_j^2 u_j for
+// ordinates of variance sigma^2 u_j, where the weights are not the
+// ordinates' precisions (robust bands). Invariant: 1 <= window <= count unless count is 0 (no data point took
 // part), and window follows window_size(count, f, degree).
 struct smooth_model {
   std::int32_t count;
   double* x;
   double* y;
   double* weights;
+  double* variance_weights;
   double f;
   std::int32_t degree;
   std::int32_t window;
