@@ -34,12 +34,13 @@ constexpr std::size_t MAX_OPTIONS = 3;
 
 const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",  "Missing",
                                     "FailedValue", "Diagnostics", "Threads",  "Intervals",
-                                    "Level",       "Span",        "SpanRange"};
-constexpr std::size_t OPTION_COUNT = 11;
+                                    "Level",       "Span",        "SpanRange", "Fallback"};
+constexpr std::size_t OPTION_COUNT = 12;
 const char* const KEYWORDS[] = {
     "propagate", "omit",       "stderr",     "warning", "off", "OMIT",  "Warning",    "",
-    "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv"};
-constexpr std::size_t KEYWORD_COUNT = 16;
+    "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv",
+    "lower",     "LOWER",      "higher"};
+constexpr std::size_t KEYWORD_COUNT = 19;
 
 bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
 
@@ -312,18 +313,22 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
           return {"quibra:Span",
                   "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
         break;
-      default:
+      case 10:
         if (!plain_double(v) || !((v.rows == 1 && v.cols == 2) || (v.rows == 2 && v.cols == 1)) ||
             !(v.real[0] > 0.0 && v.real[0] <= v.real[1] && v.real[1] <= 1.0))
           return {"quibra:SpanRange",
                   "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
+        break;
+      default:
+        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "lower")))
+          return {"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
         break;
     }
   }
   if (weights != nullptr || omit) {
     bool any = false;
     for (std::size_t j = 0; j < count; ++j) {
-      const bool in_data = !std::isnan(data_x->real[j]) && !(omit && std::isnan(data_y->real[j])) &&
+      const bool in_data = std::isfinite(data_x->real[j]) && !(omit && std::isnan(data_y->real[j])) &&
                            !(weights != nullptr && weights->real[j] == 0.0);
       any = any || in_data;
     }
@@ -362,7 +367,7 @@ void check_info(const mxArray& info, const mxArray& result,
   // Seven fields, six more with a band, two more with a chosen span.
   const std::size_t fields = info.fields.size();
   fuzz::require(
-      info.cls == mx_class::struct_ && (fields == 7 || fields == 9 || fields == 13 || fields == 15),
+      info.cls == mx_class::struct_ && fields >= 7 && fields <= 16,
       "info is not the struct");
   const mxArray* se = standin::field(&info, "se");
   if (se != nullptr) {
@@ -375,12 +380,12 @@ void check_info(const mxArray& info, const mxArray& result,
   const mxArray* failed = standin::field(&info, "failed");
   fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr,
                 "info lacks a field");
-  const std::string names = robust ? " converged exact abandoned exhausted " : " plain ";
+  const std::string names = robust ? " converged exact abandoned nonfinite exhausted " : " plain ";
   fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
                     names.find(" " + outcome->text + " ") != std::string::npos,
                 "info.outcome", outcome->text);
   // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
-  // the abscissa is NaN (no part in the smooth).
+  // the abscissa is NaN or infinite (no part in the smooth).
   const bool nodes = positional(args) == 7;
   const mxArray& data_x = nodes ? *args[5] : *args[0];
   const mxArray& data_y = nodes ? *args[6] : *args[1];
@@ -390,11 +395,17 @@ void check_info(const mxArray& info, const mxArray& result,
   for (std::size_t j = 0; j < weights->real.size(); ++j) {
     const double w = weights->real[j];
     fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
-    fuzz::require(!std::isnan(data_x.real[j]) || w == 0.0, "info.weights of a NaN abscissa");
+    fuzz::require(std::isfinite(data_x.real[j]) || w == 0.0,
+                  "info.weights of an abscissa that is no finite number");
   }
   fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
                     failed->cols == result.cols && failed->logicals.size() == result.real.size(),
                 "info.failed not shaped like the result");
+  const mxArray* lowered = standin::field(&info, "lowered");
+  if (lowered != nullptr)
+    fuzz::require(lowered->cls == mx_class::logical_ && lowered->rows == result.rows &&
+                      lowered->cols == result.cols,
+                  "info.lowered not shaped like the result");
   const double stand_in = failed_value(args);
   for (std::size_t i = 0; i < failed->logicals.size(); ++i) {
     const double v = result.real[i];
