@@ -3,7 +3,9 @@
 // calling thread only and with every worker joined; the next call is as if
 // none had been interrupted. And runs are cut fine enough to ask often.
 #include <atomic>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,17 @@ TEST(Interrupt, AnyQuestionEndsTheCallAndTheNextCallGivesTheUsualBits) {
     interrupt_everywhere(robust_with_band, shared);
     interrupt_everywhere(every_fit_singular, shared);
   }
+}
+
+TEST(Interrupt, TheHelpQuotesTheErrorAndItsIdentifier) {
+  standin::interrupt_at(1);
+  const call_result r = every_fit_singular();
+  standin::interrupt_at(0);
+  ASSERT_FALSE(r.o.ok);
+  std::ifstream in(QUIBRA_HELP_FILE);
+  const std::string help((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(help.find("%     " + r.o.error + " "), std::string::npos);
+  EXPECT_NE(help.find("[" + r.o.error_id + "]"), std::string::npos);
 }
 
 // Items computed by a run, and the rounds handed back.
