@@ -47,8 +47,9 @@ class Session:
         self.text = ""
         self.interrupt = termios.tcgetattr(self.fd)[6][termios.VINTR]
 
-    def read(self, seconds):
-        """Reads what arrives within `seconds`."""
+    def read(self, seconds, once=False):
+        """Reads what arrives within `seconds`; with `once`, only the first
+        piece to arrive."""
         end = time.monotonic() + seconds
         while True:
             left = end - time.monotonic()
@@ -63,6 +64,8 @@ class Session:
                 return
             text = data.decode(errors="replace")
             self.text += re.sub(r"\x1b\[[0-9;?]*[A-Za-z]|[\r\b]", "", text)
+            if once:
+                return
 
     def expect(self, pattern, start, seconds):
         """The first match of `pattern` in the text from `start` on, waiting at
@@ -74,7 +77,7 @@ class Session:
                 return match, time.monotonic()
             if time.monotonic() >= end:
                 fail("no %r within %g s" % (pattern.pattern, seconds), self.text)
-            self.read(min(0.05, end - time.monotonic()))
+            self.read(end - time.monotonic(), once=True)
 
     def type(self, line):
         """Types `line` and returns where its output starts (after the echo)."""
