@@ -150,8 +150,8 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   } catch (const call_interrupted&) {
     interrupted = true;
   }
-  // Raised outside the handler, as a host's error exit need not unwind.
-  // A request that came after the last check ends the call too: an
+  // Raised after the handler: a host's error exit may jump rather than
+  // unwind. A request that came after the last check ends the call too: an
   // interrupted call returns no result.
   if (interrupted || host_interrupt_pending()) fail(errors::interrupted);
 

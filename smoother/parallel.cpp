@@ -179,7 +179,7 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
       task.round_done(task.context, begin, end);
     }
   } catch (...) {
-    // Joinable threads must not outlive this frame, nor any worker the call.
+    // Joinable threads must not outlive this frame, nor a worker the call.
     stop_and_join(p, threads, started);
     throw;
   }

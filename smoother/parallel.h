@@ -28,8 +28,8 @@ int requested_lanes();
 // is shared: on how many threads, with how many queries per register, in
 // chunks of how many queries (whole groups of lanes), met every `round`
 // queries (a multiple of `chunk`, at most n). Runs too small to gain from
-// threads get one thread. A chunk is a fraction of a millisecond of work
-// (short of a single group of lanes over very large windows), so that an
+// threads get one thread. A chunk is a fraction of a millisecond of work,
+// or a single group of lanes where that alone is more, so that an
 // interrupt is seen soon, on one thread too.
 struct run_plan {
   int threads;

@@ -53,14 +53,14 @@ struct outcome {
   std::string error;                                          // the error exit's message, when !ok
   std::string error_id;                                       // and its identifier
   std::vector<std::pair<std::string, std::string>> warnings;  // identifier, text
-  mxArray* result = nullptr;        // first result slot (owned by the test; null on error)
-  mxArray* second = nullptr;        // second result slot, likewise; null when not filled
-  std::string console;              // everything written with mexPrintf
-  std::size_t blocks_left = 0;      // mxMalloc blocks still live at the end (then reclaimed)
-  std::size_t allocations = 0;      // mxMalloc calls made
-  std::size_t peak_bytes = 0;       // largest total of live mxMalloc bytes
+  mxArray* result = nullptr;         // first result slot (owned by the test; null on error)
+  mxArray* second = nullptr;         // second result slot, likewise; null when not filled
+  std::string console;               // everything written with mexPrintf
+  std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
+  std::size_t allocations = 0;       // mxMalloc calls made
+  std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
   std::size_t interrupt_checks = 0;  // times the module asked whether the user interrupted
-  std::vector<std::string> faults;  // double frees, foreign pointers, use outside a call
+  std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
 };
 
 // The value of a struct's field, or null when it has no such field.

@@ -19,15 +19,13 @@ using standin::make_char;
 using standin::make_column;
 using standin::make_scalar;
 
-using call_maker = std::function<std::vector<mxArray*>()>;
-
 // A robust call with a band and a chosen span: every kind of run of fits.
 call_result robust_with_band() {
   static const sample d = noisy_sine(600, 21, 29);
-  return run_call({make_column(d.x), make_column(d.y), make_scalar(0.2), make_scalar(1),
-                   make_scalar(2), make_char("Intervals"), make_char("confidence"),
-                   make_char("Span"), make_char("aicc")},
-                  2);
+  return run_call(
+      {make_column(d.x), make_column(d.y), make_scalar(0.2), make_scalar(1), make_scalar(2),
+       make_char("Intervals"), make_char("confidence"), make_char("Span"), make_char("aicc")},
+      2);
 }
 
 // Eight points on each abscissa and windows of six: every fit at the data
@@ -141,7 +139,8 @@ TEST(Interrupt, ARunStopsHandingOutChunksAndJoinsItsThreads) {
         }
       });
       standin::interrupt_at(0);
-      const std::string where = std::to_string(threads) + " threads, question " + std::to_string(at);
+      const std::string where =
+          std::to_string(threads) + " threads, question " + std::to_string(at);
       EXPECT_TRUE(thrown) << where;
       EXPECT_TRUE(o.faults.empty()) << where << ": " << o.faults.front();
       EXPECT_EQ(o.interrupt_checks, at) << where;
