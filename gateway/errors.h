@@ -66,8 +66,6 @@ inline constexpr call_error span_range{
 inline constexpr call_error no_data{"quibra:noData",
                                     "No data point is left: every one is missing or has weight 0."};
 
-// While the call runs: the user interrupted it (Ctrl-C).
-inline constexpr call_error interrupted{"quibra:interrupted", "Interrupted."};
 
 }  // namespace errors
 

@@ -13,7 +13,6 @@
 #include "host/host.h"
 #include "numeric/int32.h"
 #include "smoother/call.h"
-#include "smoother/interrupt.h"
 
 namespace {
 
@@ -144,16 +143,10 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   if (request.report)
     arrays = new_info_arrays(request, a.data.rows, a.data.cols, a.result.rows, a.result.cols, &out);
 
-  bool interrupted = false;
-  try {
-    smooth_call(request, &a.options.settings, &out);
-  } catch (const call_interrupted&) {
-    interrupted = true;
-  }
-  // Raised after the handler: a host's error exit may jump rather than
-  // unwind. A request that came after the last check ends the call too: an
-  // interrupted call returns no result.
-  if (interrupted || host_interrupt_pending()) fail(errors::interrupted);
+  smooth_call(request, &a.options.settings, &out);
+  // An interrupted call returns no result, also when the request came
+  // after the smoother last asked.
+  if (host_interrupt_pending()) host_interrupted();
 
   // Before a FailedValue takes the failed fits' place.
   if (request.report) plhs[1] = info_array(request, out, arrays, ys);

@@ -108,6 +108,8 @@ double host_betaincinv(double y, double a, double b) {
   return x;
 }
 
+void host_interrupted() { host_error("quibra:interrupted", "Interrupted."); }
+
 bool host_interrupt_pending() {
   // Only read: the host clears its state when the call ends through its
   // error exit, and handles a request that is still pending when it returns.

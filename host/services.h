@@ -18,4 +18,10 @@ double host_betaincinv(double y, double a, double b);
 // a host that offers no such query.
 bool host_interrupt_pending();
 
+// Ends the call as the host's error exit does, with "Interrupted." under
+// quibra:interrupted: the user interrupted it. Calling thread only, with no
+// worker running; nothing needs releasing, all storage being the host's
+// call-scoped storage.
+[[noreturn]] void host_interrupted();
+
 #endif

@@ -77,8 +77,8 @@ struct smooth_outputs {
 
 // Runs the whole call. Fits run, note their trouble and report it by
 // `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
-// When the user interrupts, it throws call_interrupted (smoother/interrupt.h)
-// with no worker running, and the outputs are to be dropped.
+// When the user interrupts, the call ends through the host's error exit
+// (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
 
 // Releases what smooth_call allocated for the outputs (the search's arrays).

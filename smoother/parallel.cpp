@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "numeric/lanes.h"
-#include "smoother/interrupt.h"
+#include "host/services.h"
 
 namespace {
 
@@ -163,25 +163,22 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
       break;
     }
   }
-  try {
-    for (std::int64_t begin = 0; begin < n; begin += plan.round) {
-      const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
-      std::unique_lock<std::mutex> guard(p.lock);
-      p.next = begin;
-      p.round_end = end;
-      p.pending = end - begin;
-      if (started > 0) p.work_ready.notify_all();
-      drain(p, 0, guard);
-      p.round_done.wait(guard, [&] { return p.pending == 0; });
-      // The threads are joined below before this leaves the frame.
-      if (p.interrupted) throw call_interrupted{};
-      guard.unlock();
-      task.round_done(task.context, begin, end);
+  for (std::int64_t begin = 0; begin < n; begin += plan.round) {
+    const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
+    std::unique_lock<std::mutex> guard(p.lock);
+    p.next = begin;
+    p.round_end = end;
+    p.pending = end - begin;
+    if (started > 0) p.work_ready.notify_all();
+    drain(p, 0, guard);
+    p.round_done.wait(guard, [&] { return p.pending == 0; });
+    guard.unlock();
+    if (p.interrupted) {
+      // No worker may outlive the call: join them, then end it.
+      stop_and_join(p, threads, started);
+      host_interrupted();
     }
-  } catch (...) {
-    // Joinable threads must not outlive this frame, nor a worker the call.
-    stop_and_join(p, threads, started);
-    throw;
+    task.round_done(task.context, begin, end);
   }
   stop_and_join(p, threads, started);
   return started + 1;

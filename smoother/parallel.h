@@ -5,7 +5,7 @@
 // write it. Workers never call the host: everything they use is allocated
 // before they start and released after they are joined. Before each chunk
 // it takes, the calling thread asks the host whether the user interrupted
-// the call (smoother/interrupt.h).
+// the call (host/services.h).
 #ifndef QUIBRA_SMOOTHER_PARALLEL_H
 #define QUIBRA_SMOOTHER_PARALLEL_H
 
@@ -55,8 +55,9 @@ struct parallel_task {
 // worker 0. When a thread cannot be created the run goes on with those
 // that were. Returns the number of threads that took part. When the user
 // interrupts, no further chunk is handed out: once the chunks in hand are
-// done and every thread is joined, it throws call_interrupted, and the
-// interrupted round is not handed to round_done.
+// done and every thread is joined, it ends the call through the host
+// (host_interrupted), and the interrupted round is not handed to
+// round_done.
 int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan);
 
 #endif

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "host/services.h"
 #include "host/storage.h"
-#include "smoother/interrupt.h"
 #include "smoother/local_fit.h"
 #include "smoother/parallel.h"
 
@@ -188,7 +188,7 @@ void note_in_query_order(const fit_job& job, std::int32_t n) {
   for (std::int32_t i = 0; i < n; ++i) {
     const std::uint8_t kind = job.trouble_kind[i];
     if (kind == TROUBLE_NONE) continue;
-    stop_if_interrupted();
+    if (host_interrupt_pending()) host_interrupted();
     fit_trouble t;
     t.singular = kind == TROUBLE_SINGULAR;
     if (!t.singular) {
