@@ -67,6 +67,7 @@ inline constexpr call_error fallback{"quibra:Fallback", "Fallback must be 'none'
 inline constexpr call_error no_data{"quibra:noData",
                                     "No data point is left: every one is missing or has weight 0."};
 
+
 }  // namespace errors
 
 // Ends the call with `e`, its text formatted with `values` when it names any.

@@ -145,6 +145,9 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
                              a.result.cols, &out);
 
   smooth_call(request, &a.options.settings, &out);
+  // An interrupted call returns no result, also when the request came
+  // after the smoother last asked.
+  if (host_interrupt_pending()) host_interrupted();
 
   // Before a FailedValue takes the failed fits' place.
   if (request.report) plhs[1] = info_array(request, out, arrays, ys);

@@ -1,10 +1,22 @@
 #include "host/host.h"
 
 #include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+// Where a host keeps the user's request to interrupt. Octave's state is
+// greater than 0 while an interrupt waits to be handled; its signal flag
+// alone would also answer other signals, such as a child process ending.
+// The MATLAB-language host answers through its utility library instead.
+// Both are weak, so that the one module loads in either host, and in the
+// stand-in, which defines the query for its tests.
+extern "C" {
+extern volatile sig_atomic_t octave_interrupt_state __attribute__((weak));
+bool utIsInterruptPending() __attribute__((weak));
+}
 
 namespace {
 
@@ -94,6 +106,16 @@ double host_betaincinv(double y, double a, double b) {
     x = mxGetPr(out[0])[0];
   // Called once per call; the host reclaims these arrays when it ends.
   return x;
+}
+
+void host_interrupted() { host_error("quibra:interrupted", "Interrupted."); }
+
+bool host_interrupt_pending() {
+  // Only read: the host clears its state when the call ends through its
+  // error exit, and handles a request that is still pending when it returns.
+  if (&octave_interrupt_state != nullptr) return octave_interrupt_state > 0;
+  if (utIsInterruptPending != nullptr) return utIsInterruptPending();
+  return false;
 }
 
 void host_printf(const char* format, ...) {

@@ -81,6 +81,8 @@ struct smooth_outputs {
 
 // Runs the whole call. Fits run, note their trouble and report it by
 // `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
+// When the user interrupts, the call ends through the host's error exit
+// (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
 
 // Releases what the outputs hold of the call's storage (the search's

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "numeric/lanes.h"
+#include "host/services.h"
 
 namespace {
 
@@ -14,7 +15,8 @@ namespace {
 // it, so that tests can share even tiny runs.
 constexpr std::int64_t MIN_PAIRS_PER_THREAD = 200000;
 // About this much work per chunk keeps the meeting cost small next to the
-// work while leaving each thread several chunks per round to balance load.
+// work while leaving each thread several chunks per round to balance load,
+// and the calling thread asks about an interrupt before each of its chunks.
 constexpr std::int64_t CHUNK_PAIRS = 1 << 17;
 constexpr std::int64_t CHUNKS_PER_THREAD_AND_ROUND = 4;
 // Results wait for their round's end, so a round bounds that storage.
@@ -34,6 +36,14 @@ std::int64_t clamp(std::int64_t v, std::int64_t lo, std::int64_t hi) {
   return v < lo ? lo : (v > hi ? hi : v);
 }
 
+// One query's work in (query x window point) pairs: its window, and the
+// solve of its system, whose (degree+1)^3 steps weigh about as many pairs
+// (at degree 100 the solve is nearly all of a small window's fit).
+std::int64_t query_work(std::int64_t window, std::int32_t degree) {
+  const std::int64_t ncoef = degree + 1;
+  return (window > 0 ? window : 1) + ncoef * ncoef * ncoef;
+}
+
 // Chunks are handed out under the lock: a lock per chunk costs nothing
 // next to a chunk's fits, and a thread that is slow to wake (the machine
 // may be busy) holds up no one: the round ends when its items are done,
@@ -49,12 +59,21 @@ struct pool {
   std::int64_t round_end = 0;  // items of the current round end here
   std::int64_t pending = 0;    // items of the current round not yet computed
   bool stop = false;
+  bool interrupted = false;  // the user asked to interrupt: hand out nothing more
 };
 
 // Computes chunks of the current round until none is left to hand out;
 // `guard` holds the lock on entry and on return.
 void drain(pool& p, int worker, std::unique_lock<std::mutex>& guard) {
   while (p.next < p.round_end) {
+    // Only the calling thread may ask the host. Items never handed out
+    // leave the round's count, which then waits only for the chunks in hand.
+    if (worker == 0 && host_interrupt_pending()) {
+      p.interrupted = true;
+      p.pending -= p.round_end - p.next;
+      p.next = p.round_end;
+      return;
+    }
     const std::int64_t begin = p.next;
     const std::int64_t end = begin + p.chunk < p.round_end ? begin + p.chunk : p.round_end;
     p.next = end;
@@ -105,7 +124,8 @@ int requested_lanes() {
   return asked < widest ? static_cast<int>(asked) : widest;
 }
 
-run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window) {
+run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window,
+                  std::int32_t degree) {
   const int lanes = requested_lanes();
   run_plan plan{1, lanes, 1, 1};
   if (n <= 0) return plan;
@@ -115,12 +135,8 @@ run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t win
   if (min_pairs > 0 && pairs / min_pairs < threads) threads = pairs / min_pairs;
   // Every thread needs at least one group of queries.
   threads = clamp(threads, 1, (n + lanes - 1) / lanes);
-  if (threads == 1) {
-    plan.chunk = plan.round = n < MAX_ROUND ? n : MAX_ROUND;
-    return plan;
-  }
   const std::int64_t per_round = threads * CHUNKS_PER_THREAD_AND_ROUND;
-  std::int64_t chunk = CHUNK_PAIRS / (window > 0 ? window : 1);
+  std::int64_t chunk = CHUNK_PAIRS / query_work(window, degree);
   chunk = clamp(chunk, 1, MAX_ROUND / per_round);
   // Spread small runs over all threads too.
   chunk = clamp(chunk, 1, (n + per_round - 1) / per_round);
@@ -147,23 +163,22 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
       break;
     }
   }
-  try {
-    for (std::int64_t begin = 0; begin < n; begin += plan.round) {
-      const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
-      std::unique_lock<std::mutex> guard(p.lock);
-      p.next = begin;
-      p.round_end = end;
-      p.pending = end - begin;
-      if (started > 0) p.work_ready.notify_all();
-      drain(p, 0, guard);
-      p.round_done.wait(guard, [&] { return p.pending == 0; });
-      guard.unlock();
-      task.round_done(task.context, begin, end);
+  for (std::int64_t begin = 0; begin < n; begin += plan.round) {
+    const std::int64_t end = begin + plan.round < n ? begin + plan.round : n;
+    std::unique_lock<std::mutex> guard(p.lock);
+    p.next = begin;
+    p.round_end = end;
+    p.pending = end - begin;
+    if (started > 0) p.work_ready.notify_all();
+    drain(p, 0, guard);
+    p.round_done.wait(guard, [&] { return p.pending == 0; });
+    guard.unlock();
+    if (p.interrupted) {
+      // No worker may outlive the call: join them, then end it.
+      stop_and_join(p, threads, started);
+      host_interrupted();
     }
-  } catch (...) {
-    // Joinable threads must not outlive this frame.
-    stop_and_join(p, threads, started);
-    throw;
+    task.round_done(task.context, begin, end);
   }
   stop_and_join(p, threads, started);
   return started + 1;

@@ -3,7 +3,9 @@
 // threads meet, and the calling thread then handles the round's results in
 // item order, so whatever it reports comes out as a single thread would
 // write it. Workers never call the host: everything they use is allocated
-// before they start and released after they are joined.
+// before they start and released after they are joined. Before each chunk
+// it takes, the calling thread asks the host whether the user interrupted
+// the call (host/services.h).
 #ifndef QUIBRA_SMOOTHER_PARALLEL_H
 #define QUIBRA_SMOOTHER_PARALLEL_H
 
@@ -22,17 +24,21 @@ int requested_threads(const fit_settings* settings);
 // run each one.
 int requested_lanes();
 
-// How a run of `n` fits over windows of `window` points is shared: on how
-// many threads, with how many queries per register, in chunks of how many
-// queries (whole groups of lanes), met every `round` queries (a multiple of
-// `chunk`, at most n). Runs too small to gain from threads get one thread.
+// How a run of `n` fits of degree `degree` over windows of `window` points
+// is shared: on how many threads, with how many queries per register, in
+// chunks of how many queries (whole groups of lanes), met every `round`
+// queries (a multiple of `chunk`, at most n). Runs too small to gain from
+// threads get one thread. A chunk is a fraction of a millisecond of work,
+// or a single group of lanes where that alone is more, so that an
+// interrupt is seen soon, on one thread too.
 struct run_plan {
   int threads;
   int lanes;
   std::int64_t chunk;
   std::int64_t round;
 };
-run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window);
+run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window,
+                  std::int32_t degree);
 
 // work(context, worker, begin, end) computes items [begin, end) with
 // worker `worker`'s own scratch (0 <= worker < plan.threads); it must not
@@ -47,7 +53,11 @@ struct parallel_task {
 
 // Runs `task` over items [0, n) by `plan`, the calling thread being
 // worker 0. When a thread cannot be created the run goes on with those
-// that were. Returns the number of threads that took part.
+// that were. Returns the number of threads that took part. When the user
+// interrupts, no further chunk is handed out: once the chunks in hand are
+// done and every thread is joined, it ends the call through the host
+// (host_interrupted), and the interrupted round is not handed to
+// round_done.
 int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan);
 
 #endif

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "host/services.h"
 #include "host/storage.h"
 #include "smoother/local_fit.h"
 #include "smoother/parallel.h"
@@ -185,11 +186,14 @@ std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& 
   return items;
 }
 
-// An ordered run's trouble, in query order once all fits are made.
+// An ordered run's trouble, in query order once all fits are made. Every
+// fit may have some, each a line to write or a fit to make again, so the
+// user may interrupt here too.
 void note_in_query_order(const fit_job& job, std::int32_t n) {
   for (std::int32_t i = 0; i < n; ++i) {
     const std::uint8_t kind = job.trouble_kind[i];
     if (kind == TROUBLE_NONE) continue;
+    if (host_interrupt_pending()) host_interrupted();
     fit_trouble t;
     t.singular = kind == TROUBLE_SINGULAR;
     if (!t.singular) {
@@ -216,7 +220,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   const bool in_order = ascending != nullptr;
   std::uint8_t* kind = in_order ? host_alloc_array<std::uint8_t>(n) : nullptr;
   const std::int64_t items = in_order ? ordered_items(xq, n, out, kind) : n;
-  const run_plan plan = plan_run(settings, items, model->window);
+  const run_plan plan = plan_run(settings, items, model->window, model->degree);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t)

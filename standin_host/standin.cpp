@@ -35,12 +35,14 @@ struct call_state {
   std::vector<std::unique_ptr<mxArray>> created;  // arrays made during the call
   std::size_t live_bytes = 0;
   std::size_t allocations = 0;
+  std::size_t interrupt_checks = 0;
   standin::outcome* out = nullptr;
   std::thread::id caller;  // the thread that made the call
 };
 
 call_state state;
 std::size_t fail_at = 0;
+std::size_t interrupt_from = 0;
 
 void fault(const std::string& what) {
   if (state.out != nullptr) state.out->faults.push_back(what);
@@ -254,6 +256,15 @@ void* mxMalloc(size_t n) {
   return p;
 }
 
+// The MATLAB-language host's query, which the module looks up by name
+// (weakly, so a host without it leaves it unset).
+bool utIsInterruptPending() {
+  check_thread("utIsInterruptPending");
+  if (!state.active) return false;
+  ++state.interrupt_checks;
+  return interrupt_from != 0 && state.interrupt_checks >= interrupt_from;
+}
+
 void mxFree(void* ptr) {
   if (ptr == nullptr) return;
   check_thread("mxFree");
@@ -308,6 +319,8 @@ mxArray* make_string(const std::string& text) {
 
 void fail_allocation(std::size_t n) { fail_at = n; }
 
+void interrupt_at(std::size_t n) { interrupt_from = n; }
+
 const mxArray* field(const mxArray* s, const std::string& name) {
   for (const auto& [key, value] : s->fields)
     if (key == name) return value.get();
@@ -327,6 +340,7 @@ void begin_call(outcome& out) {
 // returned results.
 void end_call(outcome& out, const mxArray* first, const mxArray* second) {
   out.allocations = state.allocations;
+  out.interrupt_checks = state.interrupt_checks;
   out.blocks_left = state.blocks.size();
   for (auto& [p, size] : state.blocks) std::free(p);
   state.blocks.clear();

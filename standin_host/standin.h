@@ -53,13 +53,14 @@ struct outcome {
   std::string error;                                          // the error exit's message, when !ok
   std::string error_id;                                       // and its identifier
   std::vector<std::pair<std::string, std::string>> warnings;  // identifier, text
-  mxArray* result = nullptr;        // first result slot (owned by the test; null on error)
-  mxArray* second = nullptr;        // second result slot, likewise; null when not filled
-  std::string console;              // everything written with mexPrintf
-  std::size_t blocks_left = 0;      // mxMalloc blocks still live at the end (then reclaimed)
-  std::size_t allocations = 0;      // mxMalloc calls made
-  std::size_t peak_bytes = 0;       // largest total of live mxMalloc bytes
-  std::vector<std::string> faults;  // double frees, foreign pointers, use outside a call
+  mxArray* result = nullptr;         // first result slot (owned by the test; null on error)
+  mxArray* second = nullptr;         // second result slot, likewise; null when not filled
+  std::string console;               // everything written with mexPrintf
+  std::size_t blocks_left = 0;       // mxMalloc blocks still live at the end (then reclaimed)
+  std::size_t allocations = 0;       // mxMalloc calls made
+  std::size_t peak_bytes = 0;        // largest total of live mxMalloc bytes
+  std::size_t interrupt_checks = 0;  // times the module asked whether the user interrupted
+  std::vector<std::string> faults;   // double frees, foreign pointers, use outside a call
 };
 
 // The value of a struct's field, or null when it has no such field.
@@ -76,6 +77,12 @@ outcome within_call(const std::function<void()>& body);
 // Makes the mxMalloc call numbered `n` (1-based, counted from the next
 // call's start) return null; 0 turns this off.
 void fail_allocation(std::size_t n);
+
+// Simulates Ctrl-C: from the `n`-th time a call asks whether the user
+// interrupted (1-based, counted from each call's start) to the call's end,
+// the answer is yes; the request ends with the call, as the host handles
+// it on its error exit. 0 turns this off.
+void interrupt_at(std::size_t n);
 
 }  // namespace standin
 

@@ -24,8 +24,9 @@ function make_quibra ()
     end
   else
     joined = sprintf (' %s', flags{:});
+    % -lut: the host's utility library answers whether the user pressed Ctrl-C.
     mex (['-I' root], ['CXXFLAGS=$CXXFLAGS' joined], ['LDFLAGS=$LDFLAGS' joined], ...
-         '-outdir', here, '-output', 'quibra', sources{:});
+         '-outdir', here, '-output', 'quibra', sources{:}, '-lut');
   end
   % Forget any earlier lookup of quibra, so the new module is the one called.
   clear ('quibra');

@@ -375,6 +375,8 @@
 %     Out of memory.                              (where the host's allocator
 %                                                  returns no storage)
 %         [quibra:outOfMemory]
+%     Interrupted.                                (Ctrl-C during the
+%         [quibra:interrupted]                     call; see Cost)
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:
@@ -386,6 +388,11 @@
 %     QUIBRA (X, Y, 2/3, 1, 1, 'Delta', range(X)/100, 'MaxPasses', 3).
 %     Memory is O(n + window + DEGREE^2), all released when the call
 %     returns. The second result adds O(n) time and storage.
+%     A long call can be stopped with Ctrl-C: within a fraction of a
+%     second, its threads having finished the points in hand, it ends
+%     with the error "Interrupted." (see Errors above), which TRY/CATCH
+%     can catch, and returns no result; the prompt, and the next call,
+%     are as after any other error.
 %
 %   Threads and vector registers
 %     The local fits of a call (the evaluation at X, and each robustness

@@ -7,8 +7,9 @@
 #   fuzz-build   libFuzzer targets and unit tests under ASan + UBSan, clang
 #                (build-fuzz); the unit tests run here too
 #   threads      the threaded paths (unit tests of threads, golden calls on
-#                every lane width and thread count, allocation failures of
-#                shared calls) under ThreadSanitizer, clang (build-tsan)
+#                every lane width and thread count, allocation failures and
+#                interrupts of shared calls) under ThreadSanitizer, clang
+#                (build-tsan)
 #   fuzz         each fuzz target for a bounded time (QUIBRA_FUZZ_SECONDS
 #                overrides the per-target seconds); the whole-call target
 #                a third of its time on each lane width, on 1, 2 and 3 threads
@@ -90,7 +91,7 @@ threads() {
   cmake --build "$root/build-tsan" -j"$jobs" --target unit_tests
   # Any report fails the run.
   TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$root/build-tsan/tests/unit_tests" \
-    --gtest_filter='Threads.*:Lanes.*:Golden.*:Memory.*' --gtest_brief=1
+    --gtest_filter='Threads.*:Lanes.*:Golden.*:Memory.*:Interrupt.*' --gtest_brief=1
 }
 
 # The whole-call target's runs: lane width and thread count of each, with

@@ -40,7 +40,7 @@ case "${1:-}" in
       "make_quibra (); quibra_demo (); addpath ('../tools'); quibra_figures ('../docs');"
     ;;
   test)
-    need octave-dev g++ make cmake libgtest-dev libboost-math-dev
+    need octave-dev g++ make cmake libgtest-dev libboost-math-dev python3
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"

@@ -154,15 +154,15 @@ TEST(Lanes, WidthComesFromTheEnvironmentWithinWhatTheProcessorRuns) {
 TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   fit_settings s;
   s.threads = 4;
-  const run_plan small = plan_run(&s, 100, 20);
+  const run_plan small = plan_run(&s, 100, 20, 2);
   EXPECT_EQ(small.threads, 1);
   EXPECT_EQ(small.round, 100);
-  EXPECT_EQ(plan_run(&s, 1, 1).threads, 1);
+  EXPECT_EQ(plan_run(&s, 1, 1, 2).threads, 1);
   for (const std::int64_t n : {10000, 100000, 1000000}) {
     for (const std::int64_t window : {100, 2000, 100000}) {
       for (const int lanes : {2, 4, 8}) {
         const scoped_env width("QUIBRA_LANES", std::to_string(lanes));
-        const run_plan p = plan_run(&s, n, window);
+        const run_plan p = plan_run(&s, n, window, 2);
         EXPECT_EQ(p.lanes, lanes < supported_lanes() ? lanes : supported_lanes());
         EXPECT_EQ(p.threads, 4) << n << " " << window;
         EXPECT_EQ(p.chunk % lanes, 0) << n << " " << window;
@@ -175,8 +175,8 @@ TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   // Forced sharing still leaves every thread a group of queries.
   const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
   const scoped_env width("QUIBRA_LANES", "2");
-  EXPECT_EQ(plan_run(&s, 5, 3).threads, 3);
-  EXPECT_EQ(plan_run(&s, 7, 3).threads, 4);
+  EXPECT_EQ(plan_run(&s, 5, 3, 2).threads, 3);
+  EXPECT_EQ(plan_run(&s, 7, 3, 2).threads, 4);
 }
 
 // Each item records the worker that computed it; every round must arrive
