@@ -96,9 +96,8 @@ void data_weights(const smooth_request& r, const double* const* sorted, std::int
     weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
 }
 
-}  // namespace
-
-void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+// The whole call for one column of ordinates.
+void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
   // What stands when no pass can run, with no data point taking part.
   o->robust.outcome = robust_outcome::abandoned;
   o->robust.scale = std::numeric_limits<double>::quiet_NaN();
@@ -132,9 +131,23 @@ void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs
   host_free(robust_weights);
 }
 
+}  // namespace
+
+void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  smooth_request column = r;
+  column.columns = 1;
+  for (std::int32_t c = 0; c < r.columns; ++c) {
+    column.y = r.y + static_cast<std::int64_t>(c) * r.count;
+    smooth_column(column, settings, o + c);
+    // One model outlives the call, as with one column; the others go.
+    if (c + 1 < r.columns) {
+      free_model(o[c].model);
+      o[c].model = nullptr;
+    }
+  }
+}
+
 void release_outputs(smooth_outputs* out) {
-  host_free(out->lowered);
-  out->lowered = nullptr;
   host_free(out->search.spans);
   host_free(out->search.values);
   out->search.spans = out->search.values = nullptr;
