@@ -96,18 +96,27 @@ void data_weights(const smooth_request& r, const double* const* sorted, std::int
     weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
 }
 
-// The whole call for one column of ordinates.
-void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
-  // What stands when no pass can run, with no data point taking part.
+// A spaced evaluation takes the queries in ascending order, and a plain
+// one runs faster in it. When the queries are the data and every point of
+// a number abscissa takes part, that is the model's own sorted order, so
+// they need not be sorted a second time.
+bool reuses_order(const smooth_request& r) {
+  return r.at_data && r.choice.weights == nullptr && !r.choice.omit_missing;
+}
+
+// What stands when no pass can run, with no data point taking part.
+void no_passes(smooth_outputs* o) {
   o->robust.outcome = robust_outcome::abandoned;
   o->robust.scale = std::numeric_limits<double>::quiet_NaN();
+}
+
+// The whole call for one column of ordinates.
+void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  no_passes(o);
   double* robust_weights = r.report && r.robust ? host_alloc_array<double>(r.count) : nullptr;
-  // A spaced evaluation takes the queries in ascending order, and a plain
-  // one runs faster in it. When the queries are the data and every point
-  // of a number abscissa takes part, that is the model's own sorted order,
-  // so they need not be sorted a second time. The order also says where
-  // each model point came from, for the weights reported.
-  const bool reuse = r.at_data && r.choice.weights == nullptr && !r.choice.omit_missing;
+  // The model's order also says where each point came from, for the
+  // weights reported.
+  const bool reuse = reuses_order(r);
   const double** sorted = reuse || r.report ? host_alloc_array<const double*>(r.count) : nullptr;
   smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
   const std::int32_t points = model->count;
@@ -131,9 +140,64 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
   host_free(robust_weights);
 }
 
+// Whether the columns of a call can share one model and its fits: which
+// points take part and every fit's weights must not depend on the
+// ordinates, so no robust passes, no span chosen on them, no points left
+// out by them, and no band (its sigma comes from each column's residuals).
+bool columns_share(const smooth_request& r) {
+  return r.columns > 1 && !r.robust && !r.choose_span && !r.choice.omit_missing &&
+         !(r.report && r.band != band_kind::none);
+}
+
+// All columns at once: one model of the first, the others' ordinates put
+// in its order, and one run of fits that sums only the right-hand sides
+// per column. Each column's outputs are those of its call alone.
+void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  const bool reuse = reuses_order(r);
+  const double** sorted = host_alloc_array<const double*>(r.count);
+  smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
+  const std::int32_t points = model->count;
+  const std::int32_t more = r.columns - 1;
+  double** y_more = host_alloc_array<double*>(more);
+  const std::int64_t width = (more + COLUMN_BLOCK - 1) / COLUMN_BLOCK * COLUMN_BLOCK;
+  double* blocks = host_alloc_array<double>(width * points);
+  // The last block's unused lanes are summed too, and thrown away.
+  for (std::int64_t i = 0; i < width * points; ++i) blocks[i] = 0.0;
+  for (std::int32_t c = 1; c < r.columns; ++c) {
+    const double* y = r.y + static_cast<std::int64_t>(c) * r.count;
+    y_more[c - 1] = host_alloc_array<double>(points);
+    const std::int32_t first = (c - 1) / COLUMN_BLOCK * COLUMN_BLOCK;
+    double* block = blocks + static_cast<std::int64_t>(first) * points + (c - 1 - first);
+    for (std::int32_t j = 0; j < points; ++j) {
+      y_more[c - 1][j] = y[sorted[j] - r.x];
+      block[static_cast<std::int64_t>(j) * COLUMN_BLOCK] = y_more[c - 1][j];
+    }
+  }
+  fit_outputs out;
+  out.value = o->value;
+  out.lowered = o->lowered;
+  out.columns = r.columns;
+  out.y_more = y_more;
+  out.blocks = blocks;
+  out.stride = r.n;
+  fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
+  for (std::int32_t c = 0; c < r.columns; ++c) {
+    no_passes(o + c);
+    if (r.report) data_weights(r, sorted, points, nullptr, o[c].weights);
+    o[c].window = model->window;
+  }
+  // One model outlives the call, as with one column.
+  o[r.columns - 1].model = model;
+  for (std::int32_t c = 0; c < more; ++c) host_free(y_more[c]);
+  host_free(y_more);
+  host_free(blocks);
+  host_free(sorted);
+}
+
 }  // namespace
 
 void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  if (columns_share(r)) return smooth_shared(r, settings, o);
   smooth_request column = r;
   column.columns = 1;
   for (std::int32_t c = 0; c < r.columns; ++c) {
