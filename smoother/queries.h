@@ -48,11 +48,11 @@ struct fit_outputs {
   std::uint8_t* lowered = nullptr;
   // Several columns of ordinates on the same points: the model holds the
   // first, y_more[c - 1] column c in model order (and `blocks` the same in
-  // blocks), and column c's values
-  // (and lowered flags) go `stride` elements after column c - 1's. Their
-  // fits share all but the right-hand sides; each column gets the bits and
-  // lines of an evaluation with that column alone, lines column after
-  // column. Not with influence.
+  // blocks), and column c's values (and lowered flags) go `stride`
+  // elements after column c - 1's. Their fits share all but the
+  // right-hand sides; each column gets the bits and lines of an evaluation
+  // with that column alone, lines column after column. The influence,
+  // which depends on the points alone, is given once, for every column.
   std::int32_t columns = 1;
   const double* const* y_more = nullptr;
   const double* blocks = nullptr;  // the same columns in blocks (COLUMN_BLOCK)
