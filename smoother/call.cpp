@@ -1,5 +1,6 @@
 #include "smoother/call.h"
 
+#include <cmath>
 #include <limits>
 
 #include "host/storage.h"
@@ -179,9 +180,15 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
 // points take part and every fit's weights must not depend on the
 // ordinates, so no robust passes (each leaves out its own column's
 // outliers, and the windows part ways), no span chosen on them and no
-// points left out by them.
+// points left out by them ('Missing' 'omit' leaves out none when no
+// ordinate is NaN).
 bool columns_share(const smooth_request& r) {
-  return r.columns > 1 && !r.robust && !r.choose_span && !r.choice.omit_missing;
+  if (r.columns <= 1 || r.robust || r.choose_span) return false;
+  if (!r.choice.omit_missing) return true;
+  const std::int64_t all = static_cast<std::int64_t>(r.count) * r.columns;
+  for (std::int64_t i = 0; i < all; ++i)
+    if (std::isnan(r.y[i])) return false;
+  return true;
 }
 
 // All columns at once: one model of the first, the others' ordinates put

@@ -274,16 +274,17 @@
 %   Several signals
 %     With a matrix Y each column is smoothed as it would be alone, to the
 %     bit, lines on standard error included (column after column). Plain
-%     calls (ROBUST 0, a fixed span, no 'Missing' 'omit') fit every column
-%     on the same points, so the columns share each window's placement, its
-%     tricube weights, the solve of its normal equations and a band's
-%     leverages and variance factors: only the right-hand sides, and each
-%     band's sigma, are worked out per column. 64 columns then cost about a
-%     tenth of 64 calls, 8 columns about a quarter of 8. Robust calls,
-%     'Missing' 'omit' and 'Span' 'aicc' or 'gcv' work column by column:
-%     each column's robustness passes leave out its own outliers, so the
-%     windows of different columns part ways, and the time is that of one
-%     call per column (shared among the threads as a single call is).
+%     calls (ROBUST 0, a fixed span, no NaN that 'Missing' 'omit' leaves
+%     out) fit every column on the same points, so the columns share each
+%     window's placement, its tricube weights, the solve of its normal
+%     equations and a band's leverages and variance factors: only the
+%     right-hand sides, and each band's sigma, are worked out per column.
+%     64 columns then cost about a tenth of 64 calls, 8 columns about a
+%     quarter of 8. Robust calls, 'Span' 'aicc' or 'gcv', and 'Missing'
+%     'omit' with NaN ordinates work column by column: each column's
+%     robustness passes leave out its own outliers, so the windows of
+%     different columns part ways, and the time is that of one call per
+%     column (shared among the threads as a single call is).
 %
 %   Choosing the span
 %     With 'Span' 'aicc' the span minimises the corrected Akaike criterion

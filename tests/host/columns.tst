@@ -100,6 +100,9 @@
 %!                  false, sprintf ("large, robust %d", robust));
 %!   check_columns (@(v) quibra (x, v, 0.004, robust, 2, "Fallback", "lower"), Y,
 %!                  false, sprintf ("large lowered, robust %d", robust));
+%!   check_columns (@(v) quibra (x, v, 0.01, robust, 1, "Missing", "omit",
+%!                               "Diagnostics", "off"), Y, false,
+%!                  sprintf ("large, nothing to omit, robust %d", robust));
 %! endfor
 
 ## The lines on standard error are those of the calls column by column, in
