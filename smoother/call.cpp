@@ -62,7 +62,8 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   const std::int32_t n = r.n;
   const std::int32_t m = model->count;
   const std::int32_t columns = shared != nullptr ? shared->columns : 1;
-  double* prior = o->robust.replaced ? robust_band_weights(r, model, sorted, sorted_count) : nullptr;
+  double* prior =
+      o->robust.replaced ? robust_band_weights(r, model, sorted, sorted_count) : nullptr;
   double* variance = host_alloc_array<double>(n);
   // The fits at the model's points, in model order, column after column;
   // FIT_FAILED where none.

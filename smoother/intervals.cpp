@@ -43,8 +43,8 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
     if (value[i] == FIT_FAILED) continue;
     const double r = model->y[i] - value[i];
     const double spread = prior[i] * variance[i];
-    z[s.points++] = std::fabs(r * std::sqrt(prior[i])) /
-                    std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
+    z[s.points++] =
+        std::fabs(r * std::sqrt(prior[i])) / std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
     s.rss += prior[i] * (r * r);
     s.enp += leverage[i];
     s.spread += spread;

@@ -44,8 +44,8 @@ struct fit_scratch {
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
 // share_columns), which needs the rows and the recorded points too.
-inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second,
-                               bool lower, std::int32_t columns = 1) {
+inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second, bool lower,
+                               std::int32_t columns = 1) {
   fit_scratch s;
   s.lower = lower;
   s.ncoef = model->degree + 1;
@@ -55,13 +55,14 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
     s.rows[k] = influence || shared ? host_alloc_array<double>(s.ncoef) : nullptr;
     s.second[k] = second ? host_alloc_array<double>(2 * s.ncoef - 1) : nullptr;
   }
-  s.recorded = second || shared ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) *
-                                                           model->window)
-                                : nullptr;
+  s.recorded =
+      second || shared
+          ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) * model->window)
+          : nullptr;
   s.more = shared ? host_alloc_array<double>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
                   : nullptr;
-  s.powers =
-      shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window) : nullptr;
+  s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
+                    : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -346,8 +347,8 @@ struct edge_points {
 // abscissae determine (at h = 0, where no coordinate exists, their mean).
 // Returns the value, its coefficient count in `n`.
 template <int L>
-inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                       int k, double* row, fit_trouble& t, std::int32_t& n) {
+inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
+                       double* row, fit_trouble& t, std::int32_t& n) {
   const std::int32_t q = model->window;
   const double* xs = g.xs[k];
   std::int32_t distinct = 1;
@@ -368,8 +369,8 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
 // coefficient count in `n`, and whether it is an edge fit in `edge`.
 template <int L>
 inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                          const group_rank<L>& rank, int k, bool lower, double* row,
-                          fit_trouble& t, std::int32_t& n, bool& edge) {
+                          const group_rank<L>& rank, int k, bool lower, double* row, fit_trouble& t,
+                          std::int32_t& n, bool& edge) {
   n = rank.distinct[k];
   edge = false;
   if (!lower) return rank_deficient(t);
@@ -434,8 +435,8 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].
     const std::int32_t o = extra->own[k];
-    const bool inside = o >= g.start[k] && o < g.start[k] + model->window &&
-                        (g.h[k] > 0.0 || at_query);
+    const bool inside =
+        o >= g.start[k] && o < g.start[k] + model->window && (g.h[k] > 0.0 || at_query);
     const double own_w = robust && inside ? model->weights[o] : 1.0;
     double av = a[0];
     double power = g.cq[k];
@@ -505,9 +506,11 @@ template <int L, bool Influence, bool Anchored = false>
 inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
                       double out[L], fit_trouble t[L], lane_extra* extra);
 
+// Not inlined: the few fits that take it need no wide registers, and the
+// wide-register code (flattened) stays a third of the size.
 template <bool Anchored>
-inline double column_alone(const smooth_model* model, fit_scratch& s, double q, std::int32_t c,
-                           const lane_extra* extra);
+[[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
+                                      std::int32_t c, const lane_extra* extra);
 
 // The other columns' values of a group whose first column was just fitted:
 // a lane fitted in full inside its window's span shares its row of the
@@ -529,9 +532,8 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
     if (!shared[k]) continue;
     lane_powers<L>(k, n, w, g.rs[k], s.recorded, s.powers);
     for (std::int32_t first = 0; first < more; first += COLUMN_BLOCK) {
-      const double* yb = extra->blocks +
-                         (static_cast<std::int64_t>(first) * model->count +
-                          static_cast<std::int64_t>(g.start[k]) * COLUMN_BLOCK);
+      const double* yb = extra->blocks + (static_cast<std::int64_t>(first) * model->count +
+                                          static_cast<std::int64_t>(g.start[k]) * COLUMN_BLOCK);
       double b[MAX_NCOEF][COLUMN_BLOCK];
       block_sums_of(n, w, s.powers, yb, b);
       for (int l = 0; l < COLUMN_BLOCK && first + l < more; ++l) {
@@ -553,8 +555,8 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
 // the model with that column for its ordinates, fitted as the call with
 // that column alone fits it.
 template <bool Anchored>
-inline double column_alone(const smooth_model* model, fit_scratch& s, double q, std::int32_t c,
-                           const lane_extra* extra) {
+[[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
+                                      std::int32_t c, const lane_extra* extra) {
   smooth_model column = *model;
   column.y = const_cast<double*>(extra->y_more[c - 1]);
   const double pair[2] = {q, q};
@@ -569,10 +571,10 @@ inline double column_alone(const smooth_model* model, fit_scratch& s, double q, 
 // A group with a query outside its window's span fits each wanted query
 // alone, anchored (two lanes of one query): such queries are few, and the
 // others keep their bits, since inside its span a query's anchored
-// coordinate is its own.
+// coordinate is its own. Not inlined, like column_alone.
 template <int L, bool Influence>
-inline void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-                      double out[L], fit_trouble t[L], lane_extra* extra) {
+[[gnu::noinline]] void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L],
+                                 int used, double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < used; ++k) {
     const double pair[2] = {xq[k], xq[k]};
     double value[2] = {};

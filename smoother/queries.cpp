@@ -107,8 +107,8 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
         const double x = q.at(k);
         put(out, q.index(k), interpolate(xs[i], value[i], xs[i + 1], value[i + 1], x),
             interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
-            interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x),
-            low_at(i) || low_at(i + 1), c);
+            interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1),
+            c);
       }
     }
   }
