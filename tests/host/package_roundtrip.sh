@@ -88,6 +88,11 @@ if grep -qE 'quibra example [0-9]+: failed' <<< "$out"; then
   fail "a demo failed: $(grep -A2 -E 'quibra example [0-9]+: failed' <<< "$out")"
 fi
 grep -q '^8 of 60 fits failed$' <<< "$out" || fail "the failed-fit demo counted otherwise"
+# The several-signals demo: the spikes of channel 2 are that channel's only outliers.
+for expect in 'channel 1: .*, 0 points at weight 0' 'channel 2: .*, 3 points at weight 0' \
+              'channel 3: .*, 0 points at weight 0'; do
+  grep -q "^$expect$" <<< "$out" || fail "the several-signals demo did not print '$expect'"
+done
 
 echo "== pkg uninstall quibra"
 oct "pkg uninstall quibra;
