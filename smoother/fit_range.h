@@ -105,6 +105,22 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
                                fit_trouble* t);
 #endif
 
+// Defines fit_range_W (declared above) for W lanes under the attributes
+// ATTR, with and without influence: one line in each width's source.
+#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                       \
+  template <bool Influence>                                                                   \
+  ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,        \
+                          const double* const* order, std::int64_t n, const fit_outputs& out, \
+                          fit_trouble* t) {                                                   \
+    fit_range<W, Influence>(model, s, xq, order, n, out, t);                                  \
+  }                                                                                           \
+  template void fit_range_##W<false>(const smooth_model*, fit_scratch&, const double*,        \
+                                     const double* const*, std::int64_t, const fit_outputs&,  \
+                                     fit_trouble*);                                           \
+  template void fit_range_##W<true>(const smooth_model*, fit_scratch&, const double*,         \
+                                    const double* const*, std::int64_t, const fit_outputs&,   \
+                                    fit_trouble*);
+
 }  // namespace fit_ranges
 
 #endif

@@ -2,20 +2,6 @@
 
 #if QUIBRA_WIDE_LANES
 namespace fit_ranges {
-
-template <bool Influence>
-QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
-                             const double* const* order, std::int64_t n, const fit_outputs& out,
-                             fit_trouble* t) {
-  fit_range<4, Influence>(model, s, xq, order, n, out, t);
-}
-
-template void fit_range_4<false>(const smooth_model*, fit_scratch&, const double*,
-                                 const double* const*, std::int64_t, const fit_outputs&,
-                                 fit_trouble*);
-template void fit_range_4<true>(const smooth_model*, fit_scratch&, const double*,
-                                const double* const*, std::int64_t, const fit_outputs&,
-                                fit_trouble*);
-
+QUIBRA_DEFINE_FIT_RANGE(4, QUIBRA_AVX2)
 }  // namespace fit_ranges
 #endif
