@@ -62,8 +62,9 @@
 %     'MaxPasses'    100. An integer from 1 to 100: the robustness passes
 %                    stop after at most this many. No effect unless ROBUST.
 %     'Weights'      all 1. Prior weights: a real double vector with one
-%                    finite weight >= 0 per data point (as long as Y, or as
-%                    NODES_Y in the nodes form, in either orientation).
+%                    finite weight >= 0 per data point (as long as a vector
+%                    Y, or NODES_Y in the nodes form, in either orientation;
+%                    one per row of a matrix one, shared by its signals).
 %                    Each local fit multiplies every point's tricube weight
 %                    by its prior weight, and the robustness passes start
 %                    from them and multiply them in. Points of weight 0 are
@@ -426,7 +427,9 @@
 %     is interpolated in O(1) each: R's lowess defaults correspond to
 %     QUIBRA (X, Y, 2/3, 1, 1, 'Delta', range(X)/100, 'MaxPasses', 3).
 %     Memory is O(n + window + DEGREE^2), all released when the call
-%     returns. The second result adds O(n) time and storage.
+%     returns. The second result adds O(n) time and storage. With k
+%     signals time and memory are O(k n); plain fits share all but their
+%     right-hand sides (see Several signals).
 %     A long call can be stopped with Ctrl-C: within a fraction of a
 %     second, its threads having finished the points in hand, it ends
 %     with the error "Interrupted." (see Errors above), which TRY/CATCH
