@@ -2,7 +2,8 @@
 # The benchmark suite; not part of the tests. `tools/quibra.sh bench [ARGS]`
 # installs what it needs (R too with --with-r) and runs this.
 #   bash bench/run.sh            whole calls and robustness passes (stand-in host), the
-#                                load case, then the module in Octave (paths, bands)
+#                                load case, then the module in Octave (paths, several
+#                                signals, bands)
 #   bash bench/run.sh --with-r   also quibra against R's stats::lowess (needs r-base-core)
 #   bash bench/run.sh --quick    fewer sizes, no load case
 # Timings on a shared machine are noisy: compare ratios from one run.
@@ -42,6 +43,9 @@ echo "== the module in Octave (wall time, median of runs) =="
 echo
 echo "== threads and register widths (wall time, median of runs) =="
 "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_paths($mode);"
+echo
+echo "== several signals in one call against a call per signal (wall time, median of runs) =="
+"${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_columns($mode);"
 echo
 echo "== bands and the automatic span, one thread (wall time, median of runs) =="
 "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_bands($mode);"

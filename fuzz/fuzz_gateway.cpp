@@ -1,17 +1,21 @@
 // mexFunction through the stand-in host with arbitrary arguments: 0 to 9
-// of them, of any class, complexity, sparsity and shape, with hostile
-// values, then up to three name-value options (names of any case, unknown
-// ones of up to 291 bytes, or not text; values of every kind), for 0 to 3
-// results. After each call: the result is a real double array of the shape
-// the call demands (and a second result, when asked for, an info struct of
-// the shapes it promises), or the call ended with the one message and
-// identifier an independent reading of the arguments expects; storage was
-// released exactly once and nothing but the model outlived the call; every
-// diagnostic is whole lines, or a warning of a known kind when warnings
-// were asked for.
+// of them, of any class, complexity, sparsity and shape (3-D too), with
+// hostile values, Y and nodes_y often sized from their abscissae (several
+// signals, transposed, empty, 3-D), then up to three name-value options
+// (names of any case, unknown ones of up to 291 bytes, or not text; values
+// of every kind), for 0 to 3 results. After each call: the result is a
+// real double array of the shape the call demands (and a second result,
+// when asked for, an info struct of the shapes it promises), or the call
+// ended with the one message and identifier an independent reading of the
+// arguments expects; storage was released exactly once and nothing but the
+// model outlived the call; every diagnostic is whole lines, or a warning of
+// a known kind when warnings were asked for. A call of several signals
+// must be its signals' calls made one by one, to the bit.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,6 +35,10 @@ constexpr std::size_t MAX_SIDE = 48;
 constexpr double MAX_DEGREE = 12;
 constexpr std::size_t MAX_ARGS = 9;
 constexpr std::size_t MAX_OPTIONS = 3;
+// Ordinates of several signals: at most MAX_SIGNALS columns and
+// MAX_SIGNAL_ELEMENTS elements.
+constexpr std::size_t MAX_SIGNALS = 9;
+constexpr std::size_t MAX_SIGNAL_ELEMENTS = 144;
 
 const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",  "Missing",
                                     "FailedValue", "Diagnostics", "Threads",  "Intervals",
@@ -53,18 +61,64 @@ std::unique_ptr<mxArray> text_array(const std::string& s, bool as_string) {
   return a;
 }
 
-std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
-  auto a = std::make_unique<mxArray>();
-  const std::uint8_t h = in.byte();
-  // Mostly full real doubles, so that valid calls are common.
+// Class, complexity and sparsity from one byte: mostly full real doubles,
+// so that valid calls are common. A logical array is never complex, as no
+// host makes one.
+void decode_kind(std::uint8_t h, mxArray& a) {
   static constexpr mx_class classes[8] = {mx_class::double_,  mx_class::double_, mx_class::double_,
                                           mx_class::double_,  mx_class::single_, mx_class::int32_,
                                           mx_class::logical_, mx_class::char_};
-  // A char array's characters: letters that spell no option, mostly.
-  a->cls = classes[h % 8];
-  a->complex = ((h >> 3) & 3) == 0;
-  a->sparse = ((h >> 5) & 3) == 0;
-  switch (in.byte() % 4) {
+  a.cls = classes[h % 8];
+  a.complex = ((h >> 3) & 3) == 0 && a.cls != mx_class::logical_;
+  a.sparse = ((h >> 5) & 3) == 0;
+}
+
+// The elements of `a` (its shape already set), stored as its class keeps
+// them: a sparse array only its nonzeros, or one 0 when it has none (as
+// Octave allocates room for one at least), a logical one in `logicals`, a
+// char array's characters letters that spell no option, mostly.
+void decode_values(fuzz::reader& in, mxArray& a) {
+  const std::size_t n = a.rows * a.cols;
+  std::vector<double> re = in.values(n);
+  std::vector<double> im = a.complex ? in.values(n) : std::vector<double>{};
+  for (std::size_t i = 0; i < n; ++i) {
+    const bool nonzero = re[i] != 0.0 || (a.complex && im[i] != 0.0);
+    if (a.sparse && !nonzero) continue;
+    if (a.cls == mx_class::logical_) {
+      a.logicals.push_back(nonzero ? 1 : 0);
+      continue;
+    }
+    a.real.push_back(re[i]);
+    if (a.complex) a.imag.push_back(im[i]);
+  }
+  if (a.sparse && a.real.empty() && a.logicals.empty()) {
+    if (a.cls == mx_class::logical_) {
+      a.logicals.push_back(0);
+    } else {
+      a.real.push_back(0.0);
+      if (a.complex) a.imag.push_back(0.0);
+    }
+  }
+  if (a.cls == mx_class::char_) {
+    for (std::size_t i = 0; i < n; ++i) a.text.push_back(static_cast<char>('a' + in.byte() % 26));
+  }
+}
+
+// rows-by-d-by-2 or 3, d lowered to keep within `limit` elements; the host
+// counts the trailing dimensions together as columns.
+void make_3d(fuzz::reader& in, mxArray& a, std::size_t d, std::size_t limit) {
+  const std::size_t pages = 2 + in.upto(1);
+  while (a.rows * d * pages > limit) --d;
+  a.cols = d * pages;
+  a.ndims = 3;
+}
+
+// Any array, its kind from the byte `h`.
+std::unique_ptr<mxArray> decode_array(fuzz::reader& in, std::uint8_t h) {
+  auto a = std::make_unique<mxArray>();
+  decode_kind(h, *a);
+  const std::uint8_t s = in.byte();
+  switch (s % 4) {
     case 0: a->rows = a->cols = 1; break;
     case 1:
       a->rows = 1;
@@ -76,29 +130,49 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in) {
       break;
     default:
       a->rows = in.upto(7);
-      a->cols = in.upto(7);
+      if ((s & 0x40) != 0) {
+        make_3d(in, *a, in.upto(7), MAX_ELEMENTS);
+      } else {
+        a->cols = in.upto(7);
+      }
       break;
   }
   while (a->rows * a->cols > MAX_ELEMENTS) a->rows > a->cols ? --a->rows : --a->cols;
-  const std::size_t n = a->rows * a->cols;
-  std::vector<double> re = in.values(n);
-  std::vector<double> im = a->complex ? in.values(n) : std::vector<double>{};
-  if (a->sparse) {
-    // A sparse array stores only its nonzeros.
-    for (std::size_t i = 0; i < n; ++i) {
-      const bool nonzero = re[i] != 0.0 || (a->complex && im[i] != 0.0);
-      if (nonzero) {
-        a->real.push_back(re[i]);
-        if (a->complex) a->imag.push_back(im[i]);
-      }
-    }
-  } else {
-    a->real = std::move(re);
-    a->imag = std::move(im);
+  decode_values(in, *a);
+  return a;
+}
+
+// Ordinates sized from the `n` abscissae before them: n-by-k (k from 0 to
+// MAX_SIGNALS, one column per signal, or none), k-by-n (transposed),
+// n-by-a-by-b, [], or shaped like the abscissae themselves. Columns are
+// dropped to keep within MAX_SIGNAL_ELEMENTS.
+std::unique_ptr<mxArray> decode_ordinates(fuzz::reader& in, std::uint8_t h, const mxArray& x) {
+  auto a = std::make_unique<mxArray>();
+  decode_kind(h, *a);
+  const std::size_t n = x.rows * x.cols;
+  const std::uint8_t s = in.byte();
+  const std::size_t k = (s >> 3) % (MAX_SIGNALS + 1);
+  switch (s % 8) {
+    case 4:
+      a->rows = std::max<std::size_t>(k, 2);
+      a->cols = n;
+      break;
+    case 5:
+      a->rows = n;
+      make_3d(in, *a, in.upto(3), MAX_SIGNAL_ELEMENTS);
+      break;
+    case 6: break;  // []
+    case 7:
+      a->rows = x.rows;
+      a->cols = x.cols;
+      break;
+    default:
+      a->rows = n;
+      a->cols = k;
+      break;
   }
-  if (a->cls == mx_class::char_) {
-    for (std::size_t i = 0; i < n; ++i) a->text.push_back(static_cast<char>('a' + in.byte() % 26));
-  }
+  while (a->rows * a->cols > MAX_SIGNAL_ELEMENTS) s % 8 == 4 ? --a->rows : --a->cols;
+  decode_values(in, *a);
   return a;
 }
 
@@ -118,7 +192,7 @@ std::string long_name(fuzz::reader& in) {
 // object, an unknown one (short or long), or any array at all.
 std::unique_ptr<mxArray> decode_name(fuzz::reader& in) {
   const std::uint8_t k = in.byte();
-  if (k % 8 == 7) return decode_array(in);
+  if (k % 8 == 7) return decode_array(in, in.byte());
   if (k % 8 == 6 && (k & 0x40) != 0) return text_array(long_name(in), (k & 0x80) != 0);
   std::string name = k % 8 == 6 ? "Bogus\t" : OPTION_NAMES[in.byte() % OPTION_COUNT];
   for (char& c : name)
@@ -147,7 +221,7 @@ std::unique_ptr<mxArray> decode_value(fuzz::reader& in, std::size_t data_count) 
       }
       return a;
     }
-    default: return decode_array(in);
+    default: return decode_array(in, in.byte());
   }
 }
 
@@ -164,6 +238,17 @@ long pair(const mxArray& a, const mxArray& b) {
   return -1;
 }
 
+bool is_vector(const mxArray& a) { return a.rows == 1 || a.cols == 1; }
+
+// The signals in ordinates that paired with their abscissae: a column
+// each of a matrix, or one vector.
+std::size_t signals(const mxArray& y) { return is_vector(y) ? 1 : y.cols; }
+
+// A logical scalar, which robust takes as well as a number.
+bool logical_scalar(const mxArray& a) {
+  return a.cls == mx_class::logical_ && a.rows == 1 && a.cols == 1;
+}
+
 // The message (with its identifier) a call with these arguments must end
 // with, or an empty one when it must succeed: the checks in their
 // documented order.
@@ -171,6 +256,19 @@ struct expectation {
   std::string id;
   std::string message;
 };
+
+// How ordinates `y` pair with abscissae `x` (a vector already): a vector
+// of one length in the same orientation, or a matrix with a row per
+// abscissa. Empty when they pair, else the error of the first check failed.
+expectation pair_data(const mxArray& x, const mxArray& y, const expectation& not_vector,
+                      const expectation& dims, const expectation& length,
+                      const expectation& rows) {
+  if (!vector_ok(y)) return not_vector;
+  if (y.ndims > 2) return dims;
+  if (is_vector(y)) return pair(x, y) < 0 ? length : expectation{};
+  if (!is_vector(x)) return length;
+  return x.rows * x.cols == y.rows ? expectation{} : rows;
+}
 
 std::size_t positional(const std::vector<std::unique_ptr<mxArray>>& in) {
   for (std::size_t i = 2; i < in.size(); ++i)
@@ -206,12 +304,23 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
   if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7)
     return {"quibra:nargin", "Wrong number of input arguments."};
   if (nlhs > 2) return {"quibra:nargout", "Too many output arguments."};
+  // X's (and nodes_x's) dimensions are not counted: the host's column
+  // count takes in the trailing ones, so a 1-by-2-by-3 X is a row of six.
   if (!vector_ok(*in[0])) return {"quibra:X", "X must be a noncomplex double vector!!!"};
-  if (!vector_ok(*in[1])) return {"quibra:Y", "Y must be a noncomplex double vector!!!"};
-  if (pair(*in[0], *in[1]) < 0) return {"quibra:XYLength", "X and Y must have the same length!!!"};
+  // The nodes form takes any empty double for Y, which is then not used.
+  const bool no_y = n == 7 && plain_double(*in[1]) && (in[1]->rows == 0 || in[1]->cols == 0);
+  if (no_y && !is_vector(*in[0]))
+    return {"quibra:XYLength", "X and Y must have the same length!!!"};
+  const expectation pairing =
+      no_y ? expectation{}
+           : pair_data(*in[0], *in[1], {"quibra:Y", "Y must be a noncomplex double vector!!!"},
+                       {"quibra:YDims", "Y must not have more than two dimensions."},
+                       {"quibra:XYLength", "X and Y must have the same length!!!"},
+                       {"quibra:YRows", "Y must have as many rows as X has elements."});
+  if (!pairing.id.empty()) return pairing;
   if (n >= 3 && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
   if (n >= 3 && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
-  if (n >= 4 && !scalar_ok(*in[3]))
+  if (n >= 4 && !scalar_ok(*in[3]) && !logical_scalar(*in[3]))
     return {"quibra:robust", "robust must be a noncomplex scalar double."};
   if (n >= 5) {
     if (!scalar_ok(*in[4])) return {"quibra:degree", "degree must be a noncomplex scalar double."};
@@ -225,10 +334,12 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
   if (n == 7) {
     if (!vector_ok(*in[5]))
       return {"quibra:nodes_x", "nodes_x must be a noncomplex double vector!!!"};
-    if (!vector_ok(*in[6]))
-      return {"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"};
-    if (pair(*in[5], *in[6]) < 0)
-      return {"quibra:nodesLength", "nodes_x and nodes_y must have the same length!!!"};
+    const expectation nodes = pair_data(
+        *in[5], *in[6], {"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"},
+        {"quibra:nodes_yDims", "nodes_y must not have more than two dimensions."},
+        {"quibra:nodesLength", "nodes_x and nodes_y must have the same length!!!"},
+        {"quibra:nodes_yRows", "nodes_y must have as many rows as nodes_x has elements."});
+    if (!nodes.id.empty()) return nodes;
     data_x = in[5].get();
     data_y = in[6].get();
   }
@@ -325,10 +436,12 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
         break;
     }
   }
-  if (weights != nullptr || omit) {
+  // Per signal: one that keeps no point ends the call.
+  for (std::size_t c = 0; (weights != nullptr || omit) && c < signals(*data_y); ++c) {
     bool any = false;
     for (std::size_t j = 0; j < count; ++j) {
-      const bool in_data = std::isfinite(data_x->real[j]) && !(omit && std::isnan(data_y->real[j])) &&
+      const bool in_data = std::isfinite(data_x->real[j]) &&
+                           !(omit && std::isnan(data_y->real[c * count + j])) &&
                            !(weights != nullptr && weights->real[j] == 0.0);
       any = any || in_data;
     }
@@ -348,6 +461,7 @@ bool weighted(const std::vector<std::unique_ptr<mxArray>>& in) {
 
 bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in) {
   if (positional(in) < 4) return false;
+  if (logical_scalar(*in[3])) return in[3]->logicals.at(0) != 0;
   const double r = in[3]->real[0];
   return !std::isnan(r) && std::trunc(r) != 0.0;
 }
@@ -361,6 +475,28 @@ double failed_value(const std::vector<std::unique_ptr<mxArray>>& args) {
   return 1.7976931348623157e308;
 }
 
+// The data of a call that passed its checks: abscissae and ordinates (the
+// nodes in the nodes form), and the signals among them.
+struct data_args {
+  const mxArray* x;
+  const mxArray* y;
+  std::size_t count;
+  std::size_t signals;
+};
+data_args data_of(const std::vector<std::unique_ptr<mxArray>>& args) {
+  const bool nodes = positional(args) == 7;
+  const mxArray* x = nodes ? args[5].get() : args[0].get();
+  const mxArray* y = nodes ? args[6].get() : args[1].get();
+  return {x, y, x->rows * x->cols, signals(*y)};
+}
+
+// One value per signal: a scalar of `cls` for one, else a 1-by-k row.
+void require_per_signal(const mxArray* f, mx_class cls, std::size_t k, const char* name) {
+  fuzz::require(f != nullptr && f->cls == cls && !f->sparse && !f->complex && f->rows == 1 &&
+                    f->cols == k,
+                "info field not one per signal", name);
+}
+
 // The info struct of a successful two-result call.
 void check_info(const mxArray& info, const mxArray& result,
                 const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
@@ -369,6 +505,7 @@ void check_info(const mxArray& info, const mxArray& result,
   fuzz::require(
       info.cls == mx_class::struct_ && fields >= 7 && fields <= 16,
       "info is not the struct");
+  const data_args d = data_of(args);
   const mxArray* se = standin::field(&info, "se");
   if (se != nullptr) {
     fuzz::require(plain_double(*se) && se->rows == result.rows && se->cols == result.cols,
@@ -380,22 +517,34 @@ void check_info(const mxArray& info, const mxArray& result,
   const mxArray* failed = standin::field(&info, "failed");
   fuzz::require(outcome != nullptr && weights != nullptr && failed != nullptr,
                 "info lacks a field");
+  // Text per signal: the text itself for one, a cell row of them for several.
+  std::vector<const mxArray*> outcomes = {outcome};
+  if (d.signals > 1) {
+    fuzz::require(outcome->cls == mx_class::cell_ && outcome->rows == 1 &&
+                      outcome->cols == d.signals && outcome->cells.size() == d.signals,
+                  "info.outcome is not a cell row of one per signal");
+    outcomes.clear();
+    for (const auto& c : outcome->cells) outcomes.push_back(c.get());
+  }
   const std::string names = robust ? " converged exact abandoned nonfinite exhausted " : " plain ";
-  fuzz::require(outcome->cls == mx_class::char_ && !outcome->text.empty() &&
-                    names.find(" " + outcome->text + " ") != std::string::npos,
-                "info.outcome", outcome->text);
+  for (const mxArray* o : outcomes)
+    fuzz::require(o != nullptr && o->cls == mx_class::char_ && !o->text.empty() &&
+                      names.find(" " + o->text + " ") != std::string::npos,
+                  "info.outcome", o != nullptr ? o->text : "(unset cell)");
+  require_per_signal(standin::field(&info, "passes"), mx_class::double_, d.signals, "passes");
+  require_per_signal(standin::field(&info, "converged"), mx_class::logical_, d.signals,
+                     "converged");
+  require_per_signal(standin::field(&info, "window"), mx_class::double_, d.signals, "window");
+  require_per_signal(standin::field(&info, "scale"), mx_class::double_, d.signals, "scale");
   // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
   // the abscissa is NaN or infinite (no part in the smooth).
-  const bool nodes = positional(args) == 7;
-  const mxArray& data_x = nodes ? *args[5] : *args[0];
-  const mxArray& data_y = nodes ? *args[6] : *args[1];
-  fuzz::require(plain_double(*weights) && weights->rows == data_y.rows &&
-                    weights->cols == data_y.cols && weights->real.size() == data_y.real.size(),
+  fuzz::require(plain_double(*weights) && weights->rows == d.y->rows &&
+                    weights->cols == d.y->cols && weights->real.size() == d.y->real.size(),
                 "info.weights not shaped like the data");
   for (std::size_t j = 0; j < weights->real.size(); ++j) {
     const double w = weights->real[j];
     fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
-    fuzz::require(std::isfinite(data_x.real[j]) || w == 0.0,
+    fuzz::require(std::isfinite(d.x->real[j % d.count]) || w == 0.0,
                   "info.weights of an abscissa that is no finite number");
   }
   fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
@@ -415,6 +564,92 @@ void check_info(const mxArray& info, const mxArray& result,
   }
 }
 
+// Whether `a` and `b` are the same array: class, shape and elements (any
+// NaN for any NaN), and their cells.
+bool same_array(const mxArray& a, const mxArray& b) {
+  if (a.cls != b.cls || a.rows != b.rows || a.cols != b.cols || a.text != b.text ||
+      !fuzz::same_values(a.real, b.real) || !fuzz::same_bytes(a.logicals, b.logicals) ||
+      a.cells.size() != b.cells.size())
+    return false;
+  for (std::size_t i = 0; i < a.cells.size(); ++i)
+    if (!same_array(*a.cells[i], *b.cells[i])) return false;
+  return true;
+}
+
+// Whether signal `c` of a several-signal array `all` is the one-signal
+// call's `one`: a cell row's cell, a row's entry (of a one-per-call field),
+// or a column (of a field of one per point or query).
+bool is_signal(const mxArray& all, std::size_t c, std::size_t k, const mxArray& one) {
+  if (all.cols != k) return false;
+  if (all.cls == mx_class::cell_) return all.rows == 1 && same_array(*all.cells[c], one);
+  if (all.cls != one.cls) return false;
+  const std::size_t rows = all.rows;
+  if (one.rows * one.cols != rows) return false;
+  if (all.cls == mx_class::logical_)
+    return std::memcmp(all.logicals.data() + c * rows, one.logicals.data(), rows) == 0;
+  return fuzz::same_values(
+      std::vector<double>(all.real.begin() + static_cast<long>(c * rows),
+                          all.real.begin() + static_cast<long>((c + 1) * rows)),
+      one.real);
+}
+
+// The count a summary warning of kind `id` gives, 0 when there is none.
+long long warned(const standin::outcome& o, const char* id) {
+  for (const auto& [wid, text] : o.warnings)
+    if (wid == id) return std::strtoll(text.c_str(), nullptr, 10);
+  return 0;
+}
+
+// A call of several signals is its signals' calls: each made alone, with
+// the same arguments but that signal (shaped like its abscissae) for the
+// ordinates, has the bits of its column of the result, of every field of
+// info, and its lines on standard error, column after column; the summary
+// warnings count them all; the model left is the last signal's.
+void check_signals(const std::vector<std::unique_ptr<mxArray>>& args, int nlhs,
+                   const standin::outcome& all, const std::string& all_err) {
+  const bool nodes = positional(args) == 7;
+  const std::size_t y_at = nodes ? 6 : 1;
+  const data_args d = data_of(args);
+  std::string err;
+  long long singular = 0, unstable = 0;
+  for (std::size_t c = 0; c < d.signals; ++c) {
+    mxArray y;
+    y.rows = d.x->rows;
+    y.cols = d.x->cols;
+    y.real.assign(d.y->real.begin() + static_cast<long>(c * d.count),
+                  d.y->real.begin() + static_cast<long>((c + 1) * d.count));
+    std::vector<const mxArray*> inputs;
+    for (std::size_t i = 0; i < args.size(); ++i) inputs.push_back(i == y_at ? &y : args[i].get());
+    fuzz::stderr_capture capture;
+    const standin::outcome one = standin::call(nlhs, inputs);
+    err += capture.finish();
+    const std::unique_ptr<mxArray> result(one.result);
+    const std::unique_ptr<mxArray> info(one.second);
+    const std::string which = "signal " + std::to_string(c) + " of " + std::to_string(d.signals);
+    fuzz::require(one.ok, "one signal alone failed", which + ": " + one.error);
+    fuzz::require(is_signal(*all.result, c, d.signals, *result), "a column is not its signal alone",
+                  which);
+    if (c + 1 == d.signals)
+      fuzz::require(one.blocks_left == all.blocks_left, "blocks left not the last signal's",
+                    std::to_string(all.blocks_left) + " vs " + std::to_string(one.blocks_left));
+    singular += warned(one, "quibra:singular");
+    unstable += warned(one, "quibra:unstable");
+    if (info == nullptr) continue;
+    fuzz::require(info->fields.size() == all.second->fields.size(), "info fields differ", which);
+    for (std::size_t i = 0; i < info->fields.size(); ++i) {
+      const auto& [name, value] = all.second->fields[i];
+      fuzz::require(name == info->fields[i].first &&
+                        is_signal(*value, c, d.signals, *info->fields[i].second),
+                    "an info field is not its signal alone", which + ": " + name);
+    }
+  }
+  fuzz::require(all_err == err, "lines on standard error not the signals' in turn",
+                "together:\n" + all_err + "alone:\n" + err);
+  fuzz::require(warned(all, "quibra:singular") == singular &&
+                    warned(all, "quibra:unstable") == unstable,
+                "summary warnings do not add up");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -423,7 +658,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int nlhs = (head >> 4) & 3;
   const std::size_t nargs = head % (MAX_ARGS + 1);
   std::vector<std::unique_ptr<mxArray>> args;
-  for (std::size_t i = 0; i < nargs; ++i) args.push_back(decode_array(in));
+  for (std::size_t i = 0; i < nargs; ++i) {
+    // Y and nodes_y, with the top bit of their kind, are sized from the
+    // abscissae before them, so that several signals and their shape
+    // errors are common.
+    const std::uint8_t h = in.byte();
+    const bool ordinates = (i == 1 || i == 6) && (h & 0x80) != 0;
+    args.push_back(ordinates ? decode_ordinates(in, h, *args[i - 1]) : decode_array(in, h));
+  }
   // The degree bound: only accepted degrees are reduced.
   if (nargs >= 5 && scalar_ok(*args[4])) {
     double& d = args[4]->real[0];
@@ -472,12 +714,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::require(o.ok, "valid call failed", o.error);
   const mxArray& x = *args[0];
   const std::size_t len = x.rows * x.cols;
+  const std::size_t k = data_of(args).signals;
   fuzz::require(result != nullptr, "no result");
   fuzz::require(plain_double(*result), "result is not a real full double array");
-  fuzz::require(x.rows == 1 ? (result->rows == 1 && result->cols == len)
-                            : (result->rows == len && result->cols == 1),
+  // One signal: shaped like X; several: a row per element of X, a column each.
+  fuzz::require(k > 1            ? (result->rows == len && result->cols == k)
+                : x.rows == 1    ? (result->rows == 1 && result->cols == len)
+                                 : (result->rows == len && result->cols == 1),
                 "result not shaped like X");
-  fuzz::require(result->real.size() == len, "result data size");
+  fuzz::require(result->real.size() == len * k, "result data size");
   // What outlives the call by design: the model's record, x and y, and
   // after a robust call that succeeded, or with prior weights, its weights.
   const bool robust = robust_requested(args);
@@ -501,13 +746,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // wins, so a NaN result may differ in sign between lanes and paths.
   for (std::size_t i = 0; i < len; ++i) {
     for (std::size_t j = i + 1; j < len; ++j) {
-      if (std::memcmp(&x.real[i], &x.real[j], sizeof(double)) == 0) {
-        const double a = result->real[i];
-        const double b = result->real[j];
+      if (std::memcmp(&x.real[i], &x.real[j], sizeof(double)) != 0) continue;
+      for (std::size_t c = 0; c < k; ++c) {
+        const double a = result->real[c * len + i];
+        const double b = result->real[c * len + j];
         fuzz::require((std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0,
                       "equal abscissae gave different results");
       }
     }
   }
+  if (k > 1) check_signals(args, nlhs, o, err);
   return 0;
 }

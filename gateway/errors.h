@@ -18,7 +18,10 @@ inline constexpr call_error nargin{"quibra:nargin", "Wrong number of input argum
 inline constexpr call_error nargout{"quibra:nargout", "Too many output arguments."};
 inline constexpr call_error x{"quibra:X", "X must be a noncomplex double vector!!!"};
 inline constexpr call_error y{"quibra:Y", "Y must be a noncomplex double vector!!!"};
+inline constexpr call_error y_dims{"quibra:YDims", "Y must not have more than two dimensions."};
 inline constexpr call_error xy_length{"quibra:XYLength", "X and Y must have the same length!!!"};
+inline constexpr call_error y_rows{"quibra:YRows",
+                                   "Y must have as many rows as X has elements."};
 inline constexpr call_error f{"quibra:f", "f must be a noncomplex scalar double."};
 inline constexpr call_error f_nan{"quibra:fNaN", "f must not be NaN."};
 inline constexpr call_error robust{"quibra:robust", "robust must be a noncomplex scalar double."};
@@ -30,8 +33,12 @@ inline constexpr call_error nodes_x{"quibra:nodes_x",
                                     "nodes_x must be a noncomplex double vector!!!"};
 inline constexpr call_error nodes_y{"quibra:nodes_y",
                                     "nodes_y must be a noncomplex double vector!!!"};
+inline constexpr call_error nodes_y_dims{"quibra:nodes_yDims",
+                                         "nodes_y must not have more than two dimensions."};
 inline constexpr call_error nodes_length{"quibra:nodesLength",
                                          "nodes_x and nodes_y must have the same length!!!"};
+inline constexpr call_error nodes_y_rows{"quibra:nodes_yRows",
+                                         "nodes_y must have as many rows as nodes_x has elements."};
 
 // Options, after every positional argument.
 inline constexpr call_error option_pairs{"quibra:optionPairs",

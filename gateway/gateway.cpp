@@ -46,15 +46,52 @@ std::int32_t pair_length(shape a, shape b) {
   return -1;
 }
 
+bool is_vector(shape s) { return s.rows == 1 || s.cols == 1; }
+
 double check_scalar(const mxArray* a, const call_error& e) {
   if (!is_plain_scalar(a)) fail(e);
   return host_data(a)[0];
 }
 
+// The messages of one pair of data arguments: abscissae and ordinates.
+struct pair_errors {
+  const call_error& x;
+  const call_error& y;
+  const call_error& y_dims;
+  const call_error& length;
+  const call_error& rows;
+};
+const pair_errors DATA{errors::x, errors::y, errors::y_dims, errors::xy_length, errors::y_rows};
+const pair_errors NODES{errors::nodes_x, errors::nodes_y, errors::nodes_y_dims,
+                        errors::nodes_length, errors::nodes_y_rows};
+
+// Ordinates: a vector, or a matrix of one column per signal.
+shape check_ordinates(const mxArray* a, const pair_errors& e) {
+  const shape s = check_vector(a, e.y);
+  if (host_dims(a) > 2) fail(e.y_dims);
+  return s;
+}
+
+// How abscissae `sx` and ordinates `sy` pair: a vector of ordinates as both
+// rows or both columns of one length, a matrix with a row per abscissa (the
+// abscissae a vector). Returns the point count, the signals in `columns`.
+std::int32_t pair_data(shape sx, shape sy, const pair_errors& e, std::int32_t* columns) {
+  *columns = 1;
+  if (is_vector(sy)) {
+    const std::int32_t n = pair_length(sx, sy);
+    if (n < 0) fail(e.length);
+    return n;
+  }
+  if (!is_vector(sx)) fail(e.length);
+  if (static_cast<std::int64_t>(sx.rows) * sx.cols != sy.rows) fail(e.rows);
+  *columns = sy.cols;
+  return sy.rows;
+}
+
 // A call's arguments, read and checked.
 struct call_args {
   call_options options;  // options.request holds the whole request
-  shape result;          // shaped like X
+  shape result;          // shaped like X, or a column per signal
   shape data;            // the data's ordinates (Y, or nodes_y)
   double f;
 };
@@ -67,7 +104,12 @@ void read_positional(int npos, const mxArray* const prhs[], call_args& a) {
     // The window rule and the window placement would read NaN differently.
     if (std::isnan(a.f)) fail(errors::f_nan);
   }
-  if (npos > IN_ROBUST) r.robust = to_int32(check_scalar(prhs[IN_ROBUST], errors::robust)) != 0;
+  if (npos > IN_ROBUST) {
+    const mxArray* robust = prhs[IN_ROBUST];
+    r.robust = host_is_logical_scalar(robust)
+                   ? host_logical_value(robust)
+                   : to_int32(check_scalar(robust, errors::robust)) != 0;
+  }
   if (npos > IN_DEGREE) {
     r.degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
     if (r.degree < 0) fail(errors::degree_negative);
@@ -75,13 +117,17 @@ void read_positional(int npos, const mxArray* const prhs[], call_args& a) {
   }
   if (npos == IN_ALL) {
     const shape snx = check_vector(prhs[IN_NODES_X], errors::nodes_x);
-    const shape sny = check_vector(prhs[IN_NODES_Y], errors::nodes_y);
-    r.count = pair_length(snx, sny);
-    if (r.count < 0) fail(errors::nodes_length);
+    const shape sny = check_ordinates(prhs[IN_NODES_Y], NODES);
+    r.count = pair_data(snx, sny, NODES, &r.columns);
     a.data = sny;
     r.x = host_data(prhs[IN_NODES_X]);
     r.y = host_data(prhs[IN_NODES_Y]);
   }
+}
+
+// An empty Y in the nodes form, where Y is not used.
+bool no_ordinates(int npos, const mxArray* y) {
+  return npos == IN_ALL && is_plain_double(y) && (host_rows(y) == 0 || host_cols(y) == 0);
 }
 
 // Every argument, in the order the checks run.
@@ -90,27 +136,37 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   if (npos < IN_F || (npos > IN_NODES_X && npos != IN_ALL)) fail(errors::nargin);
   if (nlhs > 2) fail(errors::nargout);
   const shape sx = check_vector(prhs[IN_X], errors::x);
-  const shape sy = check_vector(prhs[IN_Y], errors::y);
-  const std::int32_t n = pair_length(sx, sy);
-  if (n < 0) fail(errors::xy_length);
+  std::int32_t columns = 1;
+  std::int32_t n = static_cast<std::int32_t>(static_cast<std::int64_t>(sx.rows) * sx.cols);
+  if (no_ordinates(npos, prhs[IN_Y])) {
+    if (!is_vector(sx)) fail(errors::xy_length);
+  } else {
+    n = pair_data(sx, check_ordinates(prhs[IN_Y], DATA), DATA, &columns);
+  }
 
   call_args a{};
   smooth_request& r = a.options.request;
   a.f = r.f;
-  a.result = sx.rows == 1 ? shape{1, n} : shape{n, 1};
-  a.data = sy;
+  a.data = shape{n, columns};
   r.n = r.count = n;
+  r.columns = columns;
   r.xq = r.x = host_data(prhs[IN_X]);
   r.y = host_data(prhs[IN_Y]);
   r.at_data = npos != IN_ALL;
+  if (r.at_data && columns == 1) a.data = shape{dim32(host_rows(prhs[IN_Y])), dim32(host_cols(prhs[IN_Y]))};
   read_positional(npos, prhs, a);
+  // One signal: shaped like X; several: a column each, a row per element of X.
+  a.result = r.columns > 1 ? shape{n, r.columns} : (sx.rows == 1 ? shape{1, n} : shape{n, 1});
   parse_options(nrhs - npos, prhs + npos, r.count, &a.options);
   r.f = a.options.span_given ? a.options.span : a.f;
   r.report = nlhs == 2;  // only a second result slot makes the call gather it
-  // Options that leave out points may leave none.
-  if ((r.choice.weights != nullptr || r.choice.omit_missing) &&
-      count_taking_part(r.choice, r.count, r.x, r.y) == 0)
-    fail(errors::no_data);
+  // Options that leave out points may leave none, in any column.
+  for (std::int32_t c = 0; c < r.columns; ++c) {
+    const double* y = r.y + static_cast<std::int64_t>(c) * r.count;
+    if ((r.choice.weights != nullptr || r.choice.omit_missing) &&
+        count_taking_part(r.choice, r.count, r.x, y) == 0)
+      fail(errors::no_data);
+  }
   return a;
 }
 
@@ -137,25 +193,30 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   // The first result slot is always filled, also for nlhs 0.
   mxArray* ys = host_create_matrix(a.result.rows, a.result.cols);
   plhs[0] = ys;
-  smooth_outputs out;
-  out.value = host_data(ys);
+  smooth_outputs* out = host_alloc_array<smooth_outputs>(request.columns);
+  for (std::int32_t c = 0; c < request.columns; ++c) {
+    out[c] = smooth_outputs{};
+    out[c].value = host_data(ys) + static_cast<std::int64_t>(c) * request.n;
+  }
   info_arrays arrays;
-  if (request.report)
-    arrays = new_info_arrays(request, a.options.settings, a.data.rows, a.data.cols, a.result.rows,
-                             a.result.cols, &out);
+  if (request.report) arrays = new_info_arrays(request, a.options.settings, a.data.rows,
+                                               a.data.cols, a.result.rows, a.result.cols, out);
 
-  smooth_call(request, &a.options.settings, &out);
+  smooth_call(request, &a.options.settings, out);
   // An interrupted call returns no result, also when the request came
   // after the smoother last asked.
   if (host_interrupt_pending()) host_interrupted();
 
   // Before a FailedValue takes the failed fits' place.
   if (request.report) plhs[1] = info_array(request, out, arrays, ys);
-  release_outputs(&out);
+  for (std::int32_t c = 0; c < request.columns; ++c) release_outputs(out + c);
   if (a.options.failed_value != FIT_FAILED) {
-    for (std::int32_t i = 0; i < request.n; ++i)
-      if (out.value[i] == FIT_FAILED) out.value[i] = a.options.failed_value;
+    double* v = host_data(ys);
+    const std::int64_t n = static_cast<std::int64_t>(request.n) * request.columns;
+    for (std::int64_t i = 0; i < n; ++i)
+      if (v[i] == FIT_FAILED) v[i] = a.options.failed_value;
   }
+  host_free(out);
   warn_summary(a.options.settings);
-  // The model (out.model) is left to the host, which reclaims it when the call ends.
+  // The model is left to the host, which reclaims it when the call ends.
 }

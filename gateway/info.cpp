@@ -56,39 +56,75 @@ info_arrays new_info_arrays(const smooth_request& request, const fit_settings& s
                             std::int32_t data_rows, std::int32_t data_cols, std::int32_t rows,
                             std::int32_t cols, smooth_outputs* out) {
   info_arrays a;
-  a.lowered = settings.lower;
-  if (a.lowered) out->lowered = host_alloc_array<std::uint8_t>(request.n);
+  const std::int64_t n = request.n;
+  if (settings.lower) a.lowered = host_alloc_array<std::uint8_t>(n * request.columns);
   a.weights = host_create_matrix(data_rows, data_cols);
-  out->weights = host_data(a.weights);
-  if (request.band != band_kind::none) {
+  const bool band = request.band != band_kind::none;
+  if (band) {
     a.se = host_create_matrix(rows, cols);
     a.lower = host_create_matrix(rows, cols);
     a.upper = host_create_matrix(rows, cols);
-    out->se = host_data(a.se);
-    out->lower = host_data(a.lower);
-    out->upper = host_data(a.upper);
+  }
+  for (std::int32_t c = 0; c < request.columns; ++c) {
+    smooth_outputs& o = out[c];
+    o.weights = host_data(a.weights) + static_cast<std::int64_t>(c) * request.count;
+    if (a.lowered != nullptr) o.lowered = a.lowered + c * n;
+    if (!band) continue;
+    o.se = host_data(a.se) + c * n;
+    o.lower = host_data(a.lower) + c * n;
+    o.upper = host_data(a.upper) + c * n;
   }
   return a;
 }
 
-mxArray* info_array(const smooth_request& request, const smooth_outputs& out,
+namespace {
+
+// One entry per column, of the value `of` gives for each column's outputs:
+// a scalar for one column, else a 1-by-k row.
+template <typename Of>
+mxArray* per_column(const smooth_request& request, const smooth_outputs* out, Of of) {
+  mxArray* a = host_create_matrix(1, request.columns);
+  for (std::int32_t c = 0; c < request.columns; ++c) host_data(a)[c] = of(out[c]);
+  return a;
+}
+
+// The same for host arrays: the array itself for one column, else a cell row.
+template <typename Of>
+mxArray* per_column_array(const smooth_request& request, const smooth_outputs* out, Of of) {
+  if (request.columns == 1) return of(out[0]);
+  mxArray** cells = host_alloc_array<mxArray*>(request.columns);
+  for (std::int32_t c = 0; c < request.columns; ++c) cells[c] = of(out[c]);
+  mxArray* row = host_create_cell_row(request.columns, cells);
+  host_free(cells);
+  return row;
+}
+
+}  // namespace
+
+mxArray* info_array(const smooth_request& request, const smooth_outputs* out,
                     const info_arrays& arrays, const mxArray* ys) {
-  const robust_report& r = out.robust;
   const bool robust = request.robust;
-  mxArray* converged = host_create_logical(1, 1);
-  host_set_logical(converged, 0, !(robust && r.outcome == robust_outcome::exhausted));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  mxArray* converged = host_create_logical(1, request.columns);
+  for (std::int32_t c = 0; c < request.columns; ++c)
+    host_set_logical(converged, c, !(robust && out[c].robust.outcome == robust_outcome::exhausted));
 
   constexpr int MOST_FIELDS = 16;
   const char* names[MOST_FIELDS] = {"outcome", "passes", "converged", "weights",
                                     "failed",  "window", "scale"};
   mxArray* values[MOST_FIELDS] = {
-      host_create_string(outcome_name(robust, r.outcome)),
-      host_create_scalar(robust ? r.passes : 0),
+      per_column_array(request, out,
+                       [&](const smooth_outputs& o) {
+                         return host_create_string(outcome_name(robust, o.robust.outcome));
+                       }),
+      per_column(request, out,
+                 [&](const smooth_outputs& o) { return robust ? o.robust.passes : 0.0; }),
       converged,
       arrays.weights,
       failed_of(ys),
-      host_create_scalar(out.window),
-      host_create_scalar(robust ? r.scale : std::numeric_limits<double>::quiet_NaN()),
+      per_column(request, out, [](const smooth_outputs& o) { return o.window; }),
+      per_column(request, out,
+                 [&](const smooth_outputs& o) { return robust ? o.robust.scale : nan; }),
   };
   int fields = 7;
   const auto add = [&](const char* name, mxArray* value) {
@@ -99,14 +135,19 @@ mxArray* info_array(const smooth_request& request, const smooth_outputs& out,
     add("se", arrays.se);
     add("lower", arrays.lower);
     add("upper", arrays.upper);
-    add("sigma", host_create_scalar(out.summary.sigma));
-    add("enp", host_create_scalar(out.summary.enp));
-    add("dof", host_create_scalar(out.summary.dof));
+    add("sigma", per_column(request, out, [](const smooth_outputs& o) { return o.summary.sigma; }));
+    add("enp", per_column(request, out, [](const smooth_outputs& o) { return o.summary.enp; }));
+    add("dof", per_column(request, out, [](const smooth_outputs& o) { return o.summary.dof; }));
   }
-  if (arrays.lowered) add("lowered", flags_of(out.lowered, ys));
+  if (arrays.lowered != nullptr) {
+    add("lowered", flags_of(arrays.lowered, ys));
+    host_free(arrays.lowered);
+  }
   if (request.choose_span) {
-    add("span", host_create_scalar(out.search.span));
-    add("criterion", criterion_of(out.search));
+    add("span", per_column(request, out, [](const smooth_outputs& o) { return o.search.span; }));
+    add("criterion", per_column_array(request, out, [](const smooth_outputs& o) {
+          return criterion_of(o.search);
+        }));
   }
   return host_create_struct(fields, names, values);
 }

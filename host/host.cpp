@@ -32,6 +32,13 @@ bool host_is_complex(const mxArray* a) { return mxIsComplex(a); }
 bool host_is_sparse(const mxArray* a) { return mxIsSparse(a); }
 std::uint64_t host_rows(const mxArray* a) { return mxGetM(a); }
 std::uint64_t host_cols(const mxArray* a) { return mxGetN(a); }
+std::uint64_t host_dims(const mxArray* a) { return static_cast<std::uint64_t>(mxGetNumberOfDimensions(a)); }
+
+bool host_is_logical_scalar(const mxArray* a) {
+  return mxIsLogical(a) && mxGetM(a) == 1 && mxGetN(a) == 1;
+}
+
+bool host_logical_value(const mxArray* a) { return mxGetLogicals(a)[0]; }
 double* host_data(const mxArray* a) { return mxGetPr(a); }
 
 mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols) {
@@ -47,6 +54,12 @@ mxArray* host_create_logical(std::int32_t rows, std::int32_t cols) {
 }
 
 void host_set_logical(mxArray* a, std::int64_t i, bool v) { mxGetLogicals(a)[i] = v; }
+
+mxArray* host_create_cell_row(std::int32_t n, mxArray* const* values) {
+  mxArray* c = mxCreateCellMatrix(1, n);
+  for (std::int32_t i = 0; i < n; ++i) mxSetCell(c, i, values[i]);
+  return c;
+}
 
 mxArray* host_create_struct(int nfields, const char* const* names, mxArray* const* values) {
   // The host's prototype takes the names without their last const.

@@ -17,7 +17,12 @@ bool host_is_double(const mxArray* a);
 bool host_is_complex(const mxArray* a);
 bool host_is_sparse(const mxArray* a);
 std::uint64_t host_rows(const mxArray* a);
+// Columns: of an array of more than two dimensions, all but the first together.
 std::uint64_t host_cols(const mxArray* a);
+std::uint64_t host_dims(const mxArray* a);
+// A 1-by-1 logical array, and its value.
+bool host_is_logical_scalar(const mxArray* a);
+bool host_logical_value(const mxArray* a);
 // Real part of a full double array, column-major.
 double* host_data(const mxArray* a);
 
@@ -34,6 +39,9 @@ mxArray* host_create_string(const char* text);
 // element i (column-major).
 mxArray* host_create_logical(std::int32_t rows, std::int32_t cols);
 void host_set_logical(mxArray* a, std::int64_t i, bool v);
+
+// A new 1-by-n cell row holding values[0..n-1], which it takes over.
+mxArray* host_create_cell_row(std::int32_t n, mxArray* const* values);
 
 // A new 1-by-1 struct whose field names[i] holds values[i]; the struct
 // takes the values over.

@@ -49,7 +49,7 @@ struct lanes_of<8> {
 // Lane k of v, and a value in every lane.
 inline double lane(double v, int) { return v; }
 template <typename T>
-inline double lane(T v, int k) {
+inline double lane(const T& v, int k) {
   return v[k];
 }
 template <typename T>

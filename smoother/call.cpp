@@ -1,5 +1,6 @@
 #include "smoother/call.h"
 
+#include <cmath>
 #include <limits>
 
 #include "host/storage.h"
@@ -28,28 +29,54 @@ double* robust_band_weights(const smooth_request& r, smooth_model* model,
   return prior;
 }
 
+// Columns of ordinates beyond the model's own that share its fits (see
+// smooth_shared): column c's ordinates in model order at y_more[c - 1],
+// and all of them again in blocks (COLUMN_BLOCK).
+struct shared_columns {
+  std::int32_t columns = 1;
+  double** y_more = nullptr;
+  double* blocks = nullptr;
+};
+
+// `out` serves every column of `shared`, column c's values `stride` after
+// column c - 1's.
+void share_outputs(fit_outputs& out, const shared_columns* shared, std::int64_t stride) {
+  if (shared == nullptr) return;
+  out.columns = shared->columns;
+  out.y_more = shared->y_more;
+  out.blocks = shared->blocks;
+  out.stride = stride;
+}
+
 // The evaluation at the queries with a band, and the summary of the smooth
 // at the data points that its sigma and dof come from. When the queries
 // are the data, one run at them gives the fits at the data points too;
 // otherwise those are made apart, silently (their trouble is not that of
 // the call's result). After robust passes that reweighted the points, the
-// noise scale is a robust one (summarise_robust).
+// noise scale is a robust one (summarise_robust). With `shared` columns
+// (plain ones only) the influence, which depends on the points alone, is
+// found once, and each column's band has its own sigma.
 void evaluate_with_band(const smooth_request& r, smooth_model* model, const double* const* sorted,
                         std::int32_t sorted_count, bool reuse, fit_settings* settings,
-                        smooth_outputs* o) {
+                        smooth_outputs* o, const shared_columns* shared = nullptr) {
   const std::int32_t n = r.n;
   const std::int32_t m = model->count;
-  double* prior = o->robust.replaced ? robust_band_weights(r, model, sorted, sorted_count) : nullptr;
+  const std::int32_t columns = shared != nullptr ? shared->columns : 1;
+  double* prior =
+      o->robust.replaced ? robust_band_weights(r, model, sorted, sorted_count) : nullptr;
   double* variance = host_alloc_array<double>(n);
-  // The fits at the model's points, in model order; FIT_FAILED where none.
-  double* value_m = host_alloc_array<double>(m);
+  // The fits at the model's points, in model order, column after column;
+  // FIT_FAILED where none.
+  const std::int64_t all_m = static_cast<std::int64_t>(m) * columns;
+  double* value_m = host_alloc_array<double>(all_m);
   double* leverage_m = host_alloc_array<double>(m);
   double* variance_m = host_alloc_array<double>(m);
-  for (std::int32_t j = 0; j < m; ++j) value_m[j] = FIT_FAILED;
+  for (std::int64_t j = 0; j < all_m; ++j) value_m[j] = FIT_FAILED;
   fit_outputs out;
   out.value = o->value;
   out.lowered = o->lowered;
   out.variance = variance;
+  share_outputs(out, shared, n);
   if (r.at_data) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
     double* leverage = host_alloc_array<double>(n);
@@ -60,7 +87,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
     for (std::int32_t i = 0; i < n; ++i) {
       const std::int32_t j = slot[i];
       if (j < 0) continue;
-      value_m[j] = o->value[i];
+      for (std::int32_t c = 0; c < columns; ++c) value_m[j + c * m] = o[c].value[i];
       leverage_m[j] = leverage[i];
       variance_m[j] = variance[i];
     }
@@ -70,14 +97,24 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
     fit_queries(model, query_set{r.xq, n}, out, settings);
     fit_settings quiet = *settings;
     quiet.report = trouble_report::off;
-    fit_own_points(model, &quiet, value_m, leverage_m, variance_m);
+    fit_outputs own;
+    own.value = value_m;
+    own.leverage = leverage_m;
+    own.variance = variance_m;
+    share_outputs(own, shared, m);
+    fit_own_points(model, &quiet, own);
   }
-  o->summary = prior != nullptr
-                   ? summarise_robust(model, prior, value_m, leverage_m, variance_m)
-                   : summarise(model, value_m, leverage_m, variance_m);
-  const double t = t_quantile(r.level, o->summary.dof);
-  fill_band(n, o->value, variance, o->summary.sigma, t, r.band == band_kind::prediction, o->se,
-            o->lower, o->upper);
+  for (std::int32_t c = 0; c < columns; ++c) {
+    smooth_model column = *model;
+    if (c > 0) column.y = shared->y_more[c - 1];
+    const double* value = value_m + static_cast<std::int64_t>(c) * m;
+    o[c].summary = prior != nullptr
+                       ? summarise_robust(&column, prior, value, leverage_m, variance_m)
+                       : summarise(&column, value, leverage_m, variance_m);
+    const double t = t_quantile(r.level, o[c].summary.dof);
+    fill_band(n, o[c].value, variance, o[c].summary.sigma, t, r.band == band_kind::prediction,
+              o[c].se, o[c].lower, o[c].upper);
+  }
   host_free(variance);
   host_free(value_m);
   host_free(leverage_m);
@@ -96,19 +133,27 @@ void data_weights(const smooth_request& r, const double* const* sorted, std::int
     weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
 }
 
-}  // namespace
+// A spaced evaluation takes the queries in ascending order, and a plain
+// one runs faster in it. When the queries are the data and every point of
+// a number abscissa takes part, that is the model's own sorted order, so
+// they need not be sorted a second time.
+bool reuses_order(const smooth_request& r) {
+  return r.at_data && r.choice.weights == nullptr && !r.choice.omit_missing;
+}
 
-void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
-  // What stands when no pass can run, with no data point taking part.
+// What stands when no pass can run, with no data point taking part.
+void no_passes(smooth_outputs* o) {
   o->robust.outcome = robust_outcome::abandoned;
   o->robust.scale = std::numeric_limits<double>::quiet_NaN();
+}
+
+// The whole call for one column of ordinates.
+void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  no_passes(o);
   double* robust_weights = r.report && r.robust ? host_alloc_array<double>(r.count) : nullptr;
-  // A spaced evaluation takes the queries in ascending order, and a plain
-  // one runs faster in it. When the queries are the data and every point
-  // of a number abscissa takes part, that is the model's own sorted order,
-  // so they need not be sorted a second time. The order also says where
-  // each model point came from, for the weights reported.
-  const bool reuse = r.at_data && r.choice.weights == nullptr && !r.choice.omit_missing;
+  // The model's order also says where each point came from, for the
+  // weights reported.
+  const bool reuse = reuses_order(r);
   const double** sorted = reuse || r.report ? host_alloc_array<const double*>(r.count) : nullptr;
   smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
   const std::int32_t points = model->count;
@@ -132,9 +177,87 @@ void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs
   host_free(robust_weights);
 }
 
+// Whether the columns of a call can share one model and its fits: which
+// points take part and every fit's weights must not depend on the
+// ordinates, so no robust passes (each leaves out its own column's
+// outliers, and the windows part ways), no span chosen on them and no
+// points left out by them ('Missing' 'omit' leaves out none when no
+// ordinate is NaN).
+bool columns_share(const smooth_request& r) {
+  if (r.columns <= 1 || r.robust || r.choose_span) return false;
+  if (!r.choice.omit_missing) return true;
+  const std::int64_t all = static_cast<std::int64_t>(r.count) * r.columns;
+  for (std::int64_t i = 0; i < all; ++i)
+    if (std::isnan(r.y[i])) return false;
+  return true;
+}
+
+// All columns at once: one model of the first, the others' ordinates put
+// in its order, and one run of fits that sums only the right-hand sides
+// per column. Each column's outputs are those of its call alone.
+void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  const bool reuse = reuses_order(r);
+  const double** sorted = host_alloc_array<const double*>(r.count);
+  smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
+  const std::int32_t points = model->count;
+  const std::int32_t more = r.columns - 1;
+  shared_columns shared;
+  shared.columns = r.columns;
+  shared.y_more = host_alloc_array<double*>(more);
+  const std::int64_t width = (more + COLUMN_BLOCK - 1) / COLUMN_BLOCK * COLUMN_BLOCK;
+  shared.blocks = host_alloc_array<double>(width * points);
+  // The last block's unused lanes are summed too, and thrown away.
+  for (std::int64_t i = 0; i < width * points; ++i) shared.blocks[i] = 0.0;
+  for (std::int32_t c = 1; c < r.columns; ++c) {
+    const double* y = r.y + static_cast<std::int64_t>(c) * r.count;
+    double* y_c = shared.y_more[c - 1] = host_alloc_array<double>(points);
+    const std::int32_t first = (c - 1) / COLUMN_BLOCK * COLUMN_BLOCK;
+    double* block = shared.blocks + static_cast<std::int64_t>(first) * points + (c - 1 - first);
+    for (std::int32_t j = 0; j < points; ++j) {
+      y_c[j] = y[sorted[j] - r.x];
+      block[static_cast<std::int64_t>(j) * COLUMN_BLOCK] = y_c[j];
+    }
+  }
+  for (std::int32_t c = 0; c < r.columns; ++c) no_passes(o + c);
+  if (r.report && r.band != band_kind::none) {
+    evaluate_with_band(r, model, sorted, points, reuse, settings, o, &shared);
+  } else {
+    fit_outputs out;
+    out.value = o->value;
+    out.lowered = o->lowered;
+    share_outputs(out, &shared, r.n);
+    fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
+  }
+  for (std::int32_t c = 0; c < r.columns; ++c) {
+    if (r.report) data_weights(r, sorted, points, nullptr, o[c].weights);
+    o[c].window = model->window;
+  }
+  // One model outlives the call, as with one column.
+  o[r.columns - 1].model = model;
+  for (std::int32_t c = 0; c < more; ++c) host_free(shared.y_more[c]);
+  host_free(shared.y_more);
+  host_free(shared.blocks);
+  host_free(sorted);
+}
+
+}  // namespace
+
+void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  if (columns_share(r)) return smooth_shared(r, settings, o);
+  smooth_request column = r;
+  column.columns = 1;
+  for (std::int32_t c = 0; c < r.columns; ++c) {
+    column.y = r.y + static_cast<std::int64_t>(c) * r.count;
+    smooth_column(column, settings, o + c);
+    // One model outlives the call, as with one column; the others go.
+    if (c + 1 < r.columns) {
+      free_model(o[c].model);
+      o[c].model = nullptr;
+    }
+  }
+}
+
 void release_outputs(smooth_outputs* out) {
-  host_free(out->lowered);
-  out->lowered = nullptr;
   host_free(out->search.spans);
   host_free(out->search.values);
   out->search.spans = out->search.values = nullptr;

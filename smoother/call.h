@@ -37,6 +37,7 @@ struct smooth_request {
   // With `report`: the band's probability.
   double level = 0.95;
   std::int32_t count = 0;
+  std::int32_t columns = 1;  // y holds `count` ordinates per column, column after column
   std::int32_t n = 0;
   std::int32_t degree = 2;  // 0 to MAX_DEGREE
   int max_passes = ROBUST_MAX_PASSES;
@@ -61,9 +62,8 @@ struct smooth_outputs {
   double* se = nullptr;
   double* lower = nullptr;
   double* upper = nullptr;
-  // With `report` and fit_settings::lower: n, from host_alloc, 1 where the
-  // value came from a lowered fit (or is interpolated next to one);
-  // released by release_outputs.
+  // With `report` and fit_settings::lower: n, 1 where the value came from
+  // a lowered fit (or is interpolated next to one).
   std::uint8_t* lowered = nullptr;
 
   // With `report`: how the passes went (the outcome only means something
@@ -75,18 +75,22 @@ struct smooth_outputs {
   // With an automatic span: what the search tried and chose. Its arrays
   // are the call's, released by release_outputs.
   span_search search{};
-  // The final model, handed over: the host reclaims it with the call.
+  // The final model, handed over: the host reclaims it with the call (of
+  // several columns only the last's; the others are released).
   smooth_model* model = nullptr;
 };
 
-// Runs the whole call. Fits run, note their trouble and report it by
-// `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
+// Runs the whole call, column after column: `out` holds one smooth_outputs
+// per column of ordinates, each with the bits and lines of a call with that
+// column alone; their values (and lowered flags) lie column after column,
+// out[c].value = out[0].value + c n, so that columns can be fitted together. Fits run, note their trouble and report it by `settings`
+// (Delta, threads, diagnostics; the trouble counts accumulate).
 // When the user interrupts, the call ends through the host's error exit
 // (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
 
 // Releases what the outputs hold of the call's storage (the search's
-// arrays, the lowered flags).
+// arrays).
 void release_outputs(smooth_outputs* out);
 
 #endif

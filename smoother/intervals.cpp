@@ -43,8 +43,8 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
     if (value[i] == FIT_FAILED) continue;
     const double r = model->y[i] - value[i];
     const double spread = prior[i] * variance[i];
-    z[s.points++] = std::fabs(r * std::sqrt(prior[i])) /
-                    std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
+    z[s.points++] =
+        std::fabs(r * std::sqrt(prior[i])) / std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
     s.rss += prior[i] * (r * r);
     s.enp += leverage[i];
     s.spread += spread;
@@ -62,16 +62,12 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
   return s;
 }
 
-void fit_own_points(const smooth_model* model, fit_settings* settings, double* value,
-                    double* leverage, double* variance) {
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& outputs) {
   const std::int32_t n = model->count;
   if (n == 0) return;
   std::int32_t* own = host_alloc_array<std::int32_t>(n);
   for (std::int32_t i = 0; i < n; ++i) own[i] = i;
-  fit_outputs out;
-  out.value = value;
-  out.variance = variance;
-  out.leverage = leverage;
+  fit_outputs out = outputs;
   out.own = own;
   fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
   host_free(own);

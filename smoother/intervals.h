@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "smoother/model.h"
+#include "smoother/queries.h"
 #include "smoother/settings.h"
 
 // The smooth judged at its own points. Sums run over the model's points in
@@ -44,12 +45,11 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
                                   const double* variance);
 
 // The fits at the model's own points, in model order: their values,
-// leverages and (when `variance` is not null) variance factors. The
-// settings' Delta applies, so with Delta > 0 the leverages and variances
-// between fits are interpolated like the values. Trouble is noted in
-// `settings`.
-void fit_own_points(const smooth_model* model, fit_settings* settings, double* value,
-                    double* leverage, double* variance);
+// leverages and (when out.variance is not null) variance factors, in
+// `out` (whose `own` it sets). The settings' Delta applies, so with
+// Delta > 0 the leverages and variances between fits are interpolated like
+// the values. Trouble is noted in `settings`.
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& out);
 
 // slot[i] for each of the `count` data points given to build_model (xs,
 // ys, with `sorted` the order it handed out, `sorted_count` long): the

@@ -37,22 +37,32 @@ struct fit_scratch {
   double* second[MAX_LANES];
   double* recorded;
   double* lowered;  // room for a lowered fit's sums
+  double* more;     // with several columns: the other columns' values, L each
+  double* powers;   // with several columns: a window's powers (lane_powers)
   bool lower;       // 'Fallback' 'lower': see lowered_fit
 };
 
-inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second,
-                               bool lower) {
+// `columns` > 1: the fits serve that many columns of ordinates (see
+// share_columns), which needs the rows and the recorded points too.
+inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second, bool lower,
+                               std::int32_t columns = 1) {
   fit_scratch s;
   s.lower = lower;
   s.ncoef = model->degree + 1;
+  const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {
     s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
-    s.rows[k] = influence ? host_alloc_array<double>(s.ncoef) : nullptr;
+    s.rows[k] = influence || shared ? host_alloc_array<double>(s.ncoef) : nullptr;
     s.second[k] = second ? host_alloc_array<double>(2 * s.ncoef - 1) : nullptr;
   }
   s.recorded =
-      second ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) * model->window)
-             : nullptr;
+      second || shared
+          ? host_alloc_array<double>(static_cast<std::int64_t>(2 * MAX_LANES) * model->window)
+          : nullptr;
+  s.more = shared ? host_alloc_array<double>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
+                  : nullptr;
+  s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
+                    : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
@@ -68,6 +78,8 @@ inline void free_scratch(fit_scratch& s) {
   }
   host_free(s.recorded);
   host_free(s.lowered);
+  host_free(s.more);
+  host_free(s.powers);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
   free_rows(s.inverse, s.ncoef);
@@ -204,6 +216,13 @@ inline double variance_of(const double* a, const double* m2, std::int32_t n) {
 struct lane_extra {
   bool lower = false;   // 'Fallback' 'lower'
   bool second = false;  // whether the variances are wanted
+  // Several columns of ordinates on the model's points: the model holds the
+  // first, y_more[c - 1] column c (model order), and `blocks` the others
+  // again, COLUMN_BLOCK columns at a time (column_blocks); the values of
+  // the others land in s.more, column c's L at (c - 1) L.
+  std::int32_t columns = 1;
+  const double* const* y_more = nullptr;
+  const double* blocks = nullptr;
   std::int32_t own[MAX_LANES] = {};
   bool lowered[MAX_LANES] = {};
   double variance[MAX_LANES] = {};
@@ -272,7 +291,10 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
                                 const group_windows<L>& g, int used, bool lower) {
   group_rank<L> rank;
   rank.all = used == L;
-  const auto run = [&](auto weight) {
+  // By reference: a vector-holding argument by value draws a compiler
+  // note on its passing convention.
+  const auto run = [&](const auto& weights) {
+    auto weight = weights;
     rank_test<L>(weight, model->window, g.xs, s.ncoef, rank.distinct);
     for (int k = 0; k < used; ++k) {
       const bool full = rank.distinct[k] >= s.ncoef;
@@ -325,8 +347,8 @@ struct edge_points {
 // abscissae determine (at h = 0, where no coordinate exists, their mean).
 // Returns the value, its coefficient count in `n`.
 template <int L>
-inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                       int k, double* row, fit_trouble& t, std::int32_t& n) {
+inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
+                       double* row, fit_trouble& t, std::int32_t& n) {
   const std::int32_t q = model->window;
   const double* xs = g.xs[k];
   std::int32_t distinct = 1;
@@ -347,8 +369,8 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
 // coefficient count in `n`, and whether it is an edge fit in `edge`.
 template <int L>
 inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                          const group_rank<L>& rank, int k, bool lower, double* row,
-                          fit_trouble& t, std::int32_t& n, bool& edge) {
+                          const group_rank<L>& rank, int k, bool lower, double* row, fit_trouble& t,
+                          std::int32_t& n, bool& edge) {
   n = rank.distinct[k];
   edge = false;
   if (!lower) return rank_deficient(t);
@@ -368,14 +390,15 @@ template <int L, bool Influence, bool Anchored>
 inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                         const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
                         lane_extra* extra, std::int32_t ncoef[L], bool edge[L]) {
-  double* const* rows = Influence ? s.rows : nullptr;
+  const bool want_rows = Influence || extra->columns > 1;
+  double* const* rows = want_rows ? s.rows : nullptr;
   for (int k = 0; k < L; ++k) {
     ncoef[k] = s.ncoef;
     edge[k] = false;
   }
   if (!Anchored && rank.all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
   for (int k = 0; k < used; ++k) {
-    double* row = Influence ? s.rows[k] : nullptr;
+    double* row = want_rows ? s.rows[k] : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
       out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k]);
     } else {
@@ -412,8 +435,8 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].
     const std::int32_t o = extra->own[k];
-    const bool inside = o >= g.start[k] && o < g.start[k] + model->window &&
-                        (g.h[k] > 0.0 || at_query);
+    const bool inside =
+        o >= g.start[k] && o < g.start[k] + model->window && (g.h[k] > 0.0 || at_query);
     const double own_w = robust && inside ? model->weights[o] : 1.0;
     double av = a[0];
     double power = g.cq[k];
@@ -425,17 +448,133 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
   }
 }
 
+// A lane's powers g_j = w c^j (j < nc) at each point of its window, from
+// its recorded T and c, with w = T r as the sums form it and each power the
+// running product normal_sums forms: summed against another column's
+// ordinates they give that column's right-hand side to the bit.
+template <int L>
+inline void lane_powers(int k, std::int32_t nc, std::int32_t npts, const double* r,
+                        const double* recorded, double* g) {
+  for (std::int32_t i = 0; i < npts; ++i) {
+    const double* at = recorded + static_cast<std::int64_t>(i) * (2 * L);
+    const double c = at[L + k];
+    double w = at[k];
+    if (r != nullptr) w = w * r[i];
+    double* gi = g + static_cast<std::int64_t>(i) * nc;
+    gi[0] = w;
+    double power = c * w;
+    for (std::int32_t j = 1; j < nc; ++j) {
+      gi[j] = power;
+      power = power * c;
+    }
+  }
+}
+
+// The right-hand sides b[j] = sum y g_j of COLUMN_BLOCK columns at once,
+// one per vector lane: yb holds the window's ordinates point after point,
+// COLUMN_BLOCK to a point. Each column adds its terms in point order from
+// +0.0, as the sums do. NC > 0 fixes nc at compile time.
+template <int NC>
+inline void block_sums(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
+                       double b[MAX_NCOEF][COLUMN_BLOCK]) {
+  using vc = typename lanes_of<COLUMN_BLOCK>::d;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = NC > 0 ? NC : MAX_NCOEF;
+  vc acc[SLOTS] = {};
+  for (std::int32_t i = 0; i < npts; ++i) {
+    vc y;
+    std::memcpy(&y, yb + static_cast<std::int64_t>(i) * COLUMN_BLOCK, sizeof y);
+    const double* gi = g + static_cast<std::int64_t>(i) * n;
+#pragma GCC unroll 8
+    for (std::int32_t j = 0; j < n; ++j) acc[j] += y * splat<vc>(gi[j]);
+  }
+  for (std::int32_t j = 0; j < n; ++j) std::memcpy(b[j], &acc[j], sizeof acc[j]);
+}
+
+inline void block_sums_of(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
+                          double b[MAX_NCOEF][COLUMN_BLOCK]) {
+  switch (nc) {
+    case 1: block_sums<1>(nc, npts, g, yb, b); break;
+    case 2: block_sums<2>(nc, npts, g, yb, b); break;
+    case 3: block_sums<3>(nc, npts, g, yb, b); break;
+    case 4: block_sums<4>(nc, npts, g, yb, b); break;
+    default: block_sums<0>(nc, npts, g, yb, b); break;
+  }
+}
+
 template <int L, bool Influence, bool Anchored = false>
 inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
                       double out[L], fit_trouble t[L], lane_extra* extra);
 
+// Not inlined: the few fits that take it need no wide registers, and the
+// wide-register code (flattened) stays a third of the size.
+template <bool Anchored>
+[[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
+                                      std::int32_t c, const lane_extra* extra);
+
+// The other columns' values of a group whose first column was just fitted:
+// a lane fitted in full inside its window's span shares its row of the
+// inverse, and only its right-hand sides are summed, column block by
+// column block; any other fitted lane (lowered, or anchored outside its
+// span) is fitted again per column as it is alone, after the shared ones;
+// a failed one fails in every column.
+template <int L>
+inline void share_columns(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                          const group_rank<L>& rank, const double xq[L], int used,
+                          const fit_trouble t[L], const lane_extra* extra) {
+  const std::int32_t n = s.ncoef;
+  const std::int32_t w = model->window;
+  const std::int32_t more = extra->columns - 1;
+  const auto value = [&](std::int32_t c, int k) -> double& { return s.more[(c - 1) * L + k]; };
+  bool shared[L];
+  for (int k = 0; k < used; ++k) {
+    shared[k] = rank.distinct[k] >= n && !t[k].singular && g.at_zero[k];
+    if (!shared[k]) continue;
+    lane_powers<L>(k, n, w, g.rs[k], s.recorded, s.powers);
+    for (std::int32_t first = 0; first < more; first += COLUMN_BLOCK) {
+      const double* yb = extra->blocks + (static_cast<std::int64_t>(first) * model->count +
+                                          static_cast<std::int64_t>(g.start[k]) * COLUMN_BLOCK);
+      double b[MAX_NCOEF][COLUMN_BLOCK];
+      block_sums_of(n, w, s.powers, yb, b);
+      for (int l = 0; l < COLUMN_BLOCK && first + l < more; ++l) {
+        double bl[MAX_NCOEF] = {};
+        for (std::int32_t j = 0; j < n; ++j) bl[j] = b[j][l];
+        value(first + l + 1, k) = lane_solve::first_coefficient<double>(s.rows[k], bl, n);
+      }
+    }
+  }
+  // The scratch is the shared lanes' no longer: refit the others.
+  for (int k = 0; k < used; ++k) {
+    if (shared[k]) continue;
+    for (std::int32_t c = 1; c <= more; ++c)
+      value(c, k) = t[k].singular ? FIT_FAILED : column_alone<false>(model, s, xq[k], c, extra);
+  }
+}
+
+// The fit at q of column c (> 0) of several columns of ordinates, alone:
+// the model with that column for its ordinates, fitted as the call with
+// that column alone fits it.
+template <bool Anchored>
+[[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
+                                      std::int32_t c, const lane_extra* extra) {
+  smooth_model column = *model;
+  column.y = const_cast<double*>(extra->y_more[c - 1]);
+  const double pair[2] = {q, q};
+  double value[2] = {};
+  fit_trouble trouble[2];
+  lane_extra alone;
+  alone.lower = extra->lower;
+  fit_group<2, false, Anchored>(&column, s, pair, 1, value, trouble, &alone);
+  return value[0];
+}
+
 // A group with a query outside its window's span fits each wanted query
 // alone, anchored (two lanes of one query): such queries are few, and the
 // others keep their bits, since inside its span a query's anchored
-// coordinate is its own.
+// coordinate is its own. Not inlined, like column_alone.
 template <int L, bool Influence>
-inline void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
-                      double out[L], fit_trouble t[L], lane_extra* extra) {
+[[gnu::noinline]] void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L],
+                                 int used, double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < used; ++k) {
     const double pair[2] = {xq[k], xq[k]};
     double value[2] = {};
@@ -450,6 +589,8 @@ inline void fit_alone(const smooth_model* model, fit_scratch& s, const double xq
     extra->lowered[k] = alone.lowered[0];
     extra->variance[k] = alone.variance[0];
     extra->leverage[k] = alone.leverage[0];
+    for (std::int32_t c = 1; c < extra->columns; ++c)
+      s.more[(c - 1) * L + k] = column_alone<true>(model, s, xq[k], c, extra);
   }
 }
 
@@ -468,16 +609,16 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
     }
   }
   group_rank<L> rank;
-  if constexpr (Influence) {
-    rank = extra->second ? group_sums<L, Anchored, true>(model, s, g, used, extra->lower)
-                         : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
-  } else {
-    rank = group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
-  }
+  const bool record = (Influence && extra->second) || extra->columns > 1;
+  rank = record ? group_sums<L, Anchored, true>(model, s, g, used, extra->lower)
+                : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
   std::int32_t ncoef[L];
   bool edge[L];
   solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
   if constexpr (Influence) group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra);
+  if constexpr (!Anchored) {
+    if (extra->columns > 1) share_columns<L>(model, s, g, rank, xq, used, t, extra);
+  }
 }
 
 }  // namespace local_fit

@@ -30,6 +30,11 @@ struct smooth_model {
 // largest finite double, so it passes through every caller unchanged.
 inline constexpr double FIT_FAILED = 1.7976931348623157e308;
 
+// Columns of ordinates beyond a model's own are summed this many at a time,
+// one per vector lane: laid out as blocks of COLUMN_BLOCK columns, each
+// block `count` points of COLUMN_BLOCK ordinates in the model's order.
+inline constexpr int COLUMN_BLOCK = 4;
+
 // The highest degree of the local polynomials; fits reject more coefficients.
 inline constexpr std::int32_t MAX_DEGREE = MAX_NCOEF - 1;
 

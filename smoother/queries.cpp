@@ -27,13 +27,22 @@ double interpolate(double xa, double va, double xb, double vb, double x) {
   return alpha * vb + (1.0 - alpha) * va;
 }
 
-// Sets element i of every output asked for.
-void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev,
-         bool lowered) {
-  out.value[i] = v;
+// Sets element i of every output asked for; column c > 0 of several
+// columns has only values and lowered flags.
+void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev, bool lowered,
+         std::int32_t c = 0) {
+  const std::int64_t at = i + c * out.stride;
+  out.value[at] = v;
+  if (out.lowered != nullptr) out.lowered[at] = lowered ? 1 : 0;
+  if (c > 0) return;
   if (out.variance != nullptr) out.variance[i] = var;
   if (out.leverage != nullptr) out.leverage[i] = lev;
-  if (out.lowered != nullptr) out.lowered[i] = lowered ? 1 : 0;
+}
+
+// Element i of every column gets v, its influence NaN.
+void put_none(const fit_outputs& out, std::int32_t i, double v) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, c);
 }
 
 // Which of the n ascending queries 'Delta' fits: after a fit at x_a, the
@@ -64,9 +73,14 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   double* xs = host_alloc_array<double>(m);
   for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
   fit_outputs fits;
-  fits.value = host_alloc_array<double>(m);
+  fits.columns = out.columns;
+  fits.y_more = out.y_more;
+  fits.blocks = out.blocks;
+  fits.stride = m;
+  const std::int64_t all = static_cast<std::int64_t>(m) * out.columns;
+  fits.value = host_alloc_array<double>(all);
   if (out.variance != nullptr) fits.variance = host_alloc_array<double>(m);
-  if (out.lowered != nullptr) fits.lowered = host_alloc_array<std::uint8_t>(m);
+  if (out.lowered != nullptr) fits.lowered = host_alloc_array<std::uint8_t>(all);
   std::int32_t* own = nullptr;
   if (out.leverage != nullptr) {
     fits.leverage = host_alloc_array<double>(m);
@@ -78,18 +92,24 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
 
   const auto var_at = [&](std::int32_t i) { return fits.variance ? fits.variance[i] : 0.0; };
   const auto lev_at = [&](std::int32_t i) { return fits.leverage ? fits.leverage[i] : 0.0; };
-  const auto low_at = [&](std::int32_t i) { return fits.lowered != nullptr && fits.lowered[i]; };
-  for (std::int32_t i = 0; i < m; ++i) {
-    const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
-    std::int32_t k = fitted[i];
-    put(out, q.index(k), fits.value[i], var_at(i), lev_at(i), low_at(i));
-    for (++k; k < end && q.at(k) == xs[i]; ++k)
-      put(out, q.index(k), fits.value[i], var_at(i), lev_at(i), low_at(i));
-    for (; k < end; ++k) {
-      const double x = q.at(k);
-      put(out, q.index(k), interpolate(xs[i], fits.value[i], xs[i + 1], fits.value[i + 1], x),
-          interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
-          interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1));
+  for (std::int32_t c = 0; c < out.columns; ++c) {
+    const double* value = fits.value + c * fits.stride;
+    const auto low_at = [&](std::int32_t i) {
+      return fits.lowered != nullptr && fits.lowered[i + c * fits.stride];
+    };
+    for (std::int32_t i = 0; i < m; ++i) {
+      const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
+      std::int32_t k = fitted[i];
+      put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), c);
+      for (++k; k < end && q.at(k) == xs[i]; ++k)
+        put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), c);
+      for (; k < end; ++k) {
+        const double x = q.at(k);
+        put(out, q.index(k), interpolate(xs[i], value[i], xs[i + 1], value[i + 1], x),
+            interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
+            interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1),
+            c);
+      }
     }
   }
   host_free(fitted);
@@ -104,8 +124,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
 // Every query gets `v` (NaN: no data; FIT_FAILED: no fit can be made), its
 // influence NaN.
 void fill(const query_set& q, const fit_outputs& out, double v) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int32_t i = 0; i < q.n; ++i) put(out, i, v, nan, nan, false);
+  for (std::int32_t i = 0; i < q.n; ++i) put_none(out, i, v);
 }
 
 }  // namespace
@@ -125,8 +144,7 @@ void fit_queries(const smooth_model* model, const query_set& q, const fit_output
   std::int32_t m = 0;
   for (std::int32_t i = 0; i < q.n; ++i) {
     if (!std::isfinite(q.x[i])) {
-      const double nan = std::numeric_limits<double>::quiet_NaN();
-      put(out, i, nan, nan, nan, false);
+      put_none(out, i, std::numeric_limits<double>::quiet_NaN());
     } else {
       if (order != nullptr) order[m] = q.x + i;
       ++m;

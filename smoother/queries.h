@@ -46,6 +46,17 @@ struct fit_outputs {
   // 1 where the value came from a lowered fit (fit_settings::lower), or is
   // interpolated next to one; 0 elsewhere. Null: not wanted.
   std::uint8_t* lowered = nullptr;
+  // Several columns of ordinates on the same points: the model holds the
+  // first, y_more[c - 1] column c in model order (and `blocks` the same in
+  // blocks), and column c's values (and lowered flags) go `stride`
+  // elements after column c - 1's. Their fits share all but the
+  // right-hand sides; each column gets the bits and lines of an evaluation
+  // with that column alone, lines column after column. The influence,
+  // which depends on the points alone, is given once, for every column.
+  std::int32_t columns = 1;
+  const double* const* y_more = nullptr;
+  const double* blocks = nullptr;  // the same columns in blocks (COLUMN_BLOCK)
+  std::int64_t stride = 0;
 };
 
 // The locally weighted polynomial estimate at every query, or FIT_FAILED

@@ -5,95 +5,19 @@
 
 #include "host/services.h"
 #include "host/storage.h"
+#include "smoother/fit_range.h"
 #include "smoother/local_fit.h"
 #include "smoother/parallel.h"
 
 namespace {
 
-using local_fit::fit_scratch;
-using local_fit::lane_extra;
-
-// out.value[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries
-// are fitted in groups of L consecutive fittable ones; a NaN or infinite
-// query has no place among the data and gets NaN, with no trouble.
-//
-// With `order`, query i is instead *order[i], a pointer into xq, and its
-// results go to position order[i] - xq of out's arrays; t stays positional.
-template <int L, bool Influence>
-void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
-               const double* const* order, std::int64_t n, const fit_outputs& out, fit_trouble* t) {
-  double q[L] = {};
-  std::int64_t at[L];
-  std::int64_t dst[L];
-  int held = 0;
-  double r[L];
-  fit_trouble rt[L];
-  lane_extra li;
-  li.lower = s.lower;
-  li.second = out.variance != nullptr;
-  const auto flush = [&] {
-    for (int k = held; k < L; ++k) q[k] = q[0];
-    if constexpr (Influence) {
-      for (int k = 0; k < held; ++k) li.own[k] = out.own != nullptr ? out.own[dst[k]] : -1;
-    }
-    local_fit::fit_group<L, Influence>(model, s, q, held, r, rt, &li);
-    for (int k = 0; k < held; ++k) {
-      out.value[dst[k]] = r[k];
-      t[at[k]] = rt[k];
-      if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
-      if constexpr (Influence) {
-        if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];
-        if (out.leverage != nullptr) out.leverage[dst[k]] = li.leverage[k];
-      }
-    }
-    held = 0;
-  };
-  for (std::int64_t i = 0; i < n; ++i) {
-    const std::int64_t from = order != nullptr ? order[i] - xq : i;
-    const double v = xq[from];
-    if (!std::isfinite(v)) {
-      const double none = std::numeric_limits<double>::quiet_NaN();
-      out.value[from] = none;
-      t[i] = fit_trouble{};
-      if (out.lowered != nullptr) out.lowered[from] = 0;
-      if constexpr (Influence) {
-        if (out.variance != nullptr) out.variance[from] = none;
-        if (out.leverage != nullptr) out.leverage[from] = none;
-      }
-      continue;
-    }
-    q[held] = v;
-    dst[held] = from;
-    at[held++] = i;
-    if (held == L) flush();
-  }
-  if (held > 0) flush();
-}
-
-using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
-                              const double* const*, std::int64_t, const fit_outputs&, fit_trouble*);
-
-// Each lane width's code, the wider ones compiled for their instruction set.
-template <bool Influence>
-void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq,
-                 const double* const* order, std::int64_t n, const fit_outputs& out,
-                 fit_trouble* t) {
-  fit_range<2, Influence>(model, s, xq, order, n, out, t);
-}
+using fit_ranges::fit_range_2;
 #if QUIBRA_WIDE_LANES
-template <bool Influence>
-QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
-                             const double* const* order, std::int64_t n, const fit_outputs& out,
-                             fit_trouble* t) {
-  fit_range<4, Influence>(model, s, xq, order, n, out, t);
-}
-template <bool Influence>
-QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
-                               const double* const* order, std::int64_t n, const fit_outputs& out,
-                               fit_trouble* t) {
-  fit_range<8, Influence>(model, s, xq, order, n, out, t);
-}
+using fit_ranges::fit_range_4;
+using fit_ranges::fit_range_8;
 #endif
+using fit_ranges::range_fitter;
+using local_fit::fit_scratch;
 
 // The code for `lanes` queries per register, with or without influence.
 template <bool Influence>
@@ -148,7 +72,7 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
     for (std::int64_t i = 0; i < end - begin; ++i)
       job.trouble_kind[job.order[begin + i] - job.xq] = trouble_kind_of(t[i]);
   } else {
-    fit_outputs out;
+    fit_outputs out = job.out;
     out.value = job.out.value + begin;
     out.variance = shifted(job.out.variance, begin);
     out.leverage = shifted(job.out.leverage, begin);
@@ -161,8 +85,14 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
 
 void note_round(void* context, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
-  // A run in ascending order notes its trouble once it is over.
+  // A run in ascending order notes its trouble once it is over, and so
+  // does a run of several columns, which notes it column after column.
   if (job.order != nullptr) return;
+  if (job.out.columns > 1) {
+    for (std::int64_t i = begin; i < end; ++i)
+      job.trouble_kind[i] = trouble_kind_of(job.troubles[i - begin]);
+    return;
+  }
   for (std::int64_t i = begin; i < end; ++i) note_trouble(job.settings, job.troubles[i - begin]);
 }
 
@@ -175,8 +105,10 @@ std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& 
     kind[i] = TROUBLE_NONE;
     if (!std::isfinite(xq[i])) {
       const double none = std::numeric_limits<double>::quiet_NaN();
-      out.value[i] = none;
-      if (out.lowered != nullptr) out.lowered[i] = 0;
+      for (std::int32_t c = 0; c < out.columns; ++c) {
+        out.value[i + c * out.stride] = none;
+        if (out.lowered != nullptr) out.lowered[i + c * out.stride] = 0;
+      }
       if (out.variance != nullptr) out.variance[i] = none;
       if (out.leverage != nullptr) out.leverage[i] = none;
     } else {
@@ -218,13 +150,16 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   // for small windows. The results land where they belong, and the trouble
   // is noted in query order once all are fitted.
   const bool in_order = ascending != nullptr;
-  std::uint8_t* kind = in_order ? host_alloc_array<std::uint8_t>(n) : nullptr;
+  const bool collect = in_order || out.columns > 1;
+  std::uint8_t* kind = collect ? host_alloc_array<std::uint8_t>(n) : nullptr;
+  for (std::int32_t i = 0; i < n && collect && !in_order; ++i) kind[i] = TROUBLE_NONE;
   const std::int64_t items = in_order ? ordered_items(xq, n, out, kind) : n;
   const run_plan plan = plan_run(settings, items, model->window, model->degree);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t)
-    scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower);
+    scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
+                                        out.columns);
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
   fit_job job{model,      xq,
@@ -234,7 +169,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
               settings,   ascending,
               kind};
   if (items > 0) run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
-  if (in_order) note_in_query_order(job, n);
+  for (std::int32_t c = 0; c < out.columns && collect; ++c) note_in_query_order(job, n);
   host_free(kind);
   host_free(troubles);
   for (int t = 0; t < plan.threads; ++t) local_fit::free_scratch(scratch[t]);

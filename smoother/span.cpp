@@ -39,7 +39,10 @@ struct search {
     if (count == MOST || tried(q)) return;
     model->f = span_for_window(model, q);
     model->window = q;
-    fit_own_points(model, &quiet, value, leverage, nullptr);
+    fit_outputs out;
+    out.value = value;
+    out.leverage = leverage;
+    fit_own_points(model, &quiet, out);
     const smoother_summary s = summarise(model, value, leverage, nullptr);
     // A span whose fits fail somewhere does not smooth all the data.
     double c = std::numeric_limits<double>::infinity();

@@ -64,7 +64,8 @@ bool mxIsSparse(const mxArray* ptr) { return ptr->sparse; }
 bool mxIsChar(const mxArray* ptr) { return ptr->cls == mx_class::char_; }
 
 bool mxIsClass(const mxArray* ptr, const char* name) {
-  static const char* const names[] = {"double", "single", "int32", "logical", "char", "string"};
+  static const char* const names[] = {"double", "single", "int32", "logical",
+                                      "char",   "string", "struct", "cell"};
   return std::strcmp(names[static_cast<int>(ptr->cls)], name) == 0;
 }
 size_t mxGetM(const mxArray* ptr) { return ptr->rows; }
@@ -129,6 +130,32 @@ mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char
   return a;
 }
 
+// A container takes a value over from the call's created arrays.
+static std::unique_ptr<mxArray> take(mxArray* val) {
+  for (auto& c : state.created)
+    if (c.get() == val) return std::unique_ptr<mxArray>(c.release());
+  fault("a value not created in this call, or set twice, put into a struct or cell");
+  return nullptr;
+}
+
+bool mxIsLogical(const mxArray* ptr) { return ptr->cls == mx_class::logical_; }
+
+mwSize mxGetNumberOfDimensions(const mxArray* ptr) { return static_cast<mwSize>(ptr->ndims); }
+
+mxArray* mxCreateCellMatrix(mwSize m, mwSize n) {
+  mxArray* a = created_of_class(mx_class::cell_, m, n);
+  a->cells.resize(static_cast<std::size_t>(m * n));
+  return a;
+}
+
+void mxSetCell(mxArray* ptr, mwIndex i, mxArray* value) {
+  if (ptr->cls != mx_class::cell_ || i < 0 || static_cast<std::size_t>(i) >= ptr->cells.size()) {
+    fault("mxSetCell outside a cell array");
+    return;
+  }
+  ptr->cells[static_cast<std::size_t>(i)] = take(value);
+}
+
 mxLogical* mxGetLogicals(const mxArray* ptr) {
   if (ptr->cls != mx_class::logical_) fault("mxGetLogicals of an array that is not logical");
   return const_cast<mxLogical*>(ptr->logicals.data());
@@ -141,14 +168,7 @@ void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val) {
   }
   for (auto& [name, value] : ptr->fields) {
     if (name != key) continue;
-    // The struct takes the value over from the call's created arrays.
-    for (auto& c : state.created) {
-      if (c.get() == val) {
-        value.reset(c.release());
-        return;
-      }
-    }
-    fault("mxSetField with a value not created in this call, or set twice");
+    value = take(val);
     return;
   }
   fault(std::string("mxSetField of a field the struct lacks: ") + key);
@@ -298,6 +318,14 @@ mxArray* make_row(const std::vector<double>& values) {
 }
 mxArray* make_column(const std::vector<double>& values) {
   return make_array(values.size(), 1, values);
+}
+
+mxArray* make_logical(bool v) {
+  auto* a = new mxArray;
+  a->cls = mx_class::logical_;
+  a->rows = a->cols = 1;
+  a->logicals.assign(1, v ? 1 : 0);
+  return a;
 }
 
 mxArray* make_char(const std::string& text) {

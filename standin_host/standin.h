@@ -15,13 +15,15 @@
 #include "mex.h"
 
 // string_ is the MATLAB-language host's string object class.
-enum class mx_class { double_, single_, int32_, logical_, char_, string_, struct_ };
+enum class mx_class { double_, single_, int32_, logical_, char_, string_, struct_, cell_ };
 
 // A host array. For a sparse array `real`/`imag` hold only the stored
 // nonzeros, as a real host's data pointer would. A char array's characters
 // are `text` (column-major), and so is a string object's one string. A
 // logical array keeps its elements in `logicals`; a (1-by-1) struct its
-// fields in order, each owning its value (null until set).
+// fields in order, each owning its value (null until set); a cell array its
+// cells, likewise. `ndims` above 2 stands for an array whose trailing
+// dimensions `cols` counts together, as the host's column count does.
 struct mxArray_tag {
   mx_class cls = mx_class::double_;
   bool complex = false;
@@ -33,6 +35,8 @@ struct mxArray_tag {
   std::vector<mxLogical> logicals;
   std::string text;
   std::vector<std::pair<std::string, std::unique_ptr<mxArray_tag>>> fields;
+  std::vector<std::unique_ptr<mxArray_tag>> cells;
+  std::size_t ndims = 2;
 };
 
 namespace standin {
@@ -46,6 +50,8 @@ mxArray* make_column(const std::vector<double>& values);
 // A 1-by-n char row (0-by-0 when `text` is empty), and a string object.
 mxArray* make_char(const std::string& text);
 mxArray* make_string(const std::string& text);
+// A 1-by-1 logical.
+mxArray* make_logical(bool v);
 
 // What one call left behind.
 struct outcome {

@@ -1,12 +1,15 @@
 // Load case: one plain call with 10^6 points and a small span, one robust
-// call with 10^5 points and one call with a confidence band (two results)
-// with 10^6 points, each through the stand-in host in a child
+// call with 10^5 points, one call with a confidence band (two results)
+// with 10^6 points and one plain call of 8 signals with 10^6 points, each
+// through the stand-in host in a child
 // process of its own so that its peak resident memory is its own. Each is
 // also run at a tenth of its size: peak storage per point that stays put
-// as n grows tenfold is what "linear in n" means here.
+// as n grows tenfold is what "linear in n" means here (per point and
+// signal with several).
 //
-//   build/bench/load/quibra_load            all six runs
-//   build/bench/load/quibra_load N MODE     one run (0 plain, 1 robust, 2 with a band)
+//   build/bench/load/quibra_load            all eight runs
+//   build/bench/load/quibra_load N MODE     one run (0 plain, 1 robust, 2 with a band,
+//                                           3 plain with 8 signals)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,9 +62,12 @@ long count_lines(std::FILE* file, const char* prefix) {
 // Runs one call in this process and prints its figures. The module's
 // diagnostics (narrow windows far from 0 make many local systems
 // ill-conditioned) are counted, not shown.
-// mode 0: plain, 1: robust, 2: plain with a confidence band (two results).
+// mode 0: plain, 1: robust, 2: plain with a confidence band (two results),
+// 3: plain with SIGNALS columns of ordinates.
+constexpr int SIGNALS = 8;
 int run(long n, int mode) {
   const bool robust = mode == 1;
+  const int columns = mode == 3 ? SIGNALS : 1;
   std::FILE* diagnostics = std::tmpfile();
   if (diagnostics == nullptr) return 1;
   std::FILE* real_stderr = stderr;
@@ -70,7 +76,10 @@ int run(long n, int mode) {
   make_data(n, x, y);
   const double f = span_for(n);
   mxArray* ax = standin::make_column(x);
-  mxArray* ay = standin::make_column(y);
+  std::vector<double> ys;
+  for (int c = 0; c < columns; ++c)
+    for (double v : y) ys.push_back(v + 0.01 * c);
+  mxArray* ay = standin::make_array(y.size(), static_cast<std::size_t>(columns), ys);
   mxArray* af = standin::make_scalar(f);
   mxArray* ar = standin::make_scalar(robust ? 1.0 : 0.0);
   mxArray* ad = standin::make_scalar(2.0);
@@ -90,13 +99,15 @@ int run(long n, int mode) {
   long failed = 0;
   for (double v : o.result->real) failed += v == 1.7976931348623157e308 ? 1 : 0;
   std::printf(
-      "%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point"
+      "%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point%s"
       "  (unstable fits %ld, failed %ld)\n",
       mode == 1   ? "robust"
       : mode == 2 ? "bands"
+      : mode == 3 ? "x8"
                   : "plain",
       n, f, secs, o.peak_bytes / 1048576.0,
-      static_cast<double>(o.peak_bytes) / static_cast<double>(n),
+      static_cast<double>(o.peak_bytes) / static_cast<double>(n * columns),
+      columns > 1 ? " and signal" : "",
       count_lines(diagnostics, "Warning"), failed);
   std::fclose(diagnostics);
   delete o.result;
@@ -132,5 +143,7 @@ int main(int argc, char** argv) {
   rc |= run_child(100000, 1);
   rc |= run_child(100000, 2);
   rc |= run_child(1000000, 2);
+  rc |= run_child(100000, 3);
+  rc |= run_child(1000000, 3);
   return rc;
 }

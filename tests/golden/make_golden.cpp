@@ -123,6 +123,23 @@ void build_cases() {
   noisy(6, 2000, 0.02, x, y);
   add("large_plain", {column(x), column(y), scalar(0.05), scalar(0), scalar(2)});
   add("large_robust", {column(x), column(y), scalar(0.05), scalar(1), scalar(1)});
+
+  // Several signals at once, a column each: the sine, its negative plus a
+  // line, and a copy with a missing and an infinite ordinate.
+  noisy(8, 90, 0.05, x, y);
+  std::vector<double> signals(3 * x.size());
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    signals[i] = y[i];
+    signals[x.size() + i] = 0.3 * x[i] - y[i];
+    signals[2 * x.size() + i] = y[i];
+  }
+  signals[2 * x.size() + 10] = std::nan("");
+  signals[2 * x.size() + 40] = -std::numeric_limits<double>::infinity();
+  const golden::matrix three{x.size(), 3, signals};
+  add("columns_plain", {column(x), three, scalar(0.3), scalar(0), scalar(2)});
+  add("columns_robust_row_x", {row(x), three, scalar(0.3), scalar(1), scalar(1)});
+  add("columns_nodes",
+      {column(grid), {0, 0, {}}, scalar(0.4), scalar(0), scalar(2), column(x), three});
 }
 
 }  // namespace

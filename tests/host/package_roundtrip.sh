@@ -33,11 +33,28 @@ version=$(sed -n 's/^Version: *//p' "$root/package/DESCRIPTION")
 [ "$(basename "$archive")" = "quibra-$version.tar.gz" ] || fail "archive is named $archive"
 
 echo "== pkg install $(basename "$archive")"
-oct "pkg install '$archive';
+# Verbose, so that the compiler's command lines can be checked below.
+oct "pkg install -verbose '$archive';
      info = pkg ('list');  % local and global alike
      assert (numel (info) == 1 && strcmp (info{1}.name, 'quibra'));
-     assert (strcmp (info{1}.version, '$version'));" ||
-  fail "pkg install"
+     assert (strcmp (info{1}.version, '$version'));" >"$tmp/install.log" 2>&1 ||
+  { cat "$tmp/install.log" >&2; fail "pkg install"; }
+# The compiler has nothing to say about a clean build, not even a note.
+if grep -E "^[^ ]+:[0-9]+(:[0-9]+)?: (note|warning)|^(cc1plus|g\+\+|c\+\+): (note|warning)" \
+     "$tmp/install.log" >&2; then
+  fail "the package build printed compiler diagnostics"
+fi
+# Each source is compiled by a make rule of its own, so that pkg's make
+# --jobs runs them side by side, and with the flags that keep results the
+# same on every machine.
+sources=$(grep -c '^[^#]' "$root/sources.list")
+rules=$(grep -cE "^[^ ]*mkoctfile .* -c .*\.cpp$" "$tmp/install.log" || true)
+[ "$rules" -eq "$sources" ] || fail "$rules mkoctfile runs compiled a source, not one per source ($sources)"
+compiles=$(grep -E "^[^ ]*(g|c|clang)\+\+[^ ]* -c .*\.cpp" "$tmp/install.log" || true)
+[ "$(grep -c . <<< "$compiles")" -eq "$sources" ] ||
+  fail "expected $sources compiler runs, one per source; got: $compiles"
+! grep -v -- "-ffp-contract=off" <<< "$compiles" >&2 || fail "a source compiled without -ffp-contract=off"
+! grep -E -- "-ffast-math|-march=" <<< "$compiles" >&2 || fail "a source compiled with -ffast-math or -march"
 pkgdir=$tmp/packages/quibra-$version
 [ -f "$pkgdir/quibra.mex" ] && [ -f "$pkgdir/quibra.m" ] ||
   fail "quibra.mex and quibra.m are not side by side in $pkgdir"
@@ -71,6 +88,11 @@ if grep -qE 'quibra example [0-9]+: failed' <<< "$out"; then
   fail "a demo failed: $(grep -A2 -E 'quibra example [0-9]+: failed' <<< "$out")"
 fi
 grep -q '^8 of 60 fits failed$' <<< "$out" || fail "the failed-fit demo counted otherwise"
+# The several-signals demo: the spikes of channel 2 are that channel's only outliers.
+for expect in 'channel 1: .*, 0 points at weight 0' 'channel 2: .*, 3 points at weight 0' \
+              'channel 3: .*, 0 points at weight 0'; do
+  grep -q "^$expect$" <<< "$out" || fail "the several-signals demo did not print '$expect'"
+done
 
 echo "== pkg uninstall quibra"
 oct "pkg uninstall quibra;

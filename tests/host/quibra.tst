@@ -104,6 +104,45 @@
 %! assert (info.outcome, "abandoned");
 %! assert (info.weights, ones (size (x)));
 
+## Several signals: a row per element of X (a row or a column), a column
+## each, every column the call with its signal alone; info's per-point
+## fields a column each, its per-call fields an entry each, outcome a cell
+## row. The nodes form takes [] for Y and a matrix of signals as nodes_y.
+%!test
+%! Y = [y, 2 * y - 1, x];
+%! for robust = [false true]
+%!   [r, info] = quibra (x, Y, 0.5, robust, 1);
+%!   [r_row, info_row] = quibra (x', Y, 0.5, robust, 1);
+%!   assert (size (r), [16 3]);
+%!   assert (isequal (r, r_row) && isequaln (info, info_row));
+%!   assert (size (info.weights), [16 3]);
+%!   assert (size (info.failed), [16 3]);
+%!   assert ([size(info.passes); size(info.converged); size(info.window); size(info.scale)],
+%!           repmat ([1 3], 4, 1));
+%!   assert (iscell (info.outcome) && isequal (size (info.outcome), [1 3]));
+%!   for j = 1:3
+%!     [alone, info_j] = quibra (x, Y(:, j), 0.5, robust, 1);
+%!     assert (isequal (r(:, j), alone));
+%!     assert (isequal (info.weights(:, j), info_j.weights));
+%!     assert (info.outcome{j}, info_j.outcome);
+%!   endfor
+%! endfor
+%! q = linspace (0, 10, 7);
+%! r = quibra (q, [], 0.5, 0, 2, x, [y, -y]);
+%! assert (size (r), [7 2]);
+%! assert (isequal (r(:, 2)', quibra (q, zeros (size (q)), 0.5, 0, 2, x, -y)));
+%! assert (isequal (quibra (q, zeros (7, 0), 0.5, 0, 2, x, y), quibra (q, [], 0.5, 0, 2, x, y)));
+%!error <Y must have as many rows as X has elements.> quibra (x, [y, y]')
+%!error <Y must have as many rows as X has elements.> quibra (x', [y, y]')
+%!error <Y must be a noncomplex double vector!!!> quibra (x, zeros (16, 0))
+%!error <Y must be a noncomplex double vector!!!> quibra (x, [y, y] + 1i)
+%!error <Y must not have more than two dimensions.> quibra (x, cat (3, y, y))
+%!error <Y must not have more than two dimensions.> quibra (x, ones (3, 2, 2))
+%!error <X and Y must have the same length!!!> quibra (ones (4), [], 0.2, 0, 2, x, y)
+%!error <nodes_y must be a noncomplex double vector!!!> quibra (x, [], 0.2, 0, 2, x, zeros (16, 0))
+%!error <nodes_y must not have more than two dimensions.> quibra (x, [], 0.2, 0, 2, x, cat (3, y, y))
+%!error <nodes_y must have as many rows as nodes_x has elements.> quibra (x, [], 0.2, 0, 2, x, [y, y]')
+
 ## Argument errors, in the order they are checked.
 %!error <Too many output arguments.> [a, b, c] = quibra (x, y)
 %!error <Wrong number of input arguments.> [a, b, c] = quibra (x)
@@ -128,7 +167,9 @@
 %!error <f must be a noncomplex scalar double.> quibra (x, y, 0.2i)
 %!error <f must not be NaN.> quibra (x, y, NaN)
 %!error <f must not be NaN.> quibra (x, y, NaN, 0, 2, x, y)
-%!error <robust must be a noncomplex scalar double.> quibra (x, y, 0.2, true)
+%!error <robust must be a noncomplex scalar double.> quibra (x, y, 0.2, int8 (1))
+%!assert (quibra (x, y, 0.2, true), quibra (x, y, 0.2, 1))
+%!assert (quibra (x, y, 0.2, false), quibra (x, y, 0.2, 0))
 %!error <degree must be a noncomplex scalar double.> quibra (x, y, 0.2, 0, int32 (2))
 %!error <degree must not be negative.> quibra (x, y, 0.2, 0, -1)
 %!error <degree is too large.> quibra (x, y, 0.2, 0, 101)

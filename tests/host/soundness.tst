@@ -94,3 +94,23 @@
 %! endfor
 %! assert (quibra ([1 NaN 3], [0 0 0], 0.5, 0, 2, x, y)(2), NaN);
 %! assert (isnan (quibra ([NaN NaN], [1 2])));
+
+## Columns fitted together share their windows and solves, never their
+## ordinates: a NaN or an infinity in one signal stays in its column, and
+## with 'Missing' 'omit' each signal leaves out its own NaN only.
+%!test
+%! x = (0:39)';
+%! y = sin (x / 5);
+%! Y = [y, y, y, cos(x / 3)];
+%! Y(12, 2) = NaN;
+%! Y(30, 3) = -Inf;
+%! for robust = 0:1
+%!   for opts = {{}, {"Missing", "omit"}}
+%!     r = quibra (x, Y, 0.3, robust, 2, opts{1}{:});
+%!     for j = 1:4
+%!       assert (isequaln (r(:, j), quibra (x, Y(:, j), 0.3, robust, 2, opts{1}{:})));
+%!     endfor
+%!     assert (isequal (r(:, 1), quibra (x, y, 0.3, robust, 2)));
+%!     assert (any (isnan (r(:, 2))), isempty (opts{1}));
+%!   endfor
+%! endfor

@@ -1,7 +1,9 @@
 // mexFunction through the stand-in host: argument checks in order, the
 // result's shape and values, and the storage each call leaves behind.
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -34,13 +36,33 @@ mxArray* class_of(mxArray* a, mx_class c) {
   return a;
 }
 
+// An argument's copy (arguments hold no cells or fields).
+mxArray* copy_of(const mxArray& a) {
+  auto* c = new mxArray;
+  c->cls = a.cls;
+  c->complex = a.complex;
+  c->sparse = a.sparse;
+  c->rows = a.rows;
+  c->cols = a.cols;
+  c->real = a.real;
+  c->imag = a.imag;
+  c->logicals = a.logicals;
+  c->text = a.text;
+  c->ndims = a.ndims;
+  return c;
+}
+
 using run_result = call_result;
 run_result run(const std::vector<mxArray*>& in, int nlhs = 1) { return run_call(in, nlhs); }
 
-void expect_error(const std::vector<mxArray*>& in, const std::string& message) {
+void expect_error(const std::vector<mxArray*>& in, const std::string& message,
+                  const std::string& id = {}) {
   const run_result r = run(in);
   EXPECT_FALSE(r.o.ok);
   EXPECT_EQ(r.o.error, message);
+  if (!id.empty()) {
+    EXPECT_EQ(r.o.error_id, id) << message;
+  }
   EXPECT_EQ(r.o.blocks_left, 0u) << message;
 }
 
@@ -219,9 +241,7 @@ std::vector<mxLogical> flags_of(const run_result& r, const char* name) {
 // the same diagnostics and the same storage left behind.
 run_result with_info(const std::vector<mxArray*>& in, std::size_t model_blocks) {
   std::vector<mxArray*> copy;
-  for (const mxArray* a : in)
-    copy.push_back(
-        new mxArray{a->cls, a->complex, a->sparse, a->rows, a->cols, a->real, a->imag, {}, {}, {}});
+  for (const mxArray* a : in) copy.push_back(copy_of(*a));
   const run_result one = run(copy);
   run_result two = run(in, 2);
   EXPECT_TRUE(two.o.ok) << two.o.error;
@@ -423,6 +443,213 @@ TEST(Info, ReflectsTheOptions) {
   const std::vector<mxLogical>& flagged = flags_of(spaced, "failed");
   for (std::size_t i = 0; i < x.size(); ++i)
     EXPECT_EQ(flagged.at(i) != 0, spaced.v[i] == FIT_FAILED) << i;
+}
+
+// Signals side by side: a row per point, a column each.
+mxArray* signals_of(const std::vector<std::vector<double>>& columns) {
+  std::vector<double> v;
+  for (const auto& c : columns) v.insert(v.end(), c.begin(), c.end());
+  return make_array(columns.at(0).size(), columns.size(), v);
+}
+
+// rows-by-d2-by-d3, as the host shows it: the trailing dimensions as columns.
+mxArray* three_d(std::size_t rows, std::size_t d2, std::size_t d3) {
+  mxArray* a = make_array(rows, d2 * d3);
+  a->ndims = 3;
+  return a;
+}
+
+// Four signals over xs: the data, one with a NaN, one with an infinity, a line.
+std::vector<std::vector<double>> four_signals() {
+  auto with_nan = ys, with_inf = ys;
+  with_nan[4] = nan_value;
+  with_inf[9] = -inf;
+  std::vector<double> line;
+  for (double x : xs) line.push_back(2.0 * x - 1.0);
+  return {ys, with_nan, with_inf, line};
+}
+
+// Column c of a several-signal array is the one-signal array `one`: a cell
+// of a cell row, an entry of a row (one value per call) or a column.
+void expect_signal(const mxArray& all, std::size_t c, std::size_t k, const mxArray& one,
+                   const std::string& what) {
+  ASSERT_EQ(all.cols, k) << what;
+  if (all.cls == mx_class::cell_) {
+    ASSERT_EQ(all.rows, 1u) << what;
+    const mxArray& cell = *all.cells.at(c);
+    EXPECT_TRUE(cell.cls == one.cls && cell.rows == one.rows && cell.cols == one.cols &&
+                cell.text == one.text && bits(cell.real) == bits(one.real))
+        << what;
+    return;
+  }
+  EXPECT_EQ(all.cls, one.cls) << what;
+  const std::size_t rows = all.rows;
+  ASSERT_EQ(one.rows * one.cols, rows) << what;
+  if (all.cls == mx_class::logical_) {
+    EXPECT_EQ(std::vector<mxLogical>(all.logicals.begin() + c * rows,
+                                     all.logicals.begin() + (c + 1) * rows),
+              one.logicals)
+        << what;
+  } else {
+    EXPECT_EQ(bits(std::vector<double>(all.real.begin() + c * rows,
+                                       all.real.begin() + (c + 1) * rows)),
+              bits(one.real))
+        << what;
+  }
+}
+
+// A call of several signals against its signals' calls, each made alone
+// with `alone(c)`: its result's columns, every info field, the lines on
+// standard error in turn and the model left (the last signal's).
+void expect_signals(const run_result& all, std::size_t k,
+                    const std::function<std::vector<mxArray*>(std::size_t)>& alone, int nlhs) {
+  ASSERT_TRUE(all.o.ok) << all.o.error;
+  std::string err;
+  for (std::size_t c = 0; c < k; ++c) {
+    const run_result one = run(alone(c), nlhs);
+    ASSERT_TRUE(one.o.ok) << one.o.error;
+    err += one.err;
+    mxArray values;
+    values.rows = one.v.size();
+    values.cols = 1;
+    values.real = one.v;
+    mxArray together;
+    together.rows = all.rows;
+    together.cols = all.cols;
+    together.real = all.v;
+    expect_signal(together, c, k, values, "result, signal " + std::to_string(c));
+    if (c + 1 == k) {
+      EXPECT_EQ(all.o.blocks_left, one.o.blocks_left);
+    }
+    if (nlhs < 2) continue;
+    ASSERT_EQ(all.info->fields.size(), one.info->fields.size());
+    for (std::size_t i = 0; i < one.info->fields.size(); ++i)
+      expect_signal(*all.info->fields[i].second, c, k, *one.info->fields[i].second,
+                    one.info->fields[i].first + ", signal " + std::to_string(c));
+  }
+  EXPECT_EQ(all.err, err);
+}
+
+TEST(Signals, EachColumnIsItsSignalAloneAgainstARowOrAColumnX) {
+  const auto signals = four_signals();
+  for (bool row : {false, true}) {
+    auto vec = [&](const std::vector<double>& v) { return row ? make_row(v) : make_column(v); };
+    for (bool robust : {false, true}) {
+      // A logical robust here, the number alone.
+      const run_result all =
+          run({vec(xs), signals_of(signals), S(0.5), standin::make_logical(robust), S(1)});
+      EXPECT_TRUE(all.rows == xs.size() && all.cols == signals.size());
+      expect_signals(
+          all, signals.size(),
+          [&](std::size_t c) {
+            return std::vector<mxArray*>{vec(xs), vec(signals[c]), S(0.5), S(robust), S(1)};
+          },
+          1);
+    }
+  }
+}
+
+TEST(Signals, ShapesThatDoNotPairEndTheCallBeforeAnyStorage) {
+  const std::string bad_y = "Y must be a noncomplex double vector!!!";
+  const std::string dims = "Y must not have more than two dimensions.";
+  const std::string rows = "Y must have as many rows as X has elements.";
+  const std::string length = "X and Y must have the same length!!!";
+  for (bool row : {false, true}) {
+    auto x = [&] { return row ? make_row(xs) : X(); };
+    expect_error({x(), make_array(4, 12)}, rows, "quibra:YRows");  // transposed
+    expect_error({x(), make_array(11, 3)}, rows, "quibra:YRows");
+    expect_error({x(), make_array(12, 0)}, bad_y, "quibra:Y");  // no signal at all
+    expect_error({x(), three_d(12, 2, 2)}, dims, "quibra:YDims");
+    expect_error({x(), three_d(5, 2, 2)}, dims, "quibra:YDims");  // before the rows
+    expect_error({x(), three_d(12, 0, 2)}, bad_y, "quibra:Y");     // empty first
+    expect_error({x(), complex_of(make_array(12, 3))}, bad_y, "quibra:Y");
+    expect_error({x(), sparse_of(make_array(12, 3))}, bad_y, "quibra:Y");
+    expect_error({x(), make_array(4, 12), complex_of(S(0.5))}, rows, "quibra:YRows");
+  }
+  // A matrix X pairs with nothing; a 1-by-k Y is a vector, not k signals.
+  expect_error({make_array(2, 6), make_array(12, 2)}, length, "quibra:XYLength");
+  expect_error({S(5), make_row({1, 2, 3})}, length, "quibra:XYLength");
+}
+
+TEST(Signals, NodesTakeSeveralSignalsAndYOnlyChecksOrEmpty) {
+  const auto signals = four_signals();
+  const std::vector<double> q = {7, 2, 7, 11};
+  const auto nodes = [&](mxArray* y, mxArray* nodes_y) {
+    return std::vector<mxArray*>{make_row(q), y, S(0.5), S(0), S(1), X(), nodes_y};
+  };
+  const run_result all = run(nodes(make_row({0, 0, 0, 0}), signals_of(signals)));
+  EXPECT_TRUE(all.rows == q.size() && all.cols == signals.size());
+  expect_signals(
+      all, signals.size(),
+      [&](std::size_t c) { return nodes(make_row({0, 0, 0, 0}), make_column(signals[c])); }, 1);
+  // Any empty Y, or one of other signals, gives the same bits.
+  for (mxArray* y : {make_array(0, 0), make_array(4, 0), make_array(0, 3), three_d(4, 0, 2),
+                     make_array(4, 2)}) {
+    const run_result r = run(nodes(y, signals_of(signals)));
+    EXPECT_TRUE(r.o.ok) << r.o.error;
+    EXPECT_TRUE(r.rows == all.rows && r.cols == all.cols);
+    EXPECT_EQ(bits(r.v), bits(all.v));
+  }
+  expect_error({make_array(2, 2), make_array(0, 0), S(0.5), S(0), S(1), X(), Y()},
+               "X and Y must have the same length!!!", "quibra:XYLength");
+  expect_error(nodes(class_of(make_array(0, 0), mx_class::logical_), Y()),
+               "Y must be a noncomplex double vector!!!", "quibra:Y");
+  expect_error(nodes(make_array(2, 4), make_array(3, 12)),  // Y's rows first
+               "Y must have as many rows as X has elements.", "quibra:YRows");
+  expect_error(nodes(make_array(0, 0), make_array(3, 12)),
+               "nodes_y must have as many rows as nodes_x has elements.", "quibra:nodes_yRows");
+  expect_error(nodes(make_array(0, 0), three_d(12, 2, 2)),
+               "nodes_y must not have more than two dimensions.", "quibra:nodes_yDims");
+  expect_error(nodes(make_array(0, 0), make_array(12, 0)),
+               "nodes_y must be a noncomplex double vector!!!", "quibra:nodes_y");
+}
+
+TEST(Signals, InfoHoldsAColumnPerPointAndAnEntryPerCallForEachSignal) {
+  // Robust: an outlier, a line its fits reproduce, all zeros; with a band.
+  // Plain: abscissae whose windows weigh one of them, so fits fail.
+  std::vector<double> line, zeros(xs.size(), 0.0);
+  for (double x : xs) line.push_back(2.0 * x + 1.0);
+  const std::vector<double> x = {0, 1, 2, 3, 3, 3, 3, 3, 3, 4, 5, 6};
+  std::vector<double> sq, neg;
+  for (double v : x) {
+    sq.push_back(v * v);
+    neg.push_back(-v * v);
+  }
+  struct signal_call {
+    std::vector<double> x;
+    std::vector<std::vector<double>> y;
+    double f, robust, degree;
+    std::vector<std::string> outcomes;
+    long failures;
+  };
+  const std::vector<signal_call> calls = {
+      {xs, {ys, line, zeros}, 0.5, 1, 1, {"converged", "exact", "abandoned"}, 0},
+      {x, {sq, neg, ys}, 0.34, 0, 1, {"plain", "plain", "plain"}, 24}};
+  for (const signal_call& s : calls) {
+    const std::size_t k = s.y.size();
+    const auto call = [&](mxArray* y) {
+      return std::vector<mxArray*>{make_column(s.x),        y,
+                                   S(s.f),                  S(s.robust),
+                                   S(s.degree),             standin::make_char("Intervals"),
+                                   standin::make_char("confidence")};
+    };
+    const run_result all = run(call(signals_of(s.y)), 2);
+    ASSERT_NE(all.info, nullptr);
+    for (const char* name : {"weights", "failed", "se", "lower", "upper"}) {
+      const mxArray& f = field_of(all, name);
+      EXPECT_TRUE(f.rows == s.x.size() && f.cols == k) << name;
+    }
+    for (const char* name : {"passes", "converged", "window", "scale", "sigma", "enp", "dof"}) {
+      const mxArray& f = field_of(all, name);
+      EXPECT_TRUE(f.rows == 1 && f.cols == k) << name;
+    }
+    const mxArray& outcome = field_of(all, "outcome");
+    ASSERT_TRUE(outcome.cls == mx_class::cell_ && outcome.rows == 1 && outcome.cols == k);
+    for (std::size_t c = 0; c < k; ++c) EXPECT_EQ(outcome.cells.at(c)->text, s.outcomes[c]);
+    const std::vector<mxLogical>& failed = field_of(all, "failed").logicals;
+    EXPECT_EQ(std::count(failed.begin(), failed.end(), 1), s.failures);
+    expect_signals(all, k, [&](std::size_t c) { return call(make_column(s.y[c])); }, 2);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,126 @@
+// A run of queries fitted L at a time, for each lane width: the loop every
+// width shares, and each width's entry point. The wider ones live in
+// sources of their own (fit_range_4.cpp, fit_range_8.cpp), compiled for
+// their instruction set, so that a build compiles them side by side.
+#ifndef QUIBRA_SMOOTHER_FIT_RANGE_H
+#define QUIBRA_SMOOTHER_FIT_RANGE_H
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "numeric/lanes.h"
+#include "smoother/local_fit.h"
+#include "smoother/queries.h"
+
+namespace fit_ranges {
+
+using local_fit::fit_scratch;
+using local_fit::lane_extra;
+
+// out.value[i] = the fit at xq[i] for i < n, its trouble in t[i]. Queries
+// are fitted in groups of L consecutive fittable ones; a NaN or infinite
+// query has no place among the data and gets NaN, with no trouble.
+//
+// With `order`, query i is instead *order[i], a pointer into xq, and its
+// results go to position order[i] - xq of out's arrays; t stays positional.
+template <int L, bool Influence>
+void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
+               const double* const* order, std::int64_t n, const fit_outputs& out, fit_trouble* t) {
+  double q[L] = {};
+  std::int64_t at[L];
+  std::int64_t dst[L];
+  int held = 0;
+  double r[L];
+  fit_trouble rt[L];
+  lane_extra li;
+  li.lower = s.lower;
+  li.second = out.variance != nullptr;
+  li.columns = out.columns;
+  li.y_more = out.y_more;
+  li.blocks = out.blocks;
+  // Column c's element of the outputs at position i.
+  const auto column = [&](std::int64_t i, std::int32_t c) { return i + c * out.stride; };
+  const auto flush = [&] {
+    for (int k = held; k < L; ++k) q[k] = q[0];
+    if constexpr (Influence) {
+      for (int k = 0; k < held; ++k) li.own[k] = out.own != nullptr ? out.own[dst[k]] : -1;
+    }
+    local_fit::fit_group<L, Influence>(model, s, q, held, r, rt, &li);
+    for (int k = 0; k < held; ++k) {
+      out.value[dst[k]] = r[k];
+      t[at[k]] = rt[k];
+      if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
+      for (std::int32_t c = 1; c < out.columns; ++c) {
+        out.value[column(dst[k], c)] = s.more[(c - 1) * L + k];
+        if (out.lowered != nullptr) out.lowered[column(dst[k], c)] = li.lowered[k];
+      }
+      if constexpr (Influence) {
+        if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];
+        if (out.leverage != nullptr) out.leverage[dst[k]] = li.leverage[k];
+      }
+    }
+    held = 0;
+  };
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::int64_t from = order != nullptr ? order[i] - xq : i;
+    const double v = xq[from];
+    if (!std::isfinite(v)) {
+      const double none = std::numeric_limits<double>::quiet_NaN();
+      t[i] = fit_trouble{};
+      for (std::int32_t c = 0; c < out.columns; ++c) {
+        out.value[column(from, c)] = none;
+        if (out.lowered != nullptr) out.lowered[column(from, c)] = 0;
+      }
+      if constexpr (Influence) {
+        if (out.variance != nullptr) out.variance[from] = none;
+        if (out.leverage != nullptr) out.leverage[from] = none;
+      }
+      continue;
+    }
+    q[held] = v;
+    dst[held] = from;
+    at[held++] = i;
+    if (held == L) flush();
+  }
+  if (held > 0) flush();
+}
+
+using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
+                              const double* const*, std::int64_t, const fit_outputs&, fit_trouble*);
+
+// Each lane width's code, the wider ones compiled for their instruction set.
+template <bool Influence>
+void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq,
+                 const double* const* order, std::int64_t n, const fit_outputs& out,
+                 fit_trouble* t);
+#if QUIBRA_WIDE_LANES
+template <bool Influence>
+QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
+                             const double* const* order, std::int64_t n, const fit_outputs& out,
+                             fit_trouble* t);
+template <bool Influence>
+QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const double* xq,
+                               const double* const* order, std::int64_t n, const fit_outputs& out,
+                               fit_trouble* t);
+#endif
+
+// Defines fit_range_W (declared above) for W lanes under the attributes
+// ATTR, with and without influence: one line in each width's source.
+#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                       \
+  template <bool Influence>                                                                   \
+  ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,        \
+                          const double* const* order, std::int64_t n, const fit_outputs& out, \
+                          fit_trouble* t) {                                                   \
+    fit_range<W, Influence>(model, s, xq, order, n, out, t);                                  \
+  }                                                                                           \
+  template void fit_range_##W<false>(const smooth_model*, fit_scratch&, const double*,        \
+                                     const double* const*, std::int64_t, const fit_outputs&,  \
+                                     fit_trouble*);                                           \
+  template void fit_range_##W<true>(const smooth_model*, fit_scratch&, const double*,         \
+                                    const double* const*, std::int64_t, const fit_outputs&,   \
+                                    fit_trouble*);
+
+}  // namespace fit_ranges
+
+#endif
