@@ -21,10 +21,12 @@ void* host_alloc(std::uint64_t bytes);
 // Releases a block from host_alloc; null is ignored.
 void host_free(void* p);
 
-// Typed convenience over host_alloc: `count` elements of T.
+// Typed convenience over host_alloc: `count` elements of T. T may be a
+// pointer (to a record too): an array of pointers is sized by the pointer.
 template <typename T>
 T* host_alloc_array(std::int64_t count) {
-  return static_cast<T*>(host_alloc(static_cast<std::uint64_t>(count) * sizeof(T)));
+  const std::uint64_t size = sizeof(T);  // NOLINT(bugprone-sizeof-expression)
+  return static_cast<T*>(host_alloc(static_cast<std::uint64_t>(count) * size));
 }
 
 #endif

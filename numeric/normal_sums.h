@@ -29,7 +29,7 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
                    const double* const ys[L], Points& point, double* const sums[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
-  constexpr int SLOTS = NC > 0 ? 3 * NC - 1 : 3 * MAX_NCOEF - 1;
+  constexpr int SLOTS = accumulators(NC, 3);
   vd acc[SLOTS] = {};  // S(0..2n-2), then b(0..n-1)
   vd* s = acc;
   vd* b = acc + (2 * n - 1);

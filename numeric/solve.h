@@ -15,6 +15,11 @@
 // check is derived from this.
 inline constexpr std::int32_t MAX_NCOEF = 101;
 
+// Accumulators a kernel of `nc` coefficients (0: any, up to MAX_NCOEF)
+// keeps, `per` times nc less one: 2 for the power sums, 3 with the
+// right-hand sides too.
+constexpr int accumulators(int nc, int per) { return per * (nc > 0 ? nc : MAX_NCOEF) - 1; }
+
 // What one local solve met. `singular`: no inverse, the fit fails.
 // `unstable`: the inverse failed its product check, first at entry `worst`;
 // the fit stands.

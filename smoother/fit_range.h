@@ -107,6 +107,8 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
 
 // Defines fit_range_W (declared above) for W lanes under the attributes
 // ATTR, with and without influence: one line in each width's source.
+// ATTR is a list of attributes, which parentheses would break.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                       \
   template <bool Influence>                                                                   \
   ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,        \
@@ -120,6 +122,7 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
   template void fit_range_##W<true>(const smooth_model*, fit_scratch&, const double*,         \
                                     const double* const*, std::int64_t, const fit_outputs&,   \
                                     fit_trouble*);
+// NOLINTEND(bugprone-macro-parentheses)
 
 }  // namespace fit_ranges
 

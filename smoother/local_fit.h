@@ -164,7 +164,7 @@ void second_sums(std::int32_t nc, std::int32_t npts, const double* const rs[L],
                  const double* recorded, double* const m[L]) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
-  constexpr int SLOTS = NC > 0 ? 2 * NC - 1 : 2 * MAX_NCOEF - 1;
+  constexpr int SLOTS = accumulators(NC, 2);
   vd acc[SLOTS] = {};
   for (std::int32_t i = 0; i < npts; ++i) {
     vd t;
