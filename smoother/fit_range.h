@@ -66,16 +66,8 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
     const std::int64_t from = order != nullptr ? order[i] - xq : i;
     const double v = xq[from];
     if (!std::isfinite(v)) {
-      const double none = std::numeric_limits<double>::quiet_NaN();
       t[i] = fit_trouble{};
-      for (std::int32_t c = 0; c < out.columns; ++c) {
-        out.value[column(from, c)] = none;
-        if (out.lowered != nullptr) out.lowered[column(from, c)] = 0;
-      }
-      if constexpr (Influence) {
-        if (out.variance != nullptr) out.variance[from] = none;
-        if (out.leverage != nullptr) out.leverage[from] = none;
-      }
+      put_none(out, from, std::numeric_limits<double>::quiet_NaN());
       continue;
     }
     q[held] = v;
@@ -109,7 +101,7 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
 // ATTR, with and without influence: one line in each width's source.
 // ATTR is a list of attributes, which parentheses would break.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                       \
+#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                      \
   template <bool Influence>                                                                   \
   ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,        \
                           const double* const* order, std::int64_t n, const fit_outputs& out, \

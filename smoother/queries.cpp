@@ -29,7 +29,7 @@ double interpolate(double xa, double va, double xb, double vb, double x) {
 
 // Sets element i of every output asked for; column c > 0 of several
 // columns has only values and lowered flags.
-void put(const fit_outputs& out, std::int32_t i, double v, double var, double lev, bool lowered,
+void put(const fit_outputs& out, std::int64_t i, double v, double var, double lev, bool lowered,
          std::int32_t c = 0) {
   const std::int64_t at = i + c * out.stride;
   out.value[at] = v;
@@ -37,12 +37,6 @@ void put(const fit_outputs& out, std::int32_t i, double v, double var, double le
   if (c > 0) return;
   if (out.variance != nullptr) out.variance[i] = var;
   if (out.leverage != nullptr) out.leverage[i] = lev;
-}
-
-// Element i of every column gets v, its influence NaN.
-void put_none(const fit_outputs& out, std::int32_t i, double v) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, c);
 }
 
 // Which of the n ascending queries 'Delta' fits: after a fit at x_a, the
@@ -128,6 +122,11 @@ void fill(const query_set& q, const fit_outputs& out, double v) {
 }
 
 }  // namespace
+
+void put_none(const fit_outputs& out, std::int64_t i, double v) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, c);
+}
 
 void fit_queries(const smooth_model* model, const query_set& q, const fit_outputs& out,
                  fit_settings* settings) {

@@ -59,6 +59,10 @@ struct fit_outputs {
   std::int64_t stride = 0;
 };
 
+// Element i of every column of `out` gets v (NaN: no fit), its influence
+// NaN and its lowered flag 0.
+void put_none(const fit_outputs& out, std::int64_t i, double v);
+
 // The locally weighted polynomial estimate at every query, or FIT_FAILED
 // where the fit fails: its window holds fewer distinct abscissae of nonzero
 // weight than the polynomial has coefficients, or its normal matrix meets

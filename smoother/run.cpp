@@ -104,13 +104,7 @@ std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& 
   for (std::int32_t i = 0; i < n; ++i) {
     kind[i] = TROUBLE_NONE;
     if (!std::isfinite(xq[i])) {
-      const double none = std::numeric_limits<double>::quiet_NaN();
-      for (std::int32_t c = 0; c < out.columns; ++c) {
-        out.value[i + c * out.stride] = none;
-        if (out.lowered != nullptr) out.lowered[i + c * out.stride] = 0;
-      }
-      if (out.variance != nullptr) out.variance[i] = none;
-      if (out.leverage != nullptr) out.leverage[i] = none;
+      put_none(out, i, std::numeric_limits<double>::quiet_NaN());
     } else {
       ++items;
     }
