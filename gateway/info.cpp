@@ -58,6 +58,8 @@ info_arrays new_info_arrays(const smooth_request& request, const fit_settings& s
   info_arrays a;
   const std::int64_t n = request.n;
   if (settings.lower) a.lowered = host_alloc_array<std::uint8_t>(n * request.columns);
+  a.unstable = host_alloc_array<std::uint8_t>(n * request.columns);
+  for (std::int64_t i = 0; i < n * request.columns; ++i) a.unstable[i] = 0;
   a.weights = host_create_matrix(data_rows, data_cols);
   const bool band = request.band != band_kind::none;
   if (band) {
@@ -69,6 +71,7 @@ info_arrays new_info_arrays(const smooth_request& request, const fit_settings& s
     smooth_outputs& o = out[c];
     o.weights = host_data(a.weights) + static_cast<std::int64_t>(c) * request.count;
     if (a.lowered != nullptr) o.lowered = a.lowered + c * n;
+    o.unstable = a.unstable + c * n;
     if (!band) continue;
     o.se = host_data(a.se) + c * n;
     o.lower = host_data(a.lower) + c * n;
@@ -109,9 +112,9 @@ mxArray* info_array(const smooth_request& request, const smooth_outputs* out,
   for (std::int32_t c = 0; c < request.columns; ++c)
     host_set_logical(converged, c, !(robust && out[c].robust.outcome == robust_outcome::exhausted));
 
-  constexpr int MOST_FIELDS = 16;
-  const char* names[MOST_FIELDS] = {"outcome", "passes", "converged", "weights",
-                                    "failed",  "window", "scale"};
+  constexpr int MOST_FIELDS = 17;
+  const char* names[MOST_FIELDS] = {"outcome", "passes",   "converged", "weights",
+                                    "failed",  "unstable", "window",    "scale"};
   mxArray* values[MOST_FIELDS] = {
       per_column_array(request, out,
                        [&](const smooth_outputs& o) {
@@ -122,11 +125,13 @@ mxArray* info_array(const smooth_request& request, const smooth_outputs* out,
       converged,
       arrays.weights,
       failed_of(ys),
+      flags_of(arrays.unstable, ys),
       per_column(request, out, [](const smooth_outputs& o) { return o.window; }),
       per_column(request, out,
                  [&](const smooth_outputs& o) { return robust ? o.robust.scale : nan; }),
   };
-  int fields = 7;
+  int fields = 8;
+  host_free(arrays.unstable);
   const auto add = [&](const char* name, mxArray* value) {
     names[fields] = name;
     values[fields++] = value;

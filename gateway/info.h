@@ -16,13 +16,15 @@
 
 // The host arrays the call fills in place (weights shaped like the data's
 // ordinates; se, lower and upper like the result, or null without a band),
-// and the lowered flags (host storage, like the result) with 'Fallback'.
+// the lowered flags (host storage, like the result) with 'Fallback', and
+// the unstable flags.
 struct info_arrays {
   mxArray* weights = nullptr;
   mxArray* se = nullptr;
   mxArray* lower = nullptr;
   mxArray* upper = nullptr;
   std::uint8_t* lowered = nullptr;
+  std::uint8_t* unstable = nullptr;
 };
 
 // The arrays for a call of `request`, their columns handed to `out` (one
@@ -34,7 +36,7 @@ info_arrays new_info_arrays(const smooth_request& request, const fit_settings& s
 
 // The info struct of a call of `request` whose results are `out` (one per
 // column) and the host array `ys` (before any value stands in for a failed
-// fit). Releases the lowered flags.
+// fit). Releases the lowered and unstable flags.
 mxArray* info_array(const smooth_request& request, const smooth_outputs* out,
                     const info_arrays& arrays, const mxArray* ys);
 

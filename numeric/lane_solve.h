@@ -13,6 +13,7 @@
 
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
+#include "numeric/value_error.h"
 
 namespace lane_solve {
 
@@ -138,7 +139,8 @@ inline T first_coefficient(const Row& inv0, const T* b, std::int32_t n) {
 
 template <int L, int N>
 inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trouble trouble[L],
-                            double* const rows[L]) {
+                            double* const rows[L], const error_limit& limit,
+                            double* const inverses[L]) {
   using vd = typename lanes_of<L>::d;
   vd a[N][N];
   vd b[N];
@@ -158,15 +160,21 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
   double worst[L] = {};
   if (gauss_jordan_core<N, vd>(a, w, inv, N, unstable, worst) != solve_status::ok) return false;
   for (int k = 0; k < L; ++k) {
-    trouble[k].singular = false;
+    trouble[k] = fit_trouble{};
     trouble[k].unstable = unstable[k];
     trouble[k].worst = worst[k];
   }
   const vd value = first_coefficient<vd>(inv[0], b, N);
   for (int k = 0; k < L; ++k) out[k] = value[k];
+  judge_lanes<L, N>(inv, b, a, limit, trouble);
   if (rows != nullptr) {
     for (int k = 0; k < L; ++k)
       for (int c = 0; c < N; ++c) rows[k][c] = inv[0][c][k];
+  }
+  if (inverses != nullptr) {
+    for (int k = 0; k < L; ++k)
+      for (int r = 0; r < N; ++r)
+        for (int c = 0; c < N; ++c) inverses[k][r * N + c] = inv[r][c][k];
   }
   return true;
 }
@@ -176,19 +184,23 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
 // L fits at once, one per vector lane, from their normal sums in each
 // fit's own coordinate: out[k] = the constant coefficient of the fit of
 // sums[k], with the keep factor 1, and, when `rows` is not null, rows[k]
-// (ncoef doubles) = the first row of its inverse. Bit for bit what
-// fill_normal_system, gauss_jordan and first_coefficient give for each lane,
-// trouble included. Only for ncoef <= 4. Returns false, having written
-// nothing, when a lane's elimination meets a zero pivot; the caller then
-// fits each lane on its own.
+// (ncoef doubles) = the first row of its inverse, and when `inverses` is
+// not null, inverses[k] (ncoef^2 doubles, row after row) the whole inverse.
+// Bit for bit what fill_normal_system, gauss_jordan and first_coefficient
+// give for each lane, trouble included, the value's rounding judged by
+// `limit` (numeric/value_error.h). Only for ncoef <= 4. Returns false,
+// having written nothing, when a lane's elimination meets a zero pivot;
+// the caller then fits each lane on its own.
 template <int L>
 inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L], double out[L],
-                                fit_trouble trouble[L], double* const rows[L]) {
+                                fit_trouble trouble[L], double* const rows[L],
+                                const error_limit& limit, double* const inverses[L] = nullptr) {
+  using lane_solve::fit_lanes_fixed;
   switch (ncoef) {
-    case 1: return lane_solve::fit_lanes_fixed<L, 1>(sums, out, trouble, rows);
-    case 2: return lane_solve::fit_lanes_fixed<L, 2>(sums, out, trouble, rows);
-    case 3: return lane_solve::fit_lanes_fixed<L, 3>(sums, out, trouble, rows);
-    case 4: return lane_solve::fit_lanes_fixed<L, 4>(sums, out, trouble, rows);
+    case 1: return fit_lanes_fixed<L, 1>(sums, out, trouble, rows, limit, inverses);
+    case 2: return fit_lanes_fixed<L, 2>(sums, out, trouble, rows, limit, inverses);
+    case 3: return fit_lanes_fixed<L, 3>(sums, out, trouble, rows, limit, inverses);
+    case 4: return fit_lanes_fixed<L, 4>(sums, out, trouble, rows, limit, inverses);
     default: return false;
   }
 }

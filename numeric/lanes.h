@@ -74,6 +74,14 @@ inline T splat(double v) {
   }
 }
 
+// |v| in every lane: the sign bit cleared.
+inline double magnitude(double v) { return __builtin_fabs(v); }
+template <typename T>
+inline T magnitude(const T& v) {
+  typedef std::int64_t I __attribute__((vector_size(sizeof(T))));
+  return (T)((I)v & ~(I)splat<T>(-0.0));
+}
+
 // The vector whose lane k is p[k][i].
 template <typename T>
 inline T gather(const double* const p[], std::int64_t i) {

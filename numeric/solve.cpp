@@ -36,7 +36,9 @@ fit_trouble gauss_jordan_fixed(double* const* a, double** inv_rows) {
 
 void write_trouble(const fit_trouble& t) {
   if (t.singular) std::fputs("Error: Singular matrix inversion attempted.\n", stderr);
-  if (t.unstable) std::fprintf(stderr, "Warning: Unstable equation system [%f]\n", t.worst);
+  if (t.unstable || t.inaccurate)
+    std::fprintf(stderr, "Warning: Unstable equation system [%f]\n",
+                 t.unstable ? t.worst : t.error);
 }
 
 void fill_normal_system(double** m, std::int32_t ncoef, const double* sums, double keep) {

@@ -22,15 +22,30 @@ constexpr int accumulators(int nc, int per) { return per * (nc > 0 ? nc : MAX_NC
 
 // What one local solve met. `singular`: no inverse, the fit fails.
 // `unstable`: the inverse failed its product check, first at entry `worst`;
-// the fit stands.
+// the fit stands. `inaccurate`: it passed, but rounding may have moved the
+// value by more than a trusted share of the data's magnitude
+// (numeric/value_error.h); `error` is that estimate. Both unstable kinds
+// are reported alike; the fit stands.
 struct fit_trouble {
   bool singular = false;
   bool unstable = false;
+  bool inaccurate = false;
   double worst = 0.0;
+  double error = 0.0;
 };
 
+// A fit's trouble kept in a byte until its line is written: which line, if
+// any (the number on an unstable line is found again by fitting again).
+enum : std::uint8_t { TROUBLE_NONE, TROUBLE_SINGULAR, TROUBLE_UNSTABLE };
+
+inline std::uint8_t trouble_kind_of(const fit_trouble& t) {
+  if (t.singular) return TROUBLE_SINGULAR;
+  return t.unstable || t.inaccurate ? TROUBLE_UNSTABLE : TROUBLE_NONE;
+}
+
 // Writes t's line on standard error, if it has one: "Error: Singular matrix
-// inversion attempted." or "Warning: Unstable equation system [worst]".
+// inversion attempted." or "Warning: Unstable equation system [worst]"
+// (for an inaccurate fit, [error]).
 void write_trouble(const fit_trouble& t);
 
 // The normal system in m (ncoef + 1 rows of ncoef) from normal_sums'

@@ -36,6 +36,7 @@ struct shared_columns {
   std::int32_t columns = 1;
   double** y_more = nullptr;
   double* blocks = nullptr;
+  double* scales = nullptr;  // column c's max |y| at c - 1
 };
 
 // `out` serves every column of `shared`, column c's values `stride` after
@@ -45,6 +46,7 @@ void share_outputs(fit_outputs& out, const shared_columns* shared, std::int64_t 
   out.columns = shared->columns;
   out.y_more = shared->y_more;
   out.blocks = shared->blocks;
+  out.scales = shared->scales;
   out.stride = stride;
 }
 
@@ -75,6 +77,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   fit_outputs out;
   out.value = o->value;
   out.lowered = o->lowered;
+  out.unstable = o->unstable;
   out.variance = variance;
   share_outputs(out, shared, n);
   if (r.at_data) {
@@ -168,6 +171,7 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
     fit_outputs out;
     out.value = o->value;
     out.lowered = o->lowered;
+    out.unstable = o->unstable;
     fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
   }
   if (r.report) data_weights(r, sorted, points, robust_weights, o->weights);
@@ -204,6 +208,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
   shared_columns shared;
   shared.columns = r.columns;
   shared.y_more = host_alloc_array<double*>(more);
+  shared.scales = host_alloc_array<double>(more);
   const std::int64_t width = (more + COLUMN_BLOCK - 1) / COLUMN_BLOCK * COLUMN_BLOCK;
   shared.blocks = host_alloc_array<double>(width * points);
   // The last block's unused lanes are summed too, and thrown away.
@@ -217,6 +222,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
       y_c[j] = y[sorted[j] - r.x];
       block[static_cast<std::int64_t>(j) * COLUMN_BLOCK] = y_c[j];
     }
+    shared.scales[c - 1] = largest_magnitude(y_c, points);
   }
   for (std::int32_t c = 0; c < r.columns; ++c) no_passes(o + c);
   if (r.report && r.band != band_kind::none) {
@@ -225,6 +231,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
     fit_outputs out;
     out.value = o->value;
     out.lowered = o->lowered;
+    out.unstable = o->unstable;
     share_outputs(out, &shared, r.n);
     fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
   }
@@ -237,6 +244,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
   for (std::int32_t c = 0; c < more; ++c) host_free(shared.y_more[c]);
   host_free(shared.y_more);
   host_free(shared.blocks);
+  host_free(shared.scales);
   host_free(sorted);
 }
 

@@ -65,6 +65,8 @@ struct smooth_outputs {
   // With `report` and fit_settings::lower: n, 1 where the value came from
   // a lowered fit (or is interpolated next to one).
   std::uint8_t* lowered = nullptr;
+  // With `report`: n, 1 where the value's fit was unstable (fit_outputs).
+  std::uint8_t* unstable = nullptr;
 
   // With `report`: how the passes went (the outcome only means something
   // after a robust call), the final window, and with a band the summary of

@@ -39,6 +39,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   li.columns = out.columns;
   li.y_more = out.y_more;
   li.blocks = out.blocks;
+  li.scales = out.scales;
   // Column c's element of the outputs at position i.
   const auto column = [&](std::int64_t i, std::int32_t c) { return i + c * out.stride; };
   const auto flush = [&] {
@@ -51,9 +52,14 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
       out.value[dst[k]] = r[k];
       t[at[k]] = rt[k];
       if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
+      if (out.unstable != nullptr) out.unstable[dst[k]] = trouble_kind_of(rt[k]) == TROUBLE_UNSTABLE;
       for (std::int32_t c = 1; c < out.columns; ++c) {
-        out.value[column(dst[k], c)] = s.more[(c - 1) * L + k];
-        if (out.lowered != nullptr) out.lowered[column(dst[k], c)] = li.lowered[k];
+        const std::int64_t at_c = column(dst[k], c);
+        const std::uint8_t kind = trouble_kind_of(s.more_trouble[(c - 1) * L + k]);
+        out.value[at_c] = s.more[(c - 1) * L + k];
+        out.kinds[at_c] = kind;
+        if (out.lowered != nullptr) out.lowered[at_c] = li.lowered[k];
+        if (out.unstable != nullptr) out.unstable[at_c] = kind == TROUBLE_UNSTABLE;
       }
       if constexpr (Influence) {
         if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];

@@ -18,6 +18,7 @@
 #include "numeric/matrix.h"
 #include "numeric/normal_sums.h"
 #include "numeric/solve.h"
+#include "numeric/value_error.h"
 #include "smoother/model.h"
 #include "smoother/tricube.h"
 
@@ -38,8 +39,11 @@ struct fit_scratch {
   double* recorded;
   double* lowered;  // room for a lowered fit's sums
   double* more;     // with several columns: the other columns' values, L each
+  fit_trouble* more_trouble;  // and their troubles, L each
   double* powers;   // with several columns: a window's powers (lane_powers)
-  bool lower;       // 'Fallback' 'lower': see lowered_fit
+  double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
+  error_limit limit;  // how the values' rounding is judged (numeric/value_error.h)
+  bool lower;         // 'Fallback' 'lower': see lowered_fit
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -61,6 +65,11 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
           : nullptr;
   s.more = shared ? host_alloc_array<double>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
                   : nullptr;
+  s.more_trouble =
+      shared ? host_alloc_array<fit_trouble>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
+             : nullptr;
+  for (int k = 0; k < MAX_LANES; ++k)
+    s.inverses[k] = shared ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
   s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
                     : nullptr;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
@@ -79,6 +88,8 @@ inline void free_scratch(fit_scratch& s) {
   host_free(s.recorded);
   host_free(s.lowered);
   host_free(s.more);
+  host_free(s.more_trouble);
+  for (int k = 0; k < MAX_LANES; ++k) host_free(s.inverses[k]);
   host_free(s.powers);
   free_rows(s.normal, s.ncoef + 1);
   free_rows(s.work, s.ncoef);
@@ -106,15 +117,22 @@ inline placement place(const smooth_model* model, double xq) {
   return p;
 }
 
-// The fit of one lane from its sums. At cq = 0 (its query inside its
-// window's span) the value is the constant coefficient, and `row`, when not
-// null, receives the inverse's first row. Elsewhere the value is the
-// polynomial at cq and `row` receives v(cq)' M^-1: the value is row . b.
+// The fit of one lane from its sums over m points. At cq = 0 (its query
+// inside its window's span) the value is the constant coefficient, and
+// `row`, when not null, receives the inverse's first row. Elsewhere the
+// value is the polynomial at cq and `row` receives v(cq)' M^-1: the value
+// is row . b. `inverse`, when not null, receives the whole inverse.
 inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
-                       double* row, bool at_zero, double cq) {
+                       double* row, bool at_zero, double cq, std::int32_t m,
+                       double* inverse = nullptr) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
   if (t.singular) return FIT_FAILED;
+  const error_limit limit = with_points(s.limit, m);
+  judge_value_error(t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m),
+                    limit);
+  for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
+    for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
   if (at_zero) {
     if (row != nullptr)
       for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
@@ -223,6 +241,7 @@ struct lane_extra {
   std::int32_t columns = 1;
   const double* const* y_more = nullptr;
   const double* blocks = nullptr;
+  const double* scales = nullptr;  // column c's max |y| at c - 1
   std::int32_t own[MAX_LANES] = {};
   bool lowered[MAX_LANES] = {};
   double variance[MAX_LANES] = {};
@@ -341,25 +360,45 @@ struct edge_points {
   }
 };
 
+// The model points an edge fit takes, [first, end): the window's points and
+// every point tied with its first or last abscissa beyond it, so that the
+// fit does not depend on which of the tied points the window happened to
+// take (their input order).
+struct tie_range {
+  std::int32_t first;
+  std::int32_t end;
+};
+
+inline tie_range tied_range(const smooth_model* model, std::int32_t start) {
+  const double* x = model->x;
+  tie_range r{start, start + model->window};
+  while (r.first > 0 && x[r.first - 1] == x[start]) --r.first;
+  while (r.end < model->count && x[r.end] == x[start + model->window - 1]) ++r.end;
+  return r;
+}
+
 // A window none of whose points weighs anything: they all lie at its ends,
 // at distance h from the query (or all at the query, h = 0). Weighing each
-// by its model weight alone, the fit of the highest degree their distinct
-// abscissae determine (at h = 0, where no coordinate exists, their mean).
-// Returns the value, its coefficient count in `n`.
+// point tied at those ends by its model weight alone, the fit of the
+// highest degree their distinct abscissae determine (at h = 0, where no
+// coordinate exists, their mean). Returns the value, its coefficient count
+// in `n`.
 template <int L>
 inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
                        double* row, fit_trouble& t, std::int32_t& n) {
-  const std::int32_t q = model->window;
-  const double* xs = g.xs[k];
+  const tie_range r = tied_range(model, g.start[k]);
+  const std::int32_t q = r.end - r.first;
+  const double* xs = model->x + r.first;
   std::int32_t distinct = 1;
   for (std::int32_t i = 1; i < q && distinct < s.ncoef; ++i) distinct += xs[i] != xs[i - 1];
   n = g.h[k] == 0.0 ? 1 : distinct;
   const double* const x2[2] = {xs, xs};
-  const double* const y2[2] = {g.ys[k], g.ys[k]};
+  const double* const y2[2] = {model->y + r.first, model->y + r.first};
   double* const s2[2] = {s.lowered, s.lowered};
-  edge_points weight{g.rs[k], g.z[k], g.sc[k]};
+  edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
+                     g.sc[k]};
   normal_sums<2>(n, q, x2, y2, weight, s2);
-  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k]);
+  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q);
 }
 
 // Lane k's fit when its window cannot determine the polynomial: with
@@ -376,7 +415,7 @@ inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group
   if (!lower) return rank_deficient(t);
   if (n > 0) {
     const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
-    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k]);
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window);
   }
   edge = true;
   return edge_fit<L>(model, s, g, k, row, t, n);
@@ -390,17 +429,21 @@ template <int L, bool Influence, bool Anchored>
 inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                         const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
                         lane_extra* extra, std::int32_t ncoef[L], bool edge[L]) {
-  const bool want_rows = Influence || extra->columns > 1;
+  const bool shared = extra->columns > 1;
+  const bool want_rows = Influence || shared;
   double* const* rows = want_rows ? s.rows : nullptr;
   for (int k = 0; k < L; ++k) {
     ncoef[k] = s.ncoef;
     edge[k] = false;
   }
-  if (!Anchored && rank.all && fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows)) return;
+  if (!Anchored && rank.all &&
+      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr))
+    return;
   for (int k = 0; k < used; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
-      out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k]);
+      out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
+                        shared ? s.inverses[k] : nullptr);
     } else {
       out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k]);
       extra->lowered[k] = !t[k].singular;
@@ -435,8 +478,9 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].
     const std::int32_t o = extra->own[k];
-    const bool inside =
-        o >= g.start[k] && o < g.start[k] + model->window && (g.h[k] > 0.0 || at_query);
+    const tie_range r = edge[k] ? tied_range(model, g.start[k])
+                                : tie_range{g.start[k], g.start[k] + model->window};
+    const bool inside = o >= r.first && o < r.end && (g.h[k] > 0.0 || at_query);
     const double own_w = robust && inside ? model->weights[o] : 1.0;
     double av = a[0];
     double power = g.cq[k];
@@ -510,7 +554,7 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
 // wide-register code (flattened) stays a third of the size.
 template <bool Anchored>
 [[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
-                                      std::int32_t c, const lane_extra* extra);
+                                      std::int32_t c, const lane_extra* extra, fit_trouble* t);
 
 // The other columns' values of a group whose first column was just fitted:
 // a lane fitted in full inside its window's span shares its row of the
@@ -526,6 +570,9 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
   const std::int32_t w = model->window;
   const std::int32_t more = extra->columns - 1;
   const auto value = [&](std::int32_t c, int k) -> double& { return s.more[(c - 1) * L + k]; };
+  const auto trouble = [&](std::int32_t c, int k) -> fit_trouble& {
+    return s.more_trouble[(c - 1) * L + k];
+  };
   bool shared[L];
   for (int k = 0; k < used; ++k) {
     shared[k] = rank.distinct[k] >= n && !t[k].singular && g.at_zero[k];
@@ -539,15 +586,26 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
       for (int l = 0; l < COLUMN_BLOCK && first + l < more; ++l) {
         double bl[MAX_NCOEF] = {};
         for (std::int32_t j = 0; j < n; ++j) bl[j] = b[j][l];
-        value(first + l + 1, k) = lane_solve::first_coefficient<double>(s.rows[k], bl, n);
+        const std::int32_t c = first + l + 1;
+        value(c, k) = lane_solve::first_coefficient<double>(s.rows[k], bl, n);
+        // The solve is shared, but the value's rounding depends on the
+        // column's own right-hand side and magnitude.
+        fit_trouble& tc = trouble(c, k);
+        tc = t[k];
+        tc.inaccurate = false;
+        judge_at_zero(tc, s.inverses[k], s.sums[k], bl, n,
+                      for_scale(s.limit, extra->scales[c - 1]));
       }
     }
   }
   // The scratch is the shared lanes' no longer: refit the others.
   for (int k = 0; k < used; ++k) {
     if (shared[k]) continue;
-    for (std::int32_t c = 1; c <= more; ++c)
-      value(c, k) = t[k].singular ? FIT_FAILED : column_alone<false>(model, s, xq[k], c, extra);
+    for (std::int32_t c = 1; c <= more; ++c) {
+      trouble(c, k) = t[k];
+      value(c, k) = t[k].singular ? FIT_FAILED
+                                  : column_alone<false>(model, s, xq[k], c, extra, &trouble(c, k));
+    }
   }
 }
 
@@ -556,15 +614,17 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
 // that column alone fits it.
 template <bool Anchored>
 [[gnu::noinline]] double column_alone(const smooth_model* model, fit_scratch& s, double q,
-                                      std::int32_t c, const lane_extra* extra) {
+                                      std::int32_t c, const lane_extra* extra, fit_trouble* t) {
   smooth_model column = *model;
   column.y = const_cast<double*>(extra->y_more[c - 1]);
+  column.y_scale = extra->scales[c - 1];
   const double pair[2] = {q, q};
   double value[2] = {};
   fit_trouble trouble[2];
   lane_extra alone;
   alone.lower = extra->lower;
   fit_group<2, false, Anchored>(&column, s, pair, 1, value, trouble, &alone);
+  *t = trouble[0];
   return value[0];
 }
 
@@ -590,7 +650,8 @@ template <int L, bool Influence>
     extra->variance[k] = alone.variance[0];
     extra->leverage[k] = alone.leverage[0];
     for (std::int32_t c = 1; c < extra->columns; ++c)
-      s.more[(c - 1) * L + k] = column_alone<true>(model, s, xq[k], c, extra);
+      s.more[(c - 1) * L + k] =
+          column_alone<true>(model, s, xq[k], c, extra, &s.more_trouble[(c - 1) * L + k]);
   }
 }
 
@@ -601,6 +662,7 @@ template <int L, bool Influence, bool Anchored>
 inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq[L], int used,
                       double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < L; ++k) extra->lowered[k] = false;
+  refresh_error_limit(s.limit, model->y_scale, model->window);
   const group_windows<L> g = place_group<L>(model, xq, used);
   if constexpr (!Anchored) {
     if (g.outside) {

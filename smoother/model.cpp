@@ -56,8 +56,16 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
   model->f = f;
   model->degree = degree;
   model->window = window_size(kept, f, degree);
+  model->y_scale = largest_magnitude(model->y, kept);
   if (order == nullptr) host_free(sorted);
   return model;
+}
+
+double largest_magnitude(const double* y, std::int32_t n) {
+  double most = 0.0;
+  for (std::int32_t i = 0; i < n; ++i)
+    if (std::isfinite(y[i]) && std::fabs(y[i]) > most) most = std::fabs(y[i]);
+  return most;
 }
 
 smooth_model* copy_model(const smooth_model* model) {

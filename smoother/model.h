@@ -24,7 +24,13 @@ struct smooth_model {
   double f;
   std::int32_t degree;
   std::int32_t window;
+  // max |y| over the finite ordinates (0 when none): what a fit's
+  // estimated rounding error is judged against (numeric/value_error.h).
+  double y_scale;
 };
+
+// max |y_i| over the n ordinates that are finite numbers; 0 when none is.
+double largest_magnitude(const double* y, std::int32_t n);
 
 // The value a local fit yields when its polynomial cannot be fitted: the
 // largest finite double, so it passes through every caller unchanged.

@@ -30,10 +30,12 @@ double interpolate(double xa, double va, double xb, double vb, double x) {
 // Sets element i of every output asked for; column c > 0 of several
 // columns has only values and lowered flags.
 void put(const fit_outputs& out, std::int64_t i, double v, double var, double lev, bool lowered,
-         std::int32_t c = 0) {
+         bool unstable, std::int32_t c = 0) {
   const std::int64_t at = i + c * out.stride;
   out.value[at] = v;
   if (out.lowered != nullptr) out.lowered[at] = lowered ? 1 : 0;
+  if (out.unstable != nullptr) out.unstable[at] = unstable ? 1 : 0;
+  if (out.kinds != nullptr && c > 0) out.kinds[at] = TROUBLE_NONE;
   if (c > 0) return;
   if (out.variance != nullptr) out.variance[i] = var;
   if (out.leverage != nullptr) out.leverage[i] = lev;
@@ -70,11 +72,13 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   fits.columns = out.columns;
   fits.y_more = out.y_more;
   fits.blocks = out.blocks;
+  fits.scales = out.scales;
   fits.stride = m;
   const std::int64_t all = static_cast<std::int64_t>(m) * out.columns;
   fits.value = host_alloc_array<double>(all);
   if (out.variance != nullptr) fits.variance = host_alloc_array<double>(m);
   if (out.lowered != nullptr) fits.lowered = host_alloc_array<std::uint8_t>(all);
+  if (out.unstable != nullptr) fits.unstable = host_alloc_array<std::uint8_t>(all);
   std::int32_t* own = nullptr;
   if (out.leverage != nullptr) {
     fits.leverage = host_alloc_array<double>(m);
@@ -91,18 +95,21 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
     const auto low_at = [&](std::int32_t i) {
       return fits.lowered != nullptr && fits.lowered[i + c * fits.stride];
     };
+    const auto unstable_at = [&](std::int32_t i) {
+      return fits.unstable != nullptr && fits.unstable[i + c * fits.stride];
+    };
     for (std::int32_t i = 0; i < m; ++i) {
       const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
       std::int32_t k = fitted[i];
-      put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), c);
+      put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), unstable_at(i), c);
       for (++k; k < end && q.at(k) == xs[i]; ++k)
-        put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), c);
+        put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), unstable_at(i), c);
       for (; k < end; ++k) {
         const double x = q.at(k);
         put(out, q.index(k), interpolate(xs[i], value[i], xs[i + 1], value[i + 1], x),
             interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
             interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1),
-            c);
+            unstable_at(i) || unstable_at(i + 1), c);
       }
     }
   }
@@ -112,6 +119,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   host_free(fits.variance);
   host_free(fits.leverage);
   host_free(fits.lowered);
+  host_free(fits.unstable);
   host_free(own);
 }
 
@@ -121,11 +129,49 @@ void fill(const query_set& q, const fit_outputs& out, double v) {
   for (std::int32_t i = 0; i < q.n; ++i) put_none(out, i, v);
 }
 
+// Abscissae at or beyond 2^1023 in magnitude: a difference of two of them,
+// and the window search's 2 xq, can overflow, and NaN would come of it.
+constexpr double HALVE_AT = 0x1p1023;
+
+bool beyond_halving(const smooth_model* model, const query_set& q) {
+  bool far = std::fabs(model->x[0]) >= HALVE_AT || std::fabs(model->x[model->count - 1]) >= HALVE_AT;
+  for (std::int32_t i = 0; i < q.n && !far; ++i)
+    far = std::isfinite(q.x[i]) && std::fabs(q.x[i]) >= HALVE_AT;
+  return far;
+}
+
+// The evaluation with every abscissa (data, queries, Delta) halved: then
+// every difference is finite, and the fits, made in the ratio
+// (x - z) / h, are the same but where the halves are subnormal.
+void fit_halved(const smooth_model* model, const query_set& q, const fit_outputs& out,
+                fit_settings* settings) {
+  smooth_model half = *model;
+  half.x = host_alloc_array<double>(model->count);
+  for (std::int32_t i = 0; i < model->count; ++i) half.x[i] = model->x[i] * 0.5;
+  double* xq = host_alloc_array<double>(q.n);
+  for (std::int32_t i = 0; i < q.n; ++i) xq[i] = q.x[i] * 0.5;
+  const double** order = nullptr;
+  if (q.ascending != nullptr) {
+    // The same order, pointing into the halves; NaN and infinity have none.
+    std::int32_t m = 0;
+    for (std::int32_t i = 0; i < q.n; ++i) m += std::isfinite(q.x[i]) ? 1 : 0;
+    order = host_alloc_array<const double*>(m);
+    for (std::int32_t k = 0; k < m; ++k) order[k] = xq + (q.ascending[k] - q.x);
+  }
+  const double delta = settings->delta;
+  settings->delta = delta * 0.5;
+  fit_queries(&half, query_set{xq, q.n, order, q.sorted}, out, settings);
+  settings->delta = delta;
+  host_free(order);
+  host_free(xq);
+  host_free(half.x);
+}
+
 }  // namespace
 
 void put_none(const fit_outputs& out, std::int64_t i, double v) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, c);
+  for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, false, c);
 }
 
 void fit_queries(const smooth_model* model, const query_set& q, const fit_outputs& out,
@@ -133,6 +179,7 @@ void fit_queries(const smooth_model* model, const query_set& q, const fit_output
   if (q.n <= 0) return;
   if (model->count == 0) return fill(q, out, std::numeric_limits<double>::quiet_NaN());
   if (model->degree < 0 || model->degree > MAX_DEGREE) return fill(q, out, FIT_FAILED);
+  if (beyond_halving(model, q)) return fit_halved(model, q, out, settings);
   if (!(settings->delta > 0.0)) {
     run_fits(model, q.x, q.n, q.sorted ? nullptr : q.ascending, out, settings);
     return;

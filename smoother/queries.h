@@ -46,6 +46,11 @@ struct fit_outputs {
   // 1 where the value came from a lowered fit (fit_settings::lower), or is
   // interpolated next to one; 0 elsewhere. Null: not wanted.
   std::uint8_t* lowered = nullptr;
+  // 1 where the fit was unstable (its inverse failed the product check, or
+  // rounding may have moved its value by more than TRUSTED_ERROR of the
+  // data's magnitude), or the value is interpolated next to such a fit.
+  // Null: not wanted.
+  std::uint8_t* unstable = nullptr;
   // Several columns of ordinates on the same points: the model holds the
   // first, y_more[c - 1] column c in model order (and `blocks` the same in
   // blocks), and column c's values (and lowered flags) go `stride`
@@ -56,7 +61,12 @@ struct fit_outputs {
   std::int32_t columns = 1;
   const double* const* y_more = nullptr;
   const double* blocks = nullptr;  // the same columns in blocks (COLUMN_BLOCK)
+  const double* scales = nullptr;  // column c's max |y| (smooth_model::y_scale) at c - 1
   std::int64_t stride = 0;
+  // With several columns, filled by each run of fits: the trouble kind
+  // (TROUBLE_*) of column c > 0's fit i at kinds[i + c stride]; column 0's
+  // comes with the fit's own trouble. Null otherwise.
+  std::uint8_t* kinds = nullptr;
 };
 
 // Element i of every column of `out` gets v (NaN: no fit), its influence

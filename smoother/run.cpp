@@ -55,14 +55,6 @@ T* shifted(T* p, std::int64_t offset) {
   return p != nullptr ? p + offset : nullptr;
 }
 
-// Trouble kept by query until a run in ascending order is over: one byte
-// each, as an unstable fit's offending entry is found again by refitting.
-enum : std::uint8_t { TROUBLE_NONE, TROUBLE_SINGULAR, TROUBLE_UNSTABLE };
-
-std::uint8_t trouble_kind_of(const fit_trouble& t) {
-  return t.singular ? TROUBLE_SINGULAR : (t.unstable ? TROUBLE_UNSTABLE : TROUBLE_NONE);
-}
-
 void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) {
   fit_job& job = *static_cast<fit_job*>(context);
   if (job.order != nullptr) {
@@ -77,6 +69,8 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
     out.variance = shifted(job.out.variance, begin);
     out.leverage = shifted(job.out.leverage, begin);
     out.lowered = shifted(job.out.lowered, begin);
+    out.unstable = shifted(job.out.unstable, begin);
+    out.kinds = shifted(job.out.kinds, begin);
     out.own = shifted(job.out.own, begin);
     fit_trouble* t = job.troubles + begin % job.round;
     job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin, out, t);
@@ -112,12 +106,20 @@ std::int64_t ordered_items(const double* xq, std::int32_t n, const fit_outputs& 
   return items;
 }
 
-// An ordered run's trouble, in query order once all fits are made. Every
-// fit may have some, each a line to write or a fit to make again, so the
-// user may interrupt here too.
-void note_in_query_order(const fit_job& job, std::int32_t n) {
+// The trouble of column c of an ordered run or of a run of several
+// columns, in query order once all fits are made. Every fit may have some,
+// each a line to write or a fit to make again, so the user may interrupt
+// here too.
+void note_in_query_order(const fit_job& job, std::int32_t n, std::int32_t c) {
+  // Column c alone, as its own call would fit it.
+  smooth_model column = *job.model;
+  if (c > 0) {
+    column.y = const_cast<double*>(job.out.y_more[c - 1]);
+    column.y_scale = job.out.scales[c - 1];
+  }
+  const std::uint8_t* kinds = job.trouble_kind + static_cast<std::int64_t>(c) * n;
   for (std::int32_t i = 0; i < n; ++i) {
-    const std::uint8_t kind = job.trouble_kind[i];
+    const std::uint8_t kind = kinds[i];
     if (kind == TROUBLE_NONE) continue;
     if (host_interrupt_pending()) host_interrupted();
     fit_trouble t;
@@ -127,7 +129,7 @@ void note_in_query_order(const fit_job& job, std::int32_t n) {
       double again;
       fit_outputs alone;
       alone.value = &again;
-      job.fit(job.model, job.scratch[0], job.xq + i, nullptr, 1, alone, &t);
+      job.fit(&column, job.scratch[0], job.xq + i, nullptr, 1, alone, &t);
     }
     note_trouble(job.settings, t);
   }
@@ -145,9 +147,13 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   // is noted in query order once all are fitted.
   const bool in_order = ascending != nullptr;
   const bool collect = in_order || out.columns > 1;
-  std::uint8_t* kind = collect ? host_alloc_array<std::uint8_t>(n) : nullptr;
-  for (std::int32_t i = 0; i < n && collect && !in_order; ++i) kind[i] = TROUBLE_NONE;
-  const std::int64_t items = in_order ? ordered_items(xq, n, out, kind) : n;
+  // Column c's kinds at c n: the other columns' come back through the outputs.
+  const std::int64_t kinds = static_cast<std::int64_t>(n) * out.columns;
+  std::uint8_t* kind = collect ? host_alloc_array<std::uint8_t>(kinds) : nullptr;
+  for (std::int64_t i = 0; i < kinds && collect; ++i) kind[i] = TROUBLE_NONE;
+  fit_outputs outputs = out;
+  if (out.columns > 1) outputs.kinds = kind;
+  const std::int64_t items = in_order ? ordered_items(xq, n, outputs, kind) : n;
   const run_plan plan = plan_run(settings, items, model->window, model->degree);
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
@@ -157,13 +163,13 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
   fit_job job{model,      xq,
-              out,        scratch,
+              outputs,    scratch,
               troubles,   plan.round,
               plan.chunk, wanted ? fitter_for<true>(plan.lanes) : fitter_for<false>(plan.lanes),
               settings,   ascending,
               kind};
   if (items > 0) run_parallel(parallel_task{&job, fit_chunk, note_round}, items, plan);
-  for (std::int32_t c = 0; c < out.columns && collect; ++c) note_in_query_order(job, n);
+  for (std::int32_t c = 0; c < out.columns && collect; ++c) note_in_query_order(job, n, c);
   host_free(kind);
   host_free(troubles);
   for (int t = 0; t < plan.threads; ++t) local_fit::free_scratch(scratch[t]);

@@ -2,6 +2,6 @@
 
 void note_trouble(fit_settings* settings, const fit_trouble& t) {
   if (t.singular) ++settings->singular;
-  if (t.unstable) ++settings->unstable;
+  if (t.unstable || t.inaccurate) ++settings->unstable;
   if (settings->report == trouble_report::lines) write_trouble(t);
 }

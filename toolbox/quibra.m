@@ -110,7 +110,9 @@
 %                    the query gives their mean, weighted by the prior and
 %                    robustness weights; one none of whose points the
 %                    tricube weighs (all at its two ends) weighs them by
-%                    those weights alone. It applies to every local fit
+%                    those weights alone. Both take every point tied at
+%                    those abscissae, also those beyond the window, so the
+%                    value does not depend on the order of the rows. It applies to every local fit
 %                    (the evaluation, the robustness passes, 'Delta', the
 %                    bands and the span's choice); INFO.lowered marks the
 %                    values it made. Integer-valued, rounded or small data
@@ -150,7 +152,13 @@
 %         beyond it     3e-14  6e-13  2e-12  6e-11  7e-12  3e-11
 %     Higher degrees lose digits fast (5e-10 at degree 8, 3e-8 at 10, 6e-4
 %     at 12, and beyond the data up to 1e-5 by degree 10): prefer a lower
-%     degree with a smaller span.
+%     degree with a smaller span. Whatever the degree, a fit whose value
+%     may be off by more than 1e-8 * max|Y| is reported as unstable (see
+%     "Failed fits and diagnostics"), so an unreported value is that close.
+%     Abscissae of magnitude 2^1023 (about 9e307) or more, in the data or
+%     in X, are all halved for the whole evaluation, so that no distance
+%     overflows; the fits are the same, as they depend only on ratios of
+%     distances (but for subnormal abscissae, which lose a bit).
 %
 %   Robust smoothing
 %     With ROBUST nonzero the smooth is refitted at every data point; the
@@ -185,8 +193,8 @@
 %
 %   The second result
 %     INFO is a struct with these fields. With several signals, a field of
-%     one value per data point or per element of X (weights, failed, se,
-%     lower, upper, lowered) holds one column per signal, and a field of
+%     one value per data point or per element of X (weights, failed,
+%     unstable, se, lower, upper, lowered) holds one column per signal, and a field of
 %     one value per call (outcome, passes, converged, window, scale,
 %     sigma, enp, dof, span) a row of one entry per signal; outcome and
 %     criterion are then cell rows.
@@ -213,6 +221,10 @@
 %                  failed (YS is realmax, or 'FailedValue', there), also
 %                  where 'Delta' interpolates next to a failed fit; false
 %                  where X is NaN.
+%       unstable   Logical, shaped like YS: true where the local fit was
+%                  unstable (see "Failed fits and diagnostics": its value
+%                  may be off by more than 1e-8 * max|Y|), also where
+%                  'Delta' interpolates next to such a fit.
 %       window     Points in each local fit at the end, after the passes
 %                  left the outliers out.
 %       scale      The last pass's residual scale 6m; NaN for a plain
@@ -322,6 +334,17 @@
 %         Error: Singular matrix inversion attempted.
 %     An ill-conditioned fit keeps its value and writes
 %         Warning: Unstable equation system [<value>]
+%     and INFO.unstable marks it. A fit is unstable when its inverse
+%     fails the check that it times the normal matrix is the identity
+%     (<value> is the first entry off by more than 10000), or when the
+%     rounding error its value may carry, estimated from that inverse,
+%     exceeds 1e-8 * max|Y| (<value> is that estimate in units of
+%     eps * max|Y|, so above 1e-8/eps = 4.5e7). The normal equations
+%     square the conditioning of the fit, so this happens at high degrees
+%     (from about 8 on, on long one-sided windows at the ends of the data
+%     or beyond them) and on badly spread windows: prefer a lower degree
+%     with a smaller span. Other values are within 1e-8 * max|Y| of an
+%     exact solve of the same local fit.
 %     These lines are diagnostics, not errors: the call still succeeds.
 %     With 'Delta' only real fits write them, in ascending order of
 %     abscissa. 'Diagnostics' turns them into warnings or off, and

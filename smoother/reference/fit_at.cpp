@@ -5,7 +5,35 @@
 #include <limits>
 
 #include "host/storage.h"
+#include "numeric/matrix.h"
 #include "numeric/reference/polyfit.h"
+#include "numeric/solve.h"
+#include "numeric/value_error.h"
+
+namespace {
+
+// The warning of a fit whose value rounding may have moved by more than
+// the trusted share of max|y|, from the fit's normal system made again
+// (its inverse by the quiet kernel, which gives the same bits).
+void judge_rounding(const smooth_model* model, std::int32_t start, std::int32_t q, const double* c,
+                    const double* w, bool inside, double cq) {
+  const std::int32_t n = model->degree + 1;
+  double** sys = normal_equations(n, q, c, model->y + start, w, 0.0, 0.0, 0.0);
+  double** work = alloc_rows(n, n);
+  double** inv = alloc_rows(n, n);
+  fit_trouble t = gauss_jordan(sys, work, inv, n);
+  double* sums = host_alloc_array<double>(2 * n - 1);
+  for (std::int32_t k = 0; k < 2 * n - 1; ++k) sums[k] = k < n ? sys[0][k] : sys[k - n + 1][n - 1];
+  const error_limit limit = make_error_limit(model->y_scale, q);
+  judge_value_error(t, value_error(inv, sums, sys[n], n, inside, cq, limit.root_m), limit);
+  if (t.inaccurate) write_trouble(t);
+  host_free(sums);
+  free_rows(sys, n + 1);
+  free_rows(work, n);
+  free_rows(inv, n);
+}
+
+}  // namespace
 
 double fit_at(const smooth_model* model, double xq) {
   if (!std::isfinite(xq) || model->count == 0) return std::numeric_limits<double>::quiet_NaN();
@@ -58,8 +86,10 @@ double fit_at(const smooth_model* model, double xq) {
     poly_fit* fit =
         fit_polynomial(model->degree + 1, q, c, model->y + start, w, 0.0, c[0], c[q - 1]);
     if (fit != nullptr) {
-      value = inside ? fit->coef[0] : eval_polynomial(fit, (xq - z) / scale);
+      const double cq = (xq - z) / scale;
+      value = inside ? fit->coef[0] : eval_polynomial(fit, cq);
       free_polynomial(fit);
+      judge_rounding(model, start, q, c, w, inside, cq);
     }
     host_free(c);
   }

@@ -18,7 +18,7 @@
 ## run(Y) makes the call with ordinates Y; a single column is passed as a
 ## row when the call wants rows (row X, or a row nodes_x).
 %!function check_columns (run, Y, rowwise, label)
-%!  per_point = {"weights", "failed", "se", "lower", "upper", "lowered"};
+%!  per_point = {"weights", "failed", "unstable", "se", "lower", "upper", "lowered"};
 %!  k = columns (Y);
 %!  if (rowwise && k == 1)
 %!    [ym, im] = run (Y.');  # one column with a row X is today's row call

@@ -13,7 +13,8 @@
 ## LOWER (default false), a window with fewer distinct weighted abscissae
 ## than DEGREE + 1 fits the highest degree they determine, one none of
 ## whose points the tricube weighs weighs them by W alone, and one whose
-## points all lie at the query gives their mean weighted by W.
+## points all lie at the query gives their mean weighted by W; both take
+## every point tied at the window's ends, inside it or not.
 
 function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
   px = px(:);
@@ -60,12 +61,15 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
     if (z == t)
       cq = 0;
     endif
+    if (lower && (h == 0 || ! any (k > 0)))
+      ## Every point at the window's ends, with those tied with them beyond it.
+      idx = find (x == lo | x == hi)';
+      k = w(idx);
+      c = (x(idx) - z) / max (z - lo, hi - z);
+    endif
     if (h == 0 && lower)
       v(i) = sum (w(idx) .* y(idx)) / sum (w(idx));
       continue;
-    endif
-    if (lower && ! any (k > 0))
-      k = w(idx);             # every point at the window's ends
     endif
     deg = degree;
     distinct = numel (unique (x(idx)(k > 0)));

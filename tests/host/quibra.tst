@@ -76,7 +76,7 @@
 %!test
 %! [r, info] = quibra (x, y);
 %! assert (fieldnames (info), {"outcome"; "passes"; "converged"; "weights";
-%!                             "failed"; "window"; "scale"});
+%!                             "failed"; "unstable"; "window"; "scale"});
 %! assert (isequal (r, quibra (x, y)));
 %! assert (info.outcome, "plain");
 %! assert (info.passes, 0);

@@ -283,7 +283,7 @@ TEST(Info, PlainCallsReportUnitWeightsTheirFailedFitsAndNoScale) {
     std::vector<std::string> names;
     for (const auto& f : r.info->fields) names.push_back(f.first);
     EXPECT_EQ(names, (std::vector<std::string>{"outcome", "passes", "converged", "weights",
-                                               "failed", "window", "scale"}));
+                                               "failed", "unstable", "window", "scale"}));
     EXPECT_EQ(outcome_of(r), "plain");
     EXPECT_EQ(number_of(r, "passes"), 0.0);
     EXPECT_EQ(flags_of(r, "converged"), std::vector<mxLogical>{1});

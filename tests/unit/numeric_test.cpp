@@ -308,10 +308,10 @@ TEST(LaneSolve, EveryLaneFitsAsTheOneLaneSolve) {
     }
     double value[8];
     fit_trouble trouble[8];
-    ASSERT_TRUE(fit_lanes_from_sums<8>(n, lanes, value, trouble, rows)) << n;
+    ASSERT_TRUE(fit_lanes_from_sums<8>(n, lanes, value, trouble, rows, error_limit{})) << n;
     double value_2[2];
     fit_trouble trouble_2[2];
-    ASSERT_TRUE(fit_lanes_from_sums<2>(n, lanes, value_2, trouble_2, nullptr));
+    ASSERT_TRUE(fit_lanes_from_sums<2>(n, lanes, value_2, trouble_2, nullptr, error_limit{}));
     for (int k = 0; k < 8; ++k) {
       double store[5][4];
       double inv_store[2][4][4];
