@@ -106,6 +106,13 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
         put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), unstable_at(i), c);
       for (; k < end; ++k) {
         const double x = q.at(k);
+        // Ties of the next fit that come before it take its results too:
+        // tied queries get one value, a failed neighbour's or not.
+        if (x == xs[i + 1]) {
+          put(out, q.index(k), value[i + 1], var_at(i + 1), lev_at(i + 1), low_at(i + 1),
+              unstable_at(i + 1), c);
+          continue;
+        }
         put(out, q.index(k), interpolate(xs[i], value[i], xs[i + 1], value[i + 1], x),
             interpolate(xs[i], var_at(i), xs[i + 1], var_at(i + 1), x),
             interpolate(xs[i], lev_at(i), xs[i + 1], lev_at(i + 1), x), low_at(i) || low_at(i + 1),

@@ -1,5 +1,6 @@
 ## Data at the edges: tied, rounded and tiny data with 'Fallback' 'lower',
-## robust calls on data that are no finite number, infinite abscissae.
+## robust calls on data that are no finite number, infinite abscissae and
+## abscissae near the largest double.
 
 %!function check_lowered (x, y, f, degree, q, varargin)
 %!  [got, info] = quibra (q, q, f, 0, degree, x, y, "Fallback", "lower", varargin{:});
@@ -103,5 +104,25 @@
 %!   assert (isequal (r(keep), quibra (x(keep), y(keep), 0.3, robust, 2, x(keep), y(keep))));
 %! endfor
 %! assert (isnan (quibra ([Inf -Inf], [0 0], 0.5, 0, 1, x, y)));
+
+## Abscissae whose differences overflow: the whole evaluation runs on the
+## halved abscissae, so the values are those of the data halved, and no NaN
+## comes of a distance; a fit the far points leave undetermined fails with
+## its line.
+%!test
+%! [r, info] = quibra ([1e308; -1e308; 0; 1; 2], (1:5)', 1, 0, 1);
+%! assert (! any (isnan (r)));
+%! assert (r(1:2), [1; 2], 1e-12);
+%! ok = ! info.failed;
+%! assert (r(ok & [0; 0; 1; 1; 1]), [3; 4; 5](ok(3:5)), 1e-12);
+%! rand ("seed", 4);
+%! x = [realmax * (2 * rand (30, 1) - 1); rand(30, 1)];
+%! y = rand (60, 1);
+%! q = [x; -realmax; realmax; 0];
+%! for robust = 0:1
+%!   [r, info] = quibra (q, q, 0.3, robust, 1, x, y, "Diagnostics", "off");
+%!   assert (! any (isnan (r)));
+%!   assert (isequal (r, quibra (q / 2, q, 0.3, robust, 1, x / 2, y, "Diagnostics", "off")));
+%! endfor
 
 %!error <Fallback must be 'none' or 'lower'.> quibra (1:10, 1:10, "Fallback", "higher")
