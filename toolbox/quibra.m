@@ -565,6 +565,9 @@ end
 %! x(25:32) = 4;
 %! x = sort (x);
 %! y = cos (x) + 0.2 * randn (size (x));
+%! fprintf (['The next call writes "Error: Singular matrix inversion attempted."\n' ...
+%!           'on standard error once per failed fit; the call still succeeds.\n']);
+%! fflush (stdout);                      % so this line comes before those
 %! ys = quibra (x, y, 0.1);
 %! failed = (ys == realmax);             % how to spot them
 %! fprintf ('%d of %d fits failed\n', nnz (failed), numel (ys));
