@@ -54,7 +54,8 @@ case "${1:-}" in
     echo "Redrew the README's figures in $root/docs/"
     ;;
   test)
-    need octave-dev g++ make cmake libgtest-dev libboost-math-dev python3
+    # r-base-core: tests/host/lowess.tst compares with R's lowess.
+    need octave-dev g++ make cmake libgtest-dev libboost-math-dev python3 r-base-core
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"
