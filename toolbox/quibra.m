@@ -153,15 +153,20 @@
 %     degree with a smaller span.
 %
 %   Robust smoothing
-%     With ROBUST nonzero the smooth is refitted at every data point; the
-%     residuals r, scaled by six times their median m, give each point the
-%     bisquare weight (1 - (r/(6m))^2)^2, and points with weight 0 (those
-%     with r >= 6m) leave the fit, which shrinks the window. This repeats
-%     until no weight moves by more than 1e-4 and no point enters or
-%     leaves, or for at most 100 passes; the result is then evaluated on the
-%     reweighted points. If every weight is 0 (more than half of the
-%     residuals exactly 0, as with all-zero Y) the plain smooth is
-%     returned.
+%     With ROBUST nonzero the smooth is refitted at every data point (also
+%     at those an earlier pass left out), giving absolute residuals r.
+%     Their median m is taken over the fits that did not fail, and for an
+%     even count N of them it is the upper of the two middle values (rank
+%     N/2, counted from 0, in ascending order), not their mean. Scaled by
+%     six times m, the residuals give each point the bisquare weight
+%     (1 - (r/(6m))^2)^2. Points with weight 0 (those with r >= 6m, and
+%     those whose fit failed) leave the data: the next pass places each
+%     window among the n' points left and sizes it from their count,
+%     min(n', max(floor(n'*F), DEGREE+1)) points. This repeats until no
+%     weight moves by more than 1e-4 and no point enters or leaves, or for
+%     at most 100 passes; the result is then evaluated on the reweighted
+%     points. If every weight is 0 (more than half of the residuals
+%     exactly 0, as with all-zero Y) the plain smooth is returned.
 %     The scale 6m has a floor. Where the local polynomials reproduce the
 %     data up to rounding (points on a line with DEGREE 1, on a parabola
 %     with DEGREE 2), m is rounding noise, and weights drawn from it would
