@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine for quibra, then
-#   tools/quibra.sh demo   builds the module inside Octave, runs its demo and
-#                          draws the demo figures into docs/,
-#   tools/quibra.sh test   builds everything and runs every test,
-#   tools/quibra.sh check  runs the safety checks (sanitizers, fuzzing, analysis),
-#   tools/quibra.sh bench  runs the benchmark suite (bench/run.sh; not a test).
+#   tools/quibra.sh demo     builds the module inside Octave, runs its demo and
+#                            draws the demo figures into build/figures/,
+#   tools/quibra.sh figures  redraws the figures the README shows, in docs/
+#                            (for maintainers: the bytes differ from machine
+#                            to machine, so only a deliberate redraw commits them),
+#   tools/quibra.sh test     builds everything and runs every test,
+#   tools/quibra.sh check    runs the safety checks (sanitizers, fuzzing, analysis),
+#   tools/quibra.sh bench    runs the benchmark suite (bench/run.sh; not a test).
 # Missing Debian packages are installed when run as root; otherwise the
 # exact command to install them is printed.
 set -euo pipefail
@@ -30,17 +33,29 @@ need() {
   fi
 }
 
+# Builds the module in toolbox/ and runs CODE in Octave there, with tools/
+# on the path. The figures are drawn by gnuplot, which needs no display.
+in_octave() {
+  need octave-dev g++
+  command -v gnuplot >/dev/null || need gnuplot-nox
+  cd "$root/toolbox"
+  octave-cli "${octave_flags[@]}" --eval "make_quibra (); addpath ('$root/tools'); $1"
+}
+
 case "${1:-}" in
   demo)
-    need octave-dev g++
-    # The figures are drawn by gnuplot, which needs no display.
-    command -v gnuplot >/dev/null || need gnuplot-nox
-    cd "$root/toolbox"
-    octave-cli "${octave_flags[@]}" --eval \
-      "make_quibra (); quibra_demo (); addpath ('../tools'); quibra_figures ('../docs');"
+    # Not into docs/: a checkout stays as it was cloned.
+    figures=$(realpath -m "$build/figures")
+    in_octave "quibra_demo (); quibra_figures ('$figures');"
+    echo "The figures of demo quibra are in $figures/"
+    ;;
+  figures)
+    in_octave "quibra_figures ('$root/docs');"
+    echo "Redrew the README's figures in $root/docs/"
     ;;
   test)
-    need octave-dev g++ make cmake libgtest-dev libboost-math-dev python3
+    # r-base-core: tests/host/lowess.tst compares with R's lowess.
+    need octave-dev g++ make cmake libgtest-dev libboost-math-dev python3 r-base-core
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" -j"$(nproc)"
     cd "$build"
@@ -58,7 +73,7 @@ case "${1:-}" in
     exec bash "$root/bench/run.sh" "$@"
     ;;
   *)
-    echo "usage: $0 demo|test|check|bench" >&2
+    echo "usage: $0 demo|figures|test|check|bench" >&2
     exit 2
     ;;
 esac
