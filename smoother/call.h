@@ -85,8 +85,8 @@ struct smooth_outputs {
 // Runs the whole call, column after column: `out` holds one smooth_outputs
 // per column of ordinates, each with the bits and lines of a call with that
 // column alone; their values (and lowered flags) lie column after column,
-// out[c].value = out[0].value + c n, so that columns can be fitted together. Fits run, note their trouble and report it by `settings`
-// (Delta, threads, diagnostics; the trouble counts accumulate).
+// out[c].value = out[0].value + c n, so that columns can be fitted together. Fits run, note their
+// trouble and report it by `settings` (Delta, threads, diagnostics; the trouble counts accumulate).
 // When the user interrupts, the call ends through the host's error exit
 // (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);

@@ -52,7 +52,8 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
       out.value[dst[k]] = r[k];
       t[at[k]] = rt[k];
       if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
-      if (out.unstable != nullptr) out.unstable[dst[k]] = trouble_kind_of(rt[k]) == TROUBLE_UNSTABLE;
+      if (out.unstable != nullptr)
+        out.unstable[dst[k]] = trouble_kind_of(rt[k]) == TROUBLE_UNSTABLE;
       for (std::int32_t c = 1; c < out.columns; ++c) {
         const std::int64_t at_c = column(dst[k], c);
         const std::uint8_t kind = trouble_kind_of(s.more_trouble[(c - 1) * L + k]);

@@ -37,13 +37,13 @@ struct fit_scratch {
   // lanes' T and c as the sums used them (2 L doubles); null otherwise.
   double* second[MAX_LANES];
   double* recorded;
-  double* lowered;  // room for a lowered fit's sums
-  double* more;     // with several columns: the other columns' values, L each
-  fit_trouble* more_trouble;  // and their troubles, L each
-  double* powers;   // with several columns: a window's powers (lane_powers)
+  double* lowered;              // room for a lowered fit's sums
+  double* more;                 // with several columns: the other columns' values, L each
+  fit_trouble* more_trouble;    // and their troubles, L each
+  double* powers;               // with several columns: a window's powers (lane_powers)
   double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
-  error_limit limit;  // how the values' rounding is judged (numeric/value_error.h)
-  bool lower;         // 'Fallback' 'lower': see lowered_fit
+  error_limit limit;            // how the values' rounding is judged (numeric/value_error.h)
+  bool lower;                   // 'Fallback' 'lower': see lowered_fit
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -478,8 +478,8 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].
     const std::int32_t o = extra->own[k];
-    const tie_range r = edge[k] ? tied_range(model, g.start[k])
-                                : tie_range{g.start[k], g.start[k] + model->window};
+    const tie_range r =
+        edge[k] ? tied_range(model, g.start[k]) : tie_range{g.start[k], g.start[k] + model->window};
     const bool inside = o >= r.first && o < r.end && (g.h[k] > 0.0 || at_query);
     const double own_w = robust && inside ? model->weights[o] : 1.0;
     double av = a[0];

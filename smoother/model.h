@@ -13,8 +13,8 @@
 // `variance_weights`, null unless a band asks otherwise, replaces the
 // weights in the variances' sums (smoother/queries.h): it is w_j^2 u_j for
 // ordinates of variance sigma^2 u_j, where the weights are not the
-// ordinates' precisions (robust bands). Invariant: 1 <= window <= count unless count is 0 (no data point took
-// part), and window follows window_size(count, f, degree).
+// ordinates' precisions (robust bands). Invariant: 1 <= window <= count unless count is 0 (no data
+// point took part), and window follows window_size(count, f, degree).
 struct smooth_model {
   std::int32_t count;
   double* x;

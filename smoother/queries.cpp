@@ -141,7 +141,8 @@ void fill(const query_set& q, const fit_outputs& out, double v) {
 constexpr double HALVE_AT = 0x1p1023;
 
 bool beyond_halving(const smooth_model* model, const query_set& q) {
-  bool far = std::fabs(model->x[0]) >= HALVE_AT || std::fabs(model->x[model->count - 1]) >= HALVE_AT;
+  bool far =
+      std::fabs(model->x[0]) >= HALVE_AT || std::fabs(model->x[model->count - 1]) >= HALVE_AT;
   for (std::int32_t i = 0; i < q.n && !far; ++i)
     far = std::isfinite(q.x[i]) && std::fabs(q.x[i]) >= HALVE_AT;
   return far;

@@ -96,7 +96,8 @@ inline double value_at(const std::vector<double>& x, const std::vector<double>& 
   // T_i T_j = (T_(i+j) + T_|i-j|) / 2.
   std::vector<std::vector<quad>> g(n, std::vector<quad>(n));
   for (std::int32_t i = 0; i < n; ++i)
-    for (std::int32_t j = 0; j < n; ++j) g[i][j] = (moment[i + j] + moment[i > j ? i - j : j - i]) / 2;
+    for (std::int32_t j = 0; j < n; ++j)
+      g[i][j] = (moment[i + j] + moment[i > j ? i - j : j - i]) / 2;
   std::vector<quad> a;
   if (!solve(g, right, a)) return nan;
   // Clenshaw's sum of a_j T_j at the query's coordinate.
