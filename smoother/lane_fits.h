@@ -1,0 +1,166 @@
+// The solve of a group's fits from their sums: all lanes at once where
+// each determines its polynomial, else lane by lane, with the fallback to a
+// lower degree, the fit of a window none of whose points the tricube
+// weighs, and the judgement of each value's rounding.
+#ifndef QUIBRA_SMOOTHER_LANE_FITS_H
+#define QUIBRA_SMOOTHER_LANE_FITS_H
+
+#include <cstdint>
+
+#include "numeric/lane_solve.h"
+#include "numeric/lanes.h"
+#include "numeric/normal_sums.h"
+#include "numeric/solve.h"
+#include "numeric/value_error.h"
+#include "smoother/fit_scratch.h"
+#include "smoother/group_sums.h"
+#include "smoother/windows.h"
+
+namespace local_fit {
+
+// The fit of one lane from its sums over m points. At cq = 0 (its query
+// inside its window's span) the value is the constant coefficient, and
+// `row`, when not null, receives the inverse's first row. Elsewhere the
+// value is the polynomial at cq and `row` receives v(cq)' M^-1: the value
+// is row . b. `inverse`, when not null, receives the whole inverse.
+inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
+                       double* row, bool at_zero, double cq, std::int32_t m,
+                       double* inverse = nullptr) {
+  fill_normal_system(s.normal, n, sums, 1.0);
+  t = gauss_jordan(s.normal, s.work, s.inverse, n);
+  if (t.singular) return FIT_FAILED;
+  const error_limit limit = with_points(s.limit, m);
+  judge_value_error(t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m),
+                    limit);
+  for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
+    for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
+  if (at_zero) {
+    if (row != nullptr)
+      for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
+    return lane_solve::first_coefficient<double>(s.inverse[0], s.normal[n], n);
+  }
+  if (row != nullptr) {
+    for (std::int32_t c = 0; c < n; ++c) {
+      double a = s.inverse[0][c];
+      double power = cq;
+      for (std::int32_t k = 1; k < n; ++k) {
+        a += power * s.inverse[k][c];
+        power *= cq;
+      }
+      row[c] = a;
+    }
+  }
+  // The coefficients, then the polynomial at cq in ascending powers.
+  double* coef = s.work[0];
+  solve_coefficients(s.inverse, s.normal[n], coef, n);
+  return lane_solve::polynomial_at(coef, n, cq);
+}
+
+// The sums of a fit with n coefficients taken from those of `ncoef` (the
+// power sums S(0 .. 2n - 2) and the right-hand side b(0 .. n - 1) are
+// theirs), laid out for n in `out`.
+inline const double* fewer_sums(const double* sums, std::int32_t ncoef, std::int32_t n,
+                                double* out) {
+  for (std::int32_t j = 0; j <= 2 * n - 2; ++j) out[j] = sums[j];
+  for (std::int32_t r = 0; r < n; ++r) out[2 * n - 1 + r] = sums[2 * ncoef - 1 + r];
+  return out;
+}
+
+// Fewer distinct weighted abscissae than coefficients: singular in exact
+// arithmetic, whatever pivot rounding would leave, so no solve is tried.
+inline double rank_deficient(fit_trouble& t) {
+  t = fit_trouble{};
+  t.singular = true;
+  return FIT_FAILED;
+}
+
+// Model weights and the group's coordinate, point by point: the weights of
+// a window none of whose points the tricube weighs.
+struct edge_points {
+  const double* r;  // model weights, or null for all 1
+  double z;
+  double sc;
+
+  weighted_point<v2d> operator()(std::int32_t i, const v2d& x) const {
+    const double w = r != nullptr ? r[i] : 1.0;
+    return {v2d{w, w}, (x - z) / sc};
+  }
+};
+
+// A window none of whose points weighs anything: they all lie at its ends,
+// at distance h from the query (or all at the query, h = 0). Weighing each
+// point tied at those ends by its model weight alone, the fit of the
+// highest degree their distinct abscissae determine (at h = 0, where no
+// coordinate exists, their mean). Returns the value, its coefficient count
+// in `n`.
+template <int L>
+inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
+                       double* row, fit_trouble& t, std::int32_t& n) {
+  const tie_range r = tied_range(model, g.start[k]);
+  const std::int32_t q = r.end - r.first;
+  const double* xs = model->x + r.first;
+  std::int32_t distinct = 1;
+  for (std::int32_t i = 1; i < q && distinct < s.ncoef; ++i) distinct += xs[i] != xs[i - 1];
+  n = g.h[k] == 0.0 ? 1 : distinct;
+  const double* const x2[2] = {xs, xs};
+  const double* const y2[2] = {model->y + r.first, model->y + r.first};
+  double* const s2[2] = {s.lowered, s.lowered};
+  edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
+                     g.sc[k]};
+  normal_sums<2>(n, q, x2, y2, weight, s2);
+  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q);
+}
+
+// Lane k's fit when its window cannot determine the polynomial: with
+// `lower`, the highest degree its distinct weighted abscissae determine
+// (one: their weighted mean), from the same sums, or when no point weighs
+// anything the edge fit above; else no fit. Returns the value, its
+// coefficient count in `n`, and whether it is an edge fit in `edge`.
+template <int L>
+inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                          const group_rank<L>& rank, int k, bool lower, double* row, fit_trouble& t,
+                          std::int32_t& n, bool& edge) {
+  n = rank.distinct[k];
+  edge = false;
+  if (!lower) return rank_deficient(t);
+  if (n > 0) {
+    const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window);
+  }
+  edge = true;
+  return edge_fit<L>(model, s, g, k, row, t, n);
+}
+
+// The wanted lanes' values and troubles from their sums: all lanes at once
+// when each determines the full polynomial and none meets a zero pivot,
+// else one by one. With Influence each lane's row (see solve_at) lands in
+// s.rows; ncoef[k] is the coefficient count lane k was fitted with.
+template <int L, bool Influence, bool Anchored>
+inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
+                        const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
+                        lane_extra* extra, std::int32_t ncoef[L], bool edge[L]) {
+  const bool shared = extra->columns > 1;
+  const bool want_rows = Influence || shared;
+  double* const* rows = want_rows ? s.rows : nullptr;
+  for (int k = 0; k < L; ++k) {
+    ncoef[k] = s.ncoef;
+    edge[k] = false;
+  }
+  if (!Anchored && rank.all &&
+      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr))
+    return;
+  for (int k = 0; k < used; ++k) {
+    double* row = want_rows ? s.rows[k] : nullptr;
+    if (rank.distinct[k] >= s.ncoef) {
+      out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
+                        shared ? s.inverses[k] : nullptr);
+    } else {
+      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k]);
+      extra->lowered[k] = !t[k].singular;
+    }
+  }
+}
+
+}  // namespace local_fit
+
+#endif
