@@ -12,6 +12,10 @@
 #include <utility>
 
 #if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#if defined(__x86_64__)
 // The compilers note that 4- and 8-lane values would pass between functions
 // differently under AVX; they never do: the wide paths inline every call
 // that takes or returns one (flatten).
@@ -94,24 +98,54 @@ inline T gather(const double* const p[], std::int64_t i) {
 
 // Function attributes that compile a function body for 4 or 8 lanes per
 // register: the whole call tree inlined (flatten) under the wider
-// instruction set. No fused multiply-add: -ffp-contract=off already rules
-// out contraction, and g++ is told outright (clang's AVX-512 cannot drop
-// it, but without contraction it has no source of one).
+// instruction set, fused multiply-add included. -ffp-contract=off keeps
+// the compiler from fusing anything itself; only fused() below does, where
+// the code asks for a single rounding on purpose.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QUIBRA_WIDE_LANES 1
-#if defined(__clang__)
-#define QUIBRA_AVX2 __attribute__((target("avx2"), flatten))
+#define QUIBRA_AVX2 __attribute__((target("avx2,fma"), flatten))
 #define QUIBRA_AVX512 __attribute__((target("avx512f"), flatten))
-#else
-#define QUIBRA_AVX2 __attribute__((target("avx2,no-fma"), flatten))
-#define QUIBRA_AVX512 __attribute__((target("avx512f,no-fma"), flatten))
-#endif
 #else
 #define QUIBRA_WIDE_LANES 0
 #endif
 
+// Whether lanes of type T have fused multiply-add: the wide paths, which
+// run only where the processor has it (supported_lanes).
+template <typename T>
+constexpr bool HAS_FUSED = QUIBRA_WIDE_LANES && LANES<T> >= 4;
+
+#if QUIBRA_WIDE_LANES
+// a * b + c rounded once, lane by lane. Inlined into the wide paths, whose
+// instruction set it shares; anywhere else it is an ordinary call.
+__attribute__((target("avx2,fma"))) inline v4d fused(v4d a, v4d b, v4d c) {
+  return (v4d)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
+}
+__attribute__((target("avx512f"))) inline v8d fused(v8d a, v8d b, v8d c) {
+  return (v8d)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+}
+#endif
+
+// a / b, correctly rounded, lane by lane, with rb = 1 / b correctly
+// rounded. Where the lanes have fused multiply-add, without a division:
+// q0 = a rb, the exact remainder e = a - q0 b (one rounding of an exact
+// value), and q0 + e rb rounded once is the rounded quotient (Markstein's
+// theorem: rb within half an ulp of 1 / b, q0 within an ulp of a / b). It
+// needs every step in the normal range, which the caller ensures
+// (division_free); the fuzzers check it against the division.
+template <typename T>
+inline T quotient(const T& a, const T& b, const T& rb) {
+  if constexpr (HAS_FUSED<T>) {
+    const T q0 = a * rb;
+    const T e = fused(-q0, b, a);
+    return fused(e, rb, q0);
+  } else {
+    (void)rb;
+    return a / b;
+  }
+}
+
 // The widest lane count this processor runs: 8 with AVX-512F, 4 with AVX2
-// (and the operating system's support for their registers), else 2.
+// and FMA (and the operating system's support for their registers), else 2.
 int supported_lanes();
 
 #endif

@@ -54,17 +54,19 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     }
   };
   const bool robust = model->weights != nullptr;
+  using vd = typename lanes_of<L>::d;
+  const vd rh = splat<vd>(1.0) / g.h;
   if constexpr (Anchored) {
     if (robust) {
-      run(anchored<L, true>{{g.q, g.h, g.rs}, g.z, g.sc});
+      run(anchored<L, true>{{g.q, g.h, rh, g.rs}, g.z, g.sc});
     } else {
-      run(anchored<L, false>{{g.q, g.h, g.rs}, g.z, g.sc});
+      run(anchored<L, false>{{g.q, g.h, rh, g.rs}, g.z, g.sc});
     }
   } else {
     if (robust) {
-      run(tricube<L, true>{g.q, g.h, g.rs});
+      run(tricube<L, true>{g.q, g.h, rh, g.rs});
     } else {
-      run(tricube<L, false>{g.q, g.h, g.rs});
+      run(tricube<L, false>{g.q, g.h, rh, g.rs});
     }
   }
   return rank;

@@ -135,6 +135,23 @@ void note_in_query_order(const fit_job& job, std::int32_t n, std::int32_t c) {
   }
 }
 
+// The wide paths form each coordinate (x - q) / h without a division
+// (quotient, numeric/lanes.h), which gives the division's bits while every
+// step stays in the normal range. Abscissae and queries that are 0 or of
+// magnitude within [2^-340, 2^340] keep every difference, bandwidth,
+// reciprocal and coordinate there; any other takes the 2-lane path, which
+// divides: the same bits, more slowly.
+constexpr double MODERATE_LOW = 0x1p-340;
+constexpr double MODERATE_HIGH = 0x1p340;
+
+bool moderate(const double* v, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double a = std::fabs(v[i]);
+    if (a != 0.0 && !(a >= MODERATE_LOW && a <= MODERATE_HIGH) && std::isfinite(a)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
@@ -154,7 +171,8 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   fit_outputs outputs = out;
   if (out.columns > 1) outputs.kinds = kind;
   const std::int64_t items = in_order ? ordered_items(xq, n, outputs, kind) : n;
-  const run_plan plan = plan_run(settings, items, model->window, model->degree);
+  run_plan plan = plan_run(settings, items, model->window, model->degree);
+  if (plan.lanes > 2 && !(moderate(model->x, model->count) && moderate(xq, n))) plan.lanes = 2;
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   for (int t = 0; t < plan.threads; ++t)

@@ -26,10 +26,11 @@ struct tricube {
   static constexpr bool robust = Robust;
   vd q;
   vd h;
+  vd rh;  // 1 / h, for the quotient without a division (numeric/lanes.h)
   const double* const* r;
 
   weighted_point<vd> operator()(std::int32_t i, const vd& x) {
-    const vd c = (x - q) / h;
+    const vd c = quotient(x - q, h, rh);
     // t = d / h with d = |x - q| the distance: rounding is symmetric, so
     // that is |c|. (The model holds no NaN abscissa, so its abscissae
     // ascend and the distance needs no care for points out of order.)
@@ -42,7 +43,7 @@ struct tricube {
     return {w, c};
   }
 
-  tricube<L, false> unweighted() const { return {q, h, r}; }
+  tricube<L, false> unweighted() const { return {q, h, rh, r}; }
 };
 
 // The same weights for queries that may lie outside the span [lo, hi] of
