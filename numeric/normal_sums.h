@@ -58,6 +58,80 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
     for (int l = 0; l < L; ++l) sums[l][k] = acc[k][l];
 }
 
+// The same sums for L point sets that are all one run of points, each
+// point's abscissa and ordinate broadcast to every lane, over [begin, end)
+// only; `acc` carries the sums from one run to the next. With Masked, the
+// lanes whose bit is clear in `mask` get weight +0 there (points beyond
+// their own set): their sums keep their bits, as long as the coordinates
+// and ordinates are finite, since every term they get is then +0 or -0.
+template <int L, int NC, bool Masked, typename Points>
+inline void shared_run(std::int32_t nc, std::int32_t begin, std::int32_t end, const double* xs,
+                       const double* ys, Points& point, const typename lanes_of<L>::i& mask,
+                       typename lanes_of<L>::d* acc) {
+  using vd = typename lanes_of<L>::d;
+  using vi = typename lanes_of<L>::i;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = accumulators(NC, 3);
+  vd a[SLOTS];
+#pragma GCC unroll 16
+  for (std::int32_t k = 0; k < 3 * n - 1; ++k) a[k] = acc[k];
+  vd* s = a;
+  vd* b = a + (2 * n - 1);
+  for (std::int32_t i = begin; i < end; ++i) {
+    const weighted_point<vd> p = point(i, splat<vd>(xs[i]));
+    vd w = p.w;
+    if constexpr (Masked) w = (vd)((vi)w & mask);
+    const vd y = splat<vd>(ys[i]);
+    s[0] += w;
+    if (n == 1) {
+      b[0] += w * y;
+      continue;
+    }
+    b[0] += y * w;
+    vd g = p.c * w;
+#pragma GCC unroll 8
+    for (std::int32_t j = 1; j <= 2 * n - 3; ++j) {
+      if (j < n) b[j] += y * g;
+      s[j] += g;
+      g = g * p.c;
+    }
+    s[2 * n - 2] += g;
+  }
+#pragma GCC unroll 16
+  for (std::int32_t k = 0; k < 3 * n - 1; ++k) acc[k] = a[k];
+}
+
+// A run of points split into pieces, each with the lanes it counts for.
+template <int L>
+struct shared_pieces {
+  static constexpr int MOST = 2 * L + 1;
+  std::int32_t cut[MOST + 1];  // piece j is [cut[j], cut[j + 1])
+  typename lanes_of<L>::i mask[MOST];
+  bool all[MOST];  // every lane counts: no mask needed
+  int count = 0;
+};
+
+template <int L, int NC, typename Points>
+inline void shared_kernel(std::int32_t nc, const shared_pieces<L>& pieces, const double* xs,
+                          const double* ys, Points& point, double* const sums[L]) {
+  using vd = typename lanes_of<L>::d;
+  const std::int32_t n = NC > 0 ? NC : nc;
+  constexpr int SLOTS = accumulators(NC, 3);
+  vd acc[SLOTS] = {};
+  for (int j = 0; j < pieces.count; ++j) {
+    if (pieces.all[j]) {
+      shared_run<L, NC, false>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
+                               pieces.mask[j], acc);
+    } else {
+      shared_run<L, NC, true>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
+                              pieces.mask[j], acc);
+    }
+  }
+#pragma GCC unroll 16
+  for (std::int32_t k = 0; k < 3 * n - 1; ++k)
+    for (int l = 0; l < L; ++l) sums[l][k] = acc[k][l];
+}
+
 }  // namespace normal_sums_detail
 
 // sums[k] receives S(0..2 ncoef - 2), S(j) = sum w c^j, then
@@ -76,6 +150,27 @@ bool normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[L
     case 3: kernel<L, 3>(ncoef, npts, xs, ys, point, sums); break;
     case 4: kernel<L, 4>(ncoef, npts, xs, ys, point, sums); break;
     default: kernel<L, 0>(ncoef, npts, xs, ys, point, sums); break;
+  }
+  return true;
+}
+
+using normal_sums_detail::shared_pieces;
+
+// normal_sums for point sets that lie in one sorted run of points (xs,
+// ys), set k the points of `pieces` whose mask has lane k: each point is
+// read once for all lanes. point(i, x) is called once per point of the
+// pieces, in ascending order, with x the point's abscissa in every lane.
+template <int L, typename Points>
+bool normal_sums_shared(std::int32_t ncoef, const shared_pieces<L>& pieces, const double* xs,
+                        const double* ys, Points& point, double* const sums[L]) {
+  using normal_sums_detail::shared_kernel;
+  if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
+  switch (ncoef) {
+    case 1: shared_kernel<L, 1>(ncoef, pieces, xs, ys, point, sums); break;
+    case 2: shared_kernel<L, 2>(ncoef, pieces, xs, ys, point, sums); break;
+    case 3: shared_kernel<L, 3>(ncoef, pieces, xs, ys, point, sums); break;
+    case 4: shared_kernel<L, 4>(ncoef, pieces, xs, ys, point, sums); break;
+    default: shared_kernel<L, 0>(ncoef, pieces, xs, ys, point, sums); break;
   }
   return true;
 }

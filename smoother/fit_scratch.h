@@ -36,6 +36,10 @@ struct fit_scratch {
   double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
   error_limit limit;            // how the values' rounding is judged (numeric/value_error.h)
   bool lower;                   // 'Fallback' 'lower': see lowered_fit
+  // Whether a group's windows may be summed as one run (share_run): the
+  // model's ordinates and weights are finite, and its abscissae and the
+  // queries moderate (numbers whose coordinates cannot overflow).
+  bool shared_ok;
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -44,6 +48,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
                                std::int32_t columns = 1) {
   fit_scratch s;
   s.lower = lower;
+  s.shared_ok = false;
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {

@@ -5,6 +5,7 @@
 #define QUIBRA_SMOOTHER_GROUP_SUMS_H
 
 #include <cstdint>
+#include <type_traits>
 
 #include "numeric/lanes.h"
 #include "numeric/normal_sums.h"
@@ -23,6 +24,67 @@ struct group_rank {
   bool any = false;  // some lane needs the sums
   bool all = false;  // every lane determines the full polynomial
 };
+
+// A group's windows summed as one run of points, each read once for all
+// lanes (no gathers), when that costs little: the run is the union of the
+// windows, and a lane gets weight +0 at the points beyond its own window,
+// which leaves its sums' bits as they are if no term can be a NaN there
+// (fit_scratch::shared_ok: finite ordinates and weights, coordinates that
+// cannot overflow; every bandwidth above 0). Queries near each other (in
+// ascending order) have windows that nearly coincide; far apart, the run
+// would be long, and the lanes are summed apart.
+constexpr std::int32_t SHARED_RUN_SLACK = 2;  // the run may be this many windows long
+
+template <int L>
+bool share_run(const smooth_model* model, const fit_scratch& s, const group_windows<L>& g,
+               shared_pieces<L>& pieces, std::int32_t& first) {
+  if (!s.shared_ok) return false;
+  const std::int32_t q = model->window;
+  std::int32_t lo = g.start[0];
+  std::int32_t hi = g.start[0];
+  for (int k = 0; k < L; ++k) {
+    if (!(g.h[k] > 0.0)) return false;
+    lo = g.start[k] < lo ? g.start[k] : lo;
+    hi = g.start[k] > hi ? g.start[k] : hi;
+  }
+  if (static_cast<std::int64_t>(hi - lo) + q > static_cast<std::int64_t>(SHARED_RUN_SLACK) * q)
+    return false;
+  // The pieces between the windows' starts and ends, each with its lanes.
+  std::int32_t cut[2 * L];
+  int cuts = 0;
+  for (int k = 0; k < L; ++k) {
+    for (const std::int32_t c : {g.start[k], g.start[k] + q}) {
+      int at = cuts;
+      for (int j = 0; j < cuts; ++j)
+        if (cut[j] >= c) at = j < at ? j : at;
+      if (at < cuts && cut[at] == c) continue;
+      for (int j = cuts; j > at; --j) cut[j] = cut[j - 1];
+      cut[at] = c;
+      ++cuts;
+    }
+  }
+  using vi = typename lanes_of<L>::i;
+  first = lo;
+  pieces.count = 0;
+  for (int j = 0; j + 1 < cuts; ++j) {
+    vi mask = {};
+    bool all = true;
+    bool any = false;
+    for (int k = 0; k < L; ++k) {
+      const bool in = g.start[k] <= cut[j] && cut[j + 1] <= g.start[k] + q;
+      mask[k] = in ? -1 : 0;
+      all = all && in;
+      any = any || in;
+    }
+    if (!any) continue;
+    const int p = pieces.count++;
+    pieces.cut[p] = cut[j] - first;
+    pieces.cut[p + 1] = cut[j + 1] - first;
+    pieces.mask[p] = mask;
+    pieces.all[p] = all;
+  }
+  return true;
+}
 
 // The rank test and then, if any wanted lane can be fitted (with `lower`,
 // at some degree), the power sums of the group's lanes, by the coordinate
@@ -53,6 +115,21 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
       normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, weight, s.sums);
     }
   };
+  // The same sums over the union of the windows (share_run).
+  const auto run_shared = [&](const auto& weights, const shared_pieces<L>& pieces,
+                              std::int32_t first) {
+    rank_test<L>(weights, model->window, g.xs, s.ncoef, rank.distinct);
+    for (int k = 0; k < used; ++k) {
+      const bool full = rank.distinct[k] >= s.ncoef;
+      rank.any = rank.any || full || (lower && rank.distinct[k] > 0);
+      rank.all = rank.all && full;
+    }
+    if (!rank.any) return;
+    const double* const r[L] = {model->weights != nullptr ? model->weights + first : nullptr};
+    constexpr bool robust = std::remove_cvref_t<decltype(weights)>::robust;
+    tricube<L, robust, true> shared{weights.q, weights.h, weights.rh, r};
+    normal_sums_shared<L>(s.ncoef, pieces, model->x + first, model->y + first, shared, s.sums);
+  };
   const bool robust = model->weights != nullptr;
   using vd = typename lanes_of<L>::d;
   const vd rh = splat<vd>(1.0) / g.h;
@@ -63,7 +140,15 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
       run(anchored<L, false>{{g.q, g.h, rh, g.rs}, g.z, g.sc});
     }
   } else {
-    if (robust) {
+    shared_pieces<L> pieces;
+    std::int32_t first = 0;
+    if (!Record && share_run<L>(model, s, g, pieces, first)) {
+      if (robust) {
+        run_shared(tricube<L, true>{g.q, g.h, rh, g.rs}, pieces, first);
+      } else {
+        run_shared(tricube<L, false>{g.q, g.h, rh, g.rs}, pieces, first);
+      }
+    } else if (robust) {
       run(tricube<L, true>{g.q, g.h, rh, g.rs});
     } else {
       run(tricube<L, false>{g.q, g.h, rh, g.rs});

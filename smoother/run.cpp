@@ -152,6 +152,12 @@ bool moderate(const double* v, std::int32_t n) {
   return true;
 }
 
+bool all_finite(const double* v, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
 }  // namespace
 
 void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
@@ -172,12 +178,17 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   if (out.columns > 1) outputs.kinds = kind;
   const std::int64_t items = in_order ? ordered_items(xq, n, outputs, kind) : n;
   run_plan plan = plan_run(settings, items, model->window, model->degree);
-  if (plan.lanes > 2 && !(moderate(model->x, model->count) && moderate(xq, n))) plan.lanes = 2;
+  const bool moderate_run = moderate(model->x, model->count) && moderate(xq, n);
+  if (plan.lanes > 2 && !moderate_run) plan.lanes = 2;
+  const bool shared_ok = moderate_run && all_finite(model->y, model->count) &&
+                         (model->weights == nullptr || all_finite(model->weights, model->count));
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
-  for (int t = 0; t < plan.threads; ++t)
+  for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
                                         out.columns);
+    scratch[t].shared_ok = shared_ok;
+  }
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
   fit_job job{model,      xq,

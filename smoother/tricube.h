@@ -19,7 +19,10 @@ namespace local_fit {
 // the polynomial is fitted: c lies in [-1, 1] wherever the weight is
 // nonzero, so the power sums do not cancel however far the data sit from
 // zero or however narrow the window is, and the query itself sits at c = 0.
-template <int L, bool Robust>
+//
+// With Shared, every lane reads one run of points (normal_sums_shared):
+// r[0] is that run's robustness weights, broadcast to every lane.
+template <int L, bool Robust, bool Shared = false>
 struct tricube {
   using vd = typename lanes_of<L>::d;
   using vi = typename lanes_of<L>::i;
@@ -39,11 +42,11 @@ struct tricube {
     // Weight 0 (all bits clear) unless t < 1, i.e. h > d: where d / h
     // rounds to 1 the weight is 0 either way.
     vd w = (vd)((vi)(u * u * u) & (vi)(t < 1.0));
-    if constexpr (Robust) w = w * gather<vd>(r, i);
+    if constexpr (Robust) w = w * (Shared ? splat<vd>(r[0][i]) : gather<vd>(r, i));
     return {w, c};
   }
 
-  tricube<L, false> unweighted() const { return {q, h, rh, r}; }
+  tricube<L, false, Shared> unweighted() const { return {q, h, rh, r}; }
 };
 
 // The same weights for queries that may lie outside the span [lo, hi] of
