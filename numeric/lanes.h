@@ -7,6 +7,7 @@
 #ifndef QUIBRA_NUMERIC_LANES_H
 #define QUIBRA_NUMERIC_LANES_H
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -66,15 +67,16 @@ inline void swap_lane(T& a, T& b, int k) {
   a[k] = b[k];
   b[k] = t;
 }
-// Copied, not computed: the sign of a zero must survive.
+// Copied, not computed: the sign of a zero must survive. As integers, so
+// that the compiler makes one broadcast of it (an initializer of equal
+// doubles it fills lane by lane).
 template <typename T>
 inline T splat(double v) {
   if constexpr (LANES<T> == 1) {
     return v;
   } else {
-    T t;
-    for (int k = 0; k < LANES<T>; ++k) t[k] = v;
-    return t;
+    typedef std::int64_t I __attribute__((vector_size(sizeof(T))));
+    return (T)(I{} + std::bit_cast<std::int64_t>(v));
   }
 }
 
