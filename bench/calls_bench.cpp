@@ -54,7 +54,7 @@ void robust(benchmark::State& state) { run_call(state, true); }
 
 void grid(benchmark::internal::Benchmark* b, bool robust_calls) {
   for (int n : {1000, 10000, 100000})
-    for (int f_milli : {10, 50, 200})
+    for (int f_milli : {10, 20, 50, 200})
       for (int degree : {1, 2}) {
         // Robust smooths of 10^5 points with wide spans take minutes.
         if (robust_calls && n == 100000 && f_milli > 10) continue;

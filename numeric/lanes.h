@@ -114,9 +114,9 @@ inline T gather(const double* const p[], std::int64_t i) {
 // Whether lanes of type T have fused multiply-add: the wide paths, which
 // run only where the processor has it (supported_lanes).
 template <typename T>
-constexpr bool HAS_FUSED = QUIBRA_WIDE_LANES && LANES<T> >= 4;
+constexpr bool HAS_FUSED = QUIBRA_WIDE_LANES&& LANES<T> >= 4;
 
-#if QUIBRA_WIDE_LANES
+#if QUIBRA_WIDE_LANES && !defined(__clang__)
 // a * b + c rounded once, lane by lane. Inlined into the wide paths, whose
 // instruction set it shares; anywhere else it is an ordinary call.
 __attribute__((target("avx2,fma"))) inline v4d fused(v4d a, v4d b, v4d c) {
@@ -125,6 +125,16 @@ __attribute__((target("avx2,fma"))) inline v4d fused(v4d a, v4d b, v4d c) {
 __attribute__((target("avx512f"))) inline v8d fused(v8d a, v8d b, v8d c) {
   return (v8d)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
 }
+#elif QUIBRA_WIDE_LANES
+// clang passes no wide vector to a function of another instruction set;
+// lane by lane it fuses inside the wide paths, and calls the library's
+// exact fma elsewhere.
+template <typename T>
+inline T fused(const T& a, const T& b, const T& c) {
+  T r;
+  for (int k = 0; k < LANES<T>; ++k) r[k] = __builtin_fma(a[k], b[k], c[k]);
+  return r;
+}
 #endif
 
 // a / b, correctly rounded, lane by lane, with rb = 1 / b correctly
@@ -132,8 +142,9 @@ __attribute__((target("avx512f"))) inline v8d fused(v8d a, v8d b, v8d c) {
 // q0 = a rb, the exact remainder e = a - q0 b (one rounding of an exact
 // value), and q0 + e rb rounded once is the rounded quotient (Markstein's
 // theorem: rb within half an ulp of 1 / b, q0 within an ulp of a / b). It
-// needs every step in the normal range, which the caller ensures
-// (division_free); the fuzzers check it against the division.
+// needs every step in the normal range, which the callers ensure (the
+// 2-lane path takes other data: smoother/run.cpp); the tests and a fuzzer
+// check it against the division.
 template <typename T>
 inline T quotient(const T& a, const T& b, const T& rb) {
   if constexpr (HAS_FUSED<T>) {

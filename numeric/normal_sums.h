@@ -120,11 +120,11 @@ inline void shared_kernel(std::int32_t nc, const shared_pieces<L>& pieces, const
   vd acc[SLOTS] = {};
   for (int j = 0; j < pieces.count; ++j) {
     if (pieces.all[j]) {
-      shared_run<L, NC, false>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
-                               pieces.mask[j], acc);
+      shared_run<L, NC, false>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point, pieces.mask[j],
+                               acc);
     } else {
-      shared_run<L, NC, true>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
-                              pieces.mask[j], acc);
+      shared_run<L, NC, true>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point, pieces.mask[j],
+                              acc);
     }
   }
 #pragma GCC unroll 16

@@ -85,6 +85,37 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   if (held > 0) flush();
 }
 
+// A stand-in for the fits' inner work at L lanes, to time the widths
+// against each other (smoother/widths.cpp): the sums of `reps` groups of L
+// queries over one window of the n points (x, y), x ascending, as a plain
+// smooth of local lines makes them. Returns a sum of the results, so the
+// work cannot be left out.
+template <int L>
+double sums_run(const double* x, const double* y, std::int32_t n, std::int32_t reps) {
+  using vd = typename lanes_of<L>::d;
+  shared_pieces<L> pieces;
+  pieces.count = 1;
+  pieces.cut[0] = 0;
+  pieces.cut[1] = n;
+  pieces.mask[0] = typename lanes_of<L>::i{} - 1;
+  pieces.all[0] = true;
+  double store[L][5];
+  double* sums[L];
+  for (int k = 0; k < L; ++k) sums[k] = store[k];
+  double total = 0.0;
+  for (std::int32_t r = 0; r < reps; ++r) {
+    vd q;
+    for (int k = 0; k < L; ++k) q[k] = x[n / 2 + (r + k) % 8];
+    const vd h = splat<vd>(x[n - 1] - x[0]);
+    local_fit::tricube<L, false, true> point{q, h, splat<vd>(1.0) / h, nullptr};
+    normal_sums_shared<L>(2, pieces, x, y, point, sums);
+    total += store[0][0] + store[L - 1][4];
+  }
+  return total;
+}
+
+using sums_timer = double (*)(const double*, const double*, std::int32_t, std::int32_t);
+
 using range_fitter = void (*)(const smooth_model*, fit_scratch&, const double*,
                               const double* const*, std::int64_t, const fit_outputs&, fit_trouble*);
 
@@ -93,7 +124,11 @@ template <bool Influence>
 void fit_range_2(const smooth_model* model, fit_scratch& s, const double* xq,
                  const double* const* order, std::int64_t n, const fit_outputs& out,
                  fit_trouble* t);
+double sums_run_2(const double* x, const double* y, std::int32_t n, std::int32_t reps);
 #if QUIBRA_WIDE_LANES
+QUIBRA_AVX2 double sums_run_4(const double* x, const double* y, std::int32_t n, std::int32_t reps);
+QUIBRA_AVX512 double sums_run_8(const double* x, const double* y, std::int32_t n,
+                                std::int32_t reps);
 template <bool Influence>
 QUIBRA_AVX2 void fit_range_4(const smooth_model* model, fit_scratch& s, const double* xq,
                              const double* const* order, std::int64_t n, const fit_outputs& out,
@@ -108,19 +143,22 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
 // ATTR, with and without influence: one line in each width's source.
 // ATTR is a list of attributes, which parentheses would break.
 // NOLINTBEGIN(bugprone-macro-parentheses)
-#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                      \
-  template <bool Influence>                                                                   \
-  ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,        \
-                          const double* const* order, std::int64_t n, const fit_outputs& out, \
-                          fit_trouble* t) {                                                   \
-    fit_range<W, Influence>(model, s, xq, order, n, out, t);                                  \
-  }                                                                                           \
-  template void fit_range_##W<false>(const smooth_model*, fit_scratch&, const double*,        \
-                                     const double* const*, std::int64_t, const fit_outputs&,  \
-                                     fit_trouble*);                                           \
-  template void fit_range_##W<true>(const smooth_model*, fit_scratch&, const double*,         \
-                                    const double* const*, std::int64_t, const fit_outputs&,   \
-                                    fit_trouble*);
+#define QUIBRA_DEFINE_FIT_RANGE(W, ATTR)                                                          \
+  template <bool Influence>                                                                       \
+  ATTR void fit_range_##W(const smooth_model* model, fit_scratch& s, const double* xq,            \
+                          const double* const* order, std::int64_t n, const fit_outputs& out,     \
+                          fit_trouble* t) {                                                       \
+    fit_range<W, Influence>(model, s, xq, order, n, out, t);                                      \
+  }                                                                                               \
+  template void fit_range_##W<false>(const smooth_model*, fit_scratch&, const double*,            \
+                                     const double* const*, std::int64_t, const fit_outputs&,      \
+                                     fit_trouble*);                                               \
+  template void fit_range_##W<true>(const smooth_model*, fit_scratch&, const double*,             \
+                                    const double* const*, std::int64_t, const fit_outputs&,       \
+                                    fit_trouble*);                                                \
+  ATTR double sums_run_##W(const double* x, const double* y, std::int32_t n, std::int32_t reps) { \
+    return sums_run<W>(x, y, n, reps);                                                            \
+  }
 // NOLINTEND(bugprone-macro-parentheses)
 
 }  // namespace fit_ranges

@@ -40,6 +40,8 @@ struct fit_scratch {
   // model's ordinates and weights are finite, and its abscissae and the
   // queries moderate (numbers whose coordinates cannot overflow).
   bool shared_ok;
+  // The last window's start: where the next query's search starts.
+  std::int32_t window_hint;
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -49,6 +51,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   fit_scratch s;
   s.lower = lower;
   s.shared_ok = false;
+  s.window_hint = 0;
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {

@@ -49,7 +49,37 @@ bool share_run(const smooth_model* model, const fit_scratch& s, const group_wind
   }
   if (static_cast<std::int64_t>(hi - lo) + q > static_cast<std::int64_t>(SHARED_RUN_SLACK) * q)
     return false;
-  // The pieces between the windows' starts and ends, each with its lanes.
+  using vi = typename lanes_of<L>::i;
+  first = lo;
+  pieces.count = 0;
+  const auto add = [&](std::int32_t from, std::int32_t to, const vi& mask, bool all) {
+    if (from >= to) return;
+    const int p = pieces.count++;
+    pieces.cut[p] = from - first;
+    pieces.cut[p + 1] = to - first;
+    pieces.mask[p] = mask;
+    pieces.all[p] = all;
+  };
+  bool ascending = true;
+  for (int k = 1; k < L; ++k) ascending = ascending && g.start[k - 1] <= g.start[k];
+  if (ascending) {
+    // Queries in ascending order (the usual case): lanes join one by one
+    // at their starts, all count from the last start to the first end
+    // (the run is at most two windows long), and they leave one by one.
+    vi mask = {};
+    for (int k = 0; k + 1 < L; ++k) {
+      mask[k] = -1;
+      add(g.start[k], g.start[k + 1], mask, false);
+    }
+    mask[L - 1] = -1;
+    add(g.start[L - 1], g.start[0] + q, mask, true);
+    for (int k = 0; k + 1 < L; ++k) {
+      mask[k] = 0;
+      add(g.start[k] + q, g.start[k + 1] + q, mask, false);
+    }
+    return true;
+  }
+  // Otherwise the pieces between the windows' sorted starts and ends.
   std::int32_t cut[2 * L];
   int cuts = 0;
   for (int k = 0; k < L; ++k) {
@@ -63,25 +93,15 @@ bool share_run(const smooth_model* model, const fit_scratch& s, const group_wind
       ++cuts;
     }
   }
-  using vi = typename lanes_of<L>::i;
-  first = lo;
-  pieces.count = 0;
   for (int j = 0; j + 1 < cuts; ++j) {
     vi mask = {};
     bool all = true;
-    bool any = false;
     for (int k = 0; k < L; ++k) {
       const bool in = g.start[k] <= cut[j] && cut[j + 1] <= g.start[k] + q;
       mask[k] = in ? -1 : 0;
       all = all && in;
-      any = any || in;
     }
-    if (!any) continue;
-    const int p = pieces.count++;
-    pieces.cut[p] = cut[j] - first;
-    pieces.cut[p + 1] = cut[j + 1] - first;
-    pieces.mask[p] = mask;
-    pieces.all[p] = all;
+    add(cut[j], cut[j + 1], mask, all);
   }
   return true;
 }

@@ -53,7 +53,7 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
                       double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < L; ++k) extra->lowered[k] = false;
   refresh_error_limit(s.limit, model->y_scale, model->window);
-  const group_windows<L> g = place_group<L>(model, xq, used);
+  const group_windows<L> g = place_group<L>(model, xq, used, s.window_hint);
   if constexpr (!Anchored) {
     if (g.outside) {
       fit_alone<L, Influence>(model, s, xq, used, out, t, extra);

@@ -109,4 +109,60 @@ inline std::int32_t find_window_start(double xq, std::int32_t window, std::int32
   return static_cast<std::int32_t>(start);
 }
 
+// find_window_start's result, found from `hint` (any index; the last
+// window's start serves well for queries in ascending order) in a few
+// steps instead of a walk from the first point. The walk stops at a start
+// where the window neither moves up (its first point is farther from xq
+// than the point after it) nor down (its last point is farther than the
+// point before); "up" holds for every start below some a and for none from
+// a on, "down" never holds at a, and a start above a stops the walk too
+// only if the distances there tie exactly. So a is the answer unless a + 1
+// also stops the walk; then, as the walk's path decides between the tied
+// starts, the walk is made.
+inline std::int32_t find_window_start_near(double xq, std::int32_t window, std::int32_t count,
+                                           const double* xs, std::int32_t hint) {
+  const std::int64_t q = window;
+  const std::int64_t last = static_cast<std::int64_t>(count) - q;
+  const double twice = xq * 2.0;
+  const auto up = [&](std::int64_t s) { return s < last && twice - xs[s] > xs[s + q]; };
+  // The least start where "up" fails: gallop from the hint to a bracket
+  // [lo, hi] with "up" below lo and not at hi, then halve it.
+  const std::int64_t from = hint < 0 ? 0 : (hint > last ? last : hint);
+  std::int64_t lo = from;
+  std::int64_t hi = from;
+  std::int64_t step = 1;
+  if (up(from)) {
+    lo = from + 1;
+    hi = lo;
+    while (up(hi)) {
+      lo = hi + 1;
+      hi = hi + step < last ? hi + step : last;
+      step *= 2;
+    }
+  } else {
+    while (lo > 0) {
+      const std::int64_t below = hi - step > 0 ? hi - step : 0;
+      if (up(below)) {
+        lo = below + 1;
+        break;
+      }
+      hi = below;
+      lo = below;
+      step *= 2;
+    }
+  }
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    if (up(mid)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  const std::int64_t a = hi;
+  const bool tied = a < last && !(xs[a + q] > twice - xs[a]);
+  if (tied) return find_window_start(xq, window, count, xs);
+  return static_cast<std::int32_t>(a);
+}
+
 #endif

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "numeric/lanes.h"
+#include "smoother/widths.h"
 #include "host/services.h"
 
 namespace {
@@ -119,8 +120,8 @@ int requested_threads(const fit_settings* settings) {
 
 int requested_lanes() {
   const int widest = supported_lanes();
-  const std::int64_t asked = env_count("QUIBRA_LANES", widest, 1);
-  if (asked != 2 && asked != 4 && asked != 8) return widest;
+  const std::int64_t asked = env_count("QUIBRA_LANES", 0, 1);
+  if (asked != 2 && asked != 4 && asked != 8) return fastest_lanes();
   return asked < widest ? static_cast<int>(asked) : widest;
 }
 

@@ -19,9 +19,9 @@
 int requested_threads(const fit_settings* settings);
 
 // Queries per vector register: QUIBRA_LANES when it is 2, 4 or 8 (the
-// widest the processor runs if it asks for more), else the widest the
-// processor runs. Every width gives the same bits; the variable lets tests
-// run each one.
+// widest the processor runs if it asks for more), else the width that sums
+// fastest on this processor (smoother/widths.h). Every width gives the same
+// bits; the variable lets tests run each one.
 int requested_lanes();
 
 // How a run of `n` fits of degree `degree` over windows of `window` points

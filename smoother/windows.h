@@ -19,11 +19,12 @@ struct placement {
   double h;
 };
 
-inline placement place(const smooth_model* model, double xq) {
+// `hint`: a start to search from (find_window_start_near), the last one.
+inline placement place(const smooth_model* model, double xq, std::int32_t& hint) {
   const double* xs = model->x;
   placement p{0, xs[0], xs[model->count - 1], 0.0};
   if (model->f < 1.0) {
-    p.start = find_window_start(xq, model->window, model->count, xs);
+    p.start = hint = find_window_start_near(xq, model->window, model->count, xs, hint);
     p.lo = xs[p.start];
     p.hi = xs[p.start + model->window - 1];
   }
@@ -54,10 +55,11 @@ struct group_windows {
 };
 
 template <int L>
-inline group_windows<L> place_group(const smooth_model* model, const double xq[L], int used) {
+inline group_windows<L> place_group(const smooth_model* model, const double xq[L], int used,
+                                    std::int32_t& hint) {
   group_windows<L> g;
   for (int k = 0; k < L; ++k) {
-    const placement p = place(model, xq[k]);
+    const placement p = place(model, xq[k], hint);
     g.start[k] = p.start;
     g.xs[k] = model->x + p.start;
     g.ys[k] = model->y + p.start;

@@ -1,7 +1,11 @@
 // Merge sort, weighted polynomial least squares and the smoothness penalty.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
@@ -331,3 +335,85 @@ TEST(LaneSolve, EveryLaneFitsAsTheOneLaneSolve) {
     }
   }
 }
+
+#if QUIBRA_WIDE_LANES
+namespace {
+
+// The quotient without a division, L lanes at a time; inlined into the
+// wide paths' instruction sets below (by g++; clang keeps it apart, at the
+// baseline, where its fused steps are the library's exact fma).
+template <typename V>
+void quotients(const double* a, const double* b, double* out, std::size_t n) {
+  for (std::size_t i = 0; i + LANES<V> <= n; i += LANES<V>) {
+    V av;
+    V bv;
+    std::memcpy(&av, a + i, sizeof av);
+    std::memcpy(&bv, b + i, sizeof bv);
+    const V q = quotient(av, bv, splat<V>(1.0) / bv);
+    std::memcpy(out + i, &q, sizeof q);
+  }
+}
+QUIBRA_AVX2 void quotients_4(const double* a, const double* b, double* out, std::size_t n) {
+  quotients<v4d>(a, b, out, n);
+}
+QUIBRA_AVX512 void quotients_8(const double* a, const double* b, double* out, std::size_t n) {
+  quotients<v8d>(a, b, out, n);
+}
+
+}  // namespace
+
+// The wide paths' quotient is the division to the bit where they use it
+// (operands of magnitude within [2^-392, 2^341], and 0 over anything): on
+// random operands, divisors whose significand is nearly all ones, and
+// quotients as close to a halfway point between doubles as any can be,
+// where a last rounding most easily goes astray.
+TEST(Quotient, IsTheDivisionToTheBitOnRandomAndHardOperands) {
+  if (supported_lanes() < 4) GTEST_SKIP() << "no wide path on this processor";
+  lcg r(67);
+  std::vector<double> a, b;
+  const auto bits_of = [](std::uint64_t hi, std::uint64_t lo) { return (hi << 32) | lo; };
+  while (a.size() < 200000) {
+    const std::uint64_t ma = bits_of(r.next(), r.next()) & ((1ULL << 52) - 1);
+    std::uint64_t mb = bits_of(r.next(), r.next()) & ((1ULL << 52) - 1);
+    if (r.below(2) == 0) mb |= ((1ULL << 52) - 1) ^ r.below(256);
+    const std::uint64_t ea = 1023 - 390 + r.below(730);
+    const std::uint64_t eb = 1023 - 390 + r.below(730);
+    a.push_back(std::bit_cast<double>((ea << 52) | ma) * (r.below(2) == 0 ? -1.0 : 1.0));
+    b.push_back(std::bit_cast<double>((eb << 52) | mb));
+  }
+  // a / b = M / 4 - t / (4 B): within t / (4 B) of the halfway point M / 4
+  // (M odd, 54 bits), B and A 53-bit significands with A 2^54 = B M - t.
+  while (a.size() < 400000) {
+    const std::uint64_t big = (1ULL << 53) - 1;
+    const std::uint64_t B = (bits_of(r.next(), r.next()) | (1ULL << 52) | 1ULL) & big;
+    std::uint64_t inverse = B;  // of B modulo 2^64, by Newton's iteration
+    for (int k = 0; k < 6; ++k) inverse *= 2 - B * inverse;
+    const std::int64_t t = static_cast<std::int64_t>(r.below(64)) - 32;
+    if (t == 0) continue;
+    const unsigned __int128 two54 = static_cast<unsigned __int128>(1) << 54;
+    const std::uint64_t M =
+        static_cast<std::uint64_t>((static_cast<unsigned __int128>(t * inverse)) % two54);
+    if ((M & 1) == 0 || M < (1ULL << 53)) continue;
+    const __int128 num = static_cast<__int128>(static_cast<unsigned __int128>(B) * M) - t;
+    if (num % static_cast<__int128>(two54) != 0) continue;
+    const __int128 A = num / static_cast<__int128>(two54);
+    if (A < (static_cast<__int128>(1) << 52) || A > static_cast<__int128>(big)) continue;
+    const double scale = std::ldexp(1.0, r.below(400) - 200);
+    a.push_back(static_cast<double>(static_cast<std::uint64_t>(A)) * scale);
+    b.push_back(std::ldexp(static_cast<double>(B), -52) * scale);
+  }
+  for (int k = 0; k < 16; ++k) {  // 0 over anything
+    a.push_back(0.0);
+    b.push_back(b[k]);
+  }
+  std::vector<double> want(a.size());
+  for (std::size_t i = 0; i < a.size(); ++i) want[i] = a[i] / b[i];
+  std::vector<double> got(a.size());
+  quotients_4(a.data(), b.data(), got.data(), a.size());
+  EXPECT_EQ(bits(got), bits(want));
+  if (supported_lanes() == 8) {
+    quotients_8(a.data(), b.data(), got.data(), a.size());
+    EXPECT_EQ(bits(got), bits(want));
+  }
+}
+#endif

@@ -12,6 +12,7 @@
 #include "numeric/lanes.h"
 #include "smoother/model.h"
 #include "smoother/parallel.h"
+#include "smoother/widths.h"
 #include "unit_support.h"
 
 namespace {
@@ -141,9 +142,14 @@ TEST(Threads, CountComesFromTheSettingsThenTheEnvironmentThenTheHardware) {
 TEST(Lanes, WidthComesFromTheEnvironmentWithinWhatTheProcessorRuns) {
   const int widest = supported_lanes();
   EXPECT_TRUE(widest == 2 || widest == 4 || widest == 8);
+  // Without a width asked for, the fastest of those the processor runs,
+  // chosen once.
+  const int fastest = fastest_lanes();
+  EXPECT_TRUE((fastest == 2 || fastest == 4 || fastest == 8) && fastest <= widest);
+  EXPECT_EQ(fastest_lanes(), fastest);
   for (const char* bad : {"", "3", "16", "0", "four", "-4"}) {
     const scoped_env e("QUIBRA_LANES", bad);
-    EXPECT_EQ(requested_lanes(), widest) << bad;
+    EXPECT_EQ(requested_lanes(), fastest) << bad;
   }
   for (const int asked : {2, 4, 8}) {
     const scoped_env e("QUIBRA_LANES", std::to_string(asked));

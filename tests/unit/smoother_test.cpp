@@ -63,6 +63,31 @@ TEST(FindWindowStart, EndsAtTheNearestPointsWithoutMovingOnTies) {
   }
 }
 
+// The search from a hint ends where the walk from the first point ends,
+// ties of equal distances included (there the walk itself decides), from
+// any hint, on data with runs of equal abscissae and evenly spaced ones.
+TEST(FindWindowStart, FromAnyHintItEndsWhereTheWalkEnds) {
+  lcg r(61);
+  for (int trial = 0; trial < 3000; ++trial) {
+    const std::int32_t n = 1 + r.below(120);
+    std::vector<double> x(n);
+    const int kind = r.below(3);
+    for (std::int32_t i = 0; i < n; ++i)
+      x[i] = kind == 0 ? r.below(n / 3 + 1) : (kind == 1 ? 0.1 * i : r.unit() * 10.0);
+    std::sort(x.begin(), x.end());
+    const std::int32_t q = 1 + r.below(n);
+    for (int k = 0; k < 20; ++k) {
+      double xq = x[r.below(n)];
+      if (k % 3 == 1) xq = 0.5 * (xq + x[r.below(n)]);
+      if (k % 5 == 4) xq = x[0] - 1.0 + r.unit() * (x[n - 1] - x[0] + 2.0);
+      const std::int32_t hint = r.below(n + 10) - 5;
+      EXPECT_EQ(find_window_start_near(xq, q, n, x.data(), hint),
+                find_window_start(xq, q, n, x.data()))
+          << "n " << n << " q " << q << " xq " << xq << " hint " << hint;
+    }
+  }
+}
+
 TEST(BuildModel, SortsStablySoOrdinatesTravelWithTheirAbscissae) {
   lcg r(22);
   const int n = 57;
