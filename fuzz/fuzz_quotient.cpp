@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "numeric/lanes.h"
+#include "numeric/reference/quotients.h"
 
 namespace {
 
@@ -23,28 +24,6 @@ double moderate(double v) {
 }
 
 constexpr int GROUP = 8;
-
-#if QUIBRA_WIDE_LANES
-// Inlined into the wide paths' instruction sets below (by g++; clang keeps
-// it apart, at the baseline, where its fused steps are the library's fma).
-template <typename V>
-void quotients(const double* a, const double* b, double* out) {
-  for (int i = 0; i < GROUP; i += LANES<V>) {
-    V av;
-    V bv;
-    std::memcpy(&av, a + i, sizeof av);
-    std::memcpy(&bv, b + i, sizeof bv);
-    const V q = quotient(av, bv, splat<V>(1.0) / bv);
-    std::memcpy(out + i, &q, sizeof q);
-  }
-}
-QUIBRA_AVX2 void quotients_4(const double* a, const double* b, double* out) {
-  quotients<v4d>(a, b, out);
-}
-QUIBRA_AVX512 void quotients_8(const double* a, const double* b, double* out) {
-  quotients<v8d>(a, b, out);
-}
-#endif
 
 }  // namespace
 
@@ -65,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!(b[k] > 0.0)) b[k] = 1.0;
   }
   double got[GROUP];
-  quotients_4(a, b, got);
+  quotients_4(a, b, got, GROUP);
   for (int pass = 0; pass < (widest == 8 ? 2 : 1); ++pass) {
-    if (pass == 1) quotients_8(a, b, got);
+    if (pass == 1) quotients_8(a, b, got, GROUP);
     for (int k = 0; k < GROUP; ++k) {
       const double want = a[k] / b[k];
       if (std::memcmp(&got[k], &want, sizeof want) != 0) {

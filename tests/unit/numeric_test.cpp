@@ -1,9 +1,9 @@
 // Merge sort, weighted polynomial least squares and the smoothness penalty.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -12,6 +12,7 @@
 #include "numeric/radix_sort.h"
 #include "numeric/reference/merge_sort.h"
 #include "numeric/reference/polyfit.h"
+#include "numeric/reference/quotients.h"
 #include "unit_support.h"
 
 namespace {
@@ -337,31 +338,6 @@ TEST(LaneSolve, EveryLaneFitsAsTheOneLaneSolve) {
 }
 
 #if QUIBRA_WIDE_LANES
-namespace {
-
-// The quotient without a division, L lanes at a time; inlined into the
-// wide paths' instruction sets below (by g++; clang keeps it apart, at the
-// baseline, where its fused steps are the library's exact fma).
-template <typename V>
-void quotients(const double* a, const double* b, double* out, std::size_t n) {
-  for (std::size_t i = 0; i + LANES<V> <= n; i += LANES<V>) {
-    V av;
-    V bv;
-    std::memcpy(&av, a + i, sizeof av);
-    std::memcpy(&bv, b + i, sizeof bv);
-    const V q = quotient(av, bv, splat<V>(1.0) / bv);
-    std::memcpy(out + i, &q, sizeof q);
-  }
-}
-QUIBRA_AVX2 void quotients_4(const double* a, const double* b, double* out, std::size_t n) {
-  quotients<v4d>(a, b, out, n);
-}
-QUIBRA_AVX512 void quotients_8(const double* a, const double* b, double* out, std::size_t n) {
-  quotients<v8d>(a, b, out, n);
-}
-
-}  // namespace
-
 // The wide paths' quotient is the division to the bit where they use it
 // (operands of magnitude within [2^-392, 2^341], and 0 over anything): on
 // random operands, divisors whose significand is nearly all ones, and
