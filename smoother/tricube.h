@@ -40,8 +40,12 @@ struct tricube {
     const vd t = (vd)((vi)c & ~(vi)splat<vd>(-0.0));
     const vd u = 1.0 - t * t * t;
     // Weight 0 (all bits clear) unless t < 1, i.e. h > d: where d / h
-    // rounds to 1 the weight is 0 either way.
-    vd w = (vd)((vi)(u * u * u) & (vi)(t < 1.0));
+    // rounds to 1 the weight is 0 either way. Within its window a lane's t
+    // never exceeds 1 (no distance there exceeds h, nor does its rounded
+    // ratio), so on a shared run, where a piece's mask clears the lanes
+    // beyond their windows and every h is above 0, u^3 is that weight.
+    vd w = u * u * u;
+    if constexpr (!Shared) w = (vd)((vi)w & (vi)(t < 1.0));
     if constexpr (Robust) w = w * (Shared ? splat<vd>(r[0][i]) : gather<vd>(r, i));
     return {w, c};
   }
