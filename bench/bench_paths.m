@@ -2,16 +2,17 @@ function bench_paths (varargin)
 %BENCH_PATHS  Time quibra on each thread count and register width.
 %   BENCH_PATHS () prints, for plain smooths of the benchmark data (see
 %   BENCH_DATA) with n = 1e4, ns per (evaluation point x window point) on
-%   one and two threads (QUIBRA_NUM_THREADS) with 2 queries per register
-%   and with the widest the processor runs (QUIBRA_LANES); then a robust
+%   one thread (QUIBRA_NUM_THREADS) with 2, 4 and 8 queries per register
+%   (QUIBRA_LANES, those the processor runs) and with the default width
+%   (the fastest here), and on two threads with the default; then a robust
 %   call on one and two threads, a call with n = 100, and how the time
 %   grows with n at a fixed span and at a fixed window. Medians of runs,
 %   wall time. BENCH_PATHS ('quick') skips the growth with n.
 
   quick = any (strcmp (varargin, 'quick'));
   [x, y] = bench_data (1e4);
-  cases = [0.2 1; 0.2 2; 0.05 2; 0.01 2];
-  configs = {'1', '2'; '1', ''; '2', ''};  % threads, lanes ('' = widest)
+  cases = [0.2 1; 0.2 2; 0.05 2; 0.02 1; 0.02 2; 0.01 2];
+  configs = {'1', '2'; '1', '4'; '1', '8'; '1', ''; '2', ''};  % threads, lanes ('' = default)
   fprintf ('%8s %8s %6s %6s %10s\n', 'threads', 'lanes', 'f', 'degree', 'ns/pair');
   for c = 1:rows (configs)
     set_path (configs{c, 1}, configs{c, 2});
@@ -60,7 +61,7 @@ end
 function s = lanes_name (lanes)
   s = lanes;
   if (isempty (s))
-    s = 'widest';
+    s = 'default';
   end
 end
 

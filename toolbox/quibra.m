@@ -494,8 +494,11 @@
 %     calling thread. A call with fewer than about 200000
 %     (evaluation point x window point) pairs per thread uses fewer
 %     threads, down to the calling thread alone. Each thread fits 2, 4
-%     or 8 points at once in a vector register (SSE2, AVX2, AVX-512),
-%     the widest the processor has; QUIBRA_LANES = 2, 4 or 8 caps it.
+%     or 8 points at once in a vector register (SSE2, AVX2 with FMA,
+%     AVX-512): of those the processor has, the one the first call finds
+%     fastest here (it times them once per process, in a few ms);
+%     QUIBRA_LANES = 2, 4 or 8 sets it instead, within what the
+%     processor has.
 %     The sort, the median and the reweighting run on the calling thread.
 %     Results and diagnostic lines are the same, to the last bit and in
 %     the same order, for every thread count and register width.
