@@ -105,10 +105,10 @@ inline void shared_run(std::int32_t nc, std::int32_t begin, std::int32_t end, co
 template <int L>
 struct shared_pieces {
   static constexpr int MOST = 2 * L + 1;
-  std::int32_t cut[MOST + 1];  // piece j is [cut[j], cut[j + 1])
   typename lanes_of<L>::i mask[MOST];
-  bool all[MOST];  // every lane counts: no mask needed
   int count = 0;
+  std::int32_t cut[MOST + 1];  // piece j is [cut[j], cut[j + 1])
+  bool all[MOST];              // every lane counts: no mask needed
 };
 
 template <int L, int NC, typename Points>

@@ -80,7 +80,7 @@ bool share_run(const smooth_model* model, const fit_scratch& s, const group_wind
     return true;
   }
   // Otherwise the pieces between the windows' sorted starts and ends.
-  std::int32_t cut[2 * L];
+  std::int32_t cut[2 * L] = {};
   int cuts = 0;
   for (int k = 0; k < L; ++k) {
     for (const std::int32_t c : {g.start[k], g.start[k] + q}) {
