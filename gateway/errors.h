@@ -71,6 +71,7 @@ inline constexpr call_error span_range{
     "quibra:SpanRange",
     "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
 inline constexpr call_error fallback{"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
+inline constexpr call_error method{"quibra:Method", "Method must be 'direct' or 'fast'."};
 inline constexpr call_error no_data{"quibra:noData",
                                     "No data point is left: every one is missing or has weight 0."};
 

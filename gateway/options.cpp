@@ -159,6 +159,13 @@ void parse_fallback(const mxArray* a, std::int32_t, call_options* o) {
   o->settings.lower = k == 1;
 }
 
+void parse_method(const mxArray* a, std::int32_t, call_options* o) {
+  static const char* const words[] = {"direct", "fast"};
+  const int k = keyword(a, words);
+  if (k < 0) fail(errors::method);
+  o->settings.fast = k == 1;
+}
+
 struct option_entry {
   const char* name;
   void (*parse)(const mxArray* value, std::int32_t data_count, call_options* o);
@@ -178,6 +185,7 @@ constexpr option_entry OPTIONS[] = {
     {"Span", parse_span},
     {"SpanRange", parse_span_range},
     {"Fallback", parse_fallback},
+    {"Method", parse_method},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 

@@ -187,8 +187,9 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
 // outliers, and the windows part ways), no span chosen on them and no
 // points left out by them ('Missing' 'omit' leaves out none when no
 // ordinate is NaN).
-bool columns_share(const smooth_request& r) {
-  if (r.columns <= 1 || r.robust || r.choose_span) return false;
+bool columns_share(const smooth_request& r, const fit_settings* settings) {
+  // The fast sums make each column's sums from its own moments.
+  if (r.columns <= 1 || r.robust || r.choose_span || settings->fast) return false;
   if (!r.choice.omit_missing) return true;
   const std::int64_t all = static_cast<std::int64_t>(r.count) * r.columns;
   for (std::int64_t i = 0; i < all; ++i)
@@ -251,7 +252,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
 }  // namespace
 
 void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
-  if (columns_share(r)) return smooth_shared(r, settings, o);
+  if (columns_share(r, settings)) return smooth_shared(r, settings, o);
   smooth_request column = r;
   column.columns = 1;
   for (std::int32_t c = 0; c < r.columns; ++c) {

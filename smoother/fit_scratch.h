@@ -13,6 +13,7 @@
 #include "numeric/solve.h"
 #include "numeric/value_error.h"
 #include "smoother/model.h"
+#include "smoother/moment_tree.h"
 
 namespace local_fit {
 
@@ -42,6 +43,10 @@ struct fit_scratch {
   bool shared_ok;
   // The last window's start: where the next query's search starts.
   std::int32_t window_hint;
+  // 'Method' 'fast': the run's moment tree (shared, read only) and this
+  // scratch's room for its sums; null: the direct sums.
+  const moment_tree* tree;
+  double* fast_work;
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -52,6 +57,8 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.lower = lower;
   s.shared_ok = false;
   s.window_hint = 0;
+  s.tree = nullptr;
+  s.fast_work = nullptr;
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {
@@ -89,6 +96,7 @@ inline void free_scratch(fit_scratch& s) {
   host_free(s.lowered);
   host_free(s.more);
   host_free(s.more_trouble);
+  host_free(s.fast_work);
   for (int k = 0; k < MAX_LANES; ++k) host_free(s.inverses[k]);
   host_free(s.powers);
   free_rows(s.normal, s.ncoef + 1);

@@ -9,6 +9,7 @@
 
 #include "numeric/lanes.h"
 #include "numeric/normal_sums.h"
+#include "smoother/fast_sums.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/tricube.h"
 #include "smoother/windows.h"
@@ -21,8 +22,9 @@ namespace local_fit {
 template <int L>
 struct group_rank {
   std::int32_t distinct[L] = {};
-  bool any = false;  // some lane needs the sums
-  bool all = false;  // every lane determines the full polynomial
+  bool any = false;          // some lane needs the sums
+  bool all = false;          // every lane determines the full polynomial
+  bool second_made = false;  // the variances' sums are made already (fast sums)
 };
 
 // A group's windows summed as one run of points, each read once for all
@@ -108,8 +110,10 @@ bool share_run(const smooth_model* model, const fit_scratch& s, const group_wind
 
 // The rank test and then, if any wanted lane can be fitted (with `lower`,
 // at some degree), the power sums of the group's lanes, by the coordinate
-// the group is fitted in. With Record, each point's T and c are kept for
-// the variances' sums.
+// the group is fitted in: from the moment tree when the run has one
+// ('Method' 'fast'), else point by point, over the union of the windows
+// where it is shared. With Record, the variances' sums are made too: from
+// the tree, or from each point's T and c kept for them (second_sums).
 template <int L, bool Anchored, bool Record>
 inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
                                 const group_windows<L>& g, int used, bool lower) {
@@ -117,15 +121,27 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
   rank.all = used == L;
   // By reference: a vector-holding argument by value draws a compiler
   // note on its passing convention.
-  const auto run = [&](const auto& weights) {
-    auto weight = weights;
-    rank_test<L>(weight, model->window, g.xs, s.ncoef, rank.distinct);
+  const auto ranked = [&](const auto& weights) {
+    rank_test<L>(weights, model->window, g.xs, s.ncoef, rank.distinct);
     for (int k = 0; k < used; ++k) {
       const bool full = rank.distinct[k] >= s.ncoef;
       rank.any = rank.any || full || (lower && rank.distinct[k] > 0);
       rank.all = rank.all && full;
     }
-    if (!rank.any) return;
+    if (rank.any && s.tree != nullptr) {
+      for (int k = 0; k < L; ++k) {
+        if (!(g.h[k] > 0.0)) continue;  // no point weighs anything
+        fast_window_sums(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k], g.h[k],
+                         g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr, s.fast_work);
+      }
+      rank.second_made = Record;
+      return false;
+    }
+    return rank.any;
+  };
+  const auto run = [&](const auto& weights) {
+    if (!ranked(weights)) return;
+    auto weight = weights;
     if constexpr (Record) {
       using plain_t = decltype(weight.unweighted());
       recorded<L, decltype(weight)::robust, plain_t> recording{weight.unweighted(), g.rs,
@@ -138,13 +154,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
   // The same sums over the union of the windows (share_run).
   const auto run_shared = [&](const auto& weights, const shared_pieces<L>& pieces,
                               std::int32_t first) {
-    rank_test<L>(weights, model->window, g.xs, s.ncoef, rank.distinct);
-    for (int k = 0; k < used; ++k) {
-      const bool full = rank.distinct[k] >= s.ncoef;
-      rank.any = rank.any || full || (lower && rank.distinct[k] > 0);
-      rank.all = rank.all && full;
-    }
-    if (!rank.any) return;
+    if (!ranked(weights)) return;
     const double* const r[L] = {model->weights != nullptr ? model->weights + first : nullptr};
     constexpr bool robust = std::remove_cvref_t<decltype(weights)>::robust;
     tricube<L, robust, true> shared{weights.q, weights.h, weights.rh, r};
@@ -162,7 +172,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
   } else {
     shared_pieces<L> pieces;
     std::int32_t first = 0;
-    if (!Record && share_run<L>(model, s, g, pieces, first)) {
+    if (!Record && s.tree == nullptr && share_run<L>(model, s, g, pieces, first)) {
       if (robust) {
         run_shared(tricube<L, true>{g.q, g.h, rh, g.rs}, pieces, first);
       } else {

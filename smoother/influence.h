@@ -81,7 +81,7 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
   if (!rank.any && !extra->lower) return;
   const bool robust = model->weights != nullptr;
   const std::int32_t w = model->window;
-  if (rank.any && extra->second) {
+  if (rank.any && extra->second && !rank.second_made) {
     if (robust) second_sums_of<L, true>(s.ncoef, w, g.vs, s.recorded, s.second);
     if (!robust) second_sums_of<L, false>(s.ncoef, w, g.vs, s.recorded, s.second);
   }

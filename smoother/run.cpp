@@ -7,6 +7,7 @@
 #include "host/storage.h"
 #include "smoother/fit_range.h"
 #include "smoother/local_fit.h"
+#include "smoother/moment_tree.h"
 #include "smoother/parallel.h"
 
 namespace {
@@ -184,10 +185,16 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
                          (model->weights == nullptr || all_finite(model->weights, model->count));
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
+  moment_tree* tree = settings->fast && local_fit::takes_fast_sums(model)
+                          ? build_moment_tree(model, model->degree, out.variance != nullptr)
+                          : nullptr;
   for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
                                         out.columns);
     scratch[t].shared_ok = shared_ok;
+    scratch[t].tree = tree;
+    if (tree != nullptr)
+      scratch[t].fast_work = host_alloc_array<double>(local_fit::fast_work_size(*tree));
   }
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
@@ -203,4 +210,5 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   host_free(troubles);
   for (int t = 0; t < plan.threads; ++t) local_fit::free_scratch(scratch[t]);
   host_free(scratch);
+  free_moment_tree(tree);
 }

@@ -27,6 +27,10 @@ struct fit_settings {
   // Where a window cannot determine the polynomial, fit the highest degree
   // its points determine instead of failing ('Fallback' 'lower').
   bool lower = false;
+  // Where a window is large enough, its sums from moments of blocks of
+  // points (smoother/moment_tree.h) instead of a pass over it ('Method'
+  // 'fast'): the same fits up to rounding, in near-linear time.
+  bool fast = false;
   // Fits that failed as singular, and fits whose inverse failed its product
   // check, over the whole call; counted whatever `report` says.
   std::int64_t singular = 0;

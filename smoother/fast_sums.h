@@ -1,0 +1,98 @@
+// The power sums of a local fit from the moment tree ('Method' 'fast'),
+// in the time of O(log n) moves instead of a pass over the window. On each
+// side of the query the tricube weight is a polynomial of degree 9 in the
+// fit's coordinate c (numeric/moments.h), so every sum the normal
+// equations need, sum T w c^j and sum T w y c^j, is a fixed combination of
+// the power moments of that side's points, and the variances' sums, with
+// T^2, one of degree 18. The points at the query count on its right.
+#ifndef QUIBRA_SMOOTHER_FAST_SUMS_H
+#define QUIBRA_SMOOTHER_FAST_SUMS_H
+
+#include <cstdint>
+
+#include "numeric/moments.h"
+#include "smoother/model.h"
+#include "smoother/moment_tree.h"
+#include "smoother/range_moments.h"
+
+namespace local_fit {
+
+// Windows of fewer points are summed point by point: there the passes are
+// as cheap as the moves, and they give the direct method's very bits.
+inline constexpr std::int32_t FAST_LEAST_WINDOW = 256;
+// Higher degrees keep the direct sums: their normal equations are too
+// ill-conditioned for moments that carry the rounding of their moves.
+inline constexpr std::int32_t FAST_MOST_DEGREE = 4;
+
+// Whether a model's fits take the fast sums when asked.
+inline bool takes_fast_sums(const smooth_model* model) {
+  return model->window >= FAST_LEAST_WINDOW && model->degree <= FAST_MOST_DEGREE;
+}
+
+// Scratch of the fast sums, in doubles: a side's moments, then the
+// vectors of range_moments.
+inline std::int32_t fast_work_size(const moment_tree& t) {
+  return t.stride + 2 * MOMENT_SLOTS * t.stride;
+}
+
+// The sums of one window, [first, end) of the model's points, for a query q
+// of bandwidth h > 0 fitted in c = (x - z) / sc: sums[0 .. 2 nc - 2] =
+// S(j) = sum T w c^j, then sums[2 nc - 1 ..] = b(j) = sum T w y c^j (j <
+// nc), as normal_sums lays them out; with `second`, second[j] = sum T^2 v
+// c^j (j <= 2 nc - 2).
+inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t first,
+                             std::int32_t end, double q, double h, double z, double sc,
+                             double* sums, double* second, double* work) {
+  for (std::int32_t j = 0; j < 3 * nc - 1; ++j) sums[j] = 0.0;
+  for (std::int32_t j = 0; second != nullptr && j < 2 * nc - 1; ++j) second[j] = 0.0;
+  // The first point at or above the query.
+  std::int32_t lo = first;
+  std::int32_t hi = end;
+  while (lo < hi) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (t.x[mid] < q) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  double* m = work;
+  double* my = m + t.top + 1;
+  double* mv = my + t.top_y + 1;
+  auto* acc = reinterpret_cast<moment_vector*>(work + t.stride);
+  moment_vector* vwork = acc + t.stride;
+  const double alpha = sc / h;
+  const double beta = (z - q) / h;
+  for (int side = 0; side < 2; ++side) {
+    const std::int32_t a = side == 0 ? first : lo;
+    const std::int32_t b = side == 0 ? lo : end;
+    if (a >= b) continue;
+    for (std::int32_t k = 0; k < t.stride; ++k) m[k] = 0.0;
+    range_moments(t, a, b, z, sc, m, my, mv, acc, vwork);
+    double poly[10];
+    tricube_polynomial(alpha, beta, side == 0 ? -1.0 : 1.0, poly);
+    for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {
+      double v = 0.0;
+      for (int k = 0; k < 10; ++k) v += poly[k] * m[j + k];
+      sums[j] += v;
+    }
+    for (std::int32_t j = 0; j < nc; ++j) {
+      double v = 0.0;
+      for (int k = 0; k < 10; ++k) v += poly[k] * my[j + k];
+      sums[2 * nc - 1 + j] += v;
+    }
+    if (second != nullptr) {
+      double poly2[19];
+      square_polynomial(poly, poly2);
+      for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {
+        double v = 0.0;
+        for (int k = 0; k < 19; ++k) v += poly2[k] * mv[j + k];
+        second[j] += v;
+      }
+    }
+  }
+}
+
+}  // namespace local_fit
+
+#endif

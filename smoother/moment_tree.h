@@ -1,0 +1,46 @@
+// The model's points kept as power moments of blocks, for the fast sums of
+// the local fits ('Method' 'fast'): leaves of BLOCK consecutive points, and
+// a binary tree over them whose every node holds the moments of its points
+// in its own coordinate u = (x - z) / s (z the middle of its abscissae, s
+// their half-width). The moments of any run of points in any coordinate
+// then come from the O(log n) nodes that cover it, each moved by the
+// binomial theorem (numeric/moments.h), and the run's ragged ends summed
+// point by point; no node is wider than the run it serves, so nothing
+// large cancels.
+#ifndef QUIBRA_SMOOTHER_MOMENT_TREE_H
+#define QUIBRA_SMOOTHER_MOMENT_TREE_H
+
+#include <cstdint>
+
+#include "smoother/model.h"
+
+// Points per leaf: a run shorter than a few leaves is summed point by point.
+inline constexpr std::int32_t MOMENT_BLOCK = 32;
+
+struct moment_tree {
+  std::int32_t count;   // the model's points
+  std::int32_t leaves;  // a power of two, at least count / MOMENT_BLOCK
+  // Highest powers kept: of the weights, of weights times ordinates, and
+  // of the variances' weights (-1: none kept).
+  std::int32_t top;
+  std::int32_t top_y;
+  std::int32_t top_v;
+  std::int32_t stride;  // doubles per node: (top + 1) + (top_y + 1) + (top_v + 1)
+  double* z;            // per node (2 leaves of them): its coordinate
+  double* s;
+  double* moments;  // per node, `stride` doubles
+  // The model's arrays (not owned): abscissae, ordinates, weights (null:
+  // all 1), the variances' weights (null: none kept).
+  const double* x;
+  const double* y;
+  const double* w;
+  const double* v;
+};
+
+// The tree of a model's points for fits of `degree`, with the moments the
+// variances' sums need when `variances` (of model->variance_weights, else
+// of its weights). Built in O(n) of the call's storage.
+moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, bool variances);
+void free_moment_tree(moment_tree* t);
+
+#endif
