@@ -23,6 +23,8 @@ inline constexpr std::int32_t FAST_LEAST_WINDOW = 256;
 // Higher degrees keep the direct sums: their normal equations are too
 // ill-conditioned for moments that carry the rounding of their moves.
 inline constexpr std::int32_t FAST_MOST_DEGREE = 4;
+// Below this tricube weight a point at a window's end is summed by itself.
+inline constexpr double FAST_EDGE_WEIGHT = 0x1p-30;
 
 // Whether a model's fits take the fast sums when asked.
 inline bool takes_fast_sums(const smooth_model* model) {
@@ -45,6 +47,42 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
                              double* sums, double* second, double* work) {
   for (std::int32_t j = 0; j < 3 * nc - 1; ++j) sums[j] = 0.0;
   for (std::int32_t j = 0; second != nullptr && j < 2 * nc - 1; ++j) second[j] = 0.0;
+  // The points at the window's ends that the tricube weighs less than
+  // FAST_EDGE_WEIGHT (those at distance h weigh 0) are summed one by one,
+  // exactly as the direct sums weigh them; the moments carry the rest.
+  // Inside a sum such points change nothing the moments' rounding would
+  // not, but where the others cannot determine the polynomial (ties at a
+  // window's ends, one of them a hair nearer than h) they decide the fit,
+  // and then only their own weights, to the last bit, give the direct fit.
+  const auto weight_of = [&](std::int32_t i) {
+    const double c = (t.x[i] - q) / h;
+    const double a = c < 0.0 ? -c : c;
+    const double u = 1.0 - a * a * a;
+    return a < 1.0 ? u * u * u : 0.0;
+  };
+  const auto add_point = [&](std::int32_t i, double tri) {
+    const double c = (t.x[i] - z) / sc;
+    const double w = tri * (t.w != nullptr ? t.w[i] : 1.0);
+    double p = w;            // w c^j
+    double py = w * t.y[i];  // w y c^j
+    for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {
+      sums[j] += p;
+      if (j < nc) sums[2 * nc - 1 + j] += py;
+      p *= c;
+      py *= c;
+    }
+    if (second != nullptr) {
+      double pv = tri * tri * (t.v != nullptr ? t.v[i] : 1.0);
+      for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {
+        second[j] += pv;
+        pv *= c;
+      }
+    }
+  };
+  for (double tri = 0.0; first < end && (tri = weight_of(first)) < FAST_EDGE_WEIGHT; ++first)
+    add_point(first, tri);
+  for (double tri = 0.0; end > first && (tri = weight_of(end - 1)) < FAST_EDGE_WEIGHT; --end)
+    add_point(end - 1, tri);
   // The first point at or above the query.
   std::int32_t lo = first;
   std::int32_t hi = end;

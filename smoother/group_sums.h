@@ -128,7 +128,9 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
       rank.any = rank.any || full || (lower && rank.distinct[k] > 0);
       rank.all = rank.all && full;
     }
-    if (rank.any && s.tree != nullptr) {
+    // Queries beyond their window's span sum directly: their tricube
+    // polynomial in the span's coordinate cancels too much (and they are few).
+    if (!Anchored && rank.any && s.tree != nullptr) {
       for (int k = 0; k < L; ++k) {
         if (!(g.h[k] > 0.0)) continue;  // no point weighs anything
         fast_window_sums(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k], g.h[k],
