@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "numeric/moments.h"
+#include "smoother/fit_scratch.h"
 #include "smoother/model.h"
 #include "smoother/moment_tree.h"
 #include "smoother/range_moments.h"
@@ -31,10 +32,51 @@ inline bool takes_fast_sums(const smooth_model* model) {
   return model->window >= FAST_LEAST_WINDOW && model->degree <= FAST_MOST_DEGREE;
 }
 
-// Scratch of the fast sums, in doubles: a side's moments, then the
-// vectors of range_moments.
-inline std::int32_t fast_work_size(const moment_tree& t) {
-  return t.stride + 2 * MOMENT_SLOTS * t.stride;
+// Gives a scratch its room for the fast sums of tree t: a side's moments,
+// the vectors of range_moments and the two sides' kept middles.
+inline void attach_fast_sums(fit_scratch& s, const moment_tree* t) {
+  s.tree = t;
+  const std::int64_t stride = t->stride;
+  s.fast_work = host_alloc_array<double>(stride * (1 + 2 * MOMENT_SLOTS + 2));
+  for (int side = 0; side < 2; ++side)
+    s.spans[side] =
+        moment_span{-1, -1, 0.0, 0.0, s.fast_work + stride * (1 + 2 * MOMENT_SLOTS + side)};
+}
+
+// How many distinct abscissae the points [first, end) of nonzero (or NaN)
+// weight hold, counted up to `need`. A tie group is passed by a galloping
+// search, so many ties cost little.
+inline std::int32_t distinct_weighted(const moment_tree& t, std::int32_t first, std::int32_t end,
+                                      std::int32_t need) {
+  std::int32_t count = 0;
+  std::int32_t i = first;
+  while (i < end && count < need) {
+    if (t.w != nullptr && t.w[i] == 0.0) {
+      ++i;
+      continue;
+    }
+    ++count;
+    // Past the last point tied with x[i].
+    const double v = t.x[i];
+    std::int32_t step = 1;
+    std::int32_t known = i;  // x[known] == v
+    while (known + step < end && t.x[known + step] == v) {
+      known += step;
+      step *= 2;
+    }
+    std::int32_t a = known + 1;
+    std::int32_t b = known + step < end ? known + step : end;
+    while (a < b) {
+      const std::int32_t mid = a + (b - a) / 2;
+      if (t.x[mid] == v) {
+        a = mid + 1;
+      } else {
+        b = mid;
+      }
+    }
+    i = a;
+  }
+  return count;
 }
 
 // The sums of one window, [first, end) of the model's points, for a query q
@@ -44,16 +86,12 @@ inline std::int32_t fast_work_size(const moment_tree& t) {
 // c^j (j <= 2 nc - 2).
 inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t first,
                              std::int32_t end, double q, double h, double z, double sc,
-                             double* sums, double* second, double* work) {
+                             double* sums, double* second, double* work, moment_span* spans) {
   for (std::int32_t j = 0; j < 3 * nc - 1; ++j) sums[j] = 0.0;
   for (std::int32_t j = 0; second != nullptr && j < 2 * nc - 1; ++j) second[j] = 0.0;
-  // The points at the window's ends that the tricube weighs less than
-  // FAST_EDGE_WEIGHT (those at distance h weigh 0) are summed one by one,
-  // exactly as the direct sums weigh them; the moments carry the rest.
-  // Inside a sum such points change nothing the moments' rounding would
-  // not, but where the others cannot determine the polynomial (ties at a
-  // window's ends, one of them a hair nearer than h) they decide the fit,
-  // and then only their own weights, to the last bit, give the direct fit.
+  // The points the tricube weighs at least FAST_EDGE_WEIGHT are [inner,
+  // outer), the query's own place `lo`: the weight falls away from the
+  // query on either side.
   const auto weight_of = [&](std::int32_t i) {
     const double c = (t.x[i] - q) / h;
     const double a = c < 0.0 ? -c : c;
@@ -79,20 +117,32 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
       }
     }
   };
-  for (double tri = 0.0; first < end && (tri = weight_of(first)) < FAST_EDGE_WEIGHT; ++first)
-    add_point(first, tri);
-  for (double tri = 0.0; end > first && (tri = weight_of(end - 1)) < FAST_EDGE_WEIGHT; --end)
-    add_point(end - 1, tri);
-  // The first point at or above the query.
-  std::int32_t lo = first;
-  std::int32_t hi = end;
-  while (lo < hi) {
-    const std::int32_t mid = lo + (hi - lo) / 2;
-    if (t.x[mid] < q) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
+  const auto first_where = [](std::int32_t a, std::int32_t b, const auto& holds) {
+    while (a < b) {
+      const std::int32_t mid = a + (b - a) / 2;
+      if (holds(mid)) {
+        b = mid;
+      } else {
+        a = mid + 1;
+      }
     }
+    return a;
+  };
+  const std::int32_t lo = first_where(first, end, [&](std::int32_t i) { return t.x[i] >= q; });
+  const std::int32_t inner =
+      first_where(first, lo, [&](std::int32_t i) { return weight_of(i) >= FAST_EDGE_WEIGHT; });
+  const std::int32_t outer =
+      first_where(lo, end, [&](std::int32_t i) { return weight_of(i) < FAST_EDGE_WEIGHT; });
+  // Where those points cannot determine the polynomial by themselves, the
+  // fit rests on the others, whose weights are below the moments'
+  // rounding: they are summed one by one, exactly as the direct sums weigh
+  // them (those at distance h weigh 0), so that ties at a window's ends
+  // decide a fit as they do there. Otherwise they go with the rest.
+  if (distinct_weighted(t, inner, outer, nc) < nc) {
+    for (std::int32_t i = first; i < inner; ++i) add_point(i, weight_of(i));
+    for (std::int32_t i = outer; i < end; ++i) add_point(i, weight_of(i));
+    first = inner;
+    end = outer;
   }
   double* m = work;
   double* my = m + t.top + 1;
@@ -106,7 +156,7 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
     const std::int32_t b = side == 0 ? lo : end;
     if (a >= b) continue;
     for (std::int32_t k = 0; k < t.stride; ++k) m[k] = 0.0;
-    range_moments(t, a, b, z, sc, m, my, mv, acc, vwork);
+    range_moments(t, a, b, z, sc, m, my, mv, acc, vwork, spans[side]);
     double poly[10];
     tricube_polynomial(alpha, beta, side == 0 ? -1.0 : 1.0, poly);
     for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {

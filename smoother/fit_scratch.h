@@ -44,9 +44,11 @@ struct fit_scratch {
   // The last window's start: where the next query's search starts.
   std::int32_t window_hint;
   // 'Method' 'fast': the run's moment tree (shared, read only) and this
-  // scratch's room for its sums; null: the direct sums.
+  // scratch's room for its sums, and each side's middle kept from the last
+  // query (range_moments); null: the direct sums.
   const moment_tree* tree;
   double* fast_work;
+  moment_span spans[2];
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -59,6 +61,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.window_hint = 0;
   s.tree = nullptr;
   s.fast_work = nullptr;
+  for (moment_span& m : s.spans) m = moment_span{-1, -1, 0.0, 0.0, nullptr};
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {

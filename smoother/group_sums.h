@@ -134,7 +134,8 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
       for (int k = 0; k < L; ++k) {
         if (!(g.h[k] > 0.0)) continue;  // no point weighs anything
         fast_window_sums(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k], g.h[k],
-                         g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr, s.fast_work);
+                         g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr, s.fast_work,
+                         s.spans);
       }
       rank.second_made = Record;
       return false;

@@ -15,7 +15,7 @@
 #include "smoother/model.h"
 
 // Points per leaf: a run shorter than a few leaves is summed point by point.
-inline constexpr std::int32_t MOMENT_BLOCK = 32;
+inline constexpr std::int32_t MOMENT_BLOCK = 16;
 
 struct moment_tree {
   std::int32_t count;   // the model's points
@@ -35,6 +35,18 @@ struct moment_tree {
   const double* y;
   const double* w;
   const double* v;
+};
+
+// Whole leaves [first, end) of a tree gathered in a coordinate of their
+// own (z, s): the middle of a window's side, which the windows of
+// neighbouring queries share, kept between them. What it holds depends on
+// [first, end) alone, never on the queries before.
+struct moment_span {
+  std::int32_t first;
+  std::int32_t end;
+  double z;
+  double s;
+  double* moments;  // `stride` doubles, laid out as a node's
 };
 
 // The tree of a model's points for fits of `degree`, with the moments the

@@ -175,6 +175,21 @@ void fit_halved(const smooth_model* model, const query_set& q, const fit_outputs
   host_free(half.x);
 }
 
+// The finite queries, counted; the others get NaN. With `order`, pointers
+// to the finite ones in input order.
+std::int32_t finite_queries(const query_set& q, const fit_outputs& out, const double** order) {
+  std::int32_t m = 0;
+  for (std::int32_t i = 0; i < q.n; ++i) {
+    if (!std::isfinite(q.x[i])) {
+      put_none(out, i, std::numeric_limits<double>::quiet_NaN());
+    } else {
+      if (order != nullptr) order[m] = q.x + i;
+      ++m;
+    }
+  }
+  return m;
+}
+
 }  // namespace
 
 void put_none(const fit_outputs& out, std::int64_t i, double v) {
@@ -188,26 +203,25 @@ void fit_queries(const smooth_model* model, const query_set& q, const fit_output
   if (model->count == 0) return fill(q, out, std::numeric_limits<double>::quiet_NaN());
   if (model->degree < 0 || model->degree > MAX_DEGREE) return fill(q, out, FIT_FAILED);
   if (beyond_halving(model, q)) return fit_halved(model, q, out, settings);
-  if (!(settings->delta > 0.0)) {
-    run_fits(model, q.x, q.n, q.sorted ? nullptr : q.ascending, out, settings);
-    return;
+  const bool spaced = settings->delta > 0.0;
+  // The fast sums keep each side's middle for the next query, whose
+  // window shares it when the queries ascend: they are fitted in that order.
+  const bool ordered = spaced || settings->fast;
+  if (!ordered || q.sorted || q.ascending != nullptr) {
+    if (!spaced) return run_fits(model, q.x, q.n, q.sorted ? nullptr : q.ascending, out, settings);
+    if (q.sorted) return fit_spaced(model, ascending{q.x, nullptr}, q.n, out, settings);
+    return fit_spaced(model, ascending{q.x, q.ascending}, finite_queries(q, out, nullptr), out,
+                      settings);
   }
-  if (q.sorted) return fit_spaced(model, ascending{q.x, nullptr}, q.n, out, settings);
   // NaN and infinity have no place in the order: they get NaN, and the rest is sorted.
-  const double** order = q.ascending != nullptr ? nullptr : host_alloc_array<const double*>(q.n);
-  std::int32_t m = 0;
-  for (std::int32_t i = 0; i < q.n; ++i) {
-    if (!std::isfinite(q.x[i])) {
-      put_none(out, i, std::numeric_limits<double>::quiet_NaN());
-    } else {
-      if (order != nullptr) order[m] = q.x + i;
-      ++m;
-    }
-  }
+  const double** order = host_alloc_array<const double*>(q.n);
+  const std::int32_t m = finite_queries(q, out, order);
   // Stable, so ties keep their input order.
-  if (order != nullptr) sort_double_ptrs(order, static_cast<std::uint64_t>(m));
-  if (m > 0)
-    fit_spaced(model, ascending{q.x, q.ascending != nullptr ? q.ascending : order}, m, out,
-               settings);
+  sort_double_ptrs(order, static_cast<std::uint64_t>(m));
+  if (spaced) {
+    fit_spaced(model, ascending{q.x, order}, m, out, settings);
+  } else {
+    run_fits(model, q.x, q.n, order, out, settings);
+  }
   host_free(order);
 }

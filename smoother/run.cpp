@@ -192,9 +192,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
                                         out.columns);
     scratch[t].shared_ok = shared_ok;
-    scratch[t].tree = tree;
-    if (tree != nullptr)
-      scratch[t].fast_work = host_alloc_array<double>(local_fit::fast_work_size(*tree));
+    if (tree != nullptr) local_fit::attach_fast_sums(scratch[t], tree);
   }
   const std::int64_t slots = in_order ? plan.threads * plan.chunk : plan.round;
   fit_trouble* troubles = host_alloc_array<fit_trouble>(slots);
