@@ -87,21 +87,8 @@ function [tq, tr] = alternate (smooth, rscript, data, n, r_call, reps)
     tic;
     smooth ();
     q(k) = toc;
-    r(k) = time_lowess (rscript, data, n, r_call);
+    r(k) = time_r (rscript, data, n, r_call);
   end
   tq = median (q);
   tr = median (r);
-end
-
-% One timed lowess call inside R, after a warm-up call in the same process;
-% R reports the seconds of the timed call only.
-function t = time_lowess (rscript, data, n, r_call)
-  code = sprintf (['v <- readBin("%s", "double", %d); x <- v[1:%d]; y <- v[%d:%d]; ' ...
-                   'invisible(%s); t <- system.time(%s)[["elapsed"]]; ' ...
-                   'cat(sprintf("%%.6f\\n", t))'], data, 2 * n, n, n + 1, 2 * n, r_call, r_call);
-  [status, out] = system (sprintf ('"%s" -e ''%s''', rscript, code));
-  if (status ~= 0)
-    error ('compare_lowess: Rscript failed:\n%s', out);
-  end
-  t = str2double (strtrim (out));
 end

@@ -3,8 +3,9 @@
 # installs what it needs (R too with --with-r) and runs this.
 #   bash bench/run.sh            whole calls and robustness passes (stand-in host), the
 #                                load case, then the module in Octave (paths, several
-#                                signals, bands)
-#   bash bench/run.sh --with-r   also quibra against R's stats::lowess (needs r-base-core)
+#                                signals, bands, 'Method' 'fast' on large data)
+#   bash bench/run.sh --with-r   also quibra against R's stats::lowess, and R's loess and
+#                                lowess beside 'fast' (needs r-base-core)
 #   bash bench/run.sh --quick    fewer sizes, no load case
 # Timings on a shared machine are noisy: compare ratios from one run.
 set -euo pipefail
@@ -49,6 +50,15 @@ echo "== several signals in one call against a call per signal (wall time, media
 echo
 echo "== bands and the automatic span, one thread (wall time, median of runs) =="
 "${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_bands($mode);"
+
+echo
+echo "== 'Method' 'fast' against 'direct' on large data (wall time) =="
+fast_args=""
+[ $quick -eq 1 ] && fast_args="'quick'"
+if [ $with_r -eq 1 ]; then
+  fast_args="${fast_args:+$fast_args, }'r', '$(command -v Rscript)'"
+fi
+"${octave[@]}" --eval "addpath('$build/module'); addpath('$root/bench'); bench_fast($fast_args);"
 
 if [ $with_r -eq 1 ]; then
   echo

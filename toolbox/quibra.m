@@ -117,6 +117,12 @@
 %                    bands and the span's choice); INFO.lowered marks the
 %                    values it made. Integer-valued, rounded or small data
 %                    want it (see "Failed fits").
+%     'Method'       'direct'. How each local fit's weighted sums are
+%                    made: 'direct' sums over the window's points, a cost
+%                    that grows with the window; 'fast' takes them from
+%                    power moments of blocks of points, at a cost that
+%                    does not, and agrees with 'direct' to rounding (see
+%                    "Large data").
 %     An option that leaves no data point (all omitted, or all of weight
 %     0) is an error.
 %
@@ -459,6 +465,8 @@
 %         [quibra:SpanRange]
 %     Fallback must be 'none' or 'lower'.
 %         [quibra:Fallback]
+%     Method must be 'direct' or 'fast'.
+%         [quibra:Method]
 %     No data point is left: every one is missing or has weight 0.
 %         [quibra:noData]                          (after the options)
 %     Out of memory.                              (where the host's allocator
@@ -484,6 +492,41 @@
 %     with the error "Interrupted." (see Errors above), which TRY/CATCH
 %     can catch, and returns no result; the prompt, and the next call,
 %     are as after any other error.
+%
+%   Large data: 'Method' 'fast'
+%     Each direct fit sums over its whole window, so a call costs about n
+%     times the window, n^2 F: a million points at the default span take
+%     about a minute on two cores. On each side of its query the tricube
+%     weight is a polynomial of degree 9 in the fit's coordinate, so every
+%     sum a fit needs is a fixed combination of power moments of that
+%     side's points. With 'Method' 'fast' the data are kept as the moments
+%     of blocks of 16 points and of a binary tree over them, each in its
+%     own centred and scaled coordinate; a window's sums come from a few of
+%     them moved into the query's coordinate by the binomial theorem (no
+%     large term cancels, as no block is wider than the window), and its
+%     ragged ends point by point. A fit then costs about the same whatever
+%     the window, and a call O(n log n): a million points in under a
+%     second, ten million in seconds.
+%     The fit itself (the solve, the rank test, the diagnostics) is the
+%     same as 'direct', and so are the failed fits. The values differ by
+%     rounding only; largest difference from 'direct', relative to
+%     max|Y|, at n = 10^4 to 10^6, spans 0.001 to 1, offset data (epoch
+%     seconds, date numbers), ties and prior weights:
+%         DEGREE       0      1      2      3      4
+%                    6e-14  4e-13  3e-12  5e-11  1e-10
+%     and within 2e-10 relative for the bands' standard errors. The
+%     direct sums stay exact to rounding in every window, so 'direct'
+%     remains the default: 'fast' is for large data at ordinary spans, a
+%     window of thousands of points.
+%     'fast' makes a fit's sums directly wherever that is as cheap or
+%     needed: windows of fewer than 256 points, DEGREE above 4 (whose
+%     normal equations would magnify the moments' rounding), queries
+%     beyond their window's span (outside the data, or across a wide gap),
+%     and the nearly weightless points at a window's ends when the others
+%     cannot determine the polynomial. Every option works with it; results
+%     are the same for every thread count, register width and order of X.
+%     Memory: the tree adds about 26 bytes per point for local quadratics
+%     (about 49 with bands).
 %
 %   Threads and vector registers
 %     The local fits of a call (the evaluation at X, and each robustness
@@ -765,3 +808,33 @@ end
 %! legend (lines, 'channel 1', 'channel 2', 'channel 3', ...
 %!         'location', 'north', 'orientation', 'horizontal');
 %! title ('Three signals in one robust call (circled: weight 0)');
+
+%!demo
+%! % A million points: 'Method', 'fast' makes each fit's sums from power
+%! % moments of blocks of points, at a cost that does not grow with the
+%! % window, and agrees with the direct sums to rounding. The direct sums
+%! % at 200 abscissae show it (all million would take minutes).
+%! rand ('seed', 11); randn ('seed', 11);
+%! n = 1e6;
+%! x = 10 * rand (n, 1);
+%! y = sin (x) + 0.5 * sin (4 * x) + 0.6 * randn (n, 1);
+%! tic;
+%! ys = quibra (x, y, 0.02, 0, 2, 'Method', 'fast');   % windows of 20000 points
+%! t = toc;
+%! q = linspace (0, 10, 200)';
+%! yd = quibra (q, [], 0.02, 0, 2, x, y);
+%! yf = quibra (q, [], 0.02, 0, 2, x, y, 'Method', 'fast');
+%! fprintf ('%d points smoothed in %.2f s; at 200 abscissae fast - direct is at most %.1e\n', ...
+%!          n, t, max (abs (yf - yd)));
+%! [xs, s] = sort (x);
+%! k = 1:250:n;                 % every 250th point of the data
+%! plot (x(k), y(k), '.', 'color', [0.6 0.6 0.6]);
+%! hold on;
+%! plot (xs, ys(s), '-', 'color', [0 0.35 0.75], 'linewidth', 2.5);
+%! plot (q, yd, 'o', 'color', [0.85 0.4 0], 'markersize', 4);
+%! hold off;
+%! xlabel ('x'); ylabel ('y');
+%! ylim ([-3.5 4]);             % room for the legend
+%! legend ('data (every 250th)', 'fast', 'direct at 200 points', ...
+%!         'location', 'north', 'orientation', 'horizontal');
+%! title (sprintf ('%d points, span 0.02, local quadratics', n));
