@@ -8,6 +8,7 @@
 #ifndef QUIBRA_SMOOTHER_FAST_SUMS_H
 #define QUIBRA_SMOOTHER_FAST_SUMS_H
 
+#include <cfloat>
 #include <cstdint>
 
 #include "numeric/moments.h"
@@ -43,15 +44,16 @@ inline void attach_fast_sums(fit_scratch& s, const moment_tree* t) {
         moment_span{-1, -1, 0.0, 0.0, s.fast_work + stride * (1 + 2 * MOMENT_SLOTS + side)};
 }
 
-// How many distinct abscissae the points [first, end) of nonzero (or NaN)
+// How many distinct abscissae the points [first, end) of normal (or NaN)
 // weight hold, counted up to `need`. A tie group is passed by a galloping
-// search, so many ties cost little.
+// search, so many ties cost little. Subnormal weights count as 0: a
+// product with them may round to 0.
 inline std::int32_t distinct_weighted(const moment_tree& t, std::int32_t first, std::int32_t end,
                                       std::int32_t need) {
   std::int32_t count = 0;
   std::int32_t i = first;
   while (i < end && count < need) {
-    if (t.w != nullptr && t.w[i] == 0.0) {
+    if (t.w != nullptr && t.w[i] < DBL_MIN) {
       ++i;
       continue;
     }
@@ -77,6 +79,38 @@ inline std::int32_t distinct_weighted(const moment_tree& t, std::int32_t first, 
     i = a;
   }
   return count;
+}
+
+// Whether the points of the window [first, end) within 0.99 of its
+// bandwidth h of the query q hold `need` distinct abscissae of normal
+// weight: their tricube weights, 2.6e-5 or more however they are rounded,
+// times such weights are never 0, so the window can determine the
+// polynomial, and the rank test need not pass over its ties point by point.
+inline bool core_determines(const moment_tree& t, std::int32_t first, std::int32_t end, double q,
+                            double h, std::int32_t need) {
+  const double lo = q - 0.99 * h;
+  const double hi = q + 0.99 * h;
+  std::int32_t a = first;
+  std::int32_t b = end;
+  while (a < b) {
+    const std::int32_t mid = a + (b - a) / 2;
+    if (t.x[mid] < lo) {
+      a = mid + 1;
+    } else {
+      b = mid;
+    }
+  }
+  const std::int32_t from = a;
+  b = end;
+  while (a < b) {
+    const std::int32_t mid = a + (b - a) / 2;
+    if (t.x[mid] <= hi) {
+      a = mid + 1;
+    } else {
+      b = mid;
+    }
+  }
+  return distinct_weighted(t, from, a, need) >= need;
 }
 
 // The sums of one window, [first, end) of the model's points, for a query q

@@ -122,7 +122,18 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
   // By reference: a vector-holding argument by value draws a compiler
   // note on its passing convention.
   const auto ranked = [&](const auto& weights) {
-    rank_test<L>(weights, model->window, g.xs, s.ncoef, rank.distinct);
+    // With the moment tree a window's ties are no longer summed point by
+    // point, and the rank test need not count them either where the
+    // window's core settles it.
+    bool settled = !Anchored && s.tree != nullptr;
+    for (int k = 0; k < L && settled; ++k)
+      settled = g.h[k] > 0.0 && core_determines(*s.tree, g.start[k], g.start[k] + model->window,
+                                                g.q[k], g.h[k], s.ncoef);
+    if (settled) {
+      for (int k = 0; k < L; ++k) rank.distinct[k] = s.ncoef;
+    } else {
+      rank_test<L>(weights, model->window, g.xs, s.ncoef, rank.distinct);
+    }
     for (int k = 0; k < used; ++k) {
       const bool full = rank.distinct[k] >= s.ncoef;
       rank.any = rank.any || full || (lower && rank.distinct[k] > 0);

@@ -126,7 +126,7 @@ inline void add_run_points(const moment_tree& t, std::int32_t first, std::int32_
       c[l] = (t.x[p] - z) / s;
       w[l] = live * (t.w != nullptr ? t.w[p] : 1.0);
       wy[l] = live != 0.0 ? w[l] * t.y[p] : 0.0;
-      if (t.v != nullptr) v[l] = live * t.v[p];
+      v[l] = live * (t.v != nullptr ? t.v[p] : 1.0);
     }
     moment_vector pw = w;
     moment_vector py = wy;
