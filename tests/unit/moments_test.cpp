@@ -92,18 +92,13 @@ tree_data tie_heavy(int n, std::uint64_t seed) {
 }
 
 // What range_moments gives: m, my and mv one after another, as a node's.
-struct sums_of_run {
-  std::vector<double> all;
-  explicit sums_of_run(const moment_tree& t) : all(t.stride, 0.0) {}
-};
-
-sums_of_run run_moments(const moment_tree& t, std::int32_t first, std::int32_t end, double z,
-                        double s, moment_span& span) {
-  sums_of_run out(t);
+std::vector<double> run_moments(const moment_tree& t, std::int32_t first, std::int32_t end,
+                                double z, double s, moment_span& span) {
+  std::vector<double> out(t.stride, 0.0);
   // As the scratch holds them: vectors in room for doubles.
   std::vector<double> room(2 * local_fit::MOMENT_SLOTS * t.stride);
   auto* acc = reinterpret_cast<local_fit::moment_vector*>(room.data());
-  double* m = out.all.data();
+  double* m = out.data();
   local_fit::range_moments(t, first, end, z, s, m, m + t.top + 1, m + t.top + t.top_y + 2, acc,
                            acc + t.stride, span);
   return out;
@@ -165,15 +160,15 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
         const double sc = std::fmax(z - lo, hi - z) + 1.0;
         moment_span span{-1, -1, 0.0, 0.0, span_room.data()};
         const auto fresh = run_moments(*t, first, end, z, sc, span);
-        expect_run_moments(*t, first, end, z, sc, fresh.all);
+        expect_run_moments(*t, first, end, z, sc, fresh);
         const auto same = run_moments(*t, first, end, z, sc, span);
         const std::int32_t shift = r.below(300);
         const std::int32_t other_end = end + shift < n ? end + shift : n;
         run_moments(*t, first + shift < other_end ? first + shift : first, other_end, z + 1e3,
                     sc * 2.0, span);
         const auto after_other = run_moments(*t, first, end, z, sc, span);
-        ASSERT_EQ(bits(fresh.all), bits(same.all)) << "[" << first << ", " << end << ")";
-        ASSERT_EQ(bits(fresh.all), bits(after_other.all)) << "[" << first << ", " << end << ")";
+        ASSERT_EQ(bits(fresh), bits(same)) << "[" << first << ", " << end << ")";
+        ASSERT_EQ(bits(fresh), bits(after_other)) << "[" << first << ", " << end << ")";
 
         // A window of model->window points around a query inside its span,
         // fitted in the query's coordinate: z = q, sc = h.
