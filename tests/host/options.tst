@@ -20,6 +20,12 @@
 %! catch err
 %!   assert (err.identifier, "quibra:nargin");
 %! end_try_catch
+%! try
+%!   quibra (x, y, "Method", "slow");
+%!   error ("did not fail");
+%! catch err
+%!   assert (err.identifier, "quibra:Method");
+%! end_try_catch
 
 %!error <Unknown option 'Spam'.> quibra (x, y, "Spam", 1)
 
@@ -54,6 +60,9 @@
 %!error <FailedValue must be a noncomplex scalar double.> quibra (x, y, "FailedValue", int8 (1))
 %!error <Diagnostics must be 'stderr', 'warning' or 'off'.> quibra (x, y, "Diagnostics", "none")
 %!error <Threads must be an integer from 1 to 1024.> quibra (x, y, "Threads", 0)
+%!error <Method must be 'direct' or 'fast'.> quibra (x, x, "Method", "slow")
+%!error <Method must be 'direct' or 'fast'.> quibra (x, x, "Method", 1)
+%!error <Method must be 'direct' or 'fast'.> quibra (x, x, "method", {"fast"})
 %!error <No data point is left: every one is missing or has weight 0.> quibra (x, y, "Weights", zeros (300, 1))
 
 ## Omitted and zero-weight points: the same bits as removing them by hand.
