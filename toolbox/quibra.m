@@ -514,7 +514,11 @@
 %     seconds, date numbers), ties and prior weights:
 %         DEGREE       0      1      2      3      4
 %                    6e-14  4e-13  3e-12  5e-11  1e-10
-%     and within 2e-10 relative for the bands' standard errors. The
+%     and within 2e-10 relative for the bands' standard errors. Not yet
+%     for clustered data: where the abscissae form clusters far narrower
+%     than the gaps between them, 'fast' can lose digits near a cluster
+%     (up to 1e-2 of max|Y| found), and a fit may fail in one method but
+%     not the other, with no diagnostic. Use 'direct' for such data. The
 %     direct sums stay exact to rounding in every window, so 'direct'
 %     remains the default: 'fast' is for large data at ordinary spans, a
 %     window of thousands of points.
