@@ -10,6 +10,7 @@
 
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
+#include "smoother/derivative.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/group_sums.h"
 #include "smoother/windows.h"
@@ -92,6 +93,22 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // An edge fit weighs each point by its model weight alone, so
     // l_j = w_j a . v(c_j) and the variance factor a' M a is a[0].
     const bool at_query = g.h[k] == 0.0;
+    const std::int32_t d = extra->derivative;
+    if (d > 0) {
+      // a = u' M^-1 for the Taylor weights u, so an edge fit's a' M a is a . u.
+      if (extra->second) {
+        double v = 0.0;
+        if (edge[k]) {
+          double u[MAX_NCOEF];
+          taylor_weights(d, n, g.at_zero[k], g.cq[k], u);
+          for (std::int32_t j = 0; j < n; ++j) v += a[j] * u[j];
+        } else {
+          v = variance_of(a, s.second[k], n);
+        }
+        extra->variance[k] = n > d ? derivative_variance(v, d, g.sc[k]) : 0.0;
+      }
+      continue;  // no leverage: the fits at the data are the smooth's
+    }
     if (extra->second) extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
     // The own point weighs T = 1 (it lies at the query) times its weight,
     // if the window holds it at all: l = w a . v(cq), which inside the
