@@ -15,12 +15,8 @@ function accuracy_derivative (varargin)
 %   points, and beside the latter the QR solve's own (the ordinates'
 %   rounding, divided by h^k, bounds what any solve of narrow windows can
 %   reach). ACCURACY_DERIVATIVE ('quick') takes n = 10^4.
-  here = fileparts (mfilename ('fullpath'));
-  addpath (fullfile (here, '..', 'tests', 'host'));
-  n = 1e5;
-  if (any (strcmp (varargin, 'quick')))
-    n = 1e4;
-  end
+  addpath (fullfile (fileparts (mfilename ('fullpath')), '..', 'tests', 'host'));
+  n = 10 ^ (5 - any (strcmp (varargin, 'quick')));
   rand ('seed', 27); randn ('seed', 27);
   u = rand (n, 1);
   x = 738000 + 36500 * u;
