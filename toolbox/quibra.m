@@ -335,7 +335,7 @@
 %     of its own query x0, so its coefficient a_k of c^k is its k-th
 %     derivative there times h^k / k!: 'Derivative', k returns k! a_k /
 %     h^k, from the very solve that gives the value, at the same cost
-%     (bench/bench_derivative.m: within a few percent of the smooth). A
+%     (bench/bench_derivative.m: 0.98 to 1.04 times the smooth). A
 %     query outside its window's span (beyond the data, or across a gap)
 %     takes the derivative, at the query, of the polynomial fitted about
 %     the span's middle. With robust passes it is the derivative of the
@@ -354,8 +354,8 @@
 %     smooth's band). In simulation (300 samples of sin(2 pi x) + N(0,
 %     0.5^2), f 0.3, degree 2) the first derivative's 95% bands cover the
 %     expected slope 94.8% of the time at n = 300 and 94.9% at n = 3000
-%     (degree 3: 95.5% and 94.9%; bench/derivative_coverage.m). 'prediction' has no meaning for a
-%     derivative and is an error.
+%     (degree 3: 95.5% and 94.9%; bench/derivative_coverage.m).
+%     'prediction' has no meaning for a derivative and is an error.
 %     Accuracy: against a QR solve of the same windows, at 10^5 points as
 %     date numbers with windows of 100 points and with the span 0.3,
 %     degrees 1 to 4, derivatives 1 to the degree differ by at most 5e-11
