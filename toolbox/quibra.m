@@ -358,8 +358,8 @@
 %     'prediction' has no meaning for a derivative and is an error.
 %     Accuracy: against a QR solve of the same windows, at 10^5 points as
 %     date numbers with windows of 100 points and with the span 0.3,
-%     degrees 1 to 4, derivatives 1 to the degree differ by at most 5e-11
-%     of the largest derivative, and their standard errors by 1e-10
+%     degrees 1 to 4, derivatives 1 to the degree differ by at most 7e-10
+%     of the largest derivative, and their standard errors by 1.3e-10
 %     relative (bench/accuracy_derivative.m). A derivative's rounding
 %     error is that of the polynomial's coefficient, a multiple of eps *
 %     max|Y|, divided by h^k: high orders of narrow windows of smooth data
