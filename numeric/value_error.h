@@ -74,19 +74,36 @@ inline error_limit with_points(const error_limit& e, std::int32_t m) {
 // cancel terms of the points' raw moments. With a the row of the inverse
 // that gives the value and x the coefficients, that moves the value by up
 // to MOMENT_ERROR W sum|a_i| (max|Y| + sum|x_j|); a fit where this may
-// exceed MOMENT_TRUSTED max|Y| is made again from direct sums. Fits on
-// well spread windows stay far below it; windows whose points crowd
+// exceed the trusted share of max|Y| is made again from direct sums. Fits
+// on well spread windows stay far below it; windows whose points crowd
 // together (clusters, a gap) do not.
 inline constexpr double MOMENT_ERROR = 0x1p-46;
-inline constexpr double MOMENT_TRUSTED = 1e-11;
 
-// Whether the value of a fit from moment sums of weight `weight` (0: from
-// direct sums) may be off by more than MOMENT_TRUSTED max|Y|, with a1 =
-// sum|a_i| and x1 = sum|x_j| as above.
-inline bool moments_doubtful(double weight, double a1, double x1, const error_limit& e) {
+// That share: 1e-10 up to degree 2 (n coefficients), 1e-9 above, whose
+// normal equations are worse conditioned by nature.
+inline double moment_trusted(std::int32_t n) { return n <= 3 ? 1e-10 : 1e-9; }
+// The share of a variance factor its bound may reach (smoother/
+// influence.h). That bound takes every sum's worst rounding at once, and
+// the factor cancels heavily at a quartic's ends: there it passes 1e-8
+// while the error made is under 3e-10. A bound of 1e-6 keeps the bands' se
+// within 1e-8 and still sends crowded windows to the direct sums.
+inline constexpr double MOMENT_TRUSTED_VARIANCE = 1e-6;
+
+// Whether the value of a fit of n coefficients from moment sums of weight
+// `weight` (0: from direct sums) may be off by more than its trusted share
+// of max|Y|, with a1 = sum|a_i| and x1 = sum|x_j| as above and `spread`
+// the inverse's largest row sum of magnitudes. That bound holds only while
+// the error is small against the system itself, ||M^-1 E|| <= 1/16: an
+// error as large as the system's small sums (a window whose weighty
+// points crowd together) would make another system, whose inverse says
+// nothing of the true one.
+inline bool moments_doubtful(double weight, std::int32_t n, double a1, double x1, double spread,
+                             const error_limit& e) {
   if (!(weight > 0.0)) return false;
+  const double error = MOMENT_ERROR * weight;
+  if (!(error * n * spread <= 0.0625)) return true;
   const double scale = e.scale > 0.0 ? e.scale : 0.0;
-  return !(MOMENT_ERROR * weight * a1 * (scale + x1) <= MOMENT_TRUSTED * scale);
+  return !(error * a1 * (scale + x1) <= moment_trusted(n) * scale);
 }
 
 // Marks t for a recheck when its sums came from moments (weight > 0) and
@@ -103,13 +120,19 @@ inline void judge_moments(fit_trouble& t, const double* const* inv, const double
   if (!t.singular) {
     double a1 = 0.0;
     double x1 = 0.0;
+    double spread = 0.0;
     for (std::int32_t j = 0; j < n; ++j) {
       double x = inv[j][0] * b[0];
-      for (std::int32_t k = 1; k < n; ++k) x += inv[j][k] * b[k];
+      double row = std::fabs(inv[j][0]);
+      for (std::int32_t k = 1; k < n; ++k) {
+        x += inv[j][k] * b[k];
+        row += std::fabs(inv[j][k]);
+      }
       a1 += std::fabs(inv[0][j]);
       x1 += std::fabs(x);
+      spread = row > spread ? row : spread;
     }
-    t.recheck = moments_doubtful(moment_weight, a1, x1, e);
+    t.recheck = moments_doubtful(moment_weight, n, a1, x1, spread, e);
   }
   recheck_troubled(t, moment_weight);
 }
@@ -190,15 +213,20 @@ inline void judge_lanes(const V (&inv)[N][N], const V (&b)[N], const V (&s)[N][N
   V a1 = splat<V>(0.0);
   V x1 = splat<V>(0.0);
   V formed = splat<V>(0.0);
+  V spread = splat<V>(0.0);
   for (int j = 0; j < N; ++j) {
     V x = inv[j][0] * b[0];
     for (int k = 1; k < N; ++k) x += inv[j][k] * b[k];
     a1 += magnitude(inv[0][j]);
     x1 += magnitude(x);
     formed += magnitude(inv[0][j] * b[j]);
+    if (moment_weight == nullptr) continue;
+    V row = magnitude(inv[j][0]);
+    for (int k = 1; k < N; ++k) row += magnitude(inv[j][k]);
+    for (int l = 0; l < L; ++l) spread[l] = row[l] > spread[l] ? row[l] : spread[l];
   }
   for (int l = 0; moment_weight != nullptr && l < L; ++l)
-    trouble[l].recheck = moments_doubtful(moment_weight[l], a1[l], x1[l], e);
+    trouble[l].recheck = moments_doubtful(moment_weight[l], N, a1[l], x1[l], spread[l], e);
   if (!(e.limit > 0.0)) return;
   // A margin for the rounding of the bound itself.
   const V bound = splat<V>(e.root_m) * (s[0][0] * (a1 * x1)) + formed;

@@ -73,15 +73,19 @@ inline double variance_of(const double* a, const double* m2, std::int32_t n) {
 }
 
 // Whether a variance factor a' M2 a from moment sums of weight `weight`
-// (0: direct sums) may be off by more than MOMENT_TRUSTED of itself. The
-// sums of T^2 carry up to 8 times the error of those of T (numeric/
-// value_error.h): the square's polynomial has coefficients that much
-// larger. The error moves a' M2 a by up to that times (sum|a_i|)^2.
+// (0: direct sums) may be off by more than MOMENT_TRUSTED_VARIANCE of
+// itself. The sums of T^2 carry up to 8 times the error of those of T
+// (numeric/value_error.h), their polynomial's coefficients being that much
+// larger, and sum k moves a' M2 a by its error times sum_{i+j=k} a_i a_j.
 inline bool variance_doubtful(double weight, const double* a, std::int32_t n, double variance) {
   if (!(weight > 0.0)) return false;
-  double a1 = 0.0;
-  for (std::int32_t j = 0; j < n; ++j) a1 += std::fabs(a[j]);
-  return !(8.0 * MOMENT_ERROR * weight * a1 * a1 <= MOMENT_TRUSTED * variance);
+  double reach = 0.0;
+  for (std::int32_t k = 0; k <= 2 * n - 2; ++k) {
+    double c = 0.0;
+    for (std::int32_t i = k < n ? 0 : k - n + 1; i < n && i <= k; ++i) c += a[i] * a[k - i];
+    reach += std::fabs(c);
+  }
+  return !(8.0 * MOMENT_ERROR * weight * reach <= MOMENT_TRUSTED_VARIANCE * variance);
 }
 
 // The variance factors and leverages of the wanted lanes that were fitted,
