@@ -114,8 +114,8 @@ inline void recheck_troubled(fit_trouble& t, double moment_weight) {
 
 // The same judgement for one fit at its own coordinate, its inverse rows
 // `inv`, right-hand side b: its moment sums' doubt and its trouble.
-inline void judge_moments(fit_trouble& t, const double* const* inv, const double* b,
-                          std::int32_t n, double moment_weight, const error_limit& e) {
+inline void judge_moments(fit_trouble& t, const double* const* inv, const double* b, std::int32_t n,
+                          double moment_weight, const error_limit& e) {
   if (!(moment_weight > 0.0)) return;
   if (!t.singular) {
     double a1 = 0.0;

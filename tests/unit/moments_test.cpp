@@ -213,7 +213,8 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
           y_max = std::fmax(y_max, std::fabs(model->y[i]));
         }
         for (std::int32_t j = 0; j < 3 * nc - 1; ++j)
-          ASSERT_NEAR(sums[0][j], want[j], MOMENT_ERROR * weight[0] * (j < 2 * nc - 1 ? 1.0 : y_max))
+          ASSERT_NEAR(sums[0][j], want[j],
+                      MOMENT_ERROR * weight[0] * (j < 2 * nc - 1 ? 1.0 : y_max))
               << "degree " << degree << ", sum " << j;
         for (std::int32_t j = 0; j < 2 * nc - 1; ++j)
           ASSERT_NEAR(second[0][j], want2[j], 8.0 * MOMENT_ERROR * weight[1])
