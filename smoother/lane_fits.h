@@ -25,13 +25,17 @@ namespace local_fit {
 // is row . b. `inverse`, when not null, receives the whole inverse.
 inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
                        double* row, bool at_zero, double cq, std::int32_t m,
-                       double* inverse = nullptr) {
+                       double* inverse = nullptr, double moment_weight = 0.0) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
-  if (t.singular) return FIT_FAILED;
+  if (t.singular) {
+    recheck_troubled(t, moment_weight);
+    return FIT_FAILED;
+  }
   const error_limit limit = with_points(s.limit, m);
   judge_value_error(t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m),
                     limit);
+  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit);
   for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
     for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
   if (at_zero) {
@@ -125,7 +129,8 @@ inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group
   if (!lower) return rank_deficient(t);
   if (n > 0) {
     const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
-    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window);
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr,
+                    s.moment_weight[k]);
   }
   edge = true;
   return edge_fit<L>(model, s, g, k, row, t, n);
@@ -147,13 +152,14 @@ inline void solve_group(const smooth_model* model, fit_scratch& s, const group_w
     edge[k] = false;
   }
   if (!Anchored && rank.all &&
-      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr))
+      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr,
+                             s.moment_weight))
     return;
   for (int k = 0; k < used; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
       out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
-                        shared ? s.inverses[k] : nullptr);
+                        shared ? s.inverses[k] : nullptr, s.moment_weight[k]);
     } else {
       out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k]);
       extra->lowered[k] = !t[k].singular;
