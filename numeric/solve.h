@@ -30,6 +30,10 @@ struct fit_trouble {
   bool singular = false;
   bool unstable = false;
   bool inaccurate = false;
+  // The sums came from moved moments ('Method' 'fast') and this fit is too
+  // sensitive for their rounding (numeric/value_error.h): it is made again
+  // from direct sums, whose result and trouble replace these.
+  bool recheck = false;
   double worst = 0.0;
   double error = 0.0;
 };

@@ -67,6 +67,76 @@ inline error_limit with_points(const error_limit& e, std::int32_t m) {
   return r;
 }
 
+// Sums made from moved moments (smoother/fast_sums.h) carry, in every power
+// sum, an error of up to MOMENT_ERROR times the weight W of the points
+// they cover, and in every right-hand side that times max|Y|, however
+// small the sums themselves are: the tricube polynomial and the moves
+// cancel terms of the points' raw moments. With a the row of the inverse
+// that gives the value and x the coefficients, that moves the value by up
+// to MOMENT_ERROR W sum|a_i| (max|Y| + sum|x_j|); a fit where this may
+// exceed the trusted share of max|Y| is made again from direct sums. Fits
+// on well spread windows stay far below it; windows whose points crowd
+// together (clusters, a gap) do not.
+inline constexpr double MOMENT_ERROR = 0x1p-46;
+
+// That share: 1e-10 up to degree 2 (n coefficients), 1e-9 above, whose
+// normal equations are worse conditioned by nature.
+inline double moment_trusted(std::int32_t n) { return n <= 3 ? 1e-10 : 1e-9; }
+// The share of a variance factor its bound may reach (smoother/
+// influence.h). That bound takes every sum's worst rounding at once, and
+// the factor cancels heavily at a quartic's ends: there it passes 1e-8
+// while the error made is under 3e-10. A bound of 1e-6 keeps the bands' se
+// within 1e-8 and still sends crowded windows to the direct sums.
+inline constexpr double MOMENT_TRUSTED_VARIANCE = 1e-6;
+
+// Whether the value of a fit of n coefficients from moment sums of weight
+// `weight` (0: from direct sums) may be off by more than its trusted share
+// of max|Y|, with a1 = sum|a_i| and x1 = sum|x_j| as above and `spread`
+// the inverse's largest row sum of magnitudes. That bound holds only while
+// the error is small against the system itself, ||M^-1 E|| <= 1/16: an
+// error as large as the system's small sums (a window whose weighty
+// points crowd together) would make another system, whose inverse says
+// nothing of the true one.
+inline bool moments_doubtful(double weight, std::int32_t n, double a1, double x1, double spread,
+                             const error_limit& e) {
+  if (!(weight > 0.0)) return false;
+  const double error = MOMENT_ERROR * weight;
+  if (!(error * n * spread <= 0.0625)) return true;
+  const double scale = e.scale > 0.0 ? e.scale : 0.0;
+  return !(error * a1 * (scale + x1) <= moment_trusted(n) * scale);
+}
+
+// Marks t for a recheck when its sums came from moments (weight > 0) and
+// it is in any trouble: which trouble it has is for the direct sums to say.
+inline void recheck_troubled(fit_trouble& t, double moment_weight) {
+  if (moment_weight > 0.0 && (t.singular || t.unstable || t.inaccurate)) t.recheck = true;
+}
+
+// The same judgement for one fit at its own coordinate, its inverse rows
+// `inv`, right-hand side b: its moment sums' doubt and its trouble.
+inline void judge_moments(fit_trouble& t, const double* const* inv, const double* b, std::int32_t n,
+                          double moment_weight, const error_limit& e) {
+  if (!(moment_weight > 0.0)) return;
+  if (!t.singular) {
+    double a1 = 0.0;
+    double x1 = 0.0;
+    double spread = 0.0;
+    for (std::int32_t j = 0; j < n; ++j) {
+      double x = inv[j][0] * b[0];
+      double row = std::fabs(inv[j][0]);
+      for (std::int32_t k = 1; k < n; ++k) {
+        x += inv[j][k] * b[k];
+        row += std::fabs(inv[j][k]);
+      }
+      a1 += std::fabs(inv[0][j]);
+      x1 += std::fabs(x);
+      spread = row > spread ? row : spread;
+    }
+    t.recheck = moments_doubtful(moment_weight, n, a1, x1, spread, e);
+  }
+  recheck_troubled(t, moment_weight);
+}
+
 // The estimate, in units of 2^-53, of the value of a fit of n coefficients
 // from its power sums S(0 .. 2n - 2), right-hand side b and inverse rows
 // `inv`, at the coordinate cq (at_zero: cq = 0, the value x_0).
@@ -133,20 +203,31 @@ inline void judge_at_zero(fit_trouble& t, const double* inverse, const double* s
 // each lane's inverse inv[r][c][lane]: a cheap bound first, since the
 // window's coordinates lie in [-1, 1] and so d_i <= d_0 = sqrt S(0), and
 // the full estimate only for lanes the bound does not clear.
+// With `moment_weight` (per lane, 0 for direct sums), lanes whose moment
+// sums are doubtful are marked for a recheck.
 template <int L, int N, typename V>
 inline void judge_lanes(const V (&inv)[N][N], const V (&b)[N], const V (&s)[N][N],
-                        const error_limit& e, fit_trouble trouble[L]) {
-  if (!(e.limit > 0.0)) return;
+                        const error_limit& e, fit_trouble trouble[L],
+                        const double* moment_weight = nullptr) {
+  if (!(e.limit > 0.0) && moment_weight == nullptr) return;
   V a1 = splat<V>(0.0);
   V x1 = splat<V>(0.0);
   V formed = splat<V>(0.0);
+  V spread = splat<V>(0.0);
   for (int j = 0; j < N; ++j) {
     V x = inv[j][0] * b[0];
     for (int k = 1; k < N; ++k) x += inv[j][k] * b[k];
     a1 += magnitude(inv[0][j]);
     x1 += magnitude(x);
     formed += magnitude(inv[0][j] * b[j]);
+    if (moment_weight == nullptr) continue;
+    V row = magnitude(inv[j][0]);
+    for (int k = 1; k < N; ++k) row += magnitude(inv[j][k]);
+    for (int l = 0; l < L; ++l) spread[l] = row[l] > spread[l] ? row[l] : spread[l];
   }
+  for (int l = 0; moment_weight != nullptr && l < L; ++l)
+    trouble[l].recheck = moments_doubtful(moment_weight[l], N, a1[l], x1[l], spread[l], e);
+  if (!(e.limit > 0.0)) return;
   // A margin for the rounding of the bound itself.
   const V bound = splat<V>(e.root_m) * (s[0][0] * (a1 * x1)) + formed;
   for (int l = 0; l < L; ++l) {

@@ -117,10 +117,14 @@ inline bool core_determines(const moment_tree& t, std::int32_t first, std::int32
 // of bandwidth h > 0 fitted in c = (x - z) / sc: sums[0 .. 2 nc - 2] =
 // S(j) = sum T w c^j, then sums[2 nc - 1 ..] = b(j) = sum T w y c^j (j <
 // nc), as normal_sums lays them out; with `second`, second[j] = sum T^2 v
-// c^j (j <= 2 nc - 2).
+// c^j (j <= 2 nc - 2). weight[0] and weight[1] receive the sums of w and v
+// over the points whose sums came from moments, what their rounding is
+// judged by (numeric/value_error.h).
 inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t first,
                              std::int32_t end, double q, double h, double z, double sc,
-                             double* sums, double* second, double* work, moment_span* spans) {
+                             double* sums, double* second, double* work, moment_span* spans,
+                             double weight[2]) {
+  weight[0] = weight[1] = 0.0;
   for (std::int32_t j = 0; j < 3 * nc - 1; ++j) sums[j] = 0.0;
   for (std::int32_t j = 0; second != nullptr && j < 2 * nc - 1; ++j) second[j] = 0.0;
   // The points the tricube weighs at least FAST_EDGE_WEIGHT are [inner,
@@ -191,6 +195,8 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
     if (a >= b) continue;
     for (std::int32_t k = 0; k < t.stride; ++k) m[k] = 0.0;
     range_moments(t, a, b, z, sc, m, my, mv, acc, vwork, spans[side]);
+    weight[0] += m[0];
+    if (second != nullptr) weight[1] += mv[0];
     double poly[10];
     tricube_polynomial(alpha, beta, side == 0 ? -1.0 : 1.0, poly);
     for (std::int32_t j = 0; j <= 2 * nc - 2; ++j) {

@@ -43,30 +43,54 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   li.scales = out.scales;
   // Column c's element of the outputs at position i.
   const auto column = [&](std::int64_t i, std::int32_t c) { return i + c * out.stride; };
-  const auto flush = [&] {
-    for (int k = held; k < L; ++k) q[k] = q[0];
-    if constexpr (Influence) {
-      for (int k = 0; k < held; ++k) li.own[k] = out.own != nullptr ? out.own[dst[k]] : -1;
+  // Lane k's results to query `d` of the outputs, its trouble to t[a].
+  const auto put = [&](int k, std::int64_t d, std::int64_t a) {
+    out.value[d] = r[k];
+    t[a] = rt[k];
+    if (out.lowered != nullptr) out.lowered[d] = li.lowered[k];
+    if (out.unstable != nullptr) out.unstable[d] = trouble_kind_of(rt[k]) == TROUBLE_UNSTABLE;
+    for (std::int32_t c = 1; c < out.columns; ++c) {
+      const std::int64_t at_c = column(d, c);
+      const std::uint8_t kind = trouble_kind_of(s.more_trouble[(c - 1) * L + k]);
+      out.value[at_c] = s.more[(c - 1) * L + k];
+      out.kinds[at_c] = kind;
+      if (out.lowered != nullptr) out.lowered[at_c] = li.lowered[k];
+      if (out.unstable != nullptr) out.unstable[at_c] = kind == TROUBLE_UNSTABLE;
     }
-    local_fit::fit_group<L, Influence>(model, s, q, held, r, rt, &li);
+    if constexpr (Influence) {
+      if (out.variance != nullptr) out.variance[d] = li.variance[k];
+      if (out.leverage != nullptr) out.leverage[d] = li.leverage[k];
+    }
+  };
+  const auto fit = [&](const std::int64_t* d, int count) {
+    for (int k = count; k < L; ++k) q[k] = q[0];
+    if constexpr (Influence) {
+      for (int k = 0; k < count; ++k) li.own[k] = out.own != nullptr ? out.own[d[k]] : -1;
+    }
+    local_fit::fit_group<L, Influence>(model, s, q, count, r, rt, &li);
+  };
+  const auto flush = [&] {
+    fit(dst, held);
+    // Fits the moment sums were too coarse for are made again from
+    // direct sums, as the direct method makes them.
+    std::int64_t again_dst[L];
+    std::int64_t again_at[L];
+    int again = 0;
     for (int k = 0; k < held; ++k) {
-      out.value[dst[k]] = r[k];
-      t[at[k]] = rt[k];
-      if (out.lowered != nullptr) out.lowered[dst[k]] = li.lowered[k];
-      if (out.unstable != nullptr)
-        out.unstable[dst[k]] = trouble_kind_of(rt[k]) == TROUBLE_UNSTABLE;
-      for (std::int32_t c = 1; c < out.columns; ++c) {
-        const std::int64_t at_c = column(dst[k], c);
-        const std::uint8_t kind = trouble_kind_of(s.more_trouble[(c - 1) * L + k]);
-        out.value[at_c] = s.more[(c - 1) * L + k];
-        out.kinds[at_c] = kind;
-        if (out.lowered != nullptr) out.lowered[at_c] = li.lowered[k];
-        if (out.unstable != nullptr) out.unstable[at_c] = kind == TROUBLE_UNSTABLE;
+      if (rt[k].recheck) {
+        q[again] = q[k];
+        again_dst[again] = dst[k];
+        again_at[again++] = at[k];
+      } else {
+        put(k, dst[k], at[k]);
       }
-      if constexpr (Influence) {
-        if (out.variance != nullptr) out.variance[dst[k]] = li.variance[k];
-        if (out.leverage != nullptr) out.leverage[dst[k]] = li.leverage[k];
-      }
+    }
+    if (again > 0) {
+      const moment_tree* tree = s.tree;
+      s.tree = nullptr;
+      fit(again_dst, again);
+      s.tree = tree;
+      for (int k = 0; k < again; ++k) put(k, again_dst[k], again_at[k]);
     }
     held = 0;
   };

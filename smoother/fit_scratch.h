@@ -49,6 +49,11 @@ struct fit_scratch {
   const moment_tree* tree;
   double* fast_work;
   moment_span spans[2];
+  // Per lane, the weight of the points whose sums came from the tree (0:
+  // direct sums), and the same of the variances' weights: what their
+  // rounding is judged by (numeric/value_error.h).
+  double moment_weight[MAX_LANES];
+  double moment_vweight[MAX_LANES];
 };
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
@@ -62,6 +67,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.tree = nullptr;
   s.fast_work = nullptr;
   for (moment_span& m : s.spans) m = moment_span{-1, -1, 0.0, 0.0, nullptr};
+  for (int k = 0; k < MAX_LANES; ++k) s.moment_weight[k] = s.moment_vweight[k] = 0.0;
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;
   for (int k = 0; k < MAX_LANES; ++k) {

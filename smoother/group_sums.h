@@ -119,6 +119,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
                                 const group_windows<L>& g, int used, bool lower) {
   group_rank<L> rank;
   rank.all = used == L;
+  for (int k = 0; k < L; ++k) s.moment_weight[k] = s.moment_vweight[k] = 0.0;
   // By reference: a vector-holding argument by value draws a compiler
   // note on its passing convention.
   const auto ranked = [&](const auto& weights) {
@@ -144,9 +145,12 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     if (!Anchored && rank.any && s.tree != nullptr) {
       for (int k = 0; k < L; ++k) {
         if (!(g.h[k] > 0.0)) continue;  // no point weighs anything
+        double weight[2];
         fast_window_sums(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k], g.h[k],
                          g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr, s.fast_work,
-                         s.spans);
+                         s.spans, weight);
+        s.moment_weight[k] = weight[0];
+        s.moment_vweight[k] = weight[1];
       }
       rank.second_made = Record;
       return false;

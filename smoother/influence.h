@@ -4,12 +4,14 @@
 #ifndef QUIBRA_SMOOTHER_INFLUENCE_H
 #define QUIBRA_SMOOTHER_INFLUENCE_H
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
+#include "numeric/value_error.h"
 #include "smoother/derivative.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/group_sums.h"
@@ -71,11 +73,28 @@ inline double variance_of(const double* a, const double* m2, std::int32_t n) {
   return v;
 }
 
+// Whether a variance factor a' M2 a from moment sums of weight `weight`
+// (0: direct sums) may be off by more than MOMENT_TRUSTED_VARIANCE of
+// itself. The sums of T^2 carry up to 8 times the error of those of T
+// (numeric/value_error.h), their polynomial's coefficients being that much
+// larger, and sum k moves a' M2 a by its error times sum_{i+j=k} a_i a_j.
+inline bool variance_doubtful(double weight, const double* a, std::int32_t n, double variance) {
+  if (!(weight > 0.0)) return false;
+  double reach = 0.0;
+  for (std::int32_t k = 0; k <= 2 * n - 2; ++k) {
+    double c = 0.0;
+    for (std::int32_t i = k < n ? 0 : k - n + 1; i < n && i <= k; ++i) c += a[i] * a[k - i];
+    reach += std::fabs(c);
+  }
+  return !(8.0 * MOMENT_ERROR * weight * reach <= MOMENT_TRUSTED_VARIANCE * variance);
+}
+
 // The variance factors and leverages of the wanted lanes that were fitted,
-// NaN for the others.
+// NaN for the others; a lane whose variance factor came from doubtful
+// moment sums is marked for a recheck.
 template <int L>
 inline void group_influence(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
-                            const group_rank<L>& rank, int used, const fit_trouble t[L],
+                            const group_rank<L>& rank, int used, fit_trouble t[L],
                             const std::int32_t ncoef[L], const bool edge[L], lane_extra* extra) {
   const double none = std::numeric_limits<double>::quiet_NaN();
   for (int k = 0; k < used; ++k) extra->variance[k] = extra->leverage[k] = none;
@@ -104,12 +123,17 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
           for (std::int32_t j = 0; j < n; ++j) v += a[j] * u[j];
         } else {
           v = variance_of(a, s.second[k], n);
+          if (variance_doubtful(s.moment_vweight[k], a, n, v)) t[k].recheck = true;
         }
         extra->variance[k] = n > d ? derivative_variance(v, d, g.sc[k]) : 0.0;
       }
       continue;  // no leverage: the fits at the data are the smooth's
     }
-    if (extra->second) extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
+    if (extra->second) {
+      extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
+      if (!edge[k] && variance_doubtful(s.moment_vweight[k], a, n, extra->variance[k]))
+        t[k].recheck = true;
+    }
     // The own point weighs T = 1 (it lies at the query) times its weight,
     // if the window holds it at all: l = w a . v(cq), which inside the
     // window's span (cq = 0) is w a[0].

@@ -51,13 +51,17 @@ inline double taylor_at(fit_scratch& s, std::int32_t n, double* row, bool at_zer
 // the trouble is the fit's, as for its value.
 inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
                        double* row, bool at_zero, double cq, std::int32_t m,
-                       double* inverse = nullptr, std::int32_t d = 0) {
+                       double* inverse = nullptr, std::int32_t d = 0, double moment_weight = 0.0) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
-  if (t.singular) return FIT_FAILED;
+  if (t.singular) {
+    recheck_troubled(t, moment_weight);
+    return FIT_FAILED;
+  }
   const error_limit limit = with_points(s.limit, m);
   judge_value_error(t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m),
                     limit);
+  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit);
   for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
     for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
   if (d > 0) return taylor_at(s, n, row, at_zero, cq, d);
@@ -152,7 +156,8 @@ inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group
   if (!lower) return rank_deficient(t);
   if (n > 0) {
     const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
-    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr, d);
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr, d,
+                    s.moment_weight[k]);
   }
   edge = true;
   return edge_fit<L>(model, s, g, k, row, t, n, d);
@@ -178,12 +183,12 @@ inline void solve_group(const smooth_model* model, fit_scratch& s, const group_w
   const std::int32_t d = extra->derivative;
   const bool together = !Anchored && rank.all &&
                         fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit,
-                                               shared ? s.inverses : nullptr, d);
+                                               shared ? s.inverses : nullptr, d, s.moment_weight);
   for (int k = 0; k < used && !together; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
       out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
-                        shared ? s.inverses[k] : nullptr, d);
+                        shared ? s.inverses[k] : nullptr, d, s.moment_weight[k]);
     } else {
       out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k], d);
       extra->lowered[k] = !t[k].singular;

@@ -572,14 +572,16 @@
 %     seconds, date numbers), ties and prior weights:
 %         DEGREE       0      1      2      3      4
 %                    6e-14  4e-13  3e-12  5e-11  1e-10
-%     and within 2e-10 relative for the bands' standard errors. Not yet
-%     for clustered data: where the abscissae form clusters far narrower
-%     than the gaps between them, 'fast' can lose digits near a cluster
-%     (up to 1e-2 of max|Y| found), and a fit may fail in one method but
-%     not the other, with no diagnostic. Use 'direct' for such data. The
-%     direct sums stay exact to rounding in every window, so 'direct'
-%     remains the default: 'fast' is for large data at ordinary spans, a
-%     window of thousands of points.
+%     and within 2e-10 relative for the bands' standard errors. Each fit
+%     also bounds what the moments' rounding can do to its value (and to
+%     its variance factor): where the bound passes 1e-10 of max|Y| (1e-9
+%     at degrees 3 and 4), as near clusters far narrower than the gaps
+%     between them or two groups far apart, that fit is made again from
+%     direct sums, with the direct value, diagnostics and failed fits.
+%     Such data gain little from 'fast'. The direct sums stay exact to
+%     rounding in every window, so 'direct' remains the default: 'fast'
+%     is for large data at ordinary spans, a window of thousands of
+%     points.
 %     'fast' makes a fit's sums directly wherever that is as cheap or
 %     needed: windows of fewer than 256 points, DEGREE above 4 (whose
 %     normal equations would magnify the moments' rounding), queries

@@ -30,10 +30,8 @@ mkdir -p "$logs"
 
 # Seconds per fuzz target: the call-level target gets the most.
 declare -A fuzz_seconds=([gateway]=60 [select_rank]=30 [merge_sort]=30 [invert_matrix]=30
-                         [fit_polynomial]=30 [quotient]=20)
-# fuzz_fast (fast sums against direct) is built but not run here yet: it finds
-# the precision lost on strongly clustered data, which is still open.
-fuzz_targets=(gateway select_rank merge_sort invert_matrix fit_polynomial quotient)
+                         [fit_polynomial]=30 [quotient]=20 [fast]=60)
+fuzz_targets=(gateway select_rank merge_sort invert_matrix fit_polynomial quotient fast)
 
 module_sources=()
 while IFS= read -r line; do

@@ -178,11 +178,13 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
         const double h = std::fmax(q - xw[0], xw[model->window - 1] - q);
         if (!(h > 0.0)) continue;
         std::vector<double> sums[3], second[3];
+        double weight[2];
         const auto window = [&](int k, double qq) {
           sums[k].assign(3 * nc - 1, 0.0);
           second[k].assign(2 * nc - 1, 0.0);
           local_fit::fast_window_sums(*t, nc, start, start + model->window, qq, h, qq, h,
-                                      sums[k].data(), second[k].data(), s.fast_work, s.spans);
+                                      sums[k].data(), second[k].data(), s.fast_work, s.spans,
+                                      weight);
         };
         s.spans[0].first = s.spans[0].end = s.spans[1].first = s.spans[1].end = -1;
         window(0, q);
@@ -193,9 +195,10 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
           ASSERT_EQ(bits(sums[k]), bits(sums[0])) << "window at " << start;
           ASSERT_EQ(bits(second[k]), bits(second[0])) << "window at " << start;
         }
-        // The sums' rounding is that of the moments: of sum |w| (|w y|).
+        // The sums' rounding is within what the fits judge it by: of the
+        // weight the moments cover (times max|y|), the squares' 8 times that.
         std::vector<long double> want(3 * nc - 1, 0.0L), want2(2 * nc - 1, 0.0L);
-        long double scale = 0.0L, scale_y = 0.0L;
+        double y_max = 0.0;
         for (std::int32_t i = start; i < start + model->window; ++i) {
           const long double c = (static_cast<long double>(model->x[i]) - q) / h;
           const long double a = std::fabs(c);
@@ -207,14 +210,15 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
             want2[j] += tri * tri * w * p;
             if (j < nc) want[2 * nc - 1 + j] += tri * w * model->y[i] * p;
           }
-          scale += w;
-          scale_y += std::fabs(w * model->y[i]);
+          y_max = std::fmax(y_max, std::fabs(model->y[i]));
         }
         for (std::int32_t j = 0; j < 3 * nc - 1; ++j)
-          ASSERT_NEAR(sums[0][j], want[j], 1e-13 * (j < 2 * nc - 1 ? scale : scale_y))
+          ASSERT_NEAR(sums[0][j], want[j],
+                      MOMENT_ERROR * weight[0] * (j < 2 * nc - 1 ? 1.0 : y_max))
               << "degree " << degree << ", sum " << j;
         for (std::int32_t j = 0; j < 2 * nc - 1; ++j)
-          ASSERT_NEAR(second[0][j], want2[j], 1e-13 * scale) << "degree " << degree << ", " << j;
+          ASSERT_NEAR(second[0][j], want2[j], 8.0 * MOMENT_ERROR * weight[1])
+              << "degree " << degree << ", " << j;
       }
       local_fit::free_scratch(s);
       free_moment_tree(t);
