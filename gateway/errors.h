@@ -20,8 +20,7 @@ inline constexpr call_error x{"quibra:X", "X must be a noncomplex double vector!
 inline constexpr call_error y{"quibra:Y", "Y must be a noncomplex double vector!!!"};
 inline constexpr call_error y_dims{"quibra:YDims", "Y must not have more than two dimensions."};
 inline constexpr call_error xy_length{"quibra:XYLength", "X and Y must have the same length!!!"};
-inline constexpr call_error y_rows{"quibra:YRows",
-                                   "Y must have as many rows as X has elements."};
+inline constexpr call_error y_rows{"quibra:YRows", "Y must have as many rows as X has elements."};
 inline constexpr call_error f{"quibra:f", "f must be a noncomplex scalar double."};
 inline constexpr call_error f_nan{"quibra:fNaN", "f must not be NaN."};
 inline constexpr call_error robust{"quibra:robust", "robust must be a noncomplex scalar double."};
@@ -72,9 +71,16 @@ inline constexpr call_error span_range{
     "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
 inline constexpr call_error fallback{"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
 inline constexpr call_error method{"quibra:Method", "Method must be 'direct' or 'fast'."};
+inline constexpr call_error derivative{"quibra:Derivative",
+                                       "Derivative must be an integer from 0 to degree, %d."};
+inline constexpr call_error derivative_prediction{
+    "quibra:DerivativePrediction",
+    "Intervals 'prediction' has no meaning for a derivative: use 'confidence'."};
+inline constexpr call_error window{"quibra:Window", "Window must be an integer from %d to %d."};
+inline constexpr call_error window_span{
+    "quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
 inline constexpr call_error no_data{"quibra:noData",
                                     "No data point is left: every one is missing or has weight 0."};
-
 
 }  // namespace errors
 

@@ -94,21 +94,28 @@ struct call_args {
   shape result;          // shaped like X, or a column per signal
   shape data;            // the data's ordinates (Y, or nodes_y)
   double f;
+  bool f_given;  // a positional f other than the [] that 'Window' allows
 };
 
-// The positional arguments after X and Y, in order, into `a`.
-void read_positional(int npos, const mxArray* const prhs[], call_args& a) {
+bool is_empty_double(const mxArray* a) {
+  return is_plain_double(a) && (host_rows(a) == 0 || host_cols(a) == 0);
+}
+
+// The positional arguments after X and Y, in order, into `a`. `window`:
+// the options name 'Window', which takes f's place (the nodes form, which
+// needs a place for f, may give it as []).
+void read_positional(int npos, const mxArray* const prhs[], bool window, call_args& a) {
   smooth_request& r = a.options.request;
-  if (npos > IN_F) {
+  if (npos > IN_F && !(window && is_empty_double(prhs[IN_F]))) {
+    a.f_given = true;
     a.f = check_scalar(prhs[IN_F], errors::f);
     // The window rule and the window placement would read NaN differently.
     if (std::isnan(a.f)) fail(errors::f_nan);
   }
   if (npos > IN_ROBUST) {
     const mxArray* robust = prhs[IN_ROBUST];
-    r.robust = host_is_logical_scalar(robust)
-                   ? host_logical_value(robust)
-                   : to_int32(check_scalar(robust, errors::robust)) != 0;
+    r.robust = host_is_logical_scalar(robust) ? host_logical_value(robust)
+                                              : to_int32(check_scalar(robust, errors::robust)) != 0;
   }
   if (npos > IN_DEGREE) {
     r.degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
@@ -126,9 +133,7 @@ void read_positional(int npos, const mxArray* const prhs[], call_args& a) {
 }
 
 // An empty Y in the nodes form, where Y is not used.
-bool no_ordinates(int npos, const mxArray* y) {
-  return npos == IN_ALL && is_plain_double(y) && (host_rows(y) == 0 || host_cols(y) == 0);
-}
+bool no_ordinates(int npos, const mxArray* y) { return npos == IN_ALL && is_empty_double(y); }
 
 // Every argument, in the order the checks run.
 call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
@@ -153,11 +158,15 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   r.xq = r.x = host_data(prhs[IN_X]);
   r.y = host_data(prhs[IN_Y]);
   r.at_data = npos != IN_ALL;
-  if (r.at_data && columns == 1) a.data = shape{dim32(host_rows(prhs[IN_Y])), dim32(host_cols(prhs[IN_Y]))};
-  read_positional(npos, prhs, a);
+  if (r.at_data && columns == 1)
+    a.data = shape{dim32(host_rows(prhs[IN_Y])), dim32(host_cols(prhs[IN_Y]))};
+  // Only an empty f asks whether 'Window' stands in for it.
+  const bool no_f = npos > IN_F && is_empty_double(prhs[IN_F]);
+  read_positional(npos, prhs, no_f && names_option(nrhs - npos, prhs + npos, "Window"), a);
   // One signal: shaped like X; several: a column each, a row per element of X.
   a.result = r.columns > 1 ? shape{n, r.columns} : (sx.rows == 1 ? shape{1, n} : shape{n, 1});
   parse_options(nrhs - npos, prhs + npos, r.count, &a.options);
+  if (r.window_points > 0 && a.f_given) fail(errors::window_span);
   r.f = a.options.span_given ? a.options.span : a.f;
   r.report = nlhs == 2;  // only a second result slot makes the call gather it
   // Options that leave out points may leave none, in any column.
@@ -199,8 +208,9 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     out[c].value = host_data(ys) + static_cast<std::int64_t>(c) * request.n;
   }
   info_arrays arrays;
-  if (request.report) arrays = new_info_arrays(request, a.options.settings, a.data.rows,
-                                               a.data.cols, a.result.rows, a.result.cols, out);
+  if (request.report)
+    arrays = new_info_arrays(request, a.options.settings, a.data.rows, a.data.cols, a.result.rows,
+                             a.result.cols, out);
 
   smooth_call(request, &a.options.settings, out);
   // An interrupted call returns no result, also when the request came

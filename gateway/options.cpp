@@ -166,6 +166,21 @@ void parse_method(const mxArray* a, std::int32_t, call_options* o) {
   o->settings.fast = k == 1;
 }
 
+// Derivative and Window are bounded by the degree, read before the options.
+void parse_derivative(const mxArray* a, std::int32_t, call_options* o) {
+  const std::int32_t degree = o->request.degree;
+  if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], 0.0, degree))
+    fail(errors::derivative, degree);
+  o->request.derivative = static_cast<std::int32_t>(host_data(a)[0]);
+}
+
+void parse_window(const mxArray* a, std::int32_t data_count, call_options* o) {
+  const std::int32_t least = o->request.degree + 1;
+  if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], least, data_count))
+    fail(errors::window, least, data_count);
+  o->request.window_points = static_cast<std::int32_t>(host_data(a)[0]);
+}
+
 struct option_entry {
   const char* name;
   void (*parse)(const mxArray* value, std::int32_t data_count, call_options* o);
@@ -186,6 +201,8 @@ constexpr option_entry OPTIONS[] = {
     {"SpanRange", parse_span_range},
     {"Fallback", parse_fallback},
     {"Method", parse_method},
+    {"Derivative", parse_derivative},
+    {"Window", parse_window},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
@@ -206,6 +223,12 @@ void printable(const text_arg& t, char* out, std::size_t size) {
 }
 
 }  // namespace
+
+bool names_option(int count, const mxArray* const args[], const char* name) {
+  for (int i = 0; i < count; i += 2)
+    if (matches(read_text(args[i]), name)) return true;
+  return false;
+}
 
 int positional_count(int nrhs, const mxArray* const prhs[]) {
   for (int i = 2; i < nrhs; ++i)
@@ -231,4 +254,8 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
     seen[k] = true;
     OPTIONS[k].parse(args[i + 1], data_count, o);
   }
+  if (o->request.window_points > 0 && (o->span_given || o->request.choose_span))
+    fail(errors::window_span);
+  if (o->request.derivative > 0 && o->request.band == band_kind::prediction)
+    fail(errors::derivative_prediction);
 }

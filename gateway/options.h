@@ -29,9 +29,12 @@ bool is_plain_scalar(const mxArray* a);
 // from the third input on.
 int positional_count(int nrhs, const mxArray* const prhs[]);
 
+// Whether the options at `args` name `name`, before they are parsed.
+bool names_option(int count, const mxArray* const args[], const char* name);
+
 // Parses the `count` option arguments at `args` into `o`, ending the call
 // at the first fault. `data_count` is the number of data points, which
-// Weights must match.
+// Weights must match and Window not exceed; o->request.degree must be set.
 void parse_options(int count, const mxArray* const args[], std::int32_t data_count,
                    call_options* o);
 

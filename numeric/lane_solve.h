@@ -140,7 +140,8 @@ inline T first_coefficient(const Row& inv0, const T* b, std::int32_t n) {
 template <int L, int N>
 inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trouble trouble[L],
                             double* const rows[L], const error_limit& limit,
-                            double* const inverses[L], const double* moment_weight) {
+                            double* const inverses[L], std::int32_t d,
+                            const double* moment_weight) {
   using vd = typename lanes_of<L>::d;
   vd a[N][N];
   vd b[N];
@@ -164,14 +165,14 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
     trouble[k].unstable = unstable[k];
     trouble[k].worst = worst[k];
   }
-  const vd value = first_coefficient<vd>(inv[0], b, N);
+  const vd value = first_coefficient<vd>(inv[d], b, N);
   for (int k = 0; k < L; ++k) out[k] = value[k];
   judge_lanes<L, N>(inv, b, a, limit, trouble, moment_weight);
   for (int k = 0; moment_weight != nullptr && k < L; ++k)
     recheck_troubled(trouble[k], moment_weight[k]);
   if (rows != nullptr) {
     for (int k = 0; k < L; ++k)
-      for (int c = 0; c < N; ++c) rows[k][c] = inv[0][c][k];
+      for (int c = 0; c < N; ++c) rows[k][c] = inv[d][c][k];
   }
   if (inverses != nullptr) {
     for (int k = 0; k < L; ++k)
@@ -185,8 +186,9 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
 
 // L fits at once, one per vector lane, from their normal sums in each
 // fit's own coordinate: out[k] = the constant coefficient of the fit of
-// sums[k], with the keep factor 1, and, when `rows` is not null, rows[k]
-// (ncoef doubles) = the first row of its inverse, and when `inverses` is
+// sums[k] (coefficient d, 0 <= d < ncoef, for a derivative), with the keep
+// factor 1, and, when `rows` is not null, rows[k] (ncoef doubles) = the
+// first row (row d) of its inverse, and when `inverses` is
 // not null, inverses[k] (ncoef^2 doubles, row after row) the whole inverse.
 // Bit for bit what fill_normal_system, gauss_jordan and first_coefficient
 // give for each lane, trouble included, the value's rounding judged by
@@ -198,13 +200,17 @@ template <int L>
 inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L], double out[L],
                                 fit_trouble trouble[L], double* const rows[L],
                                 const error_limit& limit, double* const inverses[L] = nullptr,
-                                const double* moment_weight = nullptr) {
+                                std::int32_t d = 0, const double* moment_weight = nullptr) {
   using lane_solve::fit_lanes_fixed;
   switch (ncoef) {
-    case 1: return fit_lanes_fixed<L, 1>(sums, out, trouble, rows, limit, inverses, moment_weight);
-    case 2: return fit_lanes_fixed<L, 2>(sums, out, trouble, rows, limit, inverses, moment_weight);
-    case 3: return fit_lanes_fixed<L, 3>(sums, out, trouble, rows, limit, inverses, moment_weight);
-    case 4: return fit_lanes_fixed<L, 4>(sums, out, trouble, rows, limit, inverses, moment_weight);
+    case 1:
+      return fit_lanes_fixed<L, 1>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+    case 2:
+      return fit_lanes_fixed<L, 2>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+    case 3:
+      return fit_lanes_fixed<L, 3>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+    case 4:
+      return fit_lanes_fixed<L, 4>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
     default: return false;
   }
 }

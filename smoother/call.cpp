@@ -76,11 +76,13 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   for (std::int64_t j = 0; j < all_m; ++j) value_m[j] = FIT_FAILED;
   fit_outputs out;
   out.value = o->value;
+  out.derivative = r.derivative;
   out.lowered = o->lowered;
   out.unstable = o->unstable;
   out.variance = variance;
   share_outputs(out, shared, n);
-  if (r.at_data) {
+  // A derivative's fits give no residuals: the smooth's own are made apart.
+  if (r.at_data && r.derivative == 0) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
     double* leverage = host_alloc_array<double>(n);
     locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
@@ -97,7 +99,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
     host_free(slot);
     host_free(leverage);
   } else {
-    fit_queries(model, query_set{r.xq, n}, out, settings);
+    fit_queries(model, query_set{r.xq, n, reuse ? sorted : nullptr}, out, settings);
     fit_settings quiet = *settings;
     quiet.report = trouble_report::off;
     fit_outputs own;
@@ -125,6 +127,15 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   host_free(prior);
   host_free(model->variance_weights);
   model->variance_weights = nullptr;
+}
+
+// 'Window' k: the model's f becomes the span that gives it windows of k
+// points (all of them when fewer take part), so that the call is, bit for
+// bit, the call with that span; robust passes that leave points out then
+// shrink the windows as that span's would.
+void use_window(smooth_model* model, std::int32_t k) {
+  model->f = span_for_window(model, k < model->count ? k : model->count);
+  model->window = window_size(model->count, model->f, model->degree);
 }
 
 // Each data point's robustness weight in the data's order: the model's
@@ -159,6 +170,7 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
   const bool reuse = reuses_order(r);
   const double** sorted = reuse || r.report ? host_alloc_array<const double*>(r.count) : nullptr;
   smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
+  if (r.window_points > 0) use_window(model, r.window_points);
   const std::int32_t points = model->count;
   // The span is chosen on the plain smooth; robust passes then use it.
   if (r.choose_span) o->search = choose_span(model, r.rule, r.span_lo, r.span_hi, settings);
@@ -170,6 +182,7 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
   } else {
     fit_outputs out;
     out.value = o->value;
+    out.derivative = r.derivative;
     out.lowered = o->lowered;
     out.unstable = o->unstable;
     fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
@@ -204,6 +217,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
   const bool reuse = reuses_order(r);
   const double** sorted = host_alloc_array<const double*>(r.count);
   smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, r.degree, sorted);
+  if (r.window_points > 0) use_window(model, r.window_points);
   const std::int32_t points = model->count;
   const std::int32_t more = r.columns - 1;
   shared_columns shared;
@@ -231,6 +245,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
   } else {
     fit_outputs out;
     out.value = o->value;
+    out.derivative = r.derivative;
     out.lowered = o->lowered;
     out.unstable = o->unstable;
     share_outputs(out, &shared, r.n);

@@ -40,6 +40,13 @@ struct smooth_request {
   std::int32_t columns = 1;  // y holds `count` ordinates per column, column after column
   std::int32_t n = 0;
   std::int32_t degree = 2;  // 0 to MAX_DEGREE
+  // The result is this derivative of each local polynomial, 0 to `degree`
+  // (0: the smooth), and so is the band; the robustness passes, the span's
+  // choice and the band's sigma and dof are the smooth's.
+  std::int32_t derivative = 0;
+  // > 0: every window holds this many points (all when fewer take part),
+  // by the span that gives it (span_for_window), in place of `f`.
+  std::int32_t window_points = 0;
   int max_passes = ROBUST_MAX_PASSES;
   span_rule rule = span_rule::aicc;
   band_kind band = band_kind::none;  // only with `report`
@@ -53,7 +60,8 @@ struct smooth_request {
 // Where a call's results go. The caller gives the arrays; the call fills
 // them and the fields below them.
 struct smooth_outputs {
-  double* value = nullptr;  // n: the smooth at each query, FIT_FAILED where its fit failed
+  double* value =
+      nullptr;  // n: the smooth (or its derivative) at each query, FIT_FAILED where its fit failed
   // With `report`: room for `count`, in the data's order: each point's
   // robustness weight (robustify's, 1 without passes), 0 where it took no
   // part.

@@ -12,6 +12,7 @@
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
 #include "numeric/value_error.h"
+#include "smoother/derivative.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/group_sums.h"
 #include "smoother/windows.h"
@@ -114,6 +115,8 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
         for (std::int32_t j = 0; j < n; ++j) bl[j] = b[j][l];
         const std::int32_t c = first + l + 1;
         value(c, k) = lane_solve::first_coefficient<double>(s.rows[k], bl, n);
+        if (extra->derivative > 0)
+          value(c, k) = derivative_from(value(c, k), extra->derivative, g.sc[k]);
         // The solve is shared, but the value's rounding depends on the
         // column's own right-hand side and magnitude.
         fit_trouble& tc = trouble(c, k);
@@ -149,6 +152,7 @@ template <bool Anchored>
   fit_trouble trouble[2];
   lane_extra alone;
   alone.lower = extra->lower;
+  alone.derivative = extra->derivative;
   fit_group<2, false, Anchored>(&column, s, pair, 1, value, trouble, &alone);
   *t = trouble[0];
   return value[0];

@@ -36,6 +36,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   lane_extra li;
   li.lower = s.lower;
   li.second = out.variance != nullptr;
+  li.derivative = out.derivative;
   li.columns = out.columns;
   li.y_more = out.y_more;
   li.blocks = out.blocks;

@@ -120,6 +120,9 @@ inline void free_scratch(fit_scratch& s) {
 struct lane_extra {
   bool lower = false;   // 'Fallback' 'lower'
   bool second = false;  // whether the variances are wanted
+  // The order of the derivative the values are (smoother/derivative.h),
+  // with their variances; 0 for the values themselves.
+  std::int32_t derivative = 0;
   // Several columns of ordinates on the model's points: the model holds the
   // first, y_more[c - 1] column c (model order), and `blocks` the others
   // again, COLUMN_BLOCK columns at a time (column_blocks); the values of

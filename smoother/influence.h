@@ -12,6 +12,7 @@
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
 #include "numeric/value_error.h"
+#include "smoother/derivative.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/group_sums.h"
 #include "smoother/windows.h"
@@ -111,6 +112,23 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     // An edge fit weighs each point by its model weight alone, so
     // l_j = w_j a . v(c_j) and the variance factor a' M a is a[0].
     const bool at_query = g.h[k] == 0.0;
+    const std::int32_t d = extra->derivative;
+    if (d > 0) {
+      // a = u' M^-1 for the Taylor weights u, so an edge fit's a' M a is a . u.
+      if (extra->second) {
+        double v = 0.0;
+        if (edge[k]) {
+          double u[MAX_NCOEF];
+          taylor_weights(d, n, g.at_zero[k], g.cq[k], u);
+          for (std::int32_t j = 0; j < n; ++j) v += a[j] * u[j];
+        } else {
+          v = variance_of(a, s.second[k], n);
+          if (variance_doubtful(s.moment_vweight[k], a, n, v)) t[k].recheck = true;
+        }
+        extra->variance[k] = n > d ? derivative_variance(v, d, g.sc[k]) : 0.0;
+      }
+      continue;  // no leverage: the fits at the data are the smooth's
+    }
     if (extra->second) {
       extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
       if (!edge[k] && variance_doubtful(s.moment_vweight[k], a, n, extra->variance[k]))

@@ -12,20 +12,46 @@
 #include "numeric/normal_sums.h"
 #include "numeric/solve.h"
 #include "numeric/value_error.h"
+#include "smoother/derivative.h"
 #include "smoother/fit_scratch.h"
 #include "smoother/group_sums.h"
 #include "smoother/windows.h"
 
 namespace local_fit {
 
+// The Taylor coefficient of order d > 0 at cq of the fit just solved in s,
+// and its row; 0 (and a row of 0) where the polynomial has no such term.
+inline double taylor_at(fit_scratch& s, std::int32_t n, double* row, bool at_zero, double cq,
+                        std::int32_t d) {
+  double u[MAX_NCOEF];
+  taylor_weights(d, n, at_zero, cq, u);
+  if (row != nullptr) {
+    for (std::int32_t c = 0; c < n; ++c) {
+      double a = 0.0;
+      for (std::int32_t j = d; j < n; ++j) a += u[j] * s.inverse[j][c];
+      row[c] = a;
+    }
+  }
+  if (d >= n) return 0.0;
+  if (at_zero) return lane_solve::first_coefficient<double>(s.inverse[d], s.normal[n], n);
+  double* coef = s.work[0];
+  solve_coefficients(s.inverse, s.normal[n], coef, n);
+  double v = 0.0;
+  for (std::int32_t j = d; j < n; ++j) v += u[j] * coef[j];
+  return v;
+}
+
 // The fit of one lane from its sums over m points. At cq = 0 (its query
 // inside its window's span) the value is the constant coefficient, and
 // `row`, when not null, receives the inverse's first row. Elsewhere the
 // value is the polynomial at cq and `row` receives v(cq)' M^-1: the value
 // is row . b. `inverse`, when not null, receives the whole inverse.
+// With d > 0 the result is instead the polynomial's Taylor coefficient of
+// order d at cq (smoother/derivative.h), and `row` the row that gives it;
+// the trouble is the fit's, as for its value.
 inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
                        double* row, bool at_zero, double cq, std::int32_t m,
-                       double* inverse = nullptr, double moment_weight = 0.0) {
+                       double* inverse = nullptr, std::int32_t d = 0, double moment_weight = 0.0) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
   if (t.singular) {
@@ -38,6 +64,7 @@ inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_t
   judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit);
   for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
     for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
+  if (d > 0) return taylor_at(s, n, row, at_zero, cq, d);
   if (at_zero) {
     if (row != nullptr)
       for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
@@ -99,7 +126,7 @@ struct edge_points {
 // in `n`.
 template <int L>
 inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
-                       double* row, fit_trouble& t, std::int32_t& n) {
+                       double* row, fit_trouble& t, std::int32_t& n, std::int32_t d) {
   const tie_range r = tied_range(model, g.start[k]);
   const std::int32_t q = r.end - r.first;
   const double* xs = model->x + r.first;
@@ -112,7 +139,7 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
   edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
                      g.sc[k]};
   normal_sums<2>(n, q, x2, y2, weight, s2);
-  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q);
+  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q, nullptr, d);
 }
 
 // Lane k's fit when its window cannot determine the polynomial: with
@@ -123,23 +150,25 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
 template <int L>
 inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                           const group_rank<L>& rank, int k, bool lower, double* row, fit_trouble& t,
-                          std::int32_t& n, bool& edge) {
+                          std::int32_t& n, bool& edge, std::int32_t d) {
   n = rank.distinct[k];
   edge = false;
   if (!lower) return rank_deficient(t);
   if (n > 0) {
     const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
-    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr,
+    return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr, d,
                     s.moment_weight[k]);
   }
   edge = true;
-  return edge_fit<L>(model, s, g, k, row, t, n);
+  return edge_fit<L>(model, s, g, k, row, t, n, d);
 }
 
 // The wanted lanes' values and troubles from their sums: all lanes at once
 // when each determines the full polynomial and none meets a zero pivot,
 // else one by one. With Influence each lane's row (see solve_at) lands in
-// s.rows; ncoef[k] is the coefficient count lane k was fitted with.
+// s.rows; ncoef[k] is the coefficient count lane k was fitted with. With a
+// derivative (lane_extra) the values are the derivative, the rows those
+// of its Taylor coefficient.
 template <int L, bool Influence, bool Anchored>
 inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                         const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
@@ -151,20 +180,23 @@ inline void solve_group(const smooth_model* model, fit_scratch& s, const group_w
     ncoef[k] = s.ncoef;
     edge[k] = false;
   }
-  if (!Anchored && rank.all &&
-      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr,
-                             s.moment_weight))
-    return;
-  for (int k = 0; k < used; ++k) {
+  const std::int32_t d = extra->derivative;
+  const bool together = !Anchored && rank.all &&
+                        fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit,
+                                               shared ? s.inverses : nullptr, d, s.moment_weight);
+  for (int k = 0; k < used && !together; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
       out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
-                        shared ? s.inverses[k] : nullptr, s.moment_weight[k]);
+                        shared ? s.inverses[k] : nullptr, d, s.moment_weight[k]);
     } else {
-      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k]);
+      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k], d);
       extra->lowered[k] = !t[k].singular;
     }
   }
+  // A fit whose polynomial has no term of order d gave 0, and keeps it.
+  for (int k = 0; k < used && d > 0; ++k)
+    if (!t[k].singular && ncoef[k] > d) out[k] = derivative_from(out[k], d, g.sc[k]);
 }
 
 }  // namespace local_fit

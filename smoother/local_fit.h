@@ -32,6 +32,7 @@ template <int L, bool Influence>
     lane_extra alone;
     alone.lower = extra->lower;
     alone.second = extra->second;
+    alone.derivative = extra->derivative;
     alone.own[0] = alone.own[1] = extra->own[k];
     fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
     out[k] = value[0];

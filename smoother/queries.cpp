@@ -69,6 +69,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   double* xs = host_alloc_array<double>(m);
   for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
   fit_outputs fits;
+  fits.derivative = out.derivative;
   fits.columns = out.columns;
   fits.y_more = out.y_more;
   fits.blocks = out.blocks;
@@ -170,6 +171,16 @@ void fit_halved(const smooth_model* model, const query_set& q, const fit_outputs
   settings->delta = delta * 0.5;
   fit_queries(&half, query_set{xq, q.n, order, q.sorted}, out, settings);
   settings->delta = delta;
+  // A derivative in halved abscissae is 2^d times the real one.
+  for (std::int32_t k = 0; k < out.derivative; ++k) {
+    for (std::int32_t c = 0; c < out.columns; ++c)
+      for (std::int32_t i = 0; i < q.n; ++i) {
+        double& v = out.value[i + c * out.stride];
+        if (v != FIT_FAILED) v = v * 0.5;
+      }
+    for (std::int32_t i = 0; i < q.n && out.variance != nullptr; ++i)
+      out.variance[i] = out.variance[i] * 0.25;
+  }
   host_free(order);
   host_free(xq);
   host_free(half.x);

@@ -35,6 +35,10 @@ struct query_set {
 // FIT_FAILED.
 struct fit_outputs {
   double* value;
+  // The order of the derivative of each local polynomial that `value`
+  // holds, at the query (smoother/derivative.h), and `variance` its; 0:
+  // the polynomial's value. The leverage is the value's only.
+  std::int32_t derivative = 0;
   // sum_j l_j^2 / w_j: the value's variance in units of sigma^2 when the
   // ordinates are independent with variance sigma^2 / w_j. Null: not wanted.
   double* variance = nullptr;

@@ -2,6 +2,7 @@
 // exact bit patterns of their results. Line format:
 //   case NAME
 //   in ROWS COLS HEX...     one line per input argument, in order
+//   text WORD               or, for an option's name or keyword, a char row
 //   out ROWS COLS HEX...    the result
 // HEX is a double's IEEE 754 bit pattern as 16 hex digits.
 #ifndef QUIBRA_TESTS_GOLDEN_H
@@ -21,6 +22,8 @@ struct matrix {
   std::size_t rows = 0;
   std::size_t cols = 0;
   std::vector<double> values;  // column-major
+  bool is_text = false;        // a char row input: `text` alone counts
+  std::string text;
 };
 
 struct call_case {
@@ -45,6 +48,10 @@ inline double from_hex(const std::string& hex) {
 }
 
 inline void write_matrix(std::ostream& os, const char* tag, const matrix& m) {
+  if (m.is_text) {
+    os << "text " << m.text << '\n';
+    return;
+  }
   os << tag << ' ' << m.rows << ' ' << m.cols;
   for (double v : m.values) os << ' ' << to_hex(v);
   os << '\n';
@@ -71,6 +78,11 @@ inline std::vector<call_case> read_file(const std::string& path) {
       is >> cases.back().name;
     } else if (tag == "in") {
       cases.back().inputs.push_back(read_matrix(is));
+    } else if (tag == "text") {
+      matrix m;
+      m.is_text = true;
+      is >> m.text;
+      cases.back().inputs.push_back(m);
     } else if (tag == "out") {
       cases.back().output = read_matrix(is);
     }

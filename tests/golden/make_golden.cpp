@@ -26,9 +26,22 @@ struct lcg {
 
 std::vector<golden::call_case> cases;
 
-golden::matrix column(const std::vector<double>& v) { return {v.size(), 1, v}; }
-golden::matrix row(const std::vector<double>& v) { return {1, v.size(), v}; }
-golden::matrix scalar(double v) { return {1, 1, {v}}; }
+golden::matrix numbers(std::size_t rows, std::size_t cols, std::vector<double> values) {
+  golden::matrix m;
+  m.rows = rows;
+  m.cols = cols;
+  m.values = std::move(values);
+  return m;
+}
+golden::matrix column(const std::vector<double>& v) { return numbers(v.size(), 1, v); }
+golden::matrix row(const std::vector<double>& v) { return numbers(1, v.size(), v); }
+golden::matrix scalar(double v) { return numbers(1, 1, {v}); }
+golden::matrix text(const std::string& t) {
+  golden::matrix m;
+  m.is_text = true;
+  m.text = t;
+  return m;
+}
 
 void add(const std::string& name, std::vector<golden::matrix> inputs) {
   cases.push_back({name, std::move(inputs), {}});
@@ -135,11 +148,24 @@ void build_cases() {
   }
   signals[2 * x.size() + 10] = std::nan("");
   signals[2 * x.size() + 40] = -std::numeric_limits<double>::infinity();
-  const golden::matrix three{x.size(), 3, signals};
+  const golden::matrix three = numbers(x.size(), 3, signals);
   add("columns_plain", {column(x), three, scalar(0.3), scalar(0), scalar(2)});
   add("columns_robust_row_x", {row(x), three, scalar(0.3), scalar(1), scalar(1)});
   add("columns_nodes",
-      {column(grid), {0, 0, {}}, scalar(0.4), scalar(0), scalar(2), column(x), three});
+      {column(grid), numbers(0, 0, {}), scalar(0.4), scalar(0), scalar(2), column(x), three});
+
+  // Derivatives: of local quadratics and cubics, at the data and beyond
+  // them (a query outside its window's span), plain, robust, in columns.
+  add("derivative_2_columns",
+      {column(x), three, scalar(0.3), scalar(0), scalar(2), text("Derivative"), scalar(2)});
+  noisy(9, 120, 0.05, x, y);
+  add("derivative_1",
+      {column(x), column(y), scalar(0.3), scalar(0), scalar(2), text("Derivative"), scalar(1)});
+  add("derivative_2_robust",
+      {row(x), row(y), scalar(0.4), scalar(1), scalar(3), text("Derivative"), scalar(2)});
+  add("derivative_1_nodes", {column(grid), numbers(0, 0, {}), scalar(0.3), scalar(0), scalar(3),
+                             column(x), column(y), text("Derivative"), scalar(1)});
+  add("window_31", {column(x), column(y), text("Window"), scalar(31)});
 }
 
 }  // namespace
@@ -150,14 +176,16 @@ int main() {
             << "# Regenerate only for an intended change of results.\n";
   for (auto& c : cases) {
     std::vector<mxArray*> args;
-    for (const auto& m : c.inputs) args.push_back(standin::make_array(m.rows, m.cols, m.values));
+    for (const auto& m : c.inputs)
+      args.push_back(m.is_text ? standin::make_string(m.text)
+                               : standin::make_array(m.rows, m.cols, m.values));
     const standin::outcome o =
         standin::call(1, std::vector<const mxArray*>(args.begin(), args.end()));
     if (!o.ok) {
       std::cerr << c.name << ": " << o.error << '\n';
       return 1;
     }
-    c.output = {o.result->rows, o.result->cols, o.result->real};
+    c.output = numbers(o.result->rows, o.result->cols, o.result->real);
     std::cout << "case " << c.name << '\n';
     for (const auto& m : c.inputs) golden::write_matrix(std::cout, "in", m);
     golden::write_matrix(std::cout, "out", c.output);

@@ -1,4 +1,4 @@
-## [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower)
+## [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower, deriv)
 ##
 ## An independent solve of quibra's local fits, for accuracy tests: each
 ## query's window is the module's (the same nearest-points walk over the
@@ -14,9 +14,12 @@
 ## than DEGREE + 1 fits the highest degree they determine, one none of
 ## whose points the tricube weighs weighs them by W alone, and one whose
 ## points all lie at the query gives their mean weighted by W; both take
-## every point tied at the window's ends, inside it or not.
+## every point tied at the window's ends, inside it or not.  With DERIV
+## (default 0) V is instead the DERIV-th derivative of each local
+## polynomial at its query, and LNORM2 its variance factor (0 for a
+## lowered fit of lower degree).
 
-function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
+function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false, deriv = 0)
   px = px(:);
   py = py(:);
   if (nargin < 6 || isempty (w))
@@ -56,8 +59,9 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
     if (t < lo || t > hi)
       z = (lo + hi) / 2;
     endif
-    c = (x(idx) - z) / max (z - lo, hi - z);
-    cq = (t - z) / max (z - lo, hi - z);
+    sc = max (z - lo, hi - z);
+    c = (x(idx) - z) / sc;
+    cq = (t - z) / sc;
     if (z == t)
       cq = 0;
     endif
@@ -69,6 +73,9 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
     endif
     if (h == 0 && lower)
       v(i) = sum (w(idx) .* y(idx)) / sum (w(idx));
+      if (deriv > 0)
+        v(i) = 0;      # a constant
+      endif
       continue;
     endif
     deg = degree;
@@ -83,7 +90,16 @@ function [v, lnorm2] = qr_smooth (px, py, f, degree, xq, w, lower = false)
     A = sw .* (c .^ (0:deg));
     [Q, R] = qr (A, 0);
     coef = R \ (Q' * (sw .* y(idx)));
-    e = cq .^ (0:deg)';
+    if (deriv > deg)
+      v(i) = 0;
+      lnorm2(i) = 0;
+      continue;
+    endif
+    ## d^k/dx^k of c^j at the query: j!/(j-k)! cq^(j-k) / sc^k.
+    j = (0:deg)';
+    e = zeros (deg + 1, 1);
+    e(j >= deriv) = factorial (j(j >= deriv)) ./ factorial (j(j >= deriv) - deriv) ...
+                    .* cq .^ (j(j >= deriv) - deriv) / sc ^ deriv;
     v(i) = e' * coef;
     ## The value is e' R^-1 Q' (sw .* y), so l = sw .* (Q R^-T e).
     l = sw .* (Q * (R' \ e));

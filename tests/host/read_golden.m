@@ -12,6 +12,8 @@ function cases = read_golden (file)
     switch (words{1})
       case "case"
         cases{end+1} = struct ("name", words{2}, "in", {{}}, "out", []);
+      case "text"
+        cases{end}.in{end+1} = words{2};
       case {"in", "out"}
         m = zeros (str2double (words{2}), str2double (words{3}));
         if (numel (words) > 3)

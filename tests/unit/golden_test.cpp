@@ -19,7 +19,9 @@ void expect_golden(const std::string& config) {
   testing::internal::CaptureStderr();  // singular local fits report there
   for (const auto& c : cases) {
     std::vector<mxArray*> args;
-    for (const auto& m : c.inputs) args.push_back(standin::make_array(m.rows, m.cols, m.values));
+    for (const auto& m : c.inputs)
+      args.push_back(m.is_text ? standin::make_string(m.text)
+                               : standin::make_array(m.rows, m.cols, m.values));
     const auto o = standin::call(1, std::vector<const mxArray*>(args.begin(), args.end()));
     ASSERT_TRUE(o.ok) << c.name << ": " << o.error;
     EXPECT_EQ(o.result->rows, c.output.rows) << c.name;
