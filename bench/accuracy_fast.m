@@ -10,12 +10,17 @@ function accuracy_fast (varargin)
 %   abscissae. Then the largest difference of 'fast' from a QR solve of the
 %   same windows (tests/host/qr_smooth.m) at n = 1e5, 200 abscissae, and
 %   the largest relative difference of the bands' standard errors.
-%   ACCURACY_FAST ('quick') stops at n = 1e5.
+%   ACCURACY_FAST ('quick') stops at n = 1e5; ACCURACY_FAST ('n', NS) runs
+%   the sizes NS only (e.g. 1e7).
   here = fileparts (mfilename ('fullpath'));
   addpath (fullfile (here, '..', 'tests', 'host'));
   ns = [1e4 1e5 1e6 1e7];
   if (any (strcmp (varargin, 'quick')))
     ns = [1e4 1e5];
+  end
+  k = find (strcmp (varargin, 'n'));
+  if (! isempty (k))
+    ns = varargin{k + 1};
   end
   spans = [0.001 0.01 0.1 0.5 1];
   fprintf ('%9s %6s', 'n', 'degree');
