@@ -62,36 +62,33 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
       if (out.leverage != nullptr) out.leverage[d] = li.leverage[k];
     }
   };
-  const auto fit = [&](const std::int64_t* d, int count) {
-    for (int k = count; k < L; ++k) q[k] = q[0];
-    if constexpr (Influence) {
-      for (int k = 0; k < count; ++k) li.own[k] = out.own != nullptr ? out.own[d[k]] : -1;
-    }
-    local_fit::fit_group<L, Influence>(model, s, q, count, r, rt, &li);
-  };
+  // Fits the held queries; those whose moment sums were too coarse are
+  // fitted again from direct sums, as the direct method fits them. One
+  // call of fit_group, so that it is compiled once.
   const auto flush = [&] {
-    fit(dst, held);
-    // Fits the moment sums were too coarse for are made again from
-    // direct sums, as the direct method makes them.
-    std::int64_t again_dst[L];
-    std::int64_t again_at[L];
-    int again = 0;
-    for (int k = 0; k < held; ++k) {
-      if (rt[k].recheck) {
-        q[again] = q[k];
-        again_dst[again] = dst[k];
-        again_at[again++] = at[k];
-      } else {
-        put(k, dst[k], at[k]);
+    const moment_tree* tree = s.tree;
+    int count = held;
+    for (;;) {
+      for (int k = count; k < L; ++k) q[k] = q[0];
+      if constexpr (Influence) {
+        for (int k = 0; k < count; ++k) li.own[k] = out.own != nullptr ? out.own[dst[k]] : -1;
       }
-    }
-    if (again > 0) {
-      const moment_tree* tree = s.tree;
+      local_fit::fit_group<L, Influence>(model, s, q, count, r, rt, &li);
+      int again = 0;  // lanes kept for the direct fits, moved to the front
+      for (int k = 0; k < count; ++k) {
+        if (rt[k].recheck && s.tree != nullptr) {
+          q[again] = q[k];
+          dst[again] = dst[k];
+          at[again++] = at[k];
+        } else {
+          put(k, dst[k], at[k]);
+        }
+      }
+      if (again == 0) break;
       s.tree = nullptr;
-      fit(again_dst, again);
-      s.tree = tree;
-      for (int k = 0; k < again; ++k) put(k, again_dst[k], again_at[k]);
+      count = again;
     }
+    s.tree = tree;
     held = 0;
   };
   for (std::int64_t i = 0; i < n; ++i) {
