@@ -97,14 +97,15 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
     if (!std::isfinite(v)) {
       t[i] = fit_trouble{};
       put_none(out, from, std::numeric_limits<double>::quiet_NaN());
-      continue;
+    } else {
+      q[held] = v;
+      dst[held] = from;
+      at[held++] = i;
     }
-    q[held] = v;
-    dst[held] = from;
-    at[held++] = i;
-    if (held == L) flush();
+    // The last group goes through the same call: each call inlines the
+    // whole fit once more, for the compiler to work through.
+    if (held == L || (i + 1 == n && held > 0)) flush();
   }
-  if (held > 0) flush();
 }
 
 // A stand-in for the fits' inner work at L lanes, to time the widths
