@@ -167,7 +167,7 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
   }
   const vd value = first_coefficient<vd>(inv[d], b, N);
   for (int k = 0; k < L; ++k) out[k] = value[k];
-  judge_lanes<L, N>(inv, b, a, limit, trouble, moment_weight);
+  judge_lanes<L, N>(inv, b, a, limit, trouble, moment_weight, d);
   for (int k = 0; moment_weight != nullptr && k < L; ++k)
     recheck_troubled(trouble[k], moment_weight[k]);
   if (rows != nullptr) {

@@ -23,10 +23,12 @@ struct weighted_point {
 namespace normal_sums_detail {
 
 // NC > 0 fixes the coefficient count at compile time, so the accumulators
-// live in registers; NC = 0 takes it from `nc`.
-template <int L, int NC, typename Points>
+// live in registers; NC = 0 takes it from `nc`. With Centred, each lane's
+// ordinates less its own centre.
+template <int L, int NC, bool Centred, typename Points>
 inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L],
-                   const double* const ys[L], Points& point, double* const sums[L]) {
+                   const double* const ys[L], Points& point, double* const sums[L],
+                   const typename lanes_of<L>::d& centre) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = accumulators(NC, 3);
@@ -36,7 +38,8 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
   for (std::int32_t i = 0; i < npts; ++i) {
     const weighted_point<vd> p = point(i, gather<vd>(xs, i));
     const vd w = p.w;
-    const vd y = gather<vd>(ys, i);
+    vd y = gather<vd>(ys, i);
+    if constexpr (Centred) y = y - centre;
     s[0] += w;
     if (n == 1) {
       b[0] += w * y;
@@ -64,10 +67,10 @@ inline void kernel(std::int32_t nc, std::int32_t npts, const double* const xs[L]
 // lanes whose bit is clear in `mask` get weight +0 there (points beyond
 // their own set): their sums keep their bits, as long as the coordinates
 // and ordinates are finite, since every term they get is then +0 or -0.
-template <int L, int NC, bool Masked, typename Points>
+template <int L, int NC, bool Masked, bool Centred, typename Points>
 inline void shared_run(std::int32_t nc, std::int32_t begin, std::int32_t end, const double* xs,
                        const double* ys, Points& point, const typename lanes_of<L>::i& mask,
-                       typename lanes_of<L>::d* acc) {
+                       typename lanes_of<L>::d* acc, const typename lanes_of<L>::d& centre) {
   using vd = typename lanes_of<L>::d;
   using vi = typename lanes_of<L>::i;
   const std::int32_t n = NC > 0 ? NC : nc;
@@ -81,7 +84,8 @@ inline void shared_run(std::int32_t nc, std::int32_t begin, std::int32_t end, co
     const weighted_point<vd> p = point(i, splat<vd>(xs[i]));
     vd w = p.w;
     if constexpr (Masked) w = (vd)((vi)w & mask);
-    const vd y = splat<vd>(ys[i]);
+    vd y = splat<vd>(ys[i]);
+    if constexpr (Centred) y = y - centre;
     s[0] += w;
     if (n == 1) {
       b[0] += w * y;
@@ -111,20 +115,21 @@ struct shared_pieces {
   bool all[MOST];              // every lane counts: no mask needed
 };
 
-template <int L, int NC, typename Points>
+template <int L, int NC, bool Centred, typename Points>
 inline void shared_kernel(std::int32_t nc, const shared_pieces<L>& pieces, const double* xs,
-                          const double* ys, Points& point, double* const sums[L]) {
+                          const double* ys, Points& point, double* const sums[L],
+                          const typename lanes_of<L>::d& centre) {
   using vd = typename lanes_of<L>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = accumulators(NC, 3);
   vd acc[SLOTS] = {};
   for (int j = 0; j < pieces.count; ++j) {
     if (pieces.all[j]) {
-      shared_run<L, NC, false>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point, pieces.mask[j],
-                               acc);
+      shared_run<L, NC, false, Centred>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
+                                        pieces.mask[j], acc, centre);
     } else {
-      shared_run<L, NC, true>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point, pieces.mask[j],
-                              acc);
+      shared_run<L, NC, true, Centred>(nc, pieces.cut[j], pieces.cut[j + 1], xs, ys, point,
+                                       pieces.mask[j], acc, centre);
     }
   }
 #pragma GCC unroll 16
@@ -137,19 +142,21 @@ inline void shared_kernel(std::int32_t nc, const shared_pieces<L>& pieces, const
 // sums[k] receives S(0..2 ncoef - 2), S(j) = sum w c^j, then
 // b(0..ncoef - 1), b(r) = sum y w c^r, of point set k (xs[k], ys[k]).
 // point(i, x) returns the lanes' weighted_point of point i, x being their
-// abscissae; it is called once per point, in ascending order. Returns
-// false, having computed nothing, when ncoef lies outside [1, MAX_NCOEF].
-template <int L = 2, typename Points>
+// abscissae; it is called once per point, in ascending order. With
+// Centred, b sums y - centre[k] in place of y. Returns false, having
+// computed nothing, when ncoef lies outside [1, MAX_NCOEF].
+template <int L = 2, bool Centred = false, typename Points>
 bool normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[L],
-                 const double* const ys[L], Points& point, double* const sums[L]) {
+                 const double* const ys[L], Points& point, double* const sums[L],
+                 const typename lanes_of<L>::d& centre = typename lanes_of<L>::d{}) {
   using normal_sums_detail::kernel;
   if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
   switch (ncoef) {
-    case 1: kernel<L, 1>(ncoef, npts, xs, ys, point, sums); break;
-    case 2: kernel<L, 2>(ncoef, npts, xs, ys, point, sums); break;
-    case 3: kernel<L, 3>(ncoef, npts, xs, ys, point, sums); break;
-    case 4: kernel<L, 4>(ncoef, npts, xs, ys, point, sums); break;
-    default: kernel<L, 0>(ncoef, npts, xs, ys, point, sums); break;
+    case 1: kernel<L, 1, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
+    case 2: kernel<L, 2, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
+    case 3: kernel<L, 3, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
+    case 4: kernel<L, 4, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
+    default: kernel<L, 0, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
   }
   return true;
 }
@@ -160,17 +167,18 @@ using normal_sums_detail::shared_pieces;
 // ys), set k the points of `pieces` whose mask has lane k: each point is
 // read once for all lanes. point(i, x) is called once per point of the
 // pieces, in ascending order, with x the point's abscissa in every lane.
-template <int L, typename Points>
+template <int L, bool Centred = false, typename Points>
 bool normal_sums_shared(std::int32_t ncoef, const shared_pieces<L>& pieces, const double* xs,
-                        const double* ys, Points& point, double* const sums[L]) {
+                        const double* ys, Points& point, double* const sums[L],
+                        const typename lanes_of<L>::d& centre = typename lanes_of<L>::d{}) {
   using normal_sums_detail::shared_kernel;
   if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
   switch (ncoef) {
-    case 1: shared_kernel<L, 1>(ncoef, pieces, xs, ys, point, sums); break;
-    case 2: shared_kernel<L, 2>(ncoef, pieces, xs, ys, point, sums); break;
-    case 3: shared_kernel<L, 3>(ncoef, pieces, xs, ys, point, sums); break;
-    case 4: shared_kernel<L, 4>(ncoef, pieces, xs, ys, point, sums); break;
-    default: shared_kernel<L, 0>(ncoef, pieces, xs, ys, point, sums); break;
+    case 1: shared_kernel<L, 1, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
+    case 2: shared_kernel<L, 2, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
+    case 3: shared_kernel<L, 3, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
+    case 4: shared_kernel<L, 4, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
+    default: shared_kernel<L, 0, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
   }
   return true;
 }

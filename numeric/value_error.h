@@ -112,10 +112,11 @@ inline void recheck_troubled(fit_trouble& t, double moment_weight) {
   if (moment_weight > 0.0 && (t.singular || t.unstable || t.inaccurate)) t.recheck = true;
 }
 
-// The same judgement for one fit at its own coordinate, its inverse rows
-// `inv`, right-hand side b: its moment sums' doubt and its trouble.
+// The same judgement for one fit, its inverse rows `inv`, right-hand side
+// b: its moment sums' doubt and its trouble. With u (a derivative's Taylor
+// weights, smoother/derivative.h) the doubt is of u' x, not of the value.
 inline void judge_moments(fit_trouble& t, const double* const* inv, const double* b, std::int32_t n,
-                          double moment_weight, const error_limit& e) {
+                          double moment_weight, const error_limit& e, const double* u = nullptr) {
   if (!(moment_weight > 0.0)) return;
   if (!t.singular) {
     double a1 = 0.0;
@@ -128,7 +129,12 @@ inline void judge_moments(fit_trouble& t, const double* const* inv, const double
         x += inv[j][k] * b[k];
         row += std::fabs(inv[j][k]);
       }
-      a1 += std::fabs(inv[0][j]);
+      double a = inv[0][j];
+      if (u != nullptr) {
+        a = 0.0;
+        for (std::int32_t r = 0; r < n; ++r) a += u[r] * inv[r][j];
+      }
+      a1 += std::fabs(a);
       x1 += std::fabs(x);
       spread = row > spread ? row : spread;
     }
@@ -139,9 +145,12 @@ inline void judge_moments(fit_trouble& t, const double* const* inv, const double
 
 // The estimate, in units of 2^-53, of the value of a fit of n coefficients
 // from its power sums S(0 .. 2n - 2), right-hand side b and inverse rows
-// `inv`, at the coordinate cq (at_zero: cq = 0, the value x_0).
+// `inv`, at the coordinate cq (at_zero: cq = 0, the value x_0). With u
+// (a derivative's Taylor weights) it is the estimate of u' x instead:
+// a = u' M^-1, and forming it adds sum_j |u_j| sum_k |inv_jk b_k|.
 inline double value_error(const double* const* inv, const double* sums, const double* b,
-                          std::int32_t n, bool at_zero, double cq, double root_m) {
+                          std::int32_t n, bool at_zero, double cq, double root_m,
+                          const double* u = nullptr) {
   double ad = 0.0;      // sum |a_i| d_i
   double dx = 0.0;      // sum d_j |x_j|
   double formed = 0.0;  // sum |cq|^j sum_k |inv_jk b_k|
@@ -149,9 +158,13 @@ inline double value_error(const double* const* inv, const double* sums, const do
   for (std::int32_t i = 0; i < n; ++i) {
     double a = inv[0][i];
     double power = cq;
-    for (std::int32_t j = 1; j < n && !at_zero; ++j) {
+    for (std::int32_t j = 1; j < n && !at_zero && u == nullptr; ++j) {
       a += power * inv[j][i];
       power *= cq;
+    }
+    if (u != nullptr) {
+      a = 0.0;
+      for (std::int32_t j = 0; j < n; ++j) a += u[j] * inv[j][i];
     }
     const double d = std::sqrt(sums[2 * i]);
     double x = inv[i][0] * b[0];
@@ -162,7 +175,11 @@ inline double value_error(const double* const* inv, const double* sums, const do
     }
     ad += std::fabs(a) * d;
     dx += d * std::fabs(x);
-    if (i == 0 || !at_zero) formed += reach * p;
+    if (u != nullptr) {
+      formed += std::fabs(u[i]) * p;
+    } else if (i == 0 || !at_zero) {
+      formed += reach * p;
+    }
     reach *= std::fabs(cq);
   }
   return root_m * (ad * dx) + formed;
@@ -178,25 +195,31 @@ inline void judge_value_error(fit_trouble& t, double units, const error_limit& e
 }
 
 // The same for one fit at its own coordinate (cq = 0), its inverse row
-// after row in `inverse`: the cheap bound of judge_lanes first.
+// after row in `inverse`: the cheap bound of judge_lanes first. With
+// `row` > 0 the judgement is of that coefficient (a derivative's).
 inline void judge_at_zero(fit_trouble& t, const double* inverse, const double* sums,
-                          const double* b, std::int32_t n, const error_limit& e) {
+                          const double* b, std::int32_t n, const error_limit& e,
+                          std::int32_t row = 0) {
   if (!(e.limit > 0.0) || t.singular || t.unstable) return;
+  const double* judged = inverse + static_cast<std::int64_t>(row) * n;
   double a1 = 0.0;
   double x1 = 0.0;
   double formed = 0.0;
   for (std::int32_t j = 0; j < n; ++j) {
-    const double* row = inverse + static_cast<std::int64_t>(j) * n;
-    double x = row[0] * b[0];
-    for (std::int32_t k = 1; k < n; ++k) x += row[k] * b[k];
-    a1 += std::fabs(inverse[j]);
+    const double* r = inverse + static_cast<std::int64_t>(j) * n;
+    double x = r[0] * b[0];
+    for (std::int32_t k = 1; k < n; ++k) x += r[k] * b[k];
+    a1 += std::fabs(judged[j]);
     x1 += std::fabs(x);
-    formed += std::fabs(inverse[j] * b[j]);
+    formed += std::fabs(judged[j] * b[j]);
   }
   if (!(e.root_m * (sums[0] * (a1 * x1)) + formed > e.limit * 0.999999)) return;
   const double* rows[MAX_NCOEF];
   for (std::int32_t r = 0; r < n; ++r) rows[r] = inverse + static_cast<std::int64_t>(r) * n;
-  judge_value_error(t, value_error(rows, sums, b, n, true, 0.0, e.root_m), e);
+  double u[MAX_NCOEF] = {};
+  u[row] = 1.0;
+  judge_value_error(t, value_error(rows, sums, b, n, true, 0.0, e.root_m, row > 0 ? u : nullptr),
+                    e);
 }
 
 // The same for L fits of N coefficients at their own coordinates (cq = 0),
@@ -204,11 +227,12 @@ inline void judge_at_zero(fit_trouble& t, const double* inverse, const double* s
 // window's coordinates lie in [-1, 1] and so d_i <= d_0 = sqrt S(0), and
 // the full estimate only for lanes the bound does not clear.
 // With `moment_weight` (per lane, 0 for direct sums), lanes whose moment
-// sums are doubtful are marked for a recheck.
+// sums are doubtful are marked for a recheck. With `row` > 0 the judgement
+// is of that coefficient (a derivative's) in place of the value.
 template <int L, int N, typename V>
 inline void judge_lanes(const V (&inv)[N][N], const V (&b)[N], const V (&s)[N][N],
                         const error_limit& e, fit_trouble trouble[L],
-                        const double* moment_weight = nullptr) {
+                        const double* moment_weight = nullptr, int row = 0) {
   if (!(e.limit > 0.0) && moment_weight == nullptr) return;
   V a1 = splat<V>(0.0);
   V x1 = splat<V>(0.0);
@@ -217,9 +241,9 @@ inline void judge_lanes(const V (&inv)[N][N], const V (&b)[N], const V (&s)[N][N
   for (int j = 0; j < N; ++j) {
     V x = inv[j][0] * b[0];
     for (int k = 1; k < N; ++k) x += inv[j][k] * b[k];
-    a1 += magnitude(inv[0][j]);
+    a1 += magnitude(inv[row][j]);
     x1 += magnitude(x);
-    formed += magnitude(inv[0][j] * b[j]);
+    formed += magnitude(inv[row][j] * b[j]);
     if (moment_weight == nullptr) continue;
     V row = magnitude(inv[j][0]);
     for (int k = 1; k < N; ++k) row += magnitude(inv[j][k]);
@@ -242,7 +266,11 @@ inline void judge_lanes(const V (&inv)[N][N], const V (&b)[N], const V (&s)[N][N
       bl[r] = b[r][l];
     }
     for (int k = 0; k < 2 * N - 1; ++k) sums[k] = k < N ? s[0][k][l] : s[k - N + 1][N - 1][l];
-    judge_value_error(trouble[l], value_error(row_ptrs, sums, bl, N, true, 0.0, e.root_m), e);
+    double u[N] = {};
+    u[row] = 1.0;
+    judge_value_error(
+        trouble[l], value_error(row_ptrs, sums, bl, N, true, 0.0, e.root_m, row > 0 ? u : nullptr),
+        e);
   }
 }
 

@@ -44,17 +44,22 @@ inline void lane_powers(int k, std::int32_t nc, std::int32_t npts, const double*
 // The right-hand sides b[j] = sum y g_j of COLUMN_BLOCK columns at once,
 // one per vector lane: yb holds the window's ordinates point after point,
 // COLUMN_BLOCK to a point. Each column adds its terms in point order from
-// +0.0, as the sums do. NC > 0 fixes nc at compile time.
-template <int NC>
+// +0.0, as the sums do. NC > 0 fixes nc at compile time. With Centred,
+// each column's ordinates less its centre (lane_centres), as that
+// column's own sums take them.
+template <int NC, bool Centred>
 inline void block_sums(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
-                       double b[MAX_NCOEF][COLUMN_BLOCK]) {
+                       const double* centre, double b[MAX_NCOEF][COLUMN_BLOCK]) {
   using vc = typename lanes_of<COLUMN_BLOCK>::d;
   const std::int32_t n = NC > 0 ? NC : nc;
   constexpr int SLOTS = NC > 0 ? NC : MAX_NCOEF;
   vc acc[SLOTS] = {};
+  vc c = {};
+  if constexpr (Centred) std::memcpy(&c, centre, sizeof c);
   for (std::int32_t i = 0; i < npts; ++i) {
     vc y;
     std::memcpy(&y, yb + static_cast<std::int64_t>(i) * COLUMN_BLOCK, sizeof y);
+    if constexpr (Centred) y = y - c;
     const double* gi = g + static_cast<std::int64_t>(i) * n;
 #pragma GCC unroll 8
     for (std::int32_t j = 0; j < n; ++j) acc[j] += y * splat<vc>(gi[j]);
@@ -62,14 +67,25 @@ inline void block_sums(std::int32_t nc, std::int32_t npts, const double* g, cons
   for (std::int32_t j = 0; j < n; ++j) std::memcpy(b[j], &acc[j], sizeof acc[j]);
 }
 
-inline void block_sums_of(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
-                          double b[MAX_NCOEF][COLUMN_BLOCK]) {
+template <bool Centred>
+inline void block_sums_at(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
+                          const double* centre, double b[MAX_NCOEF][COLUMN_BLOCK]) {
   switch (nc) {
-    case 1: block_sums<1>(nc, npts, g, yb, b); break;
-    case 2: block_sums<2>(nc, npts, g, yb, b); break;
-    case 3: block_sums<3>(nc, npts, g, yb, b); break;
-    case 4: block_sums<4>(nc, npts, g, yb, b); break;
-    default: block_sums<0>(nc, npts, g, yb, b); break;
+    case 1: block_sums<1, Centred>(nc, npts, g, yb, centre, b); break;
+    case 2: block_sums<2, Centred>(nc, npts, g, yb, centre, b); break;
+    case 3: block_sums<3, Centred>(nc, npts, g, yb, centre, b); break;
+    case 4: block_sums<4, Centred>(nc, npts, g, yb, centre, b); break;
+    default: block_sums<0, Centred>(nc, npts, g, yb, centre, b); break;
+  }
+}
+
+// centre: null, or each column's centre (COLUMN_BLOCK of them).
+inline void block_sums_of(std::int32_t nc, std::int32_t npts, const double* g, const double* yb,
+                          const double* centre, double b[MAX_NCOEF][COLUMN_BLOCK]) {
+  if (centre != nullptr) {
+    block_sums_at<true>(nc, npts, g, yb, centre, b);
+  } else {
+    block_sums_at<false>(nc, npts, g, yb, centre, b);
   }
 }
 
@@ -108,8 +124,11 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
     for (std::int32_t first = 0; first < more; first += COLUMN_BLOCK) {
       const double* yb = extra->blocks + (static_cast<std::int64_t>(first) * model->count +
                                           static_cast<std::int64_t>(g.start[k]) * COLUMN_BLOCK);
+      double centre[COLUMN_BLOCK];
+      for (int l = 0; l < COLUMN_BLOCK; ++l)
+        centre[l] = as_centre(yb[static_cast<std::int64_t>(centre_point(w)) * COLUMN_BLOCK + l]);
       double b[MAX_NCOEF][COLUMN_BLOCK];
-      block_sums_of(n, w, s.powers, yb, b);
+      block_sums_of(n, w, s.powers, yb, s.centred ? centre : nullptr, b);
       for (int l = 0; l < COLUMN_BLOCK && first + l < more; ++l) {
         double bl[MAX_NCOEF] = {};
         for (std::int32_t j = 0; j < n; ++j) bl[j] = b[j][l];
@@ -122,8 +141,8 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
         fit_trouble& tc = trouble(c, k);
         tc = t[k];
         tc.inaccurate = false;
-        judge_at_zero(tc, s.inverses[k], s.sums[k], bl, n,
-                      for_scale(s.limit, extra->scales[c - 1]));
+        judge_at_zero(tc, s.inverses[k], s.sums[k], bl, n, for_scale(s.limit, extra->scales[c - 1]),
+                      extra->derivative);
       }
     }
   }

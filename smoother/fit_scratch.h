@@ -34,6 +34,7 @@ struct fit_scratch {
   double* more;                 // with several columns: the other columns' values, L each
   fit_trouble* more_trouble;    // and their troubles, L each
   double* powers;               // with several columns: a window's powers (lane_powers)
+  bool centred;                 // a derivative's: sums of centred ordinates (group_sums)
   double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
   error_limit limit;            // how the values' rounding is judged (numeric/value_error.h)
   bool lower;                   // 'Fallback' 'lower': see lowered_fit
@@ -58,8 +59,9 @@ struct fit_scratch {
 
 // `columns` > 1: the fits serve that many columns of ordinates (see
 // share_columns), which needs the rows and the recorded points too.
+// `derivative`: the fits are a derivative's, summed from centred ordinates.
 inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool second, bool lower,
-                               std::int32_t columns = 1) {
+                               std::int32_t columns = 1, bool derivative = false) {
   fit_scratch s;
   s.lower = lower;
   s.shared_ok = false;
@@ -88,6 +90,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
     s.inverses[k] = shared ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
   s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
                     : nullptr;
+  s.centred = derivative;
   s.normal = alloc_rows(s.ncoef + 1, s.ncoef);
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);

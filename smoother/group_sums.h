@@ -4,6 +4,7 @@
 #ifndef QUIBRA_SMOOTHER_GROUP_SUMS_H
 #define QUIBRA_SMOOTHER_GROUP_SUMS_H
 
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 
@@ -108,12 +109,31 @@ bool share_run(const smooth_model* model, const fit_scratch& s, const group_wind
   return true;
 }
 
+// A derivative's sums take each lane's ordinates less the one at the
+// middle of its window (0 if that one is not finite): the right-hand
+// side's terms are then of the size of y's change across the window, not
+// of y, and a narrow window's higher coefficients keep their digits where
+// y is large. Only the constant coefficient moves. The centre depends on
+// the window alone, so the bits do not depend on the lane's mates, nor on
+// where the data begin.
+inline std::int32_t centre_point(std::int32_t q) { return q / 2; }
+inline double as_centre(double y) { return std::isfinite(y) ? y : 0.0; }
+
+template <int L>
+inline typename lanes_of<L>::d lane_centres(const group_windows<L>& g, std::int32_t q) {
+  typename lanes_of<L>::d c;
+  for (int k = 0; k < L; ++k) c[k] = as_centre(g.ys[k][centre_point(q)]);
+  return c;
+}
+
 // The rank test and then, if any wanted lane can be fitted (with `lower`,
 // at some degree), the power sums of the group's lanes, by the coordinate
 // the group is fitted in: from the moment tree when the run has one
 // ('Method' 'fast'), else point by point, over the union of the windows
 // where it is shared. With Record, the variances' sums are made too: from
 // the tree, or from each point's T and c kept for them (second_sums).
+// With s.centred, point by point sums are of centred ordinates
+// (lane_centres).
 template <int L, bool Anchored, bool Record>
 inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
                                 const group_windows<L>& g, int used, bool lower) {
@@ -160,13 +180,21 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
   const auto run = [&](const auto& weights) {
     if (!ranked(weights)) return;
     auto weight = weights;
+    const auto sums = [&](auto& points) {
+      if (s.centred) {
+        normal_sums<L, true>(s.ncoef, model->window, g.xs, g.ys, points, s.sums,
+                             lane_centres<L>(g, model->window));
+      } else {
+        normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, points, s.sums);
+      }
+    };
     if constexpr (Record) {
       using plain_t = decltype(weight.unweighted());
       recorded<L, decltype(weight)::robust, plain_t> recording{weight.unweighted(), g.rs,
                                                                s.recorded};
-      normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, recording, s.sums);
+      sums(recording);
     } else {
-      normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, weight, s.sums);
+      sums(weight);
     }
   };
   // The same sums over the union of the windows (share_run).
@@ -176,7 +204,12 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     const double* const r[L] = {model->weights != nullptr ? model->weights + first : nullptr};
     constexpr bool robust = std::remove_cvref_t<decltype(weights)>::robust;
     tricube<L, robust, true> shared{weights.q, weights.h, weights.rh, r};
-    normal_sums_shared<L>(s.ncoef, pieces, model->x + first, model->y + first, shared, s.sums);
+    if (s.centred) {
+      normal_sums_shared<L, true>(s.ncoef, pieces, model->x + first, model->y + first, shared,
+                                  s.sums, lane_centres<L>(g, model->window));
+    } else {
+      normal_sums_shared<L>(s.ncoef, pieces, model->x + first, model->y + first, shared, s.sums);
+    }
   };
   const bool robust = model->weights != nullptr;
   using vd = typename lanes_of<L>::d;

@@ -59,9 +59,13 @@ inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_t
     return FIT_FAILED;
   }
   const error_limit limit = with_points(s.limit, m);
-  judge_value_error(t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m),
-                    limit);
-  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit);
+  // A derivative's rounding is judged on its own Taylor coefficient.
+  double u[MAX_NCOEF];
+  if (d > 0) taylor_weights(d, n, at_zero, cq, u);
+  const double* judged = d > 0 ? u : nullptr;
+  judge_value_error(
+      t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m, judged), limit);
+  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit, judged);
   for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
     for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
   if (d > 0) return taylor_at(s, n, row, at_zero, cq, d);

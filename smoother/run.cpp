@@ -190,7 +190,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
                           : nullptr;
   for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
-                                        out.columns);
+                                        out.columns, out.derivative > 0);
     scratch[t].shared_ok = shared_ok;
     if (tree != nullptr) local_fit::attach_fast_sums(scratch[t], tree);
   }
