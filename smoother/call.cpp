@@ -54,10 +54,11 @@ void share_outputs(fit_outputs& out, const shared_columns* shared, std::int64_t 
 // at the data points that its sigma and dof come from. When the queries
 // are the data, one run at them gives the fits at the data points too;
 // otherwise those are made apart, silently (their trouble is not that of
-// the call's result). After robust passes that reweighted the points, the
-// noise scale is a robust one (summarise_robust). With `shared` columns
-// (plain ones only) the influence, which depends on the points alone, is
-// found once, and each column's band has its own sigma.
+// the call's result). A derivative's smooth is summed from the centred
+// ordinates its fits take, made apart or beside it alike. After robust passes that reweighted the
+// points, the noise scale is a robust one (summarise_robust). With `shared` columns (plain ones
+// only) the influence, which depends on the points alone, is found once, and each column's band has
+// its own sigma.
 void evaluate_with_band(const smooth_request& r, smooth_model* model, const double* const* sorted,
                         std::int32_t sorted_count, bool reuse, fit_settings* settings,
                         smooth_outputs* o, const shared_columns* shared = nullptr) {
@@ -81,20 +82,36 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   out.unstable = o->unstable;
   out.variance = variance;
   share_outputs(out, shared, n);
-  // A derivative's fits give no residuals: the smooth's own are made apart.
-  if (r.at_data && r.derivative == 0) {
+  // A derivative's fits give its smooth's values beside it, but those of
+  // one column only, and not where 'Delta' interpolates: there the smooth's
+  // are made apart.
+  const bool beside = r.derivative > 0 && columns == 1 && !(settings->delta > 0.0);
+  if (r.at_data && (r.derivative == 0 || beside)) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
     double* leverage = host_alloc_array<double>(n);
+    double* smooth = beside ? host_alloc_array<double>(n) : o->value;
+    double* smooth_variance = beside ? host_alloc_array<double>(n) : variance;
     locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
-    out.leverage = leverage;
     out.own = slot;
+    if (beside) {
+      out.smooth.value = smooth;
+      out.smooth.variance = smooth_variance;
+      out.smooth.leverage = leverage;
+    } else {
+      out.leverage = leverage;
+    }
     fit_queries(model, query_set{r.xq, n, reuse ? sorted : nullptr}, out, settings);
     for (std::int32_t i = 0; i < n; ++i) {
       const std::int32_t j = slot[i];
       if (j < 0) continue;
-      for (std::int32_t c = 0; c < columns; ++c) value_m[j + c * m] = o[c].value[i];
+      value_m[j] = smooth[i];
+      for (std::int32_t c = 1; c < columns; ++c) value_m[j + c * m] = o[c].value[i];
       leverage_m[j] = leverage[i];
-      variance_m[j] = variance[i];
+      variance_m[j] = smooth_variance[i];
+    }
+    if (beside) {
+      host_free(smooth);
+      host_free(smooth_variance);
     }
     host_free(slot);
     host_free(leverage);
@@ -103,6 +120,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
     fit_settings quiet = *settings;
     quiet.report = trouble_report::off;
     fit_outputs own;
+    own.centred = r.derivative > 0;
     own.value = value_m;
     own.leverage = leverage_m;
     own.variance = variance_m;

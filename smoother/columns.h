@@ -136,6 +136,8 @@ inline void share_columns(const smooth_model* model, fit_scratch& s, const group
         value(c, k) = lane_solve::first_coefficient<double>(s.rows[k], bl, n);
         if (extra->derivative > 0)
           value(c, k) = derivative_from(value(c, k), extra->derivative, g.sc[k]);
+        else if (s.centred)
+          value(c, k) = value(c, k) + centre[l];
         // The solve is shared, but the value's rounding depends on the
         // column's own right-hand side and magnitude.
         fit_trouble& tc = trouble(c, k);

@@ -37,6 +37,7 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   li.lower = s.lower;
   li.second = out.variance != nullptr;
   li.derivative = out.derivative;
+  li.smooth = Influence && out.smooth.value != nullptr;
   li.columns = out.columns;
   li.y_more = out.y_more;
   li.blocks = out.blocks;
@@ -60,6 +61,11 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
     if constexpr (Influence) {
       if (out.variance != nullptr) out.variance[d] = li.variance[k];
       if (out.leverage != nullptr) out.leverage[d] = li.leverage[k];
+      if (li.smooth) {
+        out.smooth.value[d] = li.smooth_value[k];
+        out.smooth.variance[d] = li.smooth_variance[k];
+        out.smooth.leverage[d] = li.smooth_leverage[k];
+      }
     }
   };
   // Fits the held queries; those whose moment sums were too coarse are

@@ -26,6 +26,9 @@ struct fit_scratch {
   double** inverse;
   // With influence: each lane's first row of the inverse; null otherwise.
   double* rows[MAX_LANES];
+  // With a derivative's influence: each lane's row of its value (see
+  // lane_extra::smooth); null otherwise.
+  double* value_rows[MAX_LANES];
   // With variances: each lane's sums of K T c^j, and per window point the
   // lanes' T and c as the sums used them (2 L doubles); null otherwise.
   double* second[MAX_LANES];
@@ -35,7 +38,8 @@ struct fit_scratch {
   fit_trouble* more_trouble;    // and their troubles, L each
   double* powers;               // with several columns: a window's powers (lane_powers)
   bool centred;                 // a derivative's: sums of centred ordinates (group_sums)
-  double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
+  double centre[MAX_LANES];     // what each lane's ordinates were centred on (0: not)
+  double* inverses[MAX_LANES];  // with several columns or value rows: each lane's whole inverse
   error_limit limit;            // how the values' rounding is judged (numeric/value_error.h)
   bool lower;                   // 'Fallback' 'lower': see lowered_fit
   // Whether a group's windows may be summed as one run (share_run): the
@@ -75,6 +79,8 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   for (int k = 0; k < MAX_LANES; ++k) {
     s.sums[k] = host_alloc_array<double>(3 * s.ncoef - 1);
     s.rows[k] = influence || shared ? host_alloc_array<double>(s.ncoef) : nullptr;
+    s.value_rows[k] = influence && derivative ? host_alloc_array<double>(s.ncoef) : nullptr;
+    s.centre[k] = 0.0;
     s.second[k] = second ? host_alloc_array<double>(2 * s.ncoef - 1) : nullptr;
   }
   s.recorded =
@@ -87,7 +93,8 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
       shared ? host_alloc_array<fit_trouble>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
              : nullptr;
   for (int k = 0; k < MAX_LANES; ++k)
-    s.inverses[k] = shared ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
+    s.inverses[k] =
+        shared || (influence && derivative) ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
   s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
                     : nullptr;
   s.centred = derivative;
@@ -102,6 +109,7 @@ inline void free_scratch(fit_scratch& s) {
   for (int k = 0; k < MAX_LANES; ++k) {
     host_free(s.sums[k]);
     host_free(s.rows[k]);
+    host_free(s.value_rows[k]);
     host_free(s.second[k]);
   }
   host_free(s.recorded);
@@ -138,6 +146,13 @@ struct lane_extra {
   bool lowered[MAX_LANES] = {};
   double variance[MAX_LANES] = {};
   double leverage[MAX_LANES] = {};
+  // With a derivative and fit_outputs::smooth: the value of each lane's
+  // polynomial at its query, its variance factor and its own point's
+  // leverage, from the derivative's solve.
+  bool smooth = false;
+  double smooth_value[MAX_LANES] = {};
+  double smooth_variance[MAX_LANES] = {};
+  double smooth_leverage[MAX_LANES] = {};
 };
 
 }  // namespace local_fit

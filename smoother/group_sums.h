@@ -139,7 +139,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
                                 const group_windows<L>& g, int used, bool lower) {
   group_rank<L> rank;
   rank.all = used == L;
-  for (int k = 0; k < L; ++k) s.moment_weight[k] = s.moment_vweight[k] = 0.0;
+  for (int k = 0; k < L; ++k) s.moment_weight[k] = s.moment_vweight[k] = s.centre[k] = 0.0;
   // By reference: a vector-holding argument by value draws a compiler
   // note on its passing convention.
   const auto ranked = [&](const auto& weights) {
@@ -177,13 +177,19 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     }
     return rank.any;
   };
+  // The centres the sums take, kept for the values beside a derivative.
+  const auto keep_centres = [&](std::int32_t q) {
+    const auto c = lane_centres<L>(g, q);
+    for (int k = 0; k < L; ++k) s.centre[k] = c[k];
+    return c;
+  };
   const auto run = [&](const auto& weights) {
     if (!ranked(weights)) return;
     auto weight = weights;
     const auto sums = [&](auto& points) {
       if (s.centred) {
         normal_sums<L, true>(s.ncoef, model->window, g.xs, g.ys, points, s.sums,
-                             lane_centres<L>(g, model->window));
+                             keep_centres(model->window));
       } else {
         normal_sums<L>(s.ncoef, model->window, g.xs, g.ys, points, s.sums);
       }
@@ -206,7 +212,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     tricube<L, robust, true> shared{weights.q, weights.h, weights.rh, r};
     if (s.centred) {
       normal_sums_shared<L, true>(s.ncoef, pieces, model->x + first, model->y + first, shared,
-                                  s.sums, lane_centres<L>(g, model->window));
+                                  s.sums, keep_centres(model->window));
     } else {
       normal_sums_shared<L>(s.ncoef, pieces, model->x + first, model->y + first, shared, s.sums);
     }

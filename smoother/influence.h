@@ -97,7 +97,9 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
                             const group_rank<L>& rank, int used, fit_trouble t[L],
                             const std::int32_t ncoef[L], const bool edge[L], lane_extra* extra) {
   const double none = std::numeric_limits<double>::quiet_NaN();
-  for (int k = 0; k < used; ++k) extra->variance[k] = extra->leverage[k] = none;
+  for (int k = 0; k < used; ++k)
+    extra->variance[k] = extra->leverage[k] = extra->smooth_variance[k] =
+        extra->smooth_leverage[k] = none;
   if (!rank.any && !extra->lower) return;
   const bool robust = model->weights != nullptr;
   const std::int32_t w = model->window;
@@ -105,15 +107,42 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
     if (robust) second_sums_of<L, true>(s.ncoef, w, g.vs, s.recorded, s.second);
     if (!robust) second_sums_of<L, false>(s.ncoef, w, g.vs, s.recorded, s.second);
   }
+  // The variance factor and leverage of lane k's value, whose row is a.
+  const auto value_influence = [&](int k, const double* a, std::int32_t n, double& variance,
+                                   double& leverage) {
+    // An edge fit weighs each point by its model weight alone, so
+    // l_j = w_j a . v(c_j) and the variance factor a' M a is a[0].
+    if (extra->second) {
+      variance = edge[k] ? a[0] : variance_of(a, s.second[k], n);
+      if (!edge[k] && variance_doubtful(s.moment_vweight[k], a, n, variance)) t[k].recheck = true;
+    }
+    // The own point weighs T = 1 (it lies at the query) times its weight,
+    // if the window holds it at all: l = w a . v(cq), which inside the
+    // window's span (cq = 0) is w a[0].
+    const bool at_query = g.h[k] == 0.0;
+    const std::int32_t o = extra->own[k];
+    const tie_range r =
+        edge[k] ? tied_range(model, g.start[k]) : tie_range{g.start[k], g.start[k] + model->window};
+    const bool inside = o >= r.first && o < r.end && (g.h[k] > 0.0 || at_query);
+    const double own_w = robust && inside ? model->weights[o] : 1.0;
+    double av = a[0];
+    double power = g.cq[k];
+    for (std::int32_t j = 1; j < n && !g.at_zero[k]; ++j) {
+      av += power * a[j];
+      power *= g.cq[k];
+    }
+    leverage = inside ? own_w * av : 0.0;
+  };
   for (int k = 0; k < used; ++k) {
     if (t[k].singular) continue;
     const double* a = s.rows[k];
     const std::int32_t n = ncoef[k];
-    // An edge fit weighs each point by its model weight alone, so
-    // l_j = w_j a . v(c_j) and the variance factor a' M a is a[0].
-    const bool at_query = g.h[k] == 0.0;
     const std::int32_t d = extra->derivative;
     if (d > 0) {
+      // The value's beside it, for the sigma of a band at the data.
+      if (extra->smooth)
+        value_influence(k, s.value_rows[k], n, extra->smooth_variance[k],
+                        extra->smooth_leverage[k]);
       // a = u' M^-1 for the Taylor weights u, so an edge fit's a' M a is a . u.
       if (extra->second) {
         double v = 0.0;
@@ -127,28 +156,9 @@ inline void group_influence(const smooth_model* model, fit_scratch& s, const gro
         }
         extra->variance[k] = n > d ? derivative_variance(v, d, g.sc[k]) : 0.0;
       }
-      continue;  // no leverage: the fits at the data are the smooth's
+      continue;  // no leverage of its own: a derivative leaves no residual
     }
-    if (extra->second) {
-      extra->variance[k] = edge[k] ? a[0] : variance_of(a, s.second[k], n);
-      if (!edge[k] && variance_doubtful(s.moment_vweight[k], a, n, extra->variance[k]))
-        t[k].recheck = true;
-    }
-    // The own point weighs T = 1 (it lies at the query) times its weight,
-    // if the window holds it at all: l = w a . v(cq), which inside the
-    // window's span (cq = 0) is w a[0].
-    const std::int32_t o = extra->own[k];
-    const tie_range r =
-        edge[k] ? tied_range(model, g.start[k]) : tie_range{g.start[k], g.start[k] + model->window};
-    const bool inside = o >= r.first && o < r.end && (g.h[k] > 0.0 || at_query);
-    const double own_w = robust && inside ? model->weights[o] : 1.0;
-    double av = a[0];
-    double power = g.cq[k];
-    for (std::int32_t j = 1; j < n && !g.at_zero[k]; ++j) {
-      av += power * a[j];
-      power *= g.cq[k];
-    }
-    extra->leverage[k] = inside ? own_w * av : 0.0;
+    value_influence(k, a, n, extra->variance[k], extra->leverage[k]);
   }
 }
 

@@ -41,34 +41,11 @@ inline double taylor_at(fit_scratch& s, std::int32_t n, double* row, bool at_zer
   return v;
 }
 
-// The fit of one lane from its sums over m points. At cq = 0 (its query
-// inside its window's span) the value is the constant coefficient, and
-// `row`, when not null, receives the inverse's first row. Elsewhere the
-// value is the polynomial at cq and `row` receives v(cq)' M^-1: the value
-// is row . b. `inverse`, when not null, receives the whole inverse.
-// With d > 0 the result is instead the polynomial's Taylor coefficient of
-// order d at cq (smoother/derivative.h), and `row` the row that gives it;
-// the trouble is the fit's, as for its value.
-inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
-                       double* row, bool at_zero, double cq, std::int32_t m,
-                       double* inverse = nullptr, std::int32_t d = 0, double moment_weight = 0.0) {
-  fill_normal_system(s.normal, n, sums, 1.0);
-  t = gauss_jordan(s.normal, s.work, s.inverse, n);
-  if (t.singular) {
-    recheck_troubled(t, moment_weight);
-    return FIT_FAILED;
-  }
-  const error_limit limit = with_points(s.limit, m);
-  // A derivative's rounding is judged on its own Taylor coefficient.
-  double u[MAX_NCOEF];
-  if (d > 0) taylor_weights(d, n, at_zero, cq, u);
-  const double* judged = d > 0 ? u : nullptr;
-  judge_value_error(
-      t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m, judged), limit);
-  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit, judged);
-  for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
-    for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
-  if (d > 0) return taylor_at(s, n, row, at_zero, cq, d);
+// The value at cq of the fit just solved in s. At cq = 0 (its query inside
+// its window's span) it is the constant coefficient, and `row`, when not
+// null, receives the inverse's first row. Elsewhere it is the polynomial
+// at cq and `row` receives v(cq)' M^-1: the value is row . b.
+inline double value_at(fit_scratch& s, std::int32_t n, double* row, bool at_zero, double cq) {
   if (at_zero) {
     if (row != nullptr)
       for (std::int32_t c = 0; c < n; ++c) row[c] = s.inverse[0][c];
@@ -89,6 +66,44 @@ inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_t
   double* coef = s.work[0];
   solve_coefficients(s.inverse, s.normal[n], coef, n);
   return lane_solve::polynomial_at(coef, n, cq);
+}
+
+// Where a derivative's fit gives its value too (lane_extra::smooth): the
+// value, and its row (value_at).
+struct value_beside {
+  double value = 0.0;
+  double* row = nullptr;
+};
+
+// The fit of one lane from its sums over m points: its value and row
+// (value_at). `inverse`, when not null, receives the whole inverse. With
+// d > 0 the result is instead the polynomial's Taylor coefficient of order
+// d at cq (smoother/derivative.h), and `row` the row that gives it, and
+// `beside`, when not null, receives the value and its row; the trouble is
+// the fit's, as for its value.
+inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
+                       double* row, bool at_zero, double cq, std::int32_t m,
+                       double* inverse = nullptr, std::int32_t d = 0, double moment_weight = 0.0,
+                       value_beside* beside = nullptr) {
+  fill_normal_system(s.normal, n, sums, 1.0);
+  t = gauss_jordan(s.normal, s.work, s.inverse, n);
+  if (t.singular) {
+    recheck_troubled(t, moment_weight);
+    return FIT_FAILED;
+  }
+  const error_limit limit = with_points(s.limit, m);
+  // A derivative's rounding is judged on its own Taylor coefficient.
+  double u[MAX_NCOEF];
+  if (d > 0) taylor_weights(d, n, at_zero, cq, u);
+  const double* judged = d > 0 ? u : nullptr;
+  judge_value_error(
+      t, value_error(s.inverse, sums, s.normal[n], n, at_zero, cq, limit.root_m, judged), limit);
+  judge_moments(t, s.inverse, s.normal[n], n, moment_weight, limit, judged);
+  for (std::int32_t r = 0; inverse != nullptr && r < n; ++r)
+    for (std::int32_t c = 0; c < n; ++c) inverse[r * n + c] = s.inverse[r][c];
+  if (d == 0) return value_at(s, n, row, at_zero, cq);
+  if (beside != nullptr) beside->value = value_at(s, n, beside->row, at_zero, cq);
+  return taylor_at(s, n, row, at_zero, cq, d);
 }
 
 // The sums of a fit with n coefficients taken from those of `ncoef` (the
@@ -130,7 +145,8 @@ struct edge_points {
 // in `n`.
 template <int L>
 inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g, int k,
-                       double* row, fit_trouble& t, std::int32_t& n, std::int32_t d) {
+                       double* row, fit_trouble& t, std::int32_t& n, std::int32_t d,
+                       value_beside* beside) {
   const tie_range r = tied_range(model, g.start[k]);
   const std::int32_t q = r.end - r.first;
   const double* xs = model->x + r.first;
@@ -143,7 +159,7 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
   edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
                      g.sc[k]};
   normal_sums<2>(n, q, x2, y2, weight, s2);
-  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q, nullptr, d);
+  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q, nullptr, d, 0.0, beside);
 }
 
 // Lane k's fit when its window cannot determine the polynomial: with
@@ -154,17 +170,17 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
 template <int L>
 inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                           const group_rank<L>& rank, int k, bool lower, double* row, fit_trouble& t,
-                          std::int32_t& n, bool& edge, std::int32_t d) {
+                          std::int32_t& n, bool& edge, std::int32_t d, value_beside* beside) {
   n = rank.distinct[k];
   edge = false;
   if (!lower) return rank_deficient(t);
   if (n > 0) {
     const double* sums = fewer_sums(s.sums[k], s.ncoef, n, s.lowered);
     return solve_at(s, sums, n, t, row, g.at_zero[k], g.cq[k], model->window, nullptr, d,
-                    s.moment_weight[k]);
+                    s.moment_weight[k], beside);
   }
   edge = true;
-  return edge_fit<L>(model, s, g, k, row, t, n, d);
+  return edge_fit<L>(model, s, g, k, row, t, n, d, beside);
 }
 
 // The wanted lanes' values and troubles from their sums: all lanes at once
@@ -172,32 +188,53 @@ inline double lowered_fit(const smooth_model* model, fit_scratch& s, const group
 // else one by one. With Influence each lane's row (see solve_at) lands in
 // s.rows; ncoef[k] is the coefficient count lane k was fitted with. With a
 // derivative (lane_extra) the values are the derivative, the rows those
-// of its Taylor coefficient.
+// of its Taylor coefficient, and with extra->smooth each lane's value and
+// its row (in s.value_rows) come beside it, with the ordinates' centre
+// put back.
 template <int L, bool Influence, bool Anchored>
 inline void solve_group(const smooth_model* model, fit_scratch& s, const group_windows<L>& g,
                         const group_rank<L>& rank, int used, double out[L], fit_trouble t[L],
                         lane_extra* extra, std::int32_t ncoef[L], bool edge[L]) {
   const bool shared = extra->columns > 1;
   const bool want_rows = Influence || shared;
+  const bool smooth = Influence && extra->smooth;
   double* const* rows = want_rows ? s.rows : nullptr;
   for (int k = 0; k < L; ++k) {
     ncoef[k] = s.ncoef;
     edge[k] = false;
   }
   const std::int32_t d = extra->derivative;
-  const bool together = !Anchored && rank.all &&
-                        fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit,
-                                               shared ? s.inverses : nullptr, d, s.moment_weight);
+  const bool together =
+      !Anchored && rank.all &&
+      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit,
+                             shared || smooth ? s.inverses : nullptr, d, s.moment_weight);
+  for (int k = 0; k < used && together && smooth; ++k) {
+    // Every lane's query is its window's centre: row 0 gives the value.
+    for (std::int32_t c = 0; c < s.ncoef; ++c) s.value_rows[k][c] = s.inverses[k][c];
+    extra->smooth_value[k] =
+        lane_solve::first_coefficient<double>(s.inverses[k], s.sums[k] + 2 * s.ncoef - 1, s.ncoef) +
+        s.centre[k];
+  }
   for (int k = 0; k < used && !together; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
+    value_beside value{FIT_FAILED, smooth ? s.value_rows[k] : nullptr};
+    value_beside* beside = smooth ? &value : nullptr;
     if (rank.distinct[k] >= s.ncoef) {
       out[k] = solve_at(s, s.sums[k], s.ncoef, t[k], row, g.at_zero[k], g.cq[k], model->window,
-                        shared ? s.inverses[k] : nullptr, d, s.moment_weight[k]);
+                        shared ? s.inverses[k] : nullptr, d, s.moment_weight[k], beside);
     } else {
-      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k], d);
+      out[k] = lowered_fit<L>(model, s, g, rank, k, extra->lower, row, t[k], ncoef[k], edge[k], d,
+                              beside);
       extra->lowered[k] = !t[k].singular;
     }
+    // An edge fit sums the model's own ordinates.
+    if (smooth)
+      extra->smooth_value[k] =
+          t[k].singular ? FIT_FAILED : value.value + (edge[k] ? 0.0 : s.centre[k]);
   }
+  // Values from centred ordinates get their centre back.
+  for (int k = 0; k < used && d == 0 && s.centred; ++k)
+    if (!t[k].singular && !edge[k]) out[k] = out[k] + s.centre[k];
   // A fit whose polynomial has no term of order d gave 0, and keeps it.
   for (int k = 0; k < used && d > 0; ++k)
     if (!t[k].singular && ncoef[k] > d) out[k] = derivative_from(out[k], d, g.sc[k]);

@@ -33,6 +33,7 @@ template <int L, bool Influence>
     alone.lower = extra->lower;
     alone.second = extra->second;
     alone.derivative = extra->derivative;
+    alone.smooth = extra->smooth;
     alone.own[0] = alone.own[1] = extra->own[k];
     fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
     out[k] = value[0];
@@ -40,6 +41,9 @@ template <int L, bool Influence>
     extra->lowered[k] = alone.lowered[0];
     extra->variance[k] = alone.variance[0];
     extra->leverage[k] = alone.leverage[0];
+    extra->smooth_value[k] = alone.smooth_value[0];
+    extra->smooth_variance[k] = alone.smooth_variance[0];
+    extra->smooth_leverage[k] = alone.smooth_leverage[0];
     for (std::int32_t c = 1; c < extra->columns; ++c)
       s.more[(c - 1) * L + k] =
           column_alone<true>(model, s, xq[k], c, extra, &s.more_trouble[(c - 1) * L + k]);

@@ -70,6 +70,7 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
   fit_outputs fits;
   fits.derivative = out.derivative;
+  fits.centred = out.centred;
   fits.columns = out.columns;
   fits.y_more = out.y_more;
   fits.blocks = out.blocks;
@@ -206,6 +207,9 @@ std::int32_t finite_queries(const query_set& q, const fit_outputs& out, const do
 void put_none(const fit_outputs& out, std::int64_t i, double v) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, false, c);
+  if (out.smooth.value == nullptr) return;
+  out.smooth.value[i] = v;
+  out.smooth.variance[i] = out.smooth.leverage[i] = nan;
 }
 
 void fit_queries(const smooth_model* model, const query_set& q, const fit_outputs& out,

@@ -39,6 +39,10 @@ struct fit_outputs {
   // holds, at the query (smoother/derivative.h), and `variance` its; 0:
   // the polynomial's value. The leverage is the value's only.
   std::int32_t derivative = 0;
+  // The values of a derivative call's smooth: summed from centred
+  // ordinates as the derivative's fits are, so that they are, bit for bit,
+  // the values those fits give beside it (`smooth`).
+  bool centred = false;
   // sum_j l_j^2 / w_j: the value's variance in units of sigma^2 when the
   // ordinates are independent with variance sigma^2 / w_j. Null: not wanted.
   double* variance = nullptr;
@@ -71,6 +75,15 @@ struct fit_outputs {
   // (TROUBLE_*) of column c > 0's fit i at kinds[i + c stride]; column 0's
   // comes with the fit's own trouble. Null otherwise.
   std::uint8_t* kinds = nullptr;
+  // With a derivative, and one column without 'Delta': the same fits'
+  // value (the polynomial at the query), its variance factor and the
+  // leverage of own[i], from the one solve, where a band's sigma at the
+  // data needs them. Null: not wanted.
+  struct {
+    double* value = nullptr;
+    double* variance = nullptr;
+    double* leverage = nullptr;
+  } smooth;
 };
 
 // Element i of every column of `out` gets v (NaN: no fit), its influence

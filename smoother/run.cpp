@@ -73,6 +73,9 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
     out.unstable = shifted(job.out.unstable, begin);
     out.kinds = shifted(job.out.kinds, begin);
     out.own = shifted(job.out.own, begin);
+    out.smooth.value = shifted(job.out.smooth.value, begin);
+    out.smooth.variance = shifted(job.out.smooth.variance, begin);
+    out.smooth.leverage = shifted(job.out.smooth.leverage, begin);
     fit_trouble* t = job.troubles + begin % job.round;
     job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin, out, t);
   }
@@ -190,7 +193,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
                           : nullptr;
   for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
-                                        out.columns, out.derivative > 0);
+                                        out.columns, out.derivative > 0 || out.centred);
     scratch[t].shared_ok = shared_ok;
     if (tree != nullptr) local_fit::attach_fast_sums(scratch[t], tree);
   }

@@ -43,7 +43,8 @@
 %!   [want, lnorm2] = qr_smooth (x, y, 0.2, 3, q, [], false, k);
 %!   assert (d, want, 1e-9 * max (abs (want)));
 %!   assert (info.se, plain.sigma * sqrt (lnorm2), -1e-9);
-%!   assert ([info.sigma info.dof], [plain.sigma plain.dof]);
+%!   assert (info.dof, plain.dof);
+%!   assert (info.sigma, plain.sigma, -1e-12);
 %!   t = (info.upper - d) ./ info.se;
 %!   assert (d - info.lower, t .* info.se, -1e-12);
 %!   assert (t, t(1) * ones (size (t)), -1e-12);
@@ -71,6 +72,27 @@
 %! fine = min (diff (sort (x))) / 2;
 %! assert (isequal (quibra (x, y, 0.3, 0, 2, "Derivative", 1, "Delta", fine),
 %!                  quibra (x, y, 0.3, 0, 2, "Derivative", 1)));
+
+## At the data the band's sigma comes from the values the derivative's own
+## fits give beside it; a 'Delta' finer than the spacing makes them apart,
+## with the same bits. Far from zero they are the smooth's to its rounding.
+%!test
+%! fine = min (diff (sort (x))) / 2;
+%! for off = [0 2e3 1e6]
+%!   [a, ia] = quibra (x, y + off, 0.3, 0, 2, "Derivative", 1, "Intervals", "confidence");
+%!   [b, ib] = quibra (x, y + off, 0.3, 0, 2, "Derivative", 1, "Intervals", "confidence",
+%!                     "Delta", fine);
+%!   [~, p] = quibra (x, y + off, 0.3, 0, 2, "Intervals", "confidence");
+%!   assert (isequal (a, b) && isequal (ia.se, ib.se) && ia.sigma == ib.sigma);
+%!   assert (ia.dof, p.dof);
+%!   assert (ia.sigma, p.sigma, 10 * eps (1 + off));
+%! endfor
+%! xl = [0 0 0 1 1 1 2 3 4 5 6 7 8 9]';    # lowered fits, after robust passes
+%! yl = 100 + xl .^ 2 + 0.1 * sin (1:14)';
+%! band = {"Derivative", 1, "Fallback", "lower", "Intervals", "confidence"};
+%! [~, ia] = quibra (xl, yl, 0.3, 2, 2, band{:});
+%! [~, ib] = quibra (xl, yl, 0.3, 2, 2, band{:}, "Delta", 0.25);
+%! assert (any (ia.lowered) && isequal (ia.se, ib.se) && ia.sigma == ib.sigma);
 
 ## A window lowered below the derivative's order gives 0, marked lowered;
 ## abscissae halved to keep distances finite give the same derivative.
