@@ -137,11 +137,18 @@ inline T first_coefficient(const Row& inv0, const T* b, std::int32_t n) {
   return c;
 }
 
+// What a derivative's fits give beside it: each lane's value (the
+// constant coefficient) and its row of the inverse.
+struct lane_values {
+  double* value = nullptr;
+  double* const* rows = nullptr;
+};
+
 template <int L, int N>
 inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trouble trouble[L],
                             double* const rows[L], const error_limit& limit,
-                            double* const inverses[L], std::int32_t d,
-                            const double* moment_weight) {
+                            double* const inverses[L], std::int32_t d, const double* moment_weight,
+                            const lane_values& beside) {
   using vd = typename lanes_of<L>::d;
   vd a[N][N];
   vd b[N];
@@ -179,6 +186,13 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
       for (int r = 0; r < N; ++r)
         for (int c = 0; c < N; ++c) inverses[k][r * N + c] = inv[r][c][k];
   }
+  if (beside.value != nullptr) {
+    const vd v = first_coefficient<vd>(inv[0], b, N);
+    for (int k = 0; k < L; ++k) {
+      beside.value[k] = v[k];
+      for (int c = 0; c < N; ++c) beside.rows[k][c] = inv[0][c][k];
+    }
+  }
   return true;
 }
 
@@ -189,7 +203,8 @@ inline bool fit_lanes_fixed(const double* const sums[L], double out[L], fit_trou
 // sums[k] (coefficient d, 0 <= d < ncoef, for a derivative), with the keep
 // factor 1, and, when `rows` is not null, rows[k] (ncoef doubles) = the
 // first row (row d) of its inverse, and when `inverses` is
-// not null, inverses[k] (ncoef^2 doubles, row after row) the whole inverse.
+// not null, inverses[k] (ncoef^2 doubles, row after row) the whole inverse,
+// and with `beside` the value and its row as well.
 // Bit for bit what fill_normal_system, gauss_jordan and first_coefficient
 // give for each lane, trouble included, the value's rounding judged by
 // `limit` (numeric/value_error.h), and with `moment_weight` the moment
@@ -200,17 +215,22 @@ template <int L>
 inline bool fit_lanes_from_sums(std::int32_t ncoef, const double* const sums[L], double out[L],
                                 fit_trouble trouble[L], double* const rows[L],
                                 const error_limit& limit, double* const inverses[L] = nullptr,
-                                std::int32_t d = 0, const double* moment_weight = nullptr) {
+                                std::int32_t d = 0, const double* moment_weight = nullptr,
+                                const lane_solve::lane_values& beside = {}) {
   using lane_solve::fit_lanes_fixed;
   switch (ncoef) {
     case 1:
-      return fit_lanes_fixed<L, 1>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+      return fit_lanes_fixed<L, 1>(sums, out, trouble, rows, limit, inverses, d, moment_weight,
+                                   beside);
     case 2:
-      return fit_lanes_fixed<L, 2>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+      return fit_lanes_fixed<L, 2>(sums, out, trouble, rows, limit, inverses, d, moment_weight,
+                                   beside);
     case 3:
-      return fit_lanes_fixed<L, 3>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+      return fit_lanes_fixed<L, 3>(sums, out, trouble, rows, limit, inverses, d, moment_weight,
+                                   beside);
     case 4:
-      return fit_lanes_fixed<L, 4>(sums, out, trouble, rows, limit, inverses, d, moment_weight);
+      return fit_lanes_fixed<L, 4>(sums, out, trouble, rows, limit, inverses, d, moment_weight,
+                                   beside);
     default: return false;
   }
 }

@@ -86,32 +86,28 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   // one column only, and not where 'Delta' interpolates: there the smooth's
   // are made apart.
   const bool beside = r.derivative > 0 && columns == 1 && !(settings->delta > 0.0);
-  if (r.at_data && (r.derivative == 0 || beside)) {
+  if (r.at_data && beside) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
-    double* leverage = host_alloc_array<double>(n);
-    double* smooth = beside ? host_alloc_array<double>(n) : o->value;
-    double* smooth_variance = beside ? host_alloc_array<double>(n) : variance;
     locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
     out.own = slot;
-    if (beside) {
-      out.smooth.value = smooth;
-      out.smooth.variance = smooth_variance;
-      out.smooth.leverage = leverage;
-    } else {
-      out.leverage = leverage;
-    }
+    out.smooth.value = value_m;
+    out.smooth.variance = variance_m;
+    out.smooth.leverage = leverage_m;
+    fit_queries(model, query_set{r.xq, n, reuse ? sorted : nullptr}, out, settings);
+    host_free(slot);
+  } else if (r.at_data && r.derivative == 0) {
+    std::int32_t* slot = host_alloc_array<std::int32_t>(n);
+    double* leverage = host_alloc_array<double>(n);
+    locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
+    out.leverage = leverage;
+    out.own = slot;
     fit_queries(model, query_set{r.xq, n, reuse ? sorted : nullptr}, out, settings);
     for (std::int32_t i = 0; i < n; ++i) {
       const std::int32_t j = slot[i];
       if (j < 0) continue;
-      value_m[j] = smooth[i];
-      for (std::int32_t c = 1; c < columns; ++c) value_m[j + c * m] = o[c].value[i];
+      for (std::int32_t c = 0; c < columns; ++c) value_m[j + c * m] = o[c].value[i];
       leverage_m[j] = leverage[i];
-      variance_m[j] = smooth_variance[i];
-    }
-    if (beside) {
-      host_free(smooth);
-      host_free(smooth_variance);
+      variance_m[j] = variance[i];
     }
     host_free(slot);
     host_free(leverage);

@@ -61,10 +61,11 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
     if constexpr (Influence) {
       if (out.variance != nullptr) out.variance[d] = li.variance[k];
       if (out.leverage != nullptr) out.leverage[d] = li.leverage[k];
-      if (li.smooth) {
-        out.smooth.value[d] = li.smooth_value[k];
-        out.smooth.variance[d] = li.smooth_variance[k];
-        out.smooth.leverage[d] = li.smooth_leverage[k];
+      const std::int32_t own = li.own[k];
+      if (li.smooth && own >= 0) {
+        out.smooth.value[own] = li.smooth_value[k];
+        out.smooth.variance[own] = li.smooth_variance[k];
+        out.smooth.leverage[own] = li.smooth_leverage[k];
       }
     }
   };

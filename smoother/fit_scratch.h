@@ -39,7 +39,7 @@ struct fit_scratch {
   double* powers;               // with several columns: a window's powers (lane_powers)
   bool centred;                 // a derivative's: sums of centred ordinates (group_sums)
   double centre[MAX_LANES];     // what each lane's ordinates were centred on (0: not)
-  double* inverses[MAX_LANES];  // with several columns or value rows: each lane's whole inverse
+  double* inverses[MAX_LANES];  // with several columns: each lane's whole inverse
   error_limit limit;            // how the values' rounding is judged (numeric/value_error.h)
   bool lower;                   // 'Fallback' 'lower': see lowered_fit
   // Whether a group's windows may be summed as one run (share_run): the
@@ -93,8 +93,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
       shared ? host_alloc_array<fit_trouble>(static_cast<std::int64_t>(columns - 1) * MAX_LANES)
              : nullptr;
   for (int k = 0; k < MAX_LANES; ++k)
-    s.inverses[k] =
-        shared || (influence && derivative) ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
+    s.inverses[k] = shared ? host_alloc_array<double>(s.ncoef * s.ncoef) : nullptr;
   s.powers = shared ? host_alloc_array<double>(static_cast<std::int64_t>(s.ncoef) * model->window)
                     : nullptr;
   s.centred = derivative;

@@ -204,17 +204,14 @@ inline void solve_group(const smooth_model* model, fit_scratch& s, const group_w
     edge[k] = false;
   }
   const std::int32_t d = extra->derivative;
+  lane_solve::lane_values beside_all;
+  if (smooth) beside_all = {extra->smooth_value, s.value_rows};
   const bool together =
       !Anchored && rank.all &&
-      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit,
-                             shared || smooth ? s.inverses : nullptr, d, s.moment_weight);
-  for (int k = 0; k < used && together && smooth; ++k) {
-    // Every lane's query is its window's centre: row 0 gives the value.
-    for (std::int32_t c = 0; c < s.ncoef; ++c) s.value_rows[k][c] = s.inverses[k][c];
-    extra->smooth_value[k] =
-        lane_solve::first_coefficient<double>(s.inverses[k], s.sums[k] + 2 * s.ncoef - 1, s.ncoef) +
-        s.centre[k];
-  }
+      fit_lanes_from_sums<L>(s.ncoef, s.sums, out, t, rows, s.limit, shared ? s.inverses : nullptr,
+                             d, s.moment_weight, beside_all);
+  for (int k = 0; k < used && together && smooth; ++k)
+    extra->smooth_value[k] = extra->smooth_value[k] + s.centre[k];
   for (int k = 0; k < used && !together; ++k) {
     double* row = want_rows ? s.rows[k] : nullptr;
     value_beside value{FIT_FAILED, smooth ? s.value_rows[k] : nullptr};

@@ -207,9 +207,6 @@ std::int32_t finite_queries(const query_set& q, const fit_outputs& out, const do
 void put_none(const fit_outputs& out, std::int64_t i, double v) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (std::int32_t c = 0; c < out.columns; ++c) put(out, i, v, nan, nan, false, false, c);
-  if (out.smooth.value == nullptr) return;
-  out.smooth.value[i] = v;
-  out.smooth.variance[i] = out.smooth.leverage[i] = nan;
 }
 
 void fit_queries(const smooth_model* model, const query_set& q, const fit_outputs& out,

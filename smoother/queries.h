@@ -77,8 +77,10 @@ struct fit_outputs {
   std::uint8_t* kinds = nullptr;
   // With a derivative, and one column without 'Delta': the same fits'
   // value (the polynomial at the query), its variance factor and the
-  // leverage of own[i], from the one solve, where a band's sigma at the
-  // data needs them. Null: not wanted.
+  // leverage of its own point o = own[i], from the one solve, where a
+  // band's sigma at the data needs them: at element o, in model order (the
+  // queries' order when they are the data, so the writes run in order);
+  // none where o is -1. Null: not wanted.
   struct {
     double* value = nullptr;
     double* variance = nullptr;

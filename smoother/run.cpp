@@ -73,9 +73,6 @@ void fit_chunk(void* context, int worker, std::int64_t begin, std::int64_t end) 
     out.unstable = shifted(job.out.unstable, begin);
     out.kinds = shifted(job.out.kinds, begin);
     out.own = shifted(job.out.own, begin);
-    out.smooth.value = shifted(job.out.smooth.value, begin);
-    out.smooth.variance = shifted(job.out.smooth.variance, begin);
-    out.smooth.leverage = shifted(job.out.smooth.leverage, begin);
     fit_trouble* t = job.troubles + begin % job.round;
     job.fit(job.model, job.scratch[worker], job.xq + begin, nullptr, end - begin, out, t);
   }
