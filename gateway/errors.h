@@ -71,8 +71,9 @@ inline constexpr call_error span_range{
     "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
 inline constexpr call_error fallback{"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
 inline constexpr call_error method{"quibra:Method", "Method must be 'direct' or 'fast'."};
-inline constexpr call_error derivative{"quibra:Derivative",
-                                       "Derivative must be an integer from 0 to degree, %d."};
+inline constexpr call_error derivative{
+    "quibra:Derivative",
+    "Derivative must be an integer from 0 to degree, %d, or a vector of distinct ones."};
 inline constexpr call_error derivative_prediction{
     "quibra:DerivativePrediction",
     "Intervals 'prediction' has no meaning for a derivative: use 'confidence'."};

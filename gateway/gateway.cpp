@@ -200,12 +200,14 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   call_args a = read_arguments(nlhs, nrhs, prhs);
   const smooth_request& request = a.options.request;
   // The first result slot is always filled, also for nlhs 0.
-  mxArray* ys = host_create_matrix(a.result.rows, a.result.cols);
+  // Several orders: a page each.
+  mxArray* ys = host_create_pages(a.result.rows, a.result.cols, request.pages);
   plhs[0] = ys;
   smooth_outputs* out = host_alloc_array<smooth_outputs>(request.columns);
   for (std::int32_t c = 0; c < request.columns; ++c) {
     out[c] = smooth_outputs{};
     out[c].value = host_data(ys) + static_cast<std::int64_t>(c) * request.n;
+    out[c].page = static_cast<std::int64_t>(request.n) * request.columns;
   }
   info_arrays arrays;
   if (request.report)
@@ -222,7 +224,7 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
   for (std::int32_t c = 0; c < request.columns; ++c) release_outputs(out + c);
   if (a.options.failed_value != FIT_FAILED) {
     double* v = host_data(ys);
-    const std::int64_t n = static_cast<std::int64_t>(request.n) * request.columns;
+    const std::int64_t n = static_cast<std::int64_t>(request.n) * request.columns * request.pages;
     for (std::int64_t i = 0; i < n; ++i)
       if (v[i] == FIT_FAILED) v[i] = a.options.failed_value;
   }

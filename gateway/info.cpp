@@ -19,11 +19,9 @@ const char* outcome_name(bool robust, robust_outcome o) {
 // A logical array shaped like `ys`: true where the fit failed (or a point
 // interpolated next to one, which holds FIT_FAILED too).
 mxArray* failed_of(const mxArray* ys) {
-  const std::int32_t rows = static_cast<std::int32_t>(host_rows(ys));
-  const std::int32_t cols = static_cast<std::int32_t>(host_cols(ys));
-  mxArray* failed = host_create_logical(rows, cols);
+  mxArray* failed = host_create_logical_like(ys);
   const double* v = host_data(ys);
-  const std::int64_t n = static_cast<std::int64_t>(rows) * cols;
+  const std::int64_t n = static_cast<std::int64_t>(host_rows(ys) * host_cols(ys));
   for (std::int64_t i = 0; i < n; ++i)
     if (v[i] == FIT_FAILED) host_set_logical(failed, i, true);
   return failed;
@@ -31,8 +29,7 @@ mxArray* failed_of(const mxArray* ys) {
 
 // A logical array shaped like `ys` from the flags of its n elements.
 mxArray* flags_of(const std::uint8_t* flags, const mxArray* ys) {
-  mxArray* a = host_create_logical(static_cast<std::int32_t>(host_rows(ys)),
-                                   static_cast<std::int32_t>(host_cols(ys)));
+  mxArray* a = host_create_logical_like(ys);
   const std::int64_t n = static_cast<std::int64_t>(host_rows(ys) * host_cols(ys));
   for (std::int64_t i = 0; i < n; ++i)
     if (flags[i] != 0) host_set_logical(a, i, true);
@@ -57,15 +54,16 @@ info_arrays new_info_arrays(const smooth_request& request, const fit_settings& s
                             std::int32_t cols, smooth_outputs* out) {
   info_arrays a;
   const std::int64_t n = request.n;
-  if (settings.lower) a.lowered = host_alloc_array<std::uint8_t>(n * request.columns);
-  a.unstable = host_alloc_array<std::uint8_t>(n * request.columns);
-  for (std::int64_t i = 0; i < n * request.columns; ++i) a.unstable[i] = 0;
+  const std::int64_t all = n * request.columns * request.pages;
+  if (settings.lower) a.lowered = host_alloc_array<std::uint8_t>(all);
+  a.unstable = host_alloc_array<std::uint8_t>(all);
+  for (std::int64_t i = 0; i < all; ++i) a.unstable[i] = 0;
   a.weights = host_create_matrix(data_rows, data_cols);
   const bool band = request.band != band_kind::none;
   if (band) {
-    a.se = host_create_matrix(rows, cols);
-    a.lower = host_create_matrix(rows, cols);
-    a.upper = host_create_matrix(rows, cols);
+    a.se = host_create_pages(rows, cols, request.pages);
+    a.lower = host_create_pages(rows, cols, request.pages);
+    a.upper = host_create_pages(rows, cols, request.pages);
   }
   for (std::int32_t c = 0; c < request.columns; ++c) {
     smooth_outputs& o = out[c];

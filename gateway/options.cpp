@@ -167,11 +167,24 @@ void parse_method(const mxArray* a, std::int32_t, call_options* o) {
 }
 
 // Derivative and Window are bounded by the degree, read before the options.
+// Several orders, a vector of distinct ones, give a page each.
 void parse_derivative(const mxArray* a, std::int32_t, call_options* o) {
-  const std::int32_t degree = o->request.degree;
-  if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], 0.0, degree))
+  smooth_request& r = o->request;
+  const std::int32_t degree = r.degree;
+  if (!is_plain_double(a) || host_dims(a) > 2 || (host_rows(a) != 1 && host_cols(a) != 1))
     fail(errors::derivative, degree);
-  o->request.derivative = static_cast<std::int32_t>(host_data(a)[0]);
+  const std::uint64_t count = host_rows(a) * host_cols(a);
+  if (count < 1 || count > static_cast<std::uint64_t>(degree) + 1) fail(errors::derivative, degree);
+  bool seen[MAX_DEGREE + 1] = {};
+  for (std::uint64_t p = 0; p < count; ++p) {
+    const double k = host_data(a)[p];
+    if (!is_integer_in(k, 0.0, degree) || seen[static_cast<int>(k)])
+      fail(errors::derivative, degree);
+    seen[static_cast<int>(k)] = true;
+    r.orders[p] = static_cast<std::int32_t>(k);
+  }
+  r.pages = static_cast<std::int32_t>(count);
+  r.derivative = r.orders[0];
 }
 
 void parse_window(const mxArray* a, std::int32_t data_count, call_options* o) {
@@ -256,6 +269,8 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
   }
   if (o->request.window_points > 0 && (o->span_given || o->request.choose_span))
     fail(errors::window_span);
-  if (o->request.derivative > 0 && o->request.band == band_kind::prediction)
-    fail(errors::derivative_prediction);
+  bool derivative = false;
+  for (std::int32_t p = 0; p < o->request.pages; ++p)
+    derivative = derivative || o->request.orders[p] > 0;
+  if (derivative && o->request.band == band_kind::prediction) fail(errors::derivative_prediction);
 }

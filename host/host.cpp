@@ -32,7 +32,9 @@ bool host_is_complex(const mxArray* a) { return mxIsComplex(a); }
 bool host_is_sparse(const mxArray* a) { return mxIsSparse(a); }
 std::uint64_t host_rows(const mxArray* a) { return mxGetM(a); }
 std::uint64_t host_cols(const mxArray* a) { return mxGetN(a); }
-std::uint64_t host_dims(const mxArray* a) { return static_cast<std::uint64_t>(mxGetNumberOfDimensions(a)); }
+std::uint64_t host_dims(const mxArray* a) {
+  return static_cast<std::uint64_t>(mxGetNumberOfDimensions(a));
+}
 
 bool host_is_logical_scalar(const mxArray* a) {
   return mxIsLogical(a) && mxGetM(a) == 1 && mxGetN(a) == 1;
@@ -45,6 +47,14 @@ mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols) {
   return mxCreateDoubleMatrix(rows, cols, mxREAL);
 }
 
+mxArray* host_create_pages(std::int32_t rows, std::int32_t cols, std::int32_t pages) {
+  if (pages == 1) return host_create_matrix(rows, cols);
+  mxArray* a = mxCreateDoubleMatrix(rows, static_cast<mwSize>(cols) * pages, mxREAL);
+  const mwSize dims[3] = {rows, cols, pages};
+  mxSetDimensions(a, dims, 3);
+  return a;
+}
+
 mxArray* host_create_scalar(double v) { return mxCreateDoubleScalar(v); }
 
 mxArray* host_create_string(const char* text) { return mxCreateString(text); }
@@ -54,6 +64,13 @@ mxArray* host_create_logical(std::int32_t rows, std::int32_t cols) {
 }
 
 void host_set_logical(mxArray* a, std::int64_t i, bool v) { mxGetLogicals(a)[i] = v; }
+
+mxArray* host_create_logical_like(const mxArray* a) {
+  mxArray* l = mxCreateLogicalMatrix(mxGetM(a), mxGetN(a));
+  if (mxGetNumberOfDimensions(a) > 2)
+    mxSetDimensions(l, mxGetDimensions(a), mxGetNumberOfDimensions(a));
+  return l;
+}
 
 mxArray* host_create_cell_row(std::int32_t n, mxArray* const* values) {
   mxArray* c = mxCreateCellMatrix(1, n);

@@ -29,6 +29,10 @@ double* host_data(const mxArray* a);
 // A new real rows-by-cols double array, zero-filled.
 mxArray* host_create_matrix(std::int32_t rows, std::int32_t cols);
 
+// A new real rows-by-cols-by-pages double array, zero-filled; one page is
+// a rows-by-cols matrix.
+mxArray* host_create_pages(std::int32_t rows, std::int32_t cols, std::int32_t pages);
+
 // A new 1-by-1 real double array holding v.
 mxArray* host_create_scalar(double v);
 
@@ -39,6 +43,8 @@ mxArray* host_create_string(const char* text);
 // element i (column-major).
 mxArray* host_create_logical(std::int32_t rows, std::int32_t cols);
 void host_set_logical(mxArray* a, std::int64_t i, bool v);
+// A new logical array of the dimensions of `a`, all false.
+mxArray* host_create_logical_like(const mxArray* a);
 
 // A new 1-by-n cell row holding values[0..n-1], which it takes over.
 mxArray* host_create_cell_row(std::int32_t n, mxArray* const* values);

@@ -50,6 +50,10 @@ void share_outputs(fit_outputs& out, const shared_columns* shared, std::int64_t 
   out.stride = stride;
 }
 
+// Whether the fits take centred ordinates: a derivative's, and every
+// page's of a call of several orders.
+bool centred(const smooth_request& r) { return r.derivative > 0 || r.pages > 1; }
+
 // The evaluation at the queries with a band, and the summary of the smooth
 // at the data points that its sigma and dof come from. When the queries
 // are the data, one run at them gives the fits at the data points too;
@@ -78,6 +82,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   fit_outputs out;
   out.value = o->value;
   out.derivative = r.derivative;
+  out.centred = centred(r);
   out.lowered = o->lowered;
   out.unstable = o->unstable;
   out.variance = variance;
@@ -116,7 +121,7 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
     fit_settings quiet = *settings;
     quiet.report = trouble_report::off;
     fit_outputs own;
-    own.centred = r.derivative > 0;
+    own.centred = centred(r);
     own.value = value_m;
     own.leverage = leverage_m;
     own.variance = variance_m;
@@ -141,6 +146,47 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   host_free(prior);
   host_free(model->variance_weights);
   model->variance_weights = nullptr;
+}
+
+// The evaluation at the queries, page after page, each order's into its
+// own: with a band only for a call that reports it. `o` holds a column's
+// outputs each, and `shared` the columns beyond the first when they share
+// the fits.
+void evaluate_pages(const smooth_request& r, smooth_model* model, const double* const* sorted,
+                    std::int32_t points, bool reuse, fit_settings* settings, smooth_outputs* o,
+                    const shared_columns* shared = nullptr) {
+  const std::int32_t columns = shared != nullptr ? shared->columns : 1;
+  smooth_outputs* page = host_alloc_array<smooth_outputs>(columns);
+  const auto at = [](auto* a, std::int64_t offset) { return a != nullptr ? a + offset : a; };
+  for (std::int32_t p = 0; p < r.pages; ++p) {
+    smooth_request order = r;
+    order.derivative = r.pages > 1 ? r.orders[p] : r.derivative;
+    for (std::int32_t c = 0; c < columns; ++c) {
+      const std::int64_t offset = p * o[c].page;
+      page[c] = o[c];
+      page[c].value = o[c].value + offset;
+      page[c].se = at(o[c].se, offset);
+      page[c].lower = at(o[c].lower, offset);
+      page[c].upper = at(o[c].upper, offset);
+      page[c].lowered = at(o[c].lowered, offset);
+      page[c].unstable = at(o[c].unstable, offset);
+    }
+    if (r.report && r.band != band_kind::none) {
+      evaluate_with_band(order, model, sorted, points, reuse, settings, page, shared);
+      // The same on every page: the fits at the data are summed alike.
+      for (std::int32_t c = 0; c < columns; ++c) o[c].summary = page[c].summary;
+    } else {
+      fit_outputs out;
+      out.value = page->value;
+      out.derivative = order.derivative;
+      out.centred = centred(order);
+      out.lowered = page->lowered;
+      out.unstable = page->unstable;
+      share_outputs(out, shared, r.n);
+      fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
+    }
+  }
+  host_free(page);
 }
 
 // 'Window' k: the model's f becomes the span that gives it windows of k
@@ -190,17 +236,7 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
   if (r.choose_span) o->search = choose_span(model, r.rule, r.span_lo, r.span_hi, settings);
   // On failure the model stays as built; with no data point there is nothing to reweight.
   if (r.robust && points > 0) o->robust = robustify(model, settings, r.max_passes, robust_weights);
-  // Bands are made only for a call that reports them.
-  if (r.report && r.band != band_kind::none) {
-    evaluate_with_band(r, model, sorted, points, reuse, settings, o);
-  } else {
-    fit_outputs out;
-    out.value = o->value;
-    out.derivative = r.derivative;
-    out.lowered = o->lowered;
-    out.unstable = o->unstable;
-    fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
-  }
+  evaluate_pages(r, model, sorted, points, reuse, settings, o);
   if (r.report) data_weights(r, sorted, points, robust_weights, o->weights);
   o->window = model->window;
   o->model = model;
@@ -254,17 +290,7 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
     shared.scales[c - 1] = largest_magnitude(y_c, points);
   }
   for (std::int32_t c = 0; c < r.columns; ++c) no_passes(o + c);
-  if (r.report && r.band != band_kind::none) {
-    evaluate_with_band(r, model, sorted, points, reuse, settings, o, &shared);
-  } else {
-    fit_outputs out;
-    out.value = o->value;
-    out.derivative = r.derivative;
-    out.lowered = o->lowered;
-    out.unstable = o->unstable;
-    share_outputs(out, &shared, r.n);
-    fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
-  }
+  evaluate_pages(r, model, sorted, points, reuse, settings, o, &shared);
   for (std::int32_t c = 0; c < r.columns; ++c) {
     if (r.report) data_weights(r, sorted, points, nullptr, o[c].weights);
     o[c].window = model->window;

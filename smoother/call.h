@@ -44,6 +44,13 @@ struct smooth_request {
   // (0: the smooth), and so is the band; the robustness passes, the span's
   // choice and the band's sigma and dof are the smooth's.
   std::int32_t derivative = 0;
+  // Several orders at once: `pages` > 1 distinct orders, page p of the
+  // outputs (smooth_outputs::page) holding order orders[p]. Every page's
+  // fits, the value's too, then take the centred ordinates a derivative's
+  // take, so that one sigma serves them all; each derivative's page is the
+  // call with that order alone, bit for bit.
+  std::int32_t orders[MAX_DEGREE + 1] = {};
+  std::int32_t pages = 1;
   // > 0: every window holds this many points (all when fewer take part),
   // by the span that gives it (span_for_window), in place of `f`.
   std::int32_t window_points = 0;
@@ -75,6 +82,9 @@ struct smooth_outputs {
   std::uint8_t* lowered = nullptr;
   // With `report`: n, 1 where the value's fit was unstable (fit_outputs).
   std::uint8_t* unstable = nullptr;
+  // With several orders: how far each of the arrays above (but `weights`)
+  // lies from the same array of the order before.
+  std::int64_t page = 0;
 
   // With `report`: how the passes went (the outcome only means something
   // after a robust call), the final window, and with a band the summary of

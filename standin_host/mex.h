@@ -37,6 +37,8 @@ mxArray* mxCreateStructMatrix(mwSize rows, mwSize cols, int num_keys, const char
 mxLogical* mxGetLogicals(const mxArray* ptr);
 bool mxIsLogical(const mxArray* ptr);
 mwSize mxGetNumberOfDimensions(const mxArray* ptr);
+const mwSize* mxGetDimensions(const mxArray* ptr);
+int mxSetDimensions(mxArray* ptr, const mwSize* dims, mwSize ndims);
 mxArray* mxCreateCellMatrix(mwSize m, mwSize n);
 void mxSetCell(mxArray* ptr, mwIndex i, mxArray* value);
 void mxSetField(mxArray* ptr, mwIndex index, const char* key, mxArray* val);

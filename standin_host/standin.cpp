@@ -64,7 +64,7 @@ bool mxIsSparse(const mxArray* ptr) { return ptr->sparse; }
 bool mxIsChar(const mxArray* ptr) { return ptr->cls == mx_class::char_; }
 
 bool mxIsClass(const mxArray* ptr, const char* name) {
-  static const char* const names[] = {"double", "single", "int32", "logical",
+  static const char* const names[] = {"double", "single", "int32",  "logical",
                                       "char",   "string", "struct", "cell"};
   return std::strcmp(names[static_cast<int>(ptr->cls)], name) == 0;
 }
@@ -141,6 +141,29 @@ static std::unique_ptr<mxArray> take(mxArray* val) {
 bool mxIsLogical(const mxArray* ptr) { return ptr->cls == mx_class::logical_; }
 
 mwSize mxGetNumberOfDimensions(const mxArray* ptr) { return static_cast<mwSize>(ptr->ndims); }
+
+const mwSize* mxGetDimensions(const mxArray* ptr) {
+  // Arrays built with rows and cols alone get their dimensions here.
+  auto* a = const_cast<mxArray*>(ptr);
+  if (a->dims.size() != a->ndims) {
+    a->dims.assign(a->ndims, 1);
+    a->dims[0] = static_cast<mwSize>(a->rows);
+    a->dims[1] = static_cast<mwSize>(a->cols);
+  }
+  return a->dims.data();
+}
+
+int mxSetDimensions(mxArray* ptr, const mwSize* dims, mwSize ndims) {
+  std::size_t cols = 1;
+  for (mwSize k = 1; k < ndims; ++k) cols *= static_cast<std::size_t>(dims[k]);
+  if (static_cast<std::size_t>(dims[0]) * cols != ptr->rows * ptr->cols)
+    fault("mxSetDimensions: a different element count");
+  ptr->rows = static_cast<std::size_t>(dims[0]);
+  ptr->cols = cols;
+  ptr->ndims = static_cast<std::size_t>(ndims);
+  ptr->dims.assign(dims, dims + ndims);
+  return 0;
+}
 
 mxArray* mxCreateCellMatrix(mwSize m, mwSize n) {
   mxArray* a = created_of_class(mx_class::cell_, m, n);

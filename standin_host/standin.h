@@ -37,6 +37,7 @@ struct mxArray_tag {
   std::vector<std::pair<std::string, std::unique_ptr<mxArray_tag>>> fields;
   std::vector<std::unique_ptr<mxArray_tag>> cells;
   std::size_t ndims = 2;
+  std::vector<mwSize> dims;  // as mxGetDimensions gives them, kept up to date by it
 };
 
 namespace standin {

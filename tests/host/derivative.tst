@@ -94,6 +94,34 @@
 %! [~, ib] = quibra (xl, yl, 0.3, 2, 2, band{:}, "Delta", 0.25);
 %! assert (any (ia.lowered) && isequal (ia.se, ib.se) && ia.sigma == ib.sigma);
 
+## Several orders: a page each, every per-query field of info too. Each
+## derivative's page is its call alone, bit for bit, band included; the
+## value's page comes from the same centred sums, so it is the smooth to
+## its rounding, and one sigma serves every page.
+%!test
+%! Y = [y, 2e3 + x / 10];
+%! [d, info] = quibra (x', Y(:,1)', 0.3, 1, 2, "Derivative", [2 0 1], "Intervals", "confidence");
+%! assert (size (d) == [1 300 3] && size (info.se) == [1 300 3] && size (info.failed) == [1 300 3]);
+%! [p, ip] = quibra (x, Y, 0.3, 0, 2, "Derivative", [2 0 1], "Intervals", "confidence",
+%!                   "Fallback", "lower");
+%! assert (size (p) == [300 2 3] && size (ip.lowered) == [300 2 3] && size (ip.sigma) == [1 2]);
+%! for c = 1:2
+%!   for k = [2 1]
+%!     [dk, ik] = quibra (x, Y(:,c), 0.3, 0, 2, "Derivative", k, "Intervals", "confidence",
+%!                        "Fallback", "lower");
+%!     page = find ([2 0 1] == k);
+%!     assert (isequal (p(:,c,page), dk) && isequal (ip.se(:,c,page), ik.se));
+%!     assert (isequal (ip.upper(:,c,page), ik.upper) && ip.sigma(c) == ik.sigma);
+%!   endfor
+%!   [v, iv] = quibra (x, Y(:,c), 0.3, 0, 2, "Intervals", "confidence", "Fallback", "lower");
+%!   assert (p(:,c,2), v, 1e-13 * max (abs (v)));
+%!   assert (ip.se(:,c,2), iv.se, 1e-10 * max (iv.se) + 1e-11);
+%! endfor
+%! assert (p(:,2,2), Y(:,2), 4 * eps (3e3));   # a line, where the raw sums lose 2.5e-11
+%! [n1, i1] = quibra (x(1:20), [], 0.3, 0, 3, x, y, "Derivative", [3 1], "Intervals", "confidence");
+%! [n3, i3] = quibra (x(1:20), [], 0.3, 0, 3, x, y, "Derivative", 3, "Intervals", "confidence");
+%! assert (isequal (n1(:,:,1), n3) && isequal (i1.se(:,:,1), i3.se));
+
 ## A window lowered below the derivative's order gives 0, marked lowered;
 ## abscissae halved to keep distances finite give the same derivative.
 %!test
@@ -134,7 +162,11 @@
 %!error <Derivative must be an integer from 0 to degree, 2> quibra (x, y, 0.3, 0, 2, "Derivative", 3)
 %!error <Derivative must> quibra (x, y, "Derivative", -1)
 %!error <Derivative must> quibra (x, y, "Derivative", 0.5)
-%!error <Derivative must> quibra (x, y, "Derivative", [1 2])
+%!error <Derivative must> quibra (x, y, "Derivative", [1 1])
+%!error <Derivative must> quibra (x, y, "Derivative", [])
+%!error <Derivative must> quibra (x, y, "Derivative", [0 1; 1 2])
+%!error <Derivative must> quibra (x, y, 0.3, 0, 1, "Derivative", [0 1 2])
+%!error <has no meaning> quibra (x, y, "Derivative", [0 1], "Intervals", "prediction")
 %!error <has no meaning> quibra (x, y, "Derivative", 1, "Intervals", "prediction")
 %!error <Window must be an integer from 3 to 300> quibra (x, y, "Window", 2)
 %!error <Window must> quibra (x, y, "Window", 301)

@@ -491,9 +491,9 @@ void expect_signal(const mxArray& all, std::size_t c, std::size_t k, const mxArr
               one.logicals)
         << what;
   } else {
-    EXPECT_EQ(bits(std::vector<double>(all.real.begin() + c * rows,
-                                       all.real.begin() + (c + 1) * rows)),
-              bits(one.real))
+    EXPECT_EQ(
+        bits(std::vector<double>(all.real.begin() + c * rows, all.real.begin() + (c + 1) * rows)),
+        bits(one.real))
         << what;
   }
 }
@@ -561,7 +561,7 @@ TEST(Signals, ShapesThatDoNotPairEndTheCallBeforeAnyStorage) {
     expect_error({x(), make_array(12, 0)}, bad_y, "quibra:Y");  // no signal at all
     expect_error({x(), three_d(12, 2, 2)}, dims, "quibra:YDims");
     expect_error({x(), three_d(5, 2, 2)}, dims, "quibra:YDims");  // before the rows
-    expect_error({x(), three_d(12, 0, 2)}, bad_y, "quibra:Y");     // empty first
+    expect_error({x(), three_d(12, 0, 2)}, bad_y, "quibra:Y");    // empty first
     expect_error({x(), complex_of(make_array(12, 3))}, bad_y, "quibra:Y");
     expect_error({x(), sparse_of(make_array(12, 3))}, bad_y, "quibra:Y");
     expect_error({x(), make_array(4, 12), complex_of(S(0.5))}, rows, "quibra:YRows");
@@ -581,10 +581,13 @@ TEST(Signals, NodesTakeSeveralSignalsAndYOnlyChecksOrEmpty) {
   EXPECT_TRUE(all.rows == q.size() && all.cols == signals.size());
   expect_signals(
       all, signals.size(),
-      [&](std::size_t c) { return nodes(make_row({0, 0, 0, 0}), make_column(signals[c])); }, 1);
+      [&](std::size_t c) {
+        return nodes(make_row({0, 0, 0, 0}), make_column(signals[c]));
+      },
+      1);
   // Any empty Y, or one of other signals, gives the same bits.
-  for (mxArray* y : {make_array(0, 0), make_array(4, 0), make_array(0, 3), three_d(4, 0, 2),
-                     make_array(4, 2)}) {
+  for (mxArray* y :
+       {make_array(0, 0), make_array(4, 0), make_array(0, 3), three_d(4, 0, 2), make_array(4, 2)}) {
     const run_result r = run(nodes(y, signals_of(signals)));
     EXPECT_TRUE(r.o.ok) << r.o.error;
     EXPECT_TRUE(r.rows == all.rows && r.cols == all.cols);
@@ -628,9 +631,12 @@ TEST(Signals, InfoHoldsAColumnPerPointAndAnEntryPerCallForEachSignal) {
   for (const signal_call& s : calls) {
     const std::size_t k = s.y.size();
     const auto call = [&](mxArray* y) {
-      return std::vector<mxArray*>{make_column(s.x),        y,
-                                   S(s.f),                  S(s.robust),
-                                   S(s.degree),             standin::make_char("Intervals"),
+      return std::vector<mxArray*>{make_column(s.x),
+                                   y,
+                                   S(s.f),
+                                   S(s.robust),
+                                   S(s.degree),
+                                   standin::make_char("Intervals"),
                                    standin::make_char("confidence")};
     };
     const run_result all = run(call(signals_of(s.y)), 2);
@@ -648,8 +654,36 @@ TEST(Signals, InfoHoldsAColumnPerPointAndAnEntryPerCallForEachSignal) {
     for (std::size_t c = 0; c < k; ++c) EXPECT_EQ(outcome.cells.at(c)->text, s.outcomes[c]);
     const std::vector<mxLogical>& failed = field_of(all, "failed").logicals;
     EXPECT_EQ(std::count(failed.begin(), failed.end(), 1), s.failures);
-    expect_signals(all, k, [&](std::size_t c) { return call(make_column(s.y[c])); }, 2);
+    expect_signals(
+        all, k, [&](std::size_t c) { return call(make_column(s.y[c])); }, 2);
   }
+}
+
+TEST(Gateway, SeveralDerivativesGiveAPageEachAndInfoFollows) {
+  const auto call = [](mxArray* orders) {
+    return std::vector<mxArray*>{X(),
+                                 Y(),
+                                 S(0.8),
+                                 S(0),
+                                 S(2),
+                                 standin::make_char("Derivative"),
+                                 orders,
+                                 standin::make_char("Intervals"),
+                                 standin::make_char("confidence")};
+  };
+  const run_result both = run(call(make_row({0, 1})), 2);
+  const run_result one = run(call(S(1)), 2);
+  ASSERT_TRUE(both.o.ok && one.o.ok) << both.o.error;
+  EXPECT_TRUE(both.rows == xs.size() && both.cols == 2);
+  const std::vector<double> page(both.v.begin() + static_cast<std::ptrdiff_t>(xs.size()),
+                                 both.v.end());
+  EXPECT_EQ(bits(page), bits(one.v));
+  for (const char* name : {"se", "upper", "failed", "unstable"}) {
+    const mxArray& f = field_of(both, name);
+    EXPECT_TRUE(f.ndims == 3 && f.dims == (std::vector<mwSize>{12, 1, 2})) << name;
+  }
+  const std::vector<double>& se = field_of(both, "se").real;
+  EXPECT_EQ(bits(std::vector<double>(se.begin() + 12, se.end())), bits(field_of(one, "se").real));
 }
 
 }  // namespace
