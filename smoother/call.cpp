@@ -54,6 +54,20 @@ void share_outputs(fit_outputs& out, const shared_columns* shared, std::int64_t 
 // page's of a call of several orders.
 bool centred(const smooth_request& r) { return r.derivative > 0 || r.pages > 1; }
 
+// Where the fits at the queries go: o's values and flags (and the shared
+// columns'), of r's order.
+fit_outputs query_outputs(const smooth_request& r, const smooth_outputs* o,
+                          const shared_columns* shared) {
+  fit_outputs out;
+  out.value = o->value;
+  out.derivative = r.derivative;
+  out.centred = centred(r);
+  out.lowered = o->lowered;
+  out.unstable = o->unstable;
+  share_outputs(out, shared, r.n);
+  return out;
+}
+
 // The evaluation at the queries with a band, and the summary of the smooth
 // at the data points that its sigma and dof come from. When the queries
 // are the data, one run at them gives the fits at the data points too;
@@ -79,14 +93,8 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   double* leverage_m = host_alloc_array<double>(m);
   double* variance_m = host_alloc_array<double>(m);
   for (std::int64_t j = 0; j < all_m; ++j) value_m[j] = FIT_FAILED;
-  fit_outputs out;
-  out.value = o->value;
-  out.derivative = r.derivative;
-  out.centred = centred(r);
-  out.lowered = o->lowered;
-  out.unstable = o->unstable;
+  fit_outputs out = query_outputs(r, o, shared);
   out.variance = variance;
-  share_outputs(out, shared, n);
   // A derivative's fits give its smooth's values beside it, but those of
   // one column only, and not where 'Delta' interpolates: there the smooth's
   // are made apart.
@@ -176,14 +184,8 @@ void evaluate_pages(const smooth_request& r, smooth_model* model, const double* 
       // The same on every page: the fits at the data are summed alike.
       for (std::int32_t c = 0; c < columns; ++c) o[c].summary = page[c].summary;
     } else {
-      fit_outputs out;
-      out.value = page->value;
-      out.derivative = order.derivative;
-      out.centred = centred(order);
-      out.lowered = page->lowered;
-      out.unstable = page->unstable;
-      share_outputs(out, shared, r.n);
-      fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr}, out, settings);
+      fit_queries(model, query_set{r.xq, r.n, reuse ? sorted : nullptr},
+                  query_outputs(order, page, shared), settings);
     }
   }
   host_free(page);
