@@ -4,8 +4,8 @@ function bench_derivative ()
 %   and top derivative at the same settings, on n = 10^5 points at the data
 %   with windows of 100 points and with the span 0.1, degrees 1 to 3,
 %   'Method' 'direct' and 'fast', and prints the ratios to the smooth; then
-%   the same with 'Intervals' 'confidence', where the derivative's band
-%   needs the smooth's own fits at the data for sigma apart.
+%   the first derivative's band ('Intervals' 'confidence') against the
+%   value's, at the data, where its sigma needs the smooth's fits there.
   here = fileparts (mfilename ('fullpath'));
   addpath (here);
   rand ('seed', 5); randn ('seed', 5);
