@@ -237,7 +237,8 @@
 %     YS is a real double array shaped like X: a row for a row X, a
 %     column for a column X. Element i belongs to X(i). With a matrix Y
 %     (several signals), YS has a row per element of X and a column per
-%     signal: YS(i, j) belongs to X(i) and column j of Y.
+%     signal: YS(i, j) belongs to X(i) and column j of Y. With several
+%     'Derivative' orders, YS(:, :, p) holds the p-th order given.
 %
 %   The second result
 %     INFO is a struct with these fields. With several signals, a field of
