@@ -95,11 +95,11 @@ void evaluate_with_band(const smooth_request& r, smooth_model* model, const doub
   for (std::int64_t j = 0; j < all_m; ++j) value_m[j] = FIT_FAILED;
   fit_outputs out = query_outputs(r, o, shared);
   out.variance = variance;
-  // A derivative's fits give its smooth's values beside it, but those of
-  // one column only, and not where 'Delta' interpolates: there the smooth's
-  // are made apart.
-  const bool beside = r.derivative > 0 && columns == 1 && !(settings->delta > 0.0);
-  if (r.at_data && beside) {
+  // The fits at the data go straight to their model points, with one
+  // column and where no 'Delta' interpolates; a derivative's fits give its
+  // smooth's beside it. Elsewhere they are copied, or made apart.
+  const bool to_model = columns == 1 && !(settings->delta > 0.0);
+  if (r.at_data && to_model) {
     std::int32_t* slot = host_alloc_array<std::int32_t>(n);
     locate_points(model, n, r.xq, r.y, sorted, sorted_count, slot);
     out.own = slot;

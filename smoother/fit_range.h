@@ -37,7 +37,9 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
   li.lower = s.lower;
   li.second = out.variance != nullptr;
   li.derivative = out.derivative;
-  li.smooth = Influence && out.smooth.value != nullptr;
+  // A value's fits are their own smooth: only a derivative's make it apart.
+  li.smooth = Influence && out.smooth.value != nullptr && out.derivative > 0;
+  const bool to_model = Influence && out.smooth.value != nullptr;
   li.columns = out.columns;
   li.y_more = out.y_more;
   li.blocks = out.blocks;
@@ -62,10 +64,10 @@ void fit_range(const smooth_model* model, fit_scratch& s, const double* xq,
       if (out.variance != nullptr) out.variance[d] = li.variance[k];
       if (out.leverage != nullptr) out.leverage[d] = li.leverage[k];
       const std::int32_t own = li.own[k];
-      if (li.smooth && own >= 0) {
-        out.smooth.value[own] = li.smooth_value[k];
-        out.smooth.variance[own] = li.smooth_variance[k];
-        out.smooth.leverage[own] = li.smooth_leverage[k];
+      if (to_model && own >= 0) {
+        out.smooth.value[own] = li.smooth ? li.smooth_value[k] : r[k];
+        out.smooth.variance[own] = li.smooth ? li.smooth_variance[k] : li.variance[k];
+        out.smooth.leverage[own] = li.smooth ? li.smooth_leverage[k] : li.leverage[k];
       }
     }
   };

@@ -80,11 +80,14 @@ struct value_beside {
 // d > 0 the result is instead the polynomial's Taylor coefficient of order
 // d at cq (smoother/derivative.h), and `row` the row that gives it, and
 // `beside`, when not null, receives the value and its row; the trouble is
-// the fit's, as for its value.
-inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n, fit_trouble& t,
-                       double* row, bool at_zero, double cq, std::int32_t m,
-                       double* inverse = nullptr, std::int32_t d = 0, double moment_weight = 0.0,
-                       value_beside* beside = nullptr) {
+// the fit's, as for its value. Not inlined: it serves the lanes fitted
+// one by one, which are few, and left in the wide-register code (flattened)
+// it made that code too large for the sanitizers' builds.
+[[gnu::noinline]] inline double solve_at(fit_scratch& s, const double* sums, std::int32_t n,
+                                         fit_trouble& t, double* row, bool at_zero, double cq,
+                                         std::int32_t m, double* inverse = nullptr,
+                                         std::int32_t d = 0, double moment_weight = 0.0,
+                                         value_beside* beside = nullptr) {
   fill_normal_system(s.normal, n, sums, 1.0);
   t = gauss_jordan(s.normal, s.work, s.inverse, n);
   if (t.singular) {

@@ -75,12 +75,12 @@ struct fit_outputs {
   // (TROUBLE_*) of column c > 0's fit i at kinds[i + c stride]; column 0's
   // comes with the fit's own trouble. Null otherwise.
   std::uint8_t* kinds = nullptr;
-  // With a derivative, and one column without 'Delta': the same fits'
-  // value (the polynomial at the query), its variance factor and the
-  // leverage of its own point o = own[i], from the one solve, where a
-  // band's sigma at the data needs them: at element o, in model order (the
-  // queries' order when they are the data, so the writes run in order);
-  // none where o is -1. Null: not wanted.
+  // With one column and no 'Delta': the smooth's value at each query (a
+  // derivative's fits give it beside the derivative, from the same solve),
+  // its variance factor and the leverage of its own point o = own[i],
+  // where a band's sigma at the data needs them: at element o, in model
+  // order (the queries' order when they are the data, so the writes run in
+  // order); none where o is -1. Null: not wanted.
   struct {
     double* value = nullptr;
     double* variance = nullptr;
