@@ -66,7 +66,8 @@ mxArray* host_create_logical(std::int32_t rows, std::int32_t cols) {
 void host_set_logical(mxArray* a, std::int64_t i, bool v) { mxGetLogicals(a)[i] = v; }
 
 mxArray* host_create_logical_like(const mxArray* a) {
-  mxArray* l = mxCreateLogicalMatrix(mxGetM(a), mxGetN(a));
+  mxArray* l =
+      mxCreateLogicalMatrix(static_cast<mwSize>(mxGetM(a)), static_cast<mwSize>(mxGetN(a)));
   if (mxGetNumberOfDimensions(a) > 2)
     mxSetDimensions(l, mxGetDimensions(a), mxGetNumberOfDimensions(a));
   return l;
