@@ -18,14 +18,15 @@
 
 namespace local_fit {
 
-// A group with a query outside its window's span fits each wanted query
-// alone, anchored (two lanes of one query): such queries are few, and the
-// others keep their bits, since inside its span a query's anchored
-// coordinate is its own. Not inlined, like column_alone.
+// Queries outside their windows' spans are fitted alone, anchored (two
+// lanes of one query): such queries are few. The group's lanes marked in
+// alone_lane are. Not inlined, like column_alone.
 template <int L, bool Influence>
 [[gnu::noinline]] void fit_alone(const smooth_model* model, fit_scratch& s, const double xq[L],
-                                 int used, double out[L], fit_trouble t[L], lane_extra* extra) {
-  for (int k = 0; k < used; ++k) {
+                                 const bool alone_lane[L], double out[L], fit_trouble t[L],
+                                 lane_extra* extra) {
+  for (int k = 0; k < L; ++k) {
+    if (!alone_lane[k]) continue;
     const double pair[2] = {xq[k], xq[k]};
     double value[2] = {};
     fit_trouble trouble[2];
@@ -50,6 +51,78 @@ template <int L, bool Influence>
   }
 }
 
+// A group some of whose queries lie outside their windows' spans: those
+// are fitted alone, and the others as a group of their own, moved to the
+// front lanes (their mates repeating the first), so that each query's
+// value is the one it gets among any mates, whatever the lane width.
+template <int L>
+struct lane_split {
+  bool active = false;
+  // Set by keep_inside:
+  int count;            // the lanes kept in the group
+  int lane[L];          // kept lane j's place in the caller's group
+  bool alone[L];        // the caller's lanes fitted alone
+  double q[L];          // the kept lanes' queries
+  std::int32_t own[L];  // the caller's own points, kept for the lanes alone
+};
+
+// Moves the group's lanes inside their spans to the front of g and of
+// extra's own points; the others are marked for fit_alone.
+template <int L>
+inline void keep_inside(group_windows<L>& g, const double xq[L], int used, lane_extra* extra,
+                        lane_split<L>& split) {
+  split.active = true;
+  split.count = 0;
+  for (int k = 0; k < L; ++k) {
+    split.own[k] = extra->own[k];
+    split.alone[k] = k < used && !g.at_zero[k];
+    split.lane[k] = 0;
+    if (k < used && g.at_zero[k]) split.lane[split.count++] = k;
+  }
+  for (int j = 0; j < L; ++j) {
+    const int k = split.lane[j < split.count ? j : 0];
+    split.q[j] = xq[k];
+    extra->own[j] = split.own[k];
+    g.xs[j] = g.xs[k];
+    g.ys[j] = g.ys[k];
+    g.rs[j] = g.rs[k];
+    g.vs[j] = g.vs[k];
+    g.q[j] = g.q[k];
+    g.h[j] = g.h[k];
+    g.z[j] = g.z[k];
+    g.sc[j] = g.sc[k];
+    g.cq[j] = g.cq[k];
+    g.at_zero[j] = g.at_zero[k];
+    g.start[j] = g.start[k];
+  }
+  g.outside = false;
+}
+
+// The kept lanes' results back to their places (each lane moves up, so
+// from the last down), then the lanes alone fitted.
+template <int L, bool Influence>
+inline void merge_split(const smooth_model* model, fit_scratch& s, const double xq[L],
+                        const lane_split<L>& split, double out[L], fit_trouble t[L],
+                        lane_extra* extra) {
+  for (int j = split.count - 1; j >= 0; --j) {
+    const int k = split.lane[j];
+    out[k] = out[j];
+    t[k] = t[j];
+    extra->lowered[k] = extra->lowered[j];
+    extra->variance[k] = extra->variance[j];
+    extra->leverage[k] = extra->leverage[j];
+    extra->smooth_value[k] = extra->smooth_value[j];
+    extra->smooth_variance[k] = extra->smooth_variance[j];
+    extra->smooth_leverage[k] = extra->smooth_leverage[j];
+    for (std::int32_t c = 1; c < extra->columns; ++c) {
+      s.more[(c - 1) * L + k] = s.more[(c - 1) * L + j];
+      s.more_trouble[(c - 1) * L + k] = s.more_trouble[(c - 1) * L + j];
+    }
+  }
+  for (int k = 0; k < L; ++k) extra->own[k] = split.own[k];
+  fit_alone<L, Influence>(model, s, xq, split.alone, out, t, extra);
+}
+
 // Fits L queries at once, their troubles into t[0..L-1]; only the first
 // `used` lanes' results are wanted (the others repeat a query and are
 // neither solved nor noted). `extra` says how, and receives the rest.
@@ -58,23 +131,31 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
                       double out[L], fit_trouble t[L], lane_extra* extra) {
   for (int k = 0; k < L; ++k) extra->lowered[k] = false;
   refresh_error_limit(s.limit, model->y_scale, model->window);
-  const group_windows<L> g = place_group<L>(model, xq, used, s.window_hint);
+  group_windows<L> g = place_group<L>(model, xq, used, s.window_hint);
+  lane_split<L> split;
+  const double* q = xq;
   if constexpr (!Anchored) {
     if (g.outside) {
-      fit_alone<L, Influence>(model, s, xq, used, out, t, extra);
-      return;
+      keep_inside<L>(g, xq, used, extra, split);
+      used = split.count;
+      q = split.q;
     }
   }
-  group_rank<L> rank;
-  const bool record = (Influence && extra->second) || extra->columns > 1;
-  rank = record ? group_sums<L, Anchored, true>(model, s, g, used, extra->lower)
-                : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
-  std::int32_t ncoef[L];
-  bool edge[L];
-  solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
-  if constexpr (Influence) group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra);
+  if (used > 0) {
+    group_rank<L> rank;
+    const bool record = (Influence && extra->second) || extra->columns > 1;
+    rank = record ? group_sums<L, Anchored, true>(model, s, g, used, extra->lower)
+                  : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
+    std::int32_t ncoef[L];
+    bool edge[L];
+    solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
+    if constexpr (Influence) group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra);
+    if constexpr (!Anchored) {
+      if (extra->columns > 1) share_columns<L>(model, s, g, rank, q, used, t, extra);
+    }
+  }
   if constexpr (!Anchored) {
-    if (extra->columns > 1) share_columns<L>(model, s, g, rank, xq, used, t, extra);
+    if (split.active) merge_split<L, Influence>(model, s, xq, split, out, t, extra);
   }
 }
 

@@ -39,6 +39,9 @@ while IFS= read -r line; do
 done < "$root/sources.list"
 
 summary=()
+# The fuzz findings, shown again after the summary.
+findings="$logs/fuzz_findings.txt"
+: >"$findings"
 passed=0
 failed=0
 
@@ -131,6 +134,14 @@ fuzz() {
     else
       echo "  $t_label: FINDING (log $log, input saved as $logs/$t-*)"
       grep -E -A25 'ERROR|FUZZ CHECK FAILED|runtime error' "$log" | head -60
+      # What the finding was and its input, repeated at the very end of
+      # the run, where a truncated log still shows them.
+      {
+        echo "  $t_label:"
+        grep -m3 -E 'ERROR|FUZZ CHECK FAILED|runtime error|ALARM|SUMMARY' "$log" | sed 's/^/    /'
+        grep -m1 -A1 'FUZZ CHECK FAILED' "$log" | tail -n 1 | sed 's/^/    /'
+        grep -m1 '^Base64:' "$log" | sed 's/^/    input /'
+      } >>"$findings"
       status=1
     fi
     rm -rf "$work"
@@ -233,5 +244,9 @@ step memcheck memcheck
 echo
 echo "Safety checks ($(( $(date +%s) - began ))s):"
 printf '%s\n' "${summary[@]}"
+if [ -s "$findings" ]; then
+  echo "Fuzz findings (decode an input with base64 -d to replay it):"
+  cat "$findings"
+fi
 echo "check: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

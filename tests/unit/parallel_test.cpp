@@ -157,6 +157,65 @@ TEST(Lanes, WidthComesFromTheEnvironmentWithinWhatTheProcessorRuns) {
   }
 }
 
+// A query beyond the data shares its group with queries inside their
+// windows' spans; those must keep the bits they get among any mates, with
+// the moment sums of 'fast' as with the direct ones, robust passes and
+// bands included.
+TEST(Lanes, AQueryKeepsItsBitsAmongQueriesBeyondTheData) {
+  std::vector<double> x, y, queries;
+  for (int i = 0; i < 700; ++i) {
+    x.push_back(738000.0 + std::fmod(i * 0.618034, 1.0));
+    y.push_back(std::sin(9.0 * x.back()) + (i % 23 == 0 ? 3.0 : 0.0));
+  }
+  // Queries are fitted in ascending order: three beyond the left end and
+  // two beyond the right share groups of any width with inner ones.
+  for (int i = 0; i < 24; ++i)
+    queries.push_back(i < 3    ? 737990.0 - i
+                      : i > 21 ? 738002.0 + i
+                               : 738000.0 + std::fmod(i * 0.377, 1.0));
+  const auto smooth = [&](const std::vector<double>& q, const char* method, double robust) {
+    std::vector<std::unique_ptr<mxArray>> owned;
+    owned.emplace_back(standin::make_column(q));
+    owned.emplace_back(standin::make_array(0, 0));
+    for (double v : {0.4, robust, 2.0}) owned.emplace_back(standin::make_scalar(v));
+    owned.emplace_back(standin::make_column(x));
+    owned.emplace_back(standin::make_column(y));
+    owned.emplace_back(standin::make_char("Method"));
+    owned.emplace_back(standin::make_char(method));
+    owned.emplace_back(standin::make_char("Intervals"));
+    owned.emplace_back(standin::make_char("confidence"));
+    std::vector<const mxArray*> in;
+    for (const auto& a : owned) in.push_back(a.get());
+    const standin::outcome o = standin::call(2, in);
+    EXPECT_TRUE(o.ok) << o.error;
+    std::vector<double> out = o.result != nullptr ? o.result->real : std::vector<double>{};
+    if (const mxArray* se = standin::field(o.second, "se"))
+      out.insert(out.end(), se->real.begin(), se->real.end());
+    delete o.result;
+    delete o.second;
+    return bits(out);
+  };
+  for (const char* method : {"direct", "fast"}) {
+    for (const double robust : {0.0, 1.0}) {
+      // Values, then their standard errors, each query alone.
+      std::vector<std::uint64_t> alone(2 * queries.size());
+      {
+        const scoped_env lanes("QUIBRA_LANES", "2");
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+          const auto one = smooth({queries[i]}, method, robust);
+          alone[i] = one.at(0);
+          alone[queries.size() + i] = one.at(1);
+        }
+      }
+      for (const char* width : {"2", "4", "8"}) {
+        const scoped_env lanes("QUIBRA_LANES", width);
+        EXPECT_EQ(smooth(queries, method, robust), alone)
+            << method << ", robust " << robust << ", lanes " << width;
+      }
+    }
+  }
+}
+
 TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   fit_settings s;
   s.threads = 4;
