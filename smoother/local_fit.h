@@ -67,10 +67,13 @@ struct lane_split {
 };
 
 // Moves the group's lanes inside their spans to the front of g and of
-// extra's own points; the others are marked for fit_alone.
+// extra's own points; the others are marked for fit_alone. This and
+// merge_split are not inlined, as fit_alone is not: such groups are few,
+// and inside the wide-register code (flattened) they made it too large
+// for the sanitizers' builds.
 template <int L>
-inline void keep_inside(group_windows<L>& g, const double xq[L], int used, lane_extra* extra,
-                        lane_split<L>& split) {
+[[gnu::noinline]] void keep_inside(group_windows<L>& g, const double xq[L], int used,
+                                   lane_extra* extra, lane_split<L>& split) {
   split.active = true;
   split.count = 0;
   for (int k = 0; k < L; ++k) {
@@ -101,9 +104,9 @@ inline void keep_inside(group_windows<L>& g, const double xq[L], int used, lane_
 // The kept lanes' results back to their places (each lane moves up, so
 // from the last down), then the lanes alone fitted.
 template <int L, bool Influence>
-inline void merge_split(const smooth_model* model, fit_scratch& s, const double xq[L],
-                        const lane_split<L>& split, double out[L], fit_trouble t[L],
-                        lane_extra* extra) {
+[[gnu::noinline]] void merge_split(const smooth_model* model, fit_scratch& s, const double xq[L],
+                                   const lane_split<L>& split, double out[L], fit_trouble t[L],
+                                   lane_extra* extra) {
   for (int j = split.count - 1; j >= 0; --j) {
     const int k = split.lane[j];
     out[k] = out[j];
