@@ -82,10 +82,13 @@ template <int L>
     split.lane[k] = 0;
     if (k < used && g.at_zero[k]) split.lane[split.count++] = k;
   }
+  // Kept lane j comes from lane[j] >= j, not yet written over; the mates
+  // after them repeat the first, by then in lane 0.
   for (int j = 0; j < L; ++j) {
-    const int k = split.lane[j < split.count ? j : 0];
-    split.q[j] = xq[k];
-    extra->own[j] = split.own[k];
+    const int from = split.lane[j < split.count ? j : 0];
+    split.q[j] = xq[from];
+    extra->own[j] = split.own[from];
+    const int k = j < split.count ? from : 0;
     g.xs[j] = g.xs[k];
     g.ys[j] = g.ys[k];
     g.rs[j] = g.rs[k];
