@@ -141,6 +141,8 @@ double sums_run(const double* x, const double* y, std::int32_t n, std::int32_t r
   double store[L][3 * MAX_NCOEF - 1];
   double* sums[L];
   for (int k = 0; k < L; ++k) sums[k] = store[k];
+  // The two sums read below, set for a count the sums would refuse.
+  store[0][0] = store[L - 1][4] = 0.0;
   double total = 0.0;
   for (std::int32_t r = 0; r < reps; ++r) {
     vd q;
