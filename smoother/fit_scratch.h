@@ -18,6 +18,19 @@
 namespace local_fit {
 
 // Scratch for a run of local fits on one model.
+// What an edge fit's sums depend on: its points, the ordinates and
+// weights they were read from, and (with more than one coefficient) the
+// coordinate; null `y`: none summed yet.
+struct edge_key {
+  const double* y = nullptr;
+  const double* weights = nullptr;
+  std::int32_t first = 0;
+  std::int32_t end = 0;
+  std::int32_t n = 0;
+  double z = 0.0;
+  double sc = 0.0;
+};
+
 struct fit_scratch {
   std::int32_t ncoef;
   double* sums[MAX_LANES];  // power sums of each lane
@@ -33,7 +46,10 @@ struct fit_scratch {
   // lanes' T and c as the sums used them (2 L doubles); null otherwise.
   double* second[MAX_LANES];
   double* recorded;
-  double* lowered;              // room for a lowered fit's sums
+  double* lowered;  // room for a lowered fit's sums
+  // The last edge fit's sums (edge_fit) and what they were summed from.
+  double* edge_sums;
+  edge_key edge;
   double* more;                 // with several columns: the other columns' values, L each
   fit_trouble* more_trouble;    // and their troubles, L each
   double* powers;               // with several columns: a window's powers (lane_powers)
@@ -101,6 +117,8 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.work = alloc_rows(s.ncoef, s.ncoef);
   s.inverse = alloc_rows(s.ncoef, s.ncoef);
   s.lowered = host_alloc_array<double>(3 * s.ncoef - 1);
+  s.edge_sums = host_alloc_array<double>(3 * s.ncoef - 1);
+  s.edge = edge_key{};
   return s;
 }
 
@@ -113,6 +131,7 @@ inline void free_scratch(fit_scratch& s) {
   }
   host_free(s.recorded);
   host_free(s.lowered);
+  host_free(s.edge_sums);
   host_free(s.more);
   host_free(s.more_trouble);
   host_free(s.fast_work);

@@ -1,6 +1,5 @@
 #include "smoother/intervals.h"
 
-#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -77,14 +76,11 @@ void locate_points(const smooth_model* model, std::int32_t count, const double* 
                    const double* ys, const double* const* sorted, std::int32_t sorted_count,
                    std::int32_t* slot) {
   for (std::int32_t i = 0; i < count; ++i) slot[i] = -1;
-  // Bits, not values: NaN ordinates must match themselves.
-  const auto same = [](double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-  };
   std::int32_t s = 0;
   for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
     const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
-    if (same(xs[i], model->x[s]) && same(ys[i], model->y[s])) slot[i] = s++;
+    // Bits, not values: NaN ordinates must match themselves.
+    if (same_bits(xs[i], model->x[s]) && same_bits(ys[i], model->y[s])) slot[i] = s++;
   }
 }
 

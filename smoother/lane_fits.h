@@ -153,16 +153,26 @@ inline double edge_fit(const smooth_model* model, fit_scratch& s, const group_wi
   const tie_range r = tied_range(model, g.start[k]);
   const std::int32_t q = r.end - r.first;
   const double* xs = model->x + r.first;
-  std::int32_t distinct = 1;
-  for (std::int32_t i = 1; i < q && distinct < s.ncoef; ++i) distinct += xs[i] != xs[i - 1];
-  n = g.h[k] == 0.0 ? 1 : distinct;
-  const double* const x2[2] = {xs, xs};
-  const double* const y2[2] = {model->y + r.first, model->y + r.first};
-  double* const s2[2] = {s.lowered, s.lowered};
-  edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
-                     g.sc[k]};
-  normal_sums<2>(n, q, x2, y2, weight, s2);
-  return solve_at(s, s.lowered, n, t, row, g.at_zero[k], g.cq[k], q, nullptr, d, 0.0, beside);
+  n = g.h[k] == 0.0 ? 1 : distinct_abscissae(xs, q, s.ncoef);
+  // Queries among many tied points take the same points, often in a
+  // row: their sums are summed once, as the range can hold most of the
+  // data. One coefficient sums no coordinates.
+  const edge_key key{
+      model->y, model->weights, r.first, r.end, n, n > 1 ? g.z[k] : 0.0, n > 1 ? g.sc[k] : 0.0};
+  const edge_key& last = s.edge;
+  const bool same = key.y == last.y && key.weights == last.weights && key.first == last.first &&
+                    key.end == last.end && key.n == last.n && same_bits(key.z, last.z) &&
+                    same_bits(key.sc, last.sc);
+  if (!same) {
+    const double* const x2[2] = {xs, xs};
+    const double* const y2[2] = {model->y + r.first, model->y + r.first};
+    double* const s2[2] = {s.edge_sums, s.edge_sums};
+    edge_points weight{model->weights != nullptr ? model->weights + r.first : nullptr, g.z[k],
+                       g.sc[k]};
+    normal_sums<2>(n, q, x2, y2, weight, s2);
+    s.edge = key;
+  }
+  return solve_at(s, s.edge_sums, n, t, row, g.at_zero[k], g.cq[k], q, nullptr, d, 0.0, beside);
 }
 
 // Lane k's fit when its window cannot determine the polynomial: with

@@ -4,6 +4,7 @@
 #ifndef QUIBRA_SMOOTHER_MODEL_H
 #define QUIBRA_SMOOTHER_MODEL_H
 
+#include <bit>
 #include <cstdint>
 
 #include "numeric/solve.h"
@@ -28,6 +29,51 @@ struct smooth_model {
   // estimated rounding error is judged against (numeric/value_error.h).
   double y_scale;
 };
+
+// Bits, not values: NaN matches itself, and -0 does not match +0.
+inline bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// How far the run of abscissae tied with x[i] reaches from i, stepping
+// by `dir` (1 up, -1 down) over at most `span` points, i's own included:
+// the count of tied points met. x is sorted, so strides double out and
+// then halve: a run of any length costs a few dozen comparisons, a short
+// one two.
+inline std::int32_t tie_reach(const double* x, std::int32_t i, std::int32_t dir,
+                              std::int32_t span) {
+  const double v = x[i];
+  // Offsets from i: `tied` is tied, `beyond` is not (or is past the span).
+  std::int32_t tied = 0;
+  std::int32_t beyond = span;
+  std::int64_t step = 1;
+  while (tied < span - 1) {
+    const std::int32_t next =
+        span - 1 - tied > step ? tied + static_cast<std::int32_t>(step) : span - 1;
+    if (x[i + dir * next] != v) {
+      beyond = next;
+      break;
+    }
+    tied = next;
+    step *= 2;
+  }
+  while (beyond - tied > 1) {
+    const std::int32_t mid = tied + (beyond - tied) / 2;
+    if (x[i + dir * mid] == v)
+      tied = mid;
+    else
+      beyond = mid;
+  }
+  return beyond;
+}
+
+// How many distinct abscissae the sorted x[0 .. count) hold, counted up
+// to `most`.
+inline std::int32_t distinct_abscissae(const double* x, std::int32_t count, std::int32_t most) {
+  std::int32_t runs = 0;
+  for (std::int32_t i = 0; i < count && runs < most; ++runs) i += tie_reach(x, i, 1, count - i);
+  return runs;
+}
 
 // max |y_i| over the n ordinates that are finite numbers; 0 when none is.
 double largest_magnitude(const double* y, std::int32_t n);

@@ -10,6 +10,7 @@
 
 #include "numeric/lanes.h"
 #include "numeric/normal_sums.h"
+#include "smoother/model.h"
 
 namespace local_fit {
 
@@ -115,6 +116,25 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
     last[k] = __builtin_nan("");
     count[k] = 0;
   }
+  // A lane is done once it has as many as its window's distinct
+  // abscissae, so that a window of tied points is not scanned to its end.
+  std::int32_t most[L];
+  bool single[L];
+  bool any_single = false;
+  for (int k = 0; k < L; ++k) {
+    most[k] = distinct_abscissae(xs[k], window, need);
+    single[k] = xs[k][0] == xs[k][window - 1];
+    any_single = any_single || single[k];
+  }
+  // A window of one abscissa weighs all its points alike before their
+  // model weights (finite): none at all if its first weighs nothing, as
+  // at h = 0 or with every point at distance h.
+  if (any_single) {
+    auto plain = weights.unweighted();
+    const auto first = plain(0, gather<typename lanes_of<L>::d>(xs, 0)).w;
+    for (int k = 0; k < L; ++k)
+      if (single[k] && first[k] == 0.0) most[k] = 0;
+  }
   std::int32_t least = 0;
   for (std::int32_t i = 0; i < window && least < need; ++i) {
     const auto x = gather<typename lanes_of<L>::d>(xs, i);
@@ -125,7 +145,7 @@ void rank_test(const Weight& weights, std::int32_t window, const double* const x
         if (x[k] != last[k]) ++count[k];
         last[k] = x[k];
       }
-      if (count[k] < least) least = count[k];
+      if (count[k] < most[k] && count[k] < least) least = count[k];
     }
   }
   for (int k = 0; k < L; ++k) distinct[k] = count[k];

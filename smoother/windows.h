@@ -88,10 +88,9 @@ struct tie_range {
 
 inline tie_range tied_range(const smooth_model* model, std::int32_t start) {
   const double* x = model->x;
-  tie_range r{start, start + model->window};
-  while (r.first > 0 && x[r.first - 1] == x[start]) --r.first;
-  while (r.end < model->count && x[r.end] == x[start + model->window - 1]) ++r.end;
-  return r;
+  const std::int32_t last = start + model->window - 1;
+  return tie_range{start + 1 - tie_reach(x, start, -1, start + 1),
+                   last + tie_reach(x, last, 1, model->count - last)};
 }
 
 }  // namespace local_fit

@@ -39,6 +39,20 @@
 %! check_lowered (xr, yr, 0.1, 1, xr);
 %! check_lowered (xr, yr, 0.1, 1, xr, "Weights", 0.5 + rand (500, 1));
 
+## A few values, each tied far more often than a window holds: windows of
+## one abscissa, at the query or all at distance h, and windows across two.
+%!test
+%! rand ("seed", 5);
+%! randn ("seed", 5);
+%! x = round (3 * rand (3000, 1));
+%! y = x + randn (3000, 1);
+%! q = [x(1:40); (-0.5:0.1:3.5)'];
+%! for method = {"direct", "fast"}
+%!   check_lowered (x, y, 0.01, 1, q, "Method", method{1});
+%!   check_lowered (x, y, 0.3, 0, q, "Method", method{1});
+%!   check_lowered (x, y, 0.2, 2, q, "Method", method{1}, "Weights", 0.5 + rand (3000, 1));
+%! endfor
+
 ## Small data with the defaults, and a window of 40 points at the query.
 %!test
 %! [r, info] = quibra ((1:19)', sin ((1:19)' / 3), "Fallback", "lower");

@@ -63,6 +63,33 @@ TEST(FindWindowStart, EndsAtTheNearestPointsWithoutMovingOnTies) {
   }
 }
 
+// Runs of tied abscissae found by strides, against a point-by-point walk:
+// runs of every length up to past a doubling, at either end of the data,
+// and -0 tied with +0.
+TEST(TieReach, FindsTheRunAPointByPointWalkFinds) {
+  lcg r(17);
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + r.below(70);
+    std::vector<double> x(n);
+    for (int i = 1; i < n; ++i) x[i] = x[i - 1] + (r.below(trial % 7 + 2) == 0 ? 1.0 : 0.0);
+    for (int i = 0; i < n; ++i)
+      if (x[i] == 0.0 && r.below(2) == 0) x[i] = -0.0;
+    for (int i = 0; i < n; ++i) {
+      int up = i, down = i;
+      while (up < n && x[up] == x[i]) ++up;
+      while (down >= 0 && x[down] == x[i]) --down;
+      ASSERT_EQ(tie_reach(x.data(), i, 1, n - i), up - i) << trial << " " << i;
+      ASSERT_EQ(tie_reach(x.data(), i, -1, i + 1), i - down) << trial << " " << i;
+      const int span = 1 + r.below(n - i);
+      ASSERT_EQ(tie_reach(x.data(), i, 1, span), std::min(up - i, span));
+    }
+    int runs = 1;
+    for (int i = 1; i < n; ++i) runs += x[i] != x[i - 1];
+    for (int most = 1; most <= 4; ++most)
+      EXPECT_EQ(distinct_abscissae(x.data(), n, most), std::min(runs, most)) << trial;
+  }
+}
+
 // The search from a hint ends where the walk from the first point ends,
 // ties of equal distances included (there the walk itself decides), from
 // any hint, on data with runs of equal abscissae and evenly spaced ones.
