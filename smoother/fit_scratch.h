@@ -17,7 +17,6 @@
 
 namespace local_fit {
 
-// Scratch for a run of local fits on one model.
 // What an edge fit's sums depend on: its points, the ordinates and
 // weights they were read from, and (with more than one coefficient) the
 // coordinate; null `y`: none summed yet.
@@ -31,6 +30,7 @@ struct edge_key {
   double sc = 0.0;
 };
 
+// Scratch for a run of local fits on one model.
 struct fit_scratch {
   std::int32_t ncoef;
   double* sums[MAX_LANES];  // power sums of each lane
