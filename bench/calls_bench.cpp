@@ -3,12 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <cmath>
 #include <ctime>
 #include <functional>
 #include <vector>
 
 #include "bench/bench_data.h"
+#include "numeric/lanes.h"
 #include "smoother/model.h"
 #include "smoother/queries.h"
 #include "smoother/robust.h"
@@ -157,7 +160,49 @@ void band(benchmark::State& state) {
   for (mxArray* m : {a.x, a.y, a.f, a.robust, a.degree, name, kind, threads_name, one}) delete m;
 }
 
+// The kernel at each register width, thread count, method and degree:
+// n = 10^5 points, windows of 20 and of 200 points. The width is set as the
+// tests set it (QUIBRA_LANES), so the run compares what each width costs.
+void kernel(benchmark::State& state) {
+  const int n = 100000;
+  const int window = static_cast<int>(state.range(0));
+  const bool fast = state.range(1) != 0;
+  const int degree = static_cast<int>(state.range(2));
+  const int lanes = static_cast<int>(state.range(3));
+  const int threads = static_cast<int>(state.range(4));
+  if (lanes > supported_lanes()) {
+    state.SkipWithError("width not run by this processor");
+    return;
+  }
+  setenv("QUIBRA_LANES", std::to_string(lanes).c_str(), 1);
+  const bench::sample s = bench::make_sample(n);
+  std::vector<mxArray*> in = {standin::make_column(s.x),
+                              standin::make_column(s.y),
+                              standin::make_scalar(static_cast<double>(window) / n),
+                              standin::make_scalar(0.0),
+                              standin::make_scalar(degree),
+                              standin::make_char("Method"),
+                              standin::make_char(fast ? "fast" : "direct"),
+                              standin::make_char("Threads"),
+                              standin::make_scalar(threads)};
+  for (auto _ : state) {
+    standin::outcome o = standin::call(1, {in.begin(), in.end()});
+    if (!o.ok) state.SkipWithError(o.error.c_str());
+    benchmark::DoNotOptimize(o.result->real.data());
+    delete o.result;
+  }
+  unsetenv("QUIBRA_LANES");
+  for (mxArray* m : in) delete m;
+}
+
 }  // namespace
+
+BENCHMARK(kernel)
+    ->ArgsProduct({{20, 200}, {0, 1}, {0, 1, 2, 3, 4}, {2, 4, 8}, {1, 2}})
+    ->ArgNames({"window", "fast", "degree", "lanes", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.1)
+    ->UseRealTime();
 
 BENCHMARK(second_result)
     ->ArgsProduct({{10000}, {10, 50}, {0, 1}})

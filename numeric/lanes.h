@@ -120,6 +120,37 @@ inline T gather(const double* const p[], std::int64_t i) {
 #define QUIBRA_WIDE_LANES 0
 #endif
 
+// Runs f() in L lanes' code: for 4 and 8 lanes as a function of its own,
+// compiled for their instruction set and flattened as the wide paths are.
+// The wide paths call their heavy parts through it. Flattened into one
+// body, a width's fits made a function of 300 KB that took g++ two
+// minutes: its register liveness and its CSE after allocation grow faster
+// than the body. A call per group of queries costs nothing next to the
+// group's sums.
+template <int L>
+struct lane_code {
+  template <typename F>
+  static void run(const F& f) {
+    f();
+  }
+};
+#if QUIBRA_WIDE_LANES
+template <>
+struct lane_code<4> {
+  template <typename F>
+  [[gnu::noinline]] QUIBRA_AVX2 static void run(const F& f) {
+    f();
+  }
+};
+template <>
+struct lane_code<8> {
+  template <typename F>
+  [[gnu::noinline]] QUIBRA_AVX512 static void run(const F& f) {
+    f();
+  }
+};
+#endif
+
 // Whether lanes of type T have fused multiply-add: the wide paths, which
 // run only where the processor has it (supported_lanes).
 template <typename T>
@@ -167,7 +198,8 @@ inline T quotient(const T& a, const T& b, const T& rb) {
 }
 
 // The widest lane count this processor runs: 8 with AVX-512F, 4 with AVX2
-// and FMA (and the operating system's support for their registers), else 2.
+// and FMA (and the operating system's support for their registers), else 2;
+// at most QUIBRA_MAX_LANES (2 or 4) where that is set, for tests only.
 int supported_lanes();
 
 #endif

@@ -151,12 +151,14 @@ bool normal_sums(std::int32_t ncoef, std::int32_t npts, const double* const xs[L
                  const typename lanes_of<L>::d& centre = typename lanes_of<L>::d{}) {
   using normal_sums_detail::kernel;
   if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
+  // Each count's loop a function of its own in the wide paths.
+  const auto run = [](const auto& f) { lane_code<L>::run(f); };
   switch (ncoef) {
-    case 1: kernel<L, 1, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
-    case 2: kernel<L, 2, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
-    case 3: kernel<L, 3, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
-    case 4: kernel<L, 4, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
-    default: kernel<L, 0, Centred>(ncoef, npts, xs, ys, point, sums, centre); break;
+    case 1: run([&] { kernel<L, 1, Centred>(ncoef, npts, xs, ys, point, sums, centre); }); break;
+    case 2: run([&] { kernel<L, 2, Centred>(ncoef, npts, xs, ys, point, sums, centre); }); break;
+    case 3: run([&] { kernel<L, 3, Centred>(ncoef, npts, xs, ys, point, sums, centre); }); break;
+    case 4: run([&] { kernel<L, 4, Centred>(ncoef, npts, xs, ys, point, sums, centre); }); break;
+    default: run([&] { kernel<L, 0, Centred>(ncoef, npts, xs, ys, point, sums, centre); }); break;
   }
   return true;
 }
@@ -173,12 +175,23 @@ bool normal_sums_shared(std::int32_t ncoef, const shared_pieces<L>& pieces, cons
                         const typename lanes_of<L>::d& centre = typename lanes_of<L>::d{}) {
   using normal_sums_detail::shared_kernel;
   if (ncoef < 1 || ncoef > MAX_NCOEF) return false;
+  const auto run = [](const auto& f) { lane_code<L>::run(f); };
   switch (ncoef) {
-    case 1: shared_kernel<L, 1, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
-    case 2: shared_kernel<L, 2, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
-    case 3: shared_kernel<L, 3, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
-    case 4: shared_kernel<L, 4, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
-    default: shared_kernel<L, 0, Centred>(ncoef, pieces, xs, ys, point, sums, centre); break;
+    case 1:
+      run([&] { shared_kernel<L, 1, Centred>(ncoef, pieces, xs, ys, point, sums, centre); });
+      break;
+    case 2:
+      run([&] { shared_kernel<L, 2, Centred>(ncoef, pieces, xs, ys, point, sums, centre); });
+      break;
+    case 3:
+      run([&] { shared_kernel<L, 3, Centred>(ncoef, pieces, xs, ys, point, sums, centre); });
+      break;
+    case 4:
+      run([&] { shared_kernel<L, 4, Centred>(ncoef, pieces, xs, ys, point, sums, centre); });
+      break;
+    default:
+      run([&] { shared_kernel<L, 0, Centred>(ncoef, pieces, xs, ys, point, sums, centre); });
+      break;
   }
   return true;
 }

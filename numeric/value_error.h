@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "numeric/lanes.h"
 #include "numeric/solve.h"
@@ -148,9 +149,14 @@ inline void judge_moments(fit_trouble& t, const double* const* inv, const double
 // `inv`, at the coordinate cq (at_zero: cq = 0, the value x_0). With u
 // (a derivative's Taylor weights) it is the estimate of u' x instead:
 // a = u' M^-1, and forming it adds sum_j |u_j| sum_k |inv_jk b_k|.
+// A right-hand side that is not finite comes of an ordinate that is not
+// (queries and weights that are not finite are never fitted): the value is
+// the data's, not rounding's, and there is no estimate (NaN).
 inline double value_error(const double* const* inv, const double* sums, const double* b,
                           std::int32_t n, bool at_zero, double cq, double root_m,
                           const double* u = nullptr) {
+  for (std::int32_t k = 0; k < n; ++k)
+    if (!std::isfinite(b[k])) return std::numeric_limits<double>::quiet_NaN();
   double ad = 0.0;      // sum |a_i| d_i
   double dx = 0.0;      // sum d_j |x_j|
   double formed = 0.0;  // sum |cq|^j sum_k |inv_jk b_k|

@@ -154,10 +154,16 @@ inline void fit_group(const smooth_model* model, fit_scratch& s, const double xq
                   : group_sums<L, Anchored, false>(model, s, g, used, extra->lower);
     std::int32_t ncoef[L];
     bool edge[L];
-    solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
-    if constexpr (Influence) group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra);
+    lane_code<L>::run([&] {
+      solve_group<L, Influence, Anchored>(model, s, g, rank, used, out, t, extra, ncoef, edge);
+    });
+    if constexpr (Influence) {
+      lane_code<L>::run(
+          [&] { group_influence<L>(model, s, g, rank, used, t, ncoef, edge, extra); });
+    }
     if constexpr (!Anchored) {
-      if (extra->columns > 1) share_columns<L>(model, s, g, rank, q, used, t, extra);
+      if (extra->columns > 1)
+        lane_code<L>::run([&] { share_columns<L>(model, s, g, rank, q, used, t, extra); });
     }
   }
   if constexpr (!Anchored) {

@@ -230,7 +230,7 @@ TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
         const run_plan p = plan_run(&s, n, window, 2);
         EXPECT_EQ(p.lanes, lanes < supported_lanes() ? lanes : supported_lanes());
         EXPECT_EQ(p.threads, 4) << n << " " << window;
-        EXPECT_EQ(p.chunk % lanes, 0) << n << " " << window;
+        EXPECT_EQ(p.chunk % p.lanes, 0) << n << " " << window;
         EXPECT_TRUE(p.round == n || p.round % p.chunk == 0) << n << " " << window;
         EXPECT_LE(p.round, 4096) << n << " " << window;
         EXPECT_GE(p.round, 4 * p.chunk) << n << " " << window;
