@@ -23,7 +23,7 @@ int supported_lanes() {
   // The run-time's own check, made once: it also asks the operating system
   // whether it saves the wide registers.
   static const int widest = [] {
-    const int granted = __builtin_cpu_supports("avx512f")                                  ? 8
+    const int granted = __builtin_cpu_supports("avx512f")                                 ? 8
                         : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 4
                                                                                           : 2;
     const int cap = lanes_cap();

@@ -237,6 +237,36 @@ std::vector<mxLogical> flags_of(const run_result& r, const char* name) {
   return f.logicals;
 }
 
+// An infinite ordinate makes infinite every fit whose window weighs it, or
+// NaN; that is the data's doing, not rounding's: no instability line and
+// no mark, at every width and for both methods, nor for queries at +-Inf.
+TEST(Gateway, InfiniteDataAreNotUnstable) {
+  std::vector<double> x, y;
+  for (int i = 1; i <= 28; ++i) x.push_back(i);
+  y = x;
+  y[1] = std::numeric_limits<double>::infinity();
+  std::vector<double> q = x;
+  q[0] = y[1];
+  q[5] = -y[1];
+  for (const char* lanes : {"2", "4", "8"}) {
+    const scoped_env width("QUIBRA_LANES", lanes);
+    for (const char* method : {"direct", "fast"}) {
+      for (const double degree : {0.0, 1.0, 2.0, 3.0}) {
+        const run_result r = run({make_column(q), make_array(0, 0), S(0.66), S(0), S(degree),
+                                  make_column(x), make_column(y), standin::make_char("Method"),
+                                  standin::make_char(method)},
+                                 2);
+        const std::string where = std::string(lanes) + " lanes, " + method;
+        EXPECT_EQ(r.err.find("Unstable"), std::string::npos) << where << ", degree " << degree;
+        const std::vector<mxLogical> marked = flags_of(r, "unstable");
+        EXPECT_EQ(std::count(marked.begin(), marked.end(), 1), 0) << where;
+        EXPECT_FALSE(std::isfinite(r.v.at(1))) << where;
+        EXPECT_TRUE(std::isnan(r.v.at(0)) && std::isnan(r.v.at(5))) << where;
+      }
+    }
+  }
+}
+
 // A two-result call: its first result must be the one-result call's, with
 // the same diagnostics and the same storage left behind.
 run_result with_info(const std::vector<mxArray*>& in, std::size_t model_blocks) {
