@@ -18,6 +18,23 @@
 
 namespace local_fit {
 
+// A query fitted alone, anchored: two lanes of it, on the 2-lane path.
+// Compiled once, in the 2-lane source (smoother/fit_range_2.cpp); the
+// wider sources only call it, and no longer compile the 2-lane fits again.
+template <bool Influence>
+[[gnu::noinline]] void fit_pair(const smooth_model* model, fit_scratch& s, const double pair[2],
+                                double value[2], fit_trouble trouble[2], lane_extra* alone) {
+  fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, alone);
+}
+extern template void fit_pair<false>(const smooth_model*, fit_scratch&, const double*, double*,
+                                     fit_trouble*, lane_extra*);
+extern template void fit_pair<true>(const smooth_model*, fit_scratch&, const double*, double*,
+                                    fit_trouble*, lane_extra*);
+extern template double column_alone<false>(const smooth_model*, fit_scratch&, double, std::int32_t,
+                                           const lane_extra*, fit_trouble*);
+extern template double column_alone<true>(const smooth_model*, fit_scratch&, double, std::int32_t,
+                                          const lane_extra*, fit_trouble*);
+
 // Queries outside their windows' spans are fitted alone, anchored (two
 // lanes of one query): such queries are few. The group's lanes marked in
 // alone_lane are. Not inlined, like column_alone.
@@ -36,7 +53,7 @@ template <int L, bool Influence>
     alone.derivative = extra->derivative;
     alone.smooth = extra->smooth;
     alone.own[0] = alone.own[1] = extra->own[k];
-    fit_group<2, Influence, true>(model, s, pair, 1, value, trouble, &alone);
+    fit_pair<Influence>(model, s, pair, value, trouble, &alone);
     out[k] = value[0];
     t[k] = trouble[0];
     extra->lowered[k] = alone.lowered[0];

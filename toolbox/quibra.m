@@ -628,7 +628,9 @@
 %     AVX-512): of those the processor has, the one the first call finds
 %     fastest here (it times them once per process, in a few ms);
 %     QUIBRA_LANES = 2, 4 or 8 sets it instead, within what the
-%     processor has.
+%     processor has. For tests only, QUIBRA_MAX_LANES = 4 or 2, set
+%     before the module is loaded, makes it run as a processor without
+%     AVX-512 (or without AVX2 too) would.
 %     The sort, the median and the reweighting run on the calling thread.
 %     Results and diagnostic lines are the same, to the last bit and in
 %     the same order, for every thread count and register width.
