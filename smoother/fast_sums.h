@@ -221,6 +221,37 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
   }
 }
 
+// fast_window_sums in the code of L lanes: for 4 and 8 lanes one body
+// each, compiled for their instruction set in their width's source
+// (smoother/fit_range_4.cpp, fit_range_8.cpp), which every group of that
+// width calls.
+#if QUIBRA_WIDE_LANES
+QUIBRA_AVX2 void fast_window_sums_4(const moment_tree& t, std::int32_t nc, std::int32_t first,
+                                    std::int32_t end, double q, double h, double z, double sc,
+                                    double* sums, double* second, double* work, moment_span* spans,
+                                    double weight[2]);
+QUIBRA_AVX512 void fast_window_sums_8(const moment_tree& t, std::int32_t nc, std::int32_t first,
+                                      std::int32_t end, double q, double h, double z, double sc,
+                                      double* sums, double* second, double* work,
+                                      moment_span* spans, double weight[2]);
+#endif
+template <int L>
+inline void fast_window_sums_in(const moment_tree& t, std::int32_t nc, std::int32_t first,
+                                std::int32_t end, double q, double h, double z, double sc,
+                                double* sums, double* second, double* work, moment_span* spans,
+                                double weight[2]) {
+#if QUIBRA_WIDE_LANES
+  if constexpr (L == 4) {
+    fast_window_sums_4(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+    return;
+  } else if constexpr (L == 8) {
+    fast_window_sums_8(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+    return;
+  }
+#endif
+  fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+}
+
 }  // namespace local_fit
 
 #endif

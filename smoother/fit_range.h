@@ -200,6 +200,16 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
   ATTR double sums_run_##W(const double* x, const double* y, std::int32_t n, std::int32_t reps) { \
     return sums_run<W>(x, y, n, reps);                                                            \
   }
+// The moment sums of one window for W lanes, under the same attributes.
+#define QUIBRA_DEFINE_FAST_WINDOW_SUMS(W, ATTR)                                                  \
+  namespace local_fit {                                                                          \
+  ATTR void fast_window_sums_##W(const moment_tree& t, std::int32_t nc, std::int32_t first,      \
+                                 std::int32_t end, double q, double h, double z, double sc,      \
+                                 double* sums, double* second, double* work, moment_span* spans, \
+                                 double weight[2]) {                                             \
+    fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);         \
+  }                                                                                              \
+  }
 // NOLINTEND(bugprone-macro-parentheses)
 
 }  // namespace fit_ranges

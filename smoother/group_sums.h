@@ -166,11 +166,9 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
       for (int k = 0; k < L; ++k) {
         if (!(g.h[k] > 0.0)) continue;  // no point weighs anything
         double weight[2];
-        lane_code<L>::run([&] {
-          fast_window_sums(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k], g.h[k],
-                           g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr, s.fast_work,
-                           s.spans, weight);
-        });
+        fast_window_sums_in<L>(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k],
+                               g.h[k], g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr,
+                               s.fast_work, s.spans, weight);
         s.moment_weight[k] = weight[0];
         s.moment_vweight[k] = weight[1];
       }

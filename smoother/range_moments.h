@@ -10,6 +10,7 @@
 #define QUIBRA_SMOOTHER_RANGE_MOMENTS_H
 
 #include <cstdint>
+#include <cstring>
 
 #include "numeric/lanes.h"
 #include "smoother/moment_tree.h"
@@ -116,18 +117,22 @@ inline void add_totals(const moment_tree& t, const moment_vector* acc, double* m
 inline void add_run_points(const moment_tree& t, std::int32_t first, std::int32_t end, double z,
                            double s, moment_vector* acc) {
   for (std::int32_t i = first; i < end; i += MOMENT_SLOTS) {
-    moment_vector c = {};
-    moment_vector w = {};
-    moment_vector wy = {};
-    moment_vector v = {};
+    // Made in memory and loaded whole: built lane by lane in registers, the
+    // compiler's moves between them took an encoding valgrind cannot run.
+    double cl[MOMENT_SLOTS], wl[MOMENT_SLOTS], wyl[MOMENT_SLOTS], vl[MOMENT_SLOTS];
     for (int l = 0; l < MOMENT_SLOTS; ++l) {
       const std::int32_t p = i + l < end ? i + l : first;
       const double live = i + l < end ? 1.0 : 0.0;
-      c[l] = (t.x[p] - z) / s;
-      w[l] = live * (t.w != nullptr ? t.w[p] : 1.0);
-      wy[l] = live != 0.0 ? w[l] * t.y[p] : 0.0;
-      v[l] = live * (t.v != nullptr ? t.v[p] : 1.0);
+      cl[l] = (t.x[p] - z) / s;
+      wl[l] = live * (t.w != nullptr ? t.w[p] : 1.0);
+      wyl[l] = live != 0.0 ? wl[l] * t.y[p] : 0.0;
+      vl[l] = live * (t.v != nullptr ? t.v[p] : 1.0);
     }
+    moment_vector c, w, wy, v;
+    std::memcpy(&c, cl, sizeof c);
+    std::memcpy(&w, wl, sizeof w);
+    std::memcpy(&wy, wyl, sizeof wy);
+    std::memcpy(&v, vl, sizeof v);
     moment_vector pw = w;
     moment_vector py = wy;
     for (std::int32_t k = 0; k <= t.top; ++k) {
