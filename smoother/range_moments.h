@@ -10,7 +10,6 @@
 #define QUIBRA_SMOOTHER_RANGE_MOMENTS_H
 
 #include <cstdint>
-#include <cstring>
 
 #include "numeric/lanes.h"
 #include "smoother/moment_tree.h"
@@ -117,8 +116,10 @@ inline void add_totals(const moment_tree& t, const moment_vector* acc, double* m
 inline void add_run_points(const moment_tree& t, std::int32_t first, std::int32_t end, double z,
                            double s, moment_vector* acc) {
   for (std::int32_t i = first; i < end; i += MOMENT_SLOTS) {
-    // Made in memory and loaded whole: built lane by lane in registers, the
-    // compiler's moves between them took an encoding valgrind cannot run.
+    // Each vector made whole from its four lanes: built lane by lane on a
+    // zeroed vector, the compiler's moves took an encoding valgrind cannot
+    // run, and stored lane by lane to be loaded whole, every load waited for
+    // its stores (the loads cannot take their data from several stores).
     double cl[MOMENT_SLOTS], wl[MOMENT_SLOTS], wyl[MOMENT_SLOTS], vl[MOMENT_SLOTS];
     for (int l = 0; l < MOMENT_SLOTS; ++l) {
       const std::int32_t p = i + l < end ? i + l : first;
@@ -128,11 +129,11 @@ inline void add_run_points(const moment_tree& t, std::int32_t first, std::int32_
       wyl[l] = live != 0.0 ? wl[l] * t.y[p] : 0.0;
       vl[l] = live * (t.v != nullptr ? t.v[p] : 1.0);
     }
-    moment_vector c, w, wy, v;
-    std::memcpy(&c, cl, sizeof c);
-    std::memcpy(&w, wl, sizeof w);
-    std::memcpy(&wy, wyl, sizeof wy);
-    std::memcpy(&v, vl, sizeof v);
+    static_assert(MOMENT_SLOTS == 4);
+    const moment_vector c = {cl[0], cl[1], cl[2], cl[3]};
+    const moment_vector w = {wl[0], wl[1], wl[2], wl[3]};
+    const moment_vector wy = {wyl[0], wyl[1], wyl[2], wyl[3]};
+    const moment_vector v = {vl[0], vl[1], vl[2], vl[3]};
     moment_vector pw = w;
     moment_vector py = wy;
     for (std::int32_t k = 0; k <= t.top; ++k) {
