@@ -55,6 +55,16 @@ inline constexpr call_error weights{
 inline constexpr call_error weight_values{"quibra:WeightValues",
                                           "Weights must be finite and >= 0."};
 inline constexpr call_error missing{"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
+inline constexpr call_error convention{"quibra:Convention",
+                                       "Convention must be 'native' or 'lowess'."};
+inline constexpr call_error lowess_fast{
+    "quibra:lowessFast",
+    "'Method' 'fast' cannot follow R's lowess, whose weights are cut at 0.001 and 0.999 of "
+    "the bandwidth."};
+inline constexpr call_error lowess_other{"quibra:lowessOther",
+                                         "R's lowess has no counterpart of %s."};
+inline constexpr call_error lowess_degree{"quibra:lowessDegree",
+                                          "R's lowess fits local lines: degree must be 1."};
 inline constexpr call_error failed_value{"quibra:FailedValue",
                                          "FailedValue must be a noncomplex scalar double."};
 inline constexpr call_error diagnostics{"quibra:Diagnostics",

@@ -95,18 +95,19 @@ struct call_args {
   shape data;            // the data's ordinates (Y, or nodes_y)
   double f;
   bool f_given;  // a positional f other than the [] that 'Window' allows
+  bool degree_given;
 };
 
 bool is_empty_double(const mxArray* a) {
   return is_plain_double(a) && (host_rows(a) == 0 || host_cols(a) == 0);
 }
 
-// The positional arguments after X and Y, in order, into `a`. `window`:
-// the options name 'Window', which takes f's place (the nodes form, which
-// needs a place for f, may give it as []).
-void read_positional(int npos, const mxArray* const prhs[], bool window, call_args& a) {
+// The positional arguments after X and Y, in order, into `a`. `f_optional`:
+// the options name 'Window', which takes f's place, or 'Convention', whose
+// rules have a default span of their own, so f may be given as [].
+void read_positional(int npos, const mxArray* const prhs[], bool f_optional, call_args& a) {
   smooth_request& r = a.options.request;
-  if (npos > IN_F && !(window && is_empty_double(prhs[IN_F]))) {
+  if (npos > IN_F && !(f_optional && is_empty_double(prhs[IN_F]))) {
     a.f_given = true;
     a.f = check_scalar(prhs[IN_F], errors::f);
     // The window rule and the window placement would read NaN differently.
@@ -118,6 +119,7 @@ void read_positional(int npos, const mxArray* const prhs[], bool window, call_ar
                                               : to_int32(check_scalar(robust, errors::robust)) != 0;
   }
   if (npos > IN_DEGREE) {
+    a.degree_given = true;
     r.degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
     if (r.degree < 0) fail(errors::degree_negative);
     if (r.degree > MAX_DEGREE) fail(errors::degree_too_large);
@@ -160,14 +162,23 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   r.at_data = npos != IN_ALL;
   if (r.at_data && columns == 1)
     a.data = shape{dim32(host_rows(prhs[IN_Y])), dim32(host_cols(prhs[IN_Y]))};
-  // Only an empty f asks whether 'Window' stands in for it.
+  // Only an empty f asks whether 'Window' stands in for it, or a
+  // convention's default.
   const bool no_f = npos > IN_F && is_empty_double(prhs[IN_F]);
-  read_positional(npos, prhs, no_f && names_option(nrhs - npos, prhs + npos, "Window"), a);
+  const bool f_optional = no_f && (names_option(nrhs - npos, prhs + npos, "Window") ||
+                                   names_option(nrhs - npos, prhs + npos, "Convention"));
+  read_positional(npos, prhs, f_optional, a);
   // One signal: shaped like X; several: a column each, a row per element of X.
   a.result = r.columns > 1 ? shape{n, r.columns} : (sx.rows == 1 ? shape{1, n} : shape{n, 1});
   parse_options(nrhs - npos, prhs + npos, r.count, &a.options);
   if (r.window_points > 0 && a.f_given) fail(errors::window_span);
   r.f = a.options.span_given ? a.options.span : a.f;
+  if (r.rules == convention::lowess) {
+    // R's defaults: local lines, span 2/3.
+    if (a.degree_given && r.degree != 1) fail(errors::lowess_degree);
+    r.degree = 1;
+    if (!a.f_given && !a.options.span_given) r.f = 2.0 / 3.0;
+  }
   r.report = nlhs == 2;  // only a second result slot makes the call gather it
   // Options that leave out points may leave none, in any column.
   for (std::int32_t c = 0; c < r.columns; ++c) {

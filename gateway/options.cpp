@@ -62,12 +62,14 @@ void parse_delta(const mxArray* a, std::int32_t, call_options* o) {
   const double v = host_data(a)[0];
   if (!(std::isfinite(v) && v >= 0.0)) fail(errors::delta);
   o->settings.delta = v;
+  o->delta_given = true;
 }
 
 void parse_max_passes(const mxArray* a, std::int32_t, call_options* o) {
   if (!is_plain_scalar(a) || !is_integer_in(host_data(a)[0], 1.0, ROBUST_MAX_PASSES))
     fail(errors::max_passes, ROBUST_MAX_PASSES);
   o->request.max_passes = static_cast<int>(host_data(a)[0]);
+  o->passes_given = true;
 }
 
 void parse_weights(const mxArray* a, std::int32_t data_count, call_options* o) {
@@ -166,6 +168,14 @@ void parse_method(const mxArray* a, std::int32_t, call_options* o) {
   o->settings.fast = k == 1;
 }
 
+void parse_convention(const mxArray* a, std::int32_t, call_options* o) {
+  static const char* const words[] = {"native", "lowess"};
+  static constexpr convention rules[] = {convention::native, convention::lowess};
+  const int k = keyword(a, words);
+  if (k < 0) fail(errors::convention);
+  o->request.rules = rules[k];
+}
+
 // Derivative and Window are bounded by the degree, read before the options.
 // Several orders, a vector of distinct ones, give a page each.
 void parse_derivative(const mxArray* a, std::int32_t, call_options* o) {
@@ -216,6 +226,7 @@ constexpr option_entry OPTIONS[] = {
     {"Method", parse_method},
     {"Derivative", parse_derivative},
     {"Window", parse_window},
+    {"Convention", parse_convention},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
@@ -273,4 +284,19 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
   for (std::int32_t p = 0; p < o->request.pages; ++p)
     derivative = derivative || o->request.orders[p] > 0;
   if (derivative && o->request.band == band_kind::prediction) fail(errors::derivative_prediction);
+  if (o->request.rules == convention::lowess) {
+    // What R's lowess has no counterpart of, and what its rules forbid.
+    const smooth_request& r = o->request;
+    if (o->settings.fast) fail(errors::lowess_fast);
+    const char* other = derivative                               ? "'Derivative'"
+                        : r.band != band_kind::none              ? "'Intervals'"
+                        : r.choose_span                          ? "an automatic 'Span'"
+                        : r.window_points > 0                    ? "'Window'"
+                        : o->settings.lower                      ? "'Fallback' 'lower'"
+                        : names_option(count, args, "SpanRange") ? "'SpanRange'"
+                                                                 : nullptr;
+    if (other != nullptr) fail(errors::lowess_other, other);
+    if (o->delta_given) o->request.lowess_delta = o->settings.delta;
+    if (o->passes_given) o->request.lowess_iterations = o->request.max_passes;
+  }
 }

@@ -18,6 +18,8 @@ struct call_options {
   double failed_value = FIT_FAILED;  // FailedValue
   bool span_given = false;           // Span's number takes the positional f's place
   double span = 0.0;
+  bool delta_given = false;   // R's lowess has a default of its own
+  bool passes_given = false;  // and a count of reweightings of its own
 };
 
 // A full (not sparse), real, double array. A sparse array's data pointer

@@ -17,6 +17,11 @@
 // The band a call makes around its values, if any.
 enum class band_kind { none, confidence, prediction };
 
+// Whose rules a call follows: this module's, or R's lowess to its rounding
+// (smoother/lowess.h), which fits local lines only and makes no band,
+// derivative or span search.
+enum class convention { native, lowess };
+
 struct smooth_request {
   // The data: `count` >= 1 points (x, y) in any order; `choice` says which
   // take part (smoother/model.h).
@@ -55,6 +60,12 @@ struct smooth_request {
   // by the span that gives it (span_for_window), in place of `f`.
   std::int32_t window_points = 0;
   int max_passes = ROBUST_MAX_PASSES;
+  convention rules = convention::native;
+  // With convention::lowess: the reweightings a robust call makes (R's
+  // iter), and R's delta; below 0, R's default, 1% of the range of the
+  // abscissae taking part.
+  std::int32_t lowess_iterations = 3;
+  double lowess_delta = -1.0;
   span_rule rule = span_rule::aicc;
   band_kind band = band_kind::none;  // only with `report`
   bool at_data = false;

@@ -38,7 +38,8 @@
 %              at or below 0 gives the smallest window and F >= 1 uses all
 %              points. F is used as given (not rounded); it must not be
 %              NaN. With 'Window' leave F out, or give [] in the nodes
-%              form.
+%              form. With 'Convention' [] takes the convention's default
+%              (2/3 for 'lowess', 0.2 for 'native').
 %     ROBUST   Default 0. Truncated toward zero (0.9 is off, -1 is on), or
 %              a logical scalar; nonzero (true) makes the fit resistant to
 %              outliers (see below).
@@ -139,6 +140,8 @@
 %                    then shrink the windows as that span's would. Points
 %                    left out by 'Weights' or 'Missing' do not count: with
 %                    fewer than k left, the window holds them all.
+%     'Convention'   'native'. 'lowess' follows R's lowess (x, y, f, iter,
+%                    delta) to its rules and rounding (see "R's lowess").
 %     An option that leaves no data point (all omitted, or all of weight
 %     0) is an error.
 %
@@ -545,6 +548,16 @@
 %         [quibra:WindowSpan]                      (after the options)
 %     Intervals 'prediction' has no meaning for a derivative: use 'confidence'.
 %         [quibra:DerivativePrediction]            (after the options)
+%     Convention must be 'native' or 'lowess'.
+%         [quibra:Convention]
+%     'Method' 'fast' cannot follow R's lowess, whose weights are cut at 0.001 and 0.999 of the bandwidth.
+%         [quibra:lowessFast]                      (after the options)
+%     R's lowess has no counterpart of WHAT.      (WHAT: 'Derivative',
+%         [quibra:lowessOther]                     'Intervals', an automatic
+%                                                  'Span', 'Window', 'Fallback'
+%                                                  'lower' or 'SpanRange')
+%     R's lowess fits local lines: degree must be 1.
+%         [quibra:lowessDegree]                    (after the options)
 %     No data point is left: every one is missing or has weight 0.
 %         [quibra:noData]                          (after the options)
 %     Out of memory.                              (where the host's allocator
@@ -552,6 +565,31 @@
 %         [quibra:outOfMemory]
 %     Interrupted.                                (Ctrl-C during the
 %         [quibra:interrupted]                     call; see Cost)
+%
+%   R's lowess
+%     With 'Convention' 'lowess' a call gives the values of R's
+%     lowess (x, y, f, iter, delta), to its rounding, at every data point:
+%     local lines (DEGREE, when given, must be 1) over windows of
+%     floor(f n + 1e-7) points, at least 2, F 2/3 when not given; tricube
+%     weights that are exactly 1 within 0.001 of the bandwidth and 0
+%     beyond 0.999 of it; the weighted mean where the window's weighted
+%     spread is below 0.001 of the data's range; fits at most 'Delta'
+%     apart (R's delta, by default 1% of the range of X) with the points
+%     between interpolated; and, with ROBUST true, R's iter = 3
+%     reweightings ('MaxPasses' sets another count) by the bisquare of
+%     the residuals over six times their median (for an even count the
+%     mean of the two middle ones), 1 within 0.001 and 0 beyond 0.999 of
+%     it, points of weight 0 staying in their windows, and R's stopping
+%     test (the median below 1e-7 of the mean absolute residual).
+%     INFO.weights holds the robustness weights of the last fits and
+%     INFO.passes the reweightings made; INFO.outcome is 'exact' where
+%     R's test stopped them early, else 'converged'. 'Weights' multiply
+%     the tricube weights (R's lowess has none). Other queries (the nodes
+%     form) get the local line there with the final weights; at a data
+%     point with 'Delta' 0 that is R's value. Several signals are each
+%     smoothed alone. Bands, derivatives, an automatic span, 'Window',
+%     'Fallback' 'lower' and 'Method' 'fast' are refused (see Errors).
+%       ys = quibra (x, y, 2/3, true, 'Convention', 'lowess');  % lowess (x, y)
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:

@@ -3,7 +3,8 @@
 ## one of R's data sets ("pressure", "cars": the first column is x, the
 ## second y) or a two-column matrix [x y] handed over to R bit for bit.
 ## ARGS is the rest of the call as R text, e.g. "f = 2/3, iter = 0, delta = 0",
-## or "" for R's defaults.
+## or "" for R's defaults; a cell array of them makes a call each, in one
+## process, and a column of FIT each.
 ## Returns the data sorted by x as R sorts them (a stable order, so ties
 ## keep theirs) and R's fitted value at each.
 function [x, y, fit] = r_lowess (data, args)
@@ -25,11 +26,19 @@ function [x, y, fit] = r_lowess (data, args)
     get = sprintf (['v <- readBin("%s", "double", %d); ' ...
                     'x <- v[1:%d]; y <- v[%d:%d]'], in, 2 * n, n, n + 1, 2 * n);
   endif
-  if (! isempty (args))
-    args = [", " args];
+  if (! iscell (args))
+    args = {args};
   endif
-  code = sprintf (['%s; o <- order(x); l <- lowess(x, y%s); ' ...
-                   'writeBin(c(x[o], y[o], l$y), "%s")'], get, args, out);
+  calls = "";
+  for k = 1:numel (args)
+    a = args{k};
+    if (! isempty (a))
+      a = [", " a];
+    endif
+    calls = [calls sprintf(", lowess(x, y%s)$y", a)];
+  endfor
+  code = sprintf (['%s; o <- order(x); ' ...
+                   'writeBin(c(x[o], y[o]%s), "%s")'], get, calls, out);
   unwind_protect
     ## Single quotes for the shell, so R's $ and quotes pass untouched.
     [status, text] = system (sprintf ("'%s' --vanilla -e '%s' 2>&1", rscript, code));
@@ -46,8 +55,8 @@ function [x, y, fit] = r_lowess (data, args)
       endif
     endfor
   end_unwind_protect
-  n = numel (v) / 3;
+  n = numel (v) / (2 + numel (args));
   x = v(1:n);
   y = v(n+1:2*n);
-  fit = v(2*n+1:end);
+  fit = reshape (v(2*n+1:end), n, numel (args));
 endfunction

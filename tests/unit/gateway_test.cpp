@@ -252,10 +252,10 @@ TEST(Gateway, InfiniteDataAreNotUnstable) {
     const scoped_env width("QUIBRA_LANES", lanes);
     for (const char* method : {"direct", "fast"}) {
       for (const double degree : {0.0, 1.0, 2.0, 3.0}) {
-        const run_result r = run({make_column(q), make_array(0, 0), S(0.66), S(0), S(degree),
-                                  make_column(x), make_column(y), standin::make_char("Method"),
-                                  standin::make_char(method)},
-                                 2);
+        const run_result r =
+            run({make_column(q), make_array(0, 0), S(0.66), S(0), S(degree), make_column(x),
+                 make_column(y), standin::make_char("Method"), standin::make_char(method)},
+                2);
         const std::string where = std::string(lanes) + " lanes, " + method;
         EXPECT_EQ(r.err.find("Unstable"), std::string::npos) << where << ", degree " << degree;
         const std::vector<mxLogical> marked = flags_of(r, "unstable");
@@ -265,6 +265,41 @@ TEST(Gateway, InfiniteDataAreNotUnstable) {
       }
     }
   }
+}
+
+// R's lowess on data it never sees in R (which refuses NaN and tied or
+// single abscissae only by its rules): ties at one abscissa, one point,
+// NaN and infinite ordinates, spans of any size, queries outside the data.
+TEST(Convention, LowessTakesAnyDataWithoutFault) {
+  const auto lowess = [](const std::vector<double>& q, const std::vector<double>& x,
+                         const std::vector<double>& y, double f, double robust) {
+    const run_result r =
+        run({make_column(q), make_array(0, 0), S(f), S(robust), S(1), make_column(x),
+             make_column(y), standin::make_char("Convention"), standin::make_char("lowess")});
+    EXPECT_TRUE(r.o.ok) << r.o.error;
+    return r.v;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<double> q = {-inf, -5, 0, 2, 2.5, 3, 7, inf, nan_value};
+  // All at one abscissa: every window has bandwidth 0, and the fit is
+  // the weighted mean there.
+  const std::vector<double> tied = lowess(q, {2, 2, 2, 2}, {1, 2, 3, 6}, 0.5, 0);
+  EXPECT_EQ(tied.at(3), 3.0);
+  EXPECT_TRUE(std::isnan(tied.at(0)) && std::isnan(tied.at(7)) && std::isnan(tied.at(8)));
+  for (const double f : {-1.0, 0.0, 0.1, 1.0, 1e300, inf}) {
+    for (const double bad : {nan_value, inf}) {
+      std::vector<double> x, y;
+      for (int i = 0; i < 30; ++i) {
+        x.push_back(i % 7);
+        y.push_back(i == 11 ? bad : std::sin(i));
+      }
+      EXPECT_EQ(lowess(q, x, y, f, 1).size(), q.size()) << f;
+    }
+  }
+  // One point: every query takes its ordinate.
+  const std::vector<double> one = lowess(q, {4}, {9}, 0.5, 1);
+  EXPECT_EQ(one.at(1), 9.0);
+  EXPECT_EQ(one.at(6), 9.0);
 }
 
 // A two-result call: its first result must be the one-result call's, with
