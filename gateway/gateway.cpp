@@ -165,8 +165,7 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   // Only an empty f asks whether 'Window' stands in for it, or a
   // convention's default.
   const bool no_f = npos > IN_F && is_empty_double(prhs[IN_F]);
-  const bool f_optional = no_f && (names_option(nrhs - npos, prhs + npos, "Window") ||
-                                   names_option(nrhs - npos, prhs + npos, "Convention"));
+  const bool f_optional = no_f && names_option(nrhs - npos, prhs + npos, "Window", "Convention");
   read_positional(npos, prhs, f_optional, a);
   // One signal: shaped like X; several: a column each, a row per element of X.
   a.result = r.columns > 1 ? shape{n, r.columns} : (sx.rows == 1 ? shape{1, n} : shape{n, 1});

@@ -152,6 +152,7 @@ void parse_span_range(const mxArray* a, std::int32_t, call_options* o) {
   if (!(lo > 0.0 && lo <= hi && hi <= 1.0)) fail(errors::span_range);
   o->request.span_lo = lo;
   o->request.span_hi = hi;
+  o->span_range_given = true;
 }
 
 void parse_fallback(const mxArray* a, std::int32_t, call_options* o) {
@@ -248,9 +249,11 @@ void printable(const text_arg& t, char* out, std::size_t size) {
 
 }  // namespace
 
-bool names_option(int count, const mxArray* const args[], const char* name) {
-  for (int i = 0; i < count; i += 2)
-    if (matches(read_text(args[i]), name)) return true;
+bool names_option(int count, const mxArray* const args[], const char* first, const char* second) {
+  for (int i = 0; i < count; i += 2) {
+    const text_arg t = read_text(args[i]);
+    if (matches(t, first) || (second != nullptr && matches(t, second))) return true;
+  }
   return false;
 }
 
@@ -288,13 +291,13 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
     // What R's lowess has no counterpart of, and what its rules forbid.
     const smooth_request& r = o->request;
     if (o->settings.fast) fail(errors::lowess_fast);
-    const char* other = derivative                               ? "'Derivative'"
-                        : r.band != band_kind::none              ? "'Intervals'"
-                        : r.choose_span                          ? "an automatic 'Span'"
-                        : r.window_points > 0                    ? "'Window'"
-                        : o->settings.lower                      ? "'Fallback' 'lower'"
-                        : names_option(count, args, "SpanRange") ? "'SpanRange'"
-                                                                 : nullptr;
+    const char* other = derivative                  ? "'Derivative'"
+                        : r.band != band_kind::none ? "'Intervals'"
+                        : r.choose_span             ? "an automatic 'Span'"
+                        : r.window_points > 0       ? "'Window'"
+                        : o->settings.lower         ? "'Fallback' 'lower'"
+                        : o->span_range_given       ? "'SpanRange'"
+                                                    : nullptr;
     if (other != nullptr) fail(errors::lowess_other, other);
     if (o->delta_given) o->request.lowess_delta = o->settings.delta;
     if (o->passes_given) o->request.lowess_iterations = o->request.max_passes;

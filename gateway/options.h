@@ -20,6 +20,7 @@ struct call_options {
   double span = 0.0;
   bool delta_given = false;   // R's lowess has a default of its own
   bool passes_given = false;  // and a count of reweightings of its own
+  bool span_range_given = false;
 };
 
 // A full (not sparse), real, double array. A sparse array's data pointer
@@ -31,8 +32,10 @@ bool is_plain_scalar(const mxArray* a);
 // from the third input on.
 int positional_count(int nrhs, const mxArray* const prhs[]);
 
-// Whether the options at `args` name `name`, before they are parsed.
-bool names_option(int count, const mxArray* const args[], const char* name);
+// Whether the options at `args` name `first` or `second`, before they are
+// parsed: each name read once (a long one is copied to be read).
+bool names_option(int count, const mxArray* const args[], const char* first,
+                  const char* second = nullptr);
 
 // Parses the `count` option arguments at `args` into `o`, ending the call
 // at the first fault. `data_count` is the number of data points, which
