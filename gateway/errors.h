@@ -56,7 +56,7 @@ inline constexpr call_error weight_values{"quibra:WeightValues",
                                           "Weights must be finite and >= 0."};
 inline constexpr call_error missing{"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
 inline constexpr call_error convention{"quibra:Convention",
-                                       "Convention must be 'native' or 'lowess'."};
+                                       "Convention must be 'native', 'lowess' or 'loess'."};
 inline constexpr call_error lowess_fast{
     "quibra:lowessFast",
     "'Method' 'fast' cannot follow R's lowess, whose weights are cut at 0.001 and 0.999 of "
@@ -65,6 +65,16 @@ inline constexpr call_error lowess_other{"quibra:lowessOther",
                                          "R's lowess has no counterpart of %s."};
 inline constexpr call_error lowess_degree{"quibra:lowessDegree",
                                           "R's lowess fits local lines: degree must be 1."};
+inline constexpr call_error loess_fast{
+    "quibra:loessFast",
+    "'Method' 'fast' cannot follow R's loess, which solves each local fit through its singular "
+    "values, not from sums of moments."};
+inline constexpr call_error loess_other{"quibra:loessOther", "R's loess has no counterpart of %s."};
+inline constexpr call_error loess_degree{
+    "quibra:loessDegree", "R's loess fits local polynomials of degree 0, 1 or 2."};
+inline constexpr call_error loess_span{
+    "quibra:loessSpan",
+    "R's loess needs windows of at least degree + 1 = %d points; floor(f n) is %d here."};
 inline constexpr call_error failed_value{"quibra:FailedValue",
                                          "FailedValue must be a noncomplex scalar double."};
 inline constexpr call_error diagnostics{"quibra:Diagnostics",

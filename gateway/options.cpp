@@ -170,8 +170,9 @@ void parse_method(const mxArray* a, std::int32_t, call_options* o) {
 }
 
 void parse_convention(const mxArray* a, std::int32_t, call_options* o) {
-  static const char* const words[] = {"native", "lowess"};
-  static constexpr convention rules[] = {convention::native, convention::lowess};
+  static const char* const words[] = {"native", "lowess", "loess"};
+  static constexpr convention rules[] = {convention::native, convention::lowess,
+                                         convention::loess};
   const int k = keyword(a, words);
   if (k < 0) fail(errors::convention);
   o->request.rules = rules[k];
@@ -287,19 +288,22 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
   for (std::int32_t p = 0; p < o->request.pages; ++p)
     derivative = derivative || o->request.orders[p] > 0;
   if (derivative && o->request.band == band_kind::prediction) fail(errors::derivative_prediction);
-  if (o->request.rules == convention::lowess) {
-    // What R's lowess has no counterpart of, and what its rules forbid.
+  if (o->request.rules != convention::native) {
+    // What R's lowess and loess have no counterpart of, and what their
+    // rules forbid.
     const smooth_request& r = o->request;
-    if (o->settings.fast) fail(errors::lowess_fast);
-    const char* other = derivative                  ? "'Derivative'"
-                        : r.band != band_kind::none ? "'Intervals'"
-                        : r.choose_span             ? "an automatic 'Span'"
-                        : r.window_points > 0       ? "'Window'"
-                        : o->settings.lower         ? "'Fallback' 'lower'"
-                        : o->span_range_given       ? "'SpanRange'"
-                                                    : nullptr;
-    if (other != nullptr) fail(errors::lowess_other, other);
+    const bool lowess = r.rules == convention::lowess;
+    if (o->settings.fast) fail(lowess ? errors::lowess_fast : errors::loess_fast);
+    const char* other = derivative                      ? "'Derivative'"
+                        : r.band != band_kind::none     ? "'Intervals'"
+                        : r.choose_span                 ? "an automatic 'Span'"
+                        : r.window_points > 0           ? "'Window'"
+                        : o->settings.lower             ? "'Fallback' 'lower'"
+                        : o->span_range_given           ? "'SpanRange'"
+                        : !lowess && o->delta_given     ? "'Delta'"
+                                                        : nullptr;
+    if (other != nullptr) fail(lowess ? errors::lowess_other : errors::loess_other, other);
     if (o->delta_given) o->request.lowess_delta = o->settings.delta;
-    if (o->passes_given) o->request.lowess_iterations = o->request.max_passes;
+    if (o->passes_given) o->request.reweightings = o->request.max_passes;
   }
 }

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "host/storage.h"
-#include "smoother/lowess.h"
+#include "smoother/conventions.h"
 #include "smoother/queries.h"
 
 namespace {
@@ -201,15 +201,6 @@ void use_window(smooth_model* model, std::int32_t k) {
   model->window = window_size(model->count, model->f, model->degree);
 }
 
-// Each data point's robustness weight in the data's order: the model's
-// points as built are `sorted`, pointers into x; the others took no part.
-void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
-                  const double* robust_weights, double* weights) {
-  for (std::int32_t i = 0; i < r.count; ++i) weights[i] = 0.0;
-  for (std::int32_t j = 0; j < points; ++j)
-    weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
-}
-
 // A spaced evaluation takes the queries in ascending order, and a plain
 // one runs faster in it. When the queries are the data and every point of
 // a number abscissa takes part, that is the model's own sorted order, so
@@ -224,64 +215,9 @@ void no_passes(smooth_outputs* o) {
   o->robust.scale = std::numeric_limits<double>::quiet_NaN();
 }
 
-// One column by R's lowess: its fits at the data points, each query that
-// is a data point taking part gets its point's value; any other query, the
-// local line there with the final robustness weights (R's value at a data
-// point when delta is 0).
-void lowess_column(const smooth_request& r, smooth_outputs* o) {
-  const double** sorted = host_alloc_array<const double*>(r.count);
-  smooth_model* model = build_model(r.count, r.x, r.y, r.choice, r.f, 1, sorted);
-  const std::int32_t n = model->count;
-  double* fitted = host_alloc_array<double>(n);
-  double* robust = host_alloc_array<double>(n);
-  double* work = host_alloc_array<double>(2 * static_cast<std::int64_t>(n));
-  const double range = n > 0 ? model->x[n - 1] - model->x[0] : 0.0;
-  const double delta = r.lowess_delta >= 0.0 ? r.lowess_delta : 0.01 * range;
-  const std::int32_t iterations = r.robust ? r.lowess_iterations : 0;
-  const lowess_result done = lowess_smooth(model->x, model->y, model->weights, n, r.f, iterations,
-                                           delta, fitted, robust, work);
-  std::int32_t* slot = nullptr;
-  if (r.at_data) {
-    slot = host_alloc_array<std::int32_t>(r.count);
-    for (std::int32_t i = 0; i < r.count; ++i) slot[i] = -1;
-    for (std::int32_t j = 0; j < n; ++j) slot[sorted[j] - r.x] = j;
-  }
-  const std::int32_t window = n > 0 ? lowess_window(n, r.f) : 0;
-  const double* rw = done.reweightings > 0 ? robust : nullptr;
-  for (std::int32_t i = 0; i < r.n; ++i) {
-    const double q = r.xq[i];
-    double v = FIT_FAILED;
-    if (slot != nullptr && slot[i] >= 0) {
-      v = fitted[slot[i]];
-    } else if (!std::isfinite(q)) {
-      v = std::numeric_limits<double>::quiet_NaN();
-    } else if (n == 1) {
-      v = model->y[0];
-    } else if (n > 1) {
-      const std::int32_t left = lowess_left(model->x, n, window, q);
-      if (!lowess_fit(model->x, model->y, n, q, left, left + window - 1, model->weights, rw, range,
-                      work, &v))
-        v = FIT_FAILED;
-    }
-    o->value[i] = v;
-  }
-  o->robust.passes = done.reweightings;
-  o->robust.outcome =
-      done.reweightings < iterations ? robust_outcome::exact : robust_outcome::converged;
-  o->robust.scale = std::numeric_limits<double>::quiet_NaN();
-  if (r.report) data_weights(r, sorted, n, robust, o->weights);
-  o->window = window;
-  o->model = model;
-  host_free(slot);
-  host_free(work);
-  host_free(robust);
-  host_free(fitted);
-  host_free(sorted);
-}
-
 // The whole call for one column of ordinates.
 void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
-  if (r.rules == convention::lowess) return lowess_column(r, o);
+  if (r.rules != convention::native) return r_convention_column(r, settings, o);
   no_passes(o);
   double* robust_weights = r.report && r.robust ? host_alloc_array<double>(r.count) : nullptr;
   // The model's order also says where each point came from, for the
@@ -311,7 +247,7 @@ void smooth_column(const smooth_request& r, fit_settings* settings, smooth_outpu
 // ordinate is NaN).
 bool columns_share(const smooth_request& r, const fit_settings* settings) {
   // The fast sums make each column's sums from its own moments; R's
-  // lowess runs a column at a time.
+  // lowess and loess run a column at a time.
   if (r.columns <= 1 || r.robust || r.choose_span || settings->fast ||
       r.rules != convention::native)
     return false;
@@ -367,6 +303,13 @@ void smooth_shared(const smooth_request& r, fit_settings* settings, smooth_outpu
 }
 
 }  // namespace
+
+void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
+                  const double* robust_weights, double* weights) {
+  for (std::int32_t i = 0; i < r.count; ++i) weights[i] = 0.0;
+  for (std::int32_t j = 0; j < points; ++j)
+    weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
+}
 
 void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
   if (columns_share(r, settings)) return smooth_shared(r, settings, o);

@@ -17,10 +17,11 @@
 // The band a call makes around its values, if any.
 enum class band_kind { none, confidence, prediction };
 
-// Whose rules a call follows: this module's, or R's lowess to its rounding
-// (smoother/lowess.h), which fits local lines only and makes no band,
-// derivative or span search.
-enum class convention { native, lowess };
+// Whose rules a call follows: this module's, R's lowess to its rounding
+// (smoother/lowess.h), which fits local lines only, or R's loess
+// (smoother/loess.h), of degree 0 to 2; R's make no band, derivative or
+// span search.
+enum class convention { native, lowess, loess };
 
 struct smooth_request {
   // The data: `count` >= 1 points (x, y) in any order; `choice` says which
@@ -61,10 +62,11 @@ struct smooth_request {
   std::int32_t window_points = 0;
   int max_passes = ROBUST_MAX_PASSES;
   convention rules = convention::native;
-  // With convention::lowess: the reweightings a robust call makes (R's
-  // iter), and R's delta; below 0, R's default, 1% of the range of the
-  // abscissae taking part.
-  std::int32_t lowess_iterations = 3;
+  // With R's conventions: the reweightings a robust call makes (lowess's
+  // iter, loess's iterations less one: 3 by default in both); with lowess,
+  // R's delta, below 0 for R's default, 1% of the range of the abscissae
+  // taking part.
+  std::int32_t reweightings = 3;
   double lowess_delta = -1.0;
   span_rule rule = span_rule::aicc;
   band_kind band = band_kind::none;  // only with `report`
@@ -119,6 +121,13 @@ struct smooth_outputs {
 // When the user interrupts, the call ends through the host's error exit
 // (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
+
+// Each data point's robustness weight into `weights` (room for r.count),
+// in the data's order: the model's points are `sorted`, pointers into
+// r.x, their weights `robust_weights` (null: all 1); the others took no
+// part and weigh 0.
+void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
+                  const double* robust_weights, double* weights);
 
 // Releases what the outputs hold of the call's storage (the search's
 // arrays).

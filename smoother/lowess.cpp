@@ -16,6 +16,20 @@ bool residual_less(double a, double b) { return a < b || (!std::isnan(a) && std:
 
 }  // namespace
 
+double six_median(double* a, std::int32_t n) {
+  const std::int32_t m1 = n / 2;
+  std::nth_element(a, a + m1, a + n, residual_less);
+  if (n % 2 != 0) return 6.0 * a[m1];
+  const double upper = a[m1];
+  std::nth_element(a, a + m1 - 1, a + n, residual_less);
+  return 3.0 * (upper + a[m1 - 1]);
+}
+
+double cut_bisquare(double r, double cmad) {
+  if (r <= 0.001 * cmad) return 1.0;
+  return r <= 0.999 * cmad ? square(1.0 - square(r / cmad)) : 0.0;
+}
+
 std::int32_t lowess_window(std::int32_t n, double f) {
   const double w = f * n + 1e-7;
   // Clamped before the conversion, which a huge or NaN span would overflow.
@@ -145,23 +159,10 @@ lowess_result lowess_smooth(const double* x, const double* y, const double* prio
     // Six times the median absolute residual, R's way: the mean of the two
     // middle ones for an even count. `w` is free until the next pass.
     for (i = 0; i < n; ++i) w[i] = std::fabs(residual[i]);
-    const std::int32_t m1 = n / 2;
-    std::nth_element(w, w + m1, w + n, residual_less);
-    double cmad = 6.0 * w[m1];
-    if (n % 2 == 0) {
-      const std::int32_t m2 = n - m1 - 1;
-      const double upper = w[m1];
-      std::nth_element(w, w + m2, w + n, residual_less);
-      cmad = 3.0 * (upper + w[m2]);
-    }
+    const double cmad = six_median(w, n);
     // R's stopping test: residuals that small are rounding.
     if (cmad < 1e-7 * scale) break;
-    const double c9 = 0.999 * cmad;
-    const double c1 = 0.001 * cmad;
-    for (i = 0; i < n; ++i) {
-      const double r = std::fabs(residual[i]);
-      robust[i] = r <= c1 ? 1.0 : (r <= c9 ? square(1.0 - square(r / cmad)) : 0.0);
-    }
+    for (i = 0; i < n; ++i) robust[i] = cut_bisquare(std::fabs(residual[i]), cmad);
     ++result.reweightings;
   }
   return result;

@@ -29,6 +29,17 @@ bool lowess_fit(const double* x, const double* y, std::int32_t n, double xs, std
 // `window` points from there.
 std::int32_t lowess_left(const double* x, std::int32_t n, std::int32_t window, double xs);
 
+// Six times the median of the `n` >= 1 values at `a`, which it reorders
+// (NaN ranks above every number), R's way: three times the sum of the two
+// middle ones for an even count. R's lowess and loess both scale their
+// residuals by it.
+double six_median(double* a, std::int32_t n);
+
+// The bisquare robustness weight of an absolute residual `r` against six
+// times the median, cut R's way: 1 within 0.001 of it, 0 beyond 0.999 of
+// it (and for NaN).
+double cut_bisquare(double r, double cmad);
+
 struct lowess_result {
   std::int32_t reweightings = 0;  // bisquare reweightings made, R's `iter` at most
 };

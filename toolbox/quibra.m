@@ -39,7 +39,7 @@
 %              points. F is used as given (not rounded); it must not be
 %              NaN. With 'Window' leave F out, or give [] in the nodes
 %              form. With 'Convention' [] takes the convention's default
-%              (2/3 for 'lowess', 0.2 for 'native').
+%              (2/3 for 'lowess', 0.75 for 'loess', 0.2 for 'native').
 %     ROBUST   Default 0. Truncated toward zero (0.9 is off, -1 is on), or
 %              a logical scalar; nonzero (true) makes the fit resistant to
 %              outliers (see below).
@@ -141,7 +141,9 @@
 %                    left out by 'Weights' or 'Missing' do not count: with
 %                    fewer than k left, the window holds them all.
 %     'Convention'   'native'. 'lowess' follows R's lowess (x, y, f, iter,
-%                    delta) to its rules and rounding (see "R's lowess").
+%                    delta) to its rules and rounding (see "R's lowess"),
+%                    'loess' R's loess (y ~ x, span, degree, family,
+%                    surface = "direct") to rounding (see "R's loess").
 %     An option that leaves no data point (all omitted, or all of weight
 %     0) is an error.
 %
@@ -548,7 +550,7 @@
 %         [quibra:WindowSpan]                      (after the options)
 %     Intervals 'prediction' has no meaning for a derivative: use 'confidence'.
 %         [quibra:DerivativePrediction]            (after the options)
-%     Convention must be 'native' or 'lowess'.
+%     Convention must be 'native', 'lowess' or 'loess'.
 %         [quibra:Convention]
 %     'Method' 'fast' cannot follow R's lowess, whose weights are cut at 0.001 and 0.999 of the bandwidth.
 %         [quibra:lowessFast]                      (after the options)
@@ -558,6 +560,15 @@
 %                                                  'lower' or 'SpanRange')
 %     R's lowess fits local lines: degree must be 1.
 %         [quibra:lowessDegree]                    (after the options)
+%     'Method' 'fast' cannot follow R's loess, which solves each local fit through its singular values, not from sums of moments.
+%         [quibra:loessFast]                       (after the options)
+%     R's loess has no counterpart of WHAT.       (WHAT: as for lowess,
+%         [quibra:loessOther]                      or 'Delta')
+%     R's loess fits local polynomials of degree 0, 1 or 2.
+%         [quibra:loessDegree]                     (after the options)
+%     R's loess needs windows of at least degree + 1 = K points; floor(f n) is M here.
+%         [quibra:loessSpan]                       (n the points taking
+%                                                  part, 'Weights' 0 too)
 %     No data point is left: every one is missing or has weight 0.
 %         [quibra:noData]                          (after the options)
 %     Out of memory.                              (where the host's allocator
@@ -590,6 +601,43 @@
 %     smoothed alone. Bands, derivatives, an automatic span, 'Window',
 %     'Fallback' 'lower' and 'Method' 'fast' are refused (see Errors).
 %       ys = quibra (x, y, 2/3, true, 'Convention', 'lowess');  % lowess (x, y)
+%
+%   R's loess
+%     With 'Convention' 'loess' a call gives the fitted values of R's
+%     loess (y ~ x, span = F, degree = DEGREE, family, surface = "direct")
+%     to rounding: DEGREE 0, 1 or 2 (default 2), F 0.75 when not given;
+%     windows of floor(n F) points (all n when F >= 1), which must hold
+%     DEGREE + 1; weights sqrt(w (1 - t^3)^3), t the distance over the
+%     window's farthest (scaled by sqrt(F) when F > 1) and w the point's
+%     weight; each fit solved in least squares through its singular
+%     values, as R's pseudo-inverse. ROBUST true is family "symmetric":
+%     R's 4 fits, 3 reweightings ('MaxPasses' sets another count) by the
+%     bisquare of the residuals over six times their median, 1 within
+%     0.001 and 0 beyond 0.999 of it, all 1 where that scale is below the
+%     smallest normal double; ROBUST false is family "gaussian". 'Weights'
+%     are R's weights: points of weight 0 stay in the windows and count
+%     in n. INFO.weights holds the robustness weights of the last fits
+%     (R's fit$robust), INFO.passes the reweightings. Other queries (the
+%     nodes form) get R's predict at them, beyond the data too. Where R
+%     has no number quibra differs: a window all at one abscissa (R: NaN)
+%     gives the weighted mean of every point there; a window whose points
+%     all weigh 0 (R: 0) has no estimate (see 'FailedValue'), and its
+%     point's residual is taken as R's, from 0. Bands, derivatives, an
+%     automatic span, 'Window', 'Delta', 'Fallback' 'lower' and 'Method'
+%     'fast' are refused (see Errors). Each fit takes the whole window, so
+%     a pass costs n windows of floor(n F) points: O(n^2 F), as in R.
+%       ys = quibra (x, y, [], true, 'Convention', 'loess');
+%       % fitted (loess (y ~ x, family = "symmetric",
+%       %                control = loess.control (surface = "direct")))
+%     Agreement, measured by tests/host/convention.tst against R 4.2 on
+%     R's cars, pressure, women, faithful, trees, mtcars and swiss and on
+%     noisy data with outliers, ties, an offset of 1e6 and 4 to 12 points,
+%     spans 0.3, 0.75 and 1.5, degrees 1 and 2, 0 to 5 reweightings: at
+%     most 1.2e-14 of max|Y|. Left out are robust calls whose residuals
+%     before a reweighting are mostly rounding (their median below 1e-9
+%     of max|Y|: a fit through every point of its window, as on pressure
+%     or mtcars at span 0.3): their robustness weights, R's too, are made
+%     of rounding errors, and no two solvers agree there.
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:

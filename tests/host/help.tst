@@ -43,7 +43,10 @@
 %!          {x, x, "Convention", "R"}, {x, x, "Convention", "lowess", "Method", "fast"}, ...
 %!          {x, x, "Convention", "lowess", "Fallback", "lower"}, ...
 %!          {x, x, 0.5, 0, 2, "Convention", "lowess"}, ...
-%!          {x, x, NaN}, {x}, {[], x}};
+%!          {x, x, "Convention", "loess", "Method", "fast"}, ...
+%!          {x, x, "Convention", "loess", "Delta", 1}, ...
+%!          {x, x, 0.5, 0, 3, "Convention", "loess"}, ...
+%!          {x, x, 0.3, "Convention", "loess"}, {x, x, NaN}, {x}, {[], x}};
 %! for k = 1:numel (calls)
 %!   try
 %!     quibra (calls{k}{:});
@@ -52,6 +55,7 @@
 %!     msg = regexprep (err.message, '^quibra: ', '');
 %!     msg = regexprep (msg, "'Spam'|'Delta'", "'NAME'");
 %!     msg = regexprep (msg, "counterpart of .*\\.$", "counterpart of WHAT.");
+%!     msg = regexprep (msg, "= \\d+ points; floor\\(f n\\) is \\d+", "= K points; floor(f n) is M");
 %!     assert (! isempty (strfind (text, msg)), "help lacks: %s", msg);
 %!     id = ["[" err.identifier "]"];
 %!     assert (! isempty (strfind (text, id)), "help lacks: %s", id);

@@ -1,0 +1,21 @@
+// Least squares by its singular values, the way R's loess solves each local
+// fit: the columns scaled to unit length, a Householder QR of the scaled
+// matrix, the singular value decomposition of its triangle (one-sided
+// Jacobi), and the pseudo-inverse, which drops every singular value at or
+// below 100 machine epsilons of the largest. A near-singular fit so gives
+// the minimum-norm solution in the scaled columns, not a failure.
+#ifndef QUIBRA_NUMERIC_PSEUDO_SOLVE_H
+#define QUIBRA_NUMERIC_PSEUDO_SOLVE_H
+
+#include <cstdint>
+
+// The most columns a solve takes: a quadratic in four predictors.
+inline constexpr std::int32_t PSEUDO_MAX_COLUMNS = 15;
+
+// Solves b c = eta in least squares for the `k` coefficients `coef`, b
+// being `rows` >= k by k, column j at b + j * rows. Overwrites b and eta.
+// Returns false, coef all 0, where every column is 0 (no point weighs
+// anything).
+bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, double* coef);
+
+#endif
