@@ -42,13 +42,15 @@ constexpr std::size_t MAX_SIGNAL_ELEMENTS = 144;
 
 const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",  "Missing",
                                     "FailedValue", "Diagnostics", "Threads",  "Intervals",
-                                    "Level",       "Span",        "SpanRange", "Fallback"};
-constexpr std::size_t OPTION_COUNT = 12;
+                                    "Level",       "Span",        "SpanRange", "Fallback",
+                                    "Convention"};
+constexpr std::size_t OPTION_COUNT = 13;
 const char* const KEYWORDS[] = {
     "propagate", "omit",       "stderr",     "warning", "off", "OMIT",  "Warning",    "",
     "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv",
-    "lower",     "LOWER",      "higher"};
-constexpr std::size_t KEYWORD_COUNT = 19;
+    "lower",     "LOWER",      "higher",     "native",  "lowess", "LOESS", "loess",    "R"};
+constexpr std::size_t KEYWORD_COUNT = 24;
+const char* const CONVENTIONS[] = {"native", "lowess", "loess"};
 
 bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
 
@@ -298,6 +300,33 @@ bool integer_in(const mxArray& a, double lo, double hi) {
   return v >= lo && v <= hi && v == std::floor(v);
 }
 
+// The value of the first option named `name`, or null.
+const mxArray* option(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
+  for (std::size_t i = positional(in); i + 1 < in.size(); i += 2) {
+    const std::string* t = text_of(*in[i]);
+    if (t != nullptr && same_word(*t, name)) return in[i + 1].get();
+  }
+  return nullptr;
+}
+
+// Whether a name in an option's place (a trailing one too) is `name`.
+bool named(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
+  for (std::size_t i = positional(in); i < in.size(); i += 2) {
+    const std::string* t = text_of(*in[i]);
+    if (t != nullptr && same_word(*t, name)) return true;
+  }
+  return false;
+}
+
+bool empty_double(const mxArray& a) { return plain_double(a) && (a.rows == 0 || a.cols == 0); }
+
+// R's loess window: floor(n f), at most n, 0 below 1.
+long loess_points(std::size_t n, double f) {
+  const double nf = static_cast<double>(n) * f;
+  if (!(nf < static_cast<double>(n))) return static_cast<long>(n);
+  return nf >= 1.0 ? static_cast<long>(std::floor(nf)) : 0;
+}
+
 expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
                      const char** report) {
   const std::size_t n = positional(in);
@@ -318,8 +347,10 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
                        {"quibra:XYLength", "X and Y must have the same length!!!"},
                        {"quibra:YRows", "Y must have as many rows as X has elements."});
   if (!pairing.id.empty()) return pairing;
-  if (n >= 3 && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
-  if (n >= 3 && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
+  // Where 'Convention' is named, f may be [] for the convention's default.
+  const bool f_given = n >= 3 && !(empty_double(*in[2]) && named(in, "Convention"));
+  if (f_given && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
+  if (f_given && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
   if (n >= 4 && !scalar_ok(*in[3]) && !logical_scalar(*in[3]))
     return {"quibra:robust", "robust must be a noncomplex scalar double."};
   if (n >= 5) {
@@ -430,23 +461,68 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
           return {"quibra:SpanRange",
                   "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
         break;
-      default:
+      case 11:
         if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "lower")))
           return {"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
         break;
+      default:
+        if (word == nullptr || !(same_word(*word, "native") || same_word(*word, "lowess") ||
+                                 same_word(*word, "loess")))
+          return {"quibra:Convention", "Convention must be 'native', 'lowess' or 'loess'."};
+        break;
     }
   }
-  // Per signal: one that keeps no point ends the call.
-  for (std::size_t c = 0; (weights != nullptr || omit) && c < signals(*data_y); ++c) {
+  // R's conventions: what they have no counterpart of, then the degree.
+  const mxArray* rules = option(in, "Convention");
+  const std::string convention = rules != nullptr ? *text_of(*rules) : "native";
+  const bool lowess = same_word(convention, "lowess");
+  const bool loess = same_word(convention, "loess");
+  if (lowess || loess) {
+    const std::string* band = seen[7] ? text_of(*option(in, "Intervals")) : nullptr;
+    const std::string* span = seen[9] ? text_of(*option(in, "Span")) : nullptr;
+    const std::string* fallback = seen[11] ? text_of(*option(in, "Fallback")) : nullptr;
+    const char* other = band != nullptr && !same_word(*band, "none") ? "'Intervals'"
+                        : span != nullptr                            ? "an automatic 'Span'"
+                        : fallback != nullptr && same_word(*fallback, "lower")
+                            ? "'Fallback' 'lower'"
+                        : seen[10]          ? "'SpanRange'"
+                        : loess && seen[0]  ? "'Delta'"
+                                            : nullptr;
+    if (other != nullptr)
+      return {lowess ? "quibra:lowessOther" : "quibra:loessOther",
+              std::string(lowess ? "R's lowess" : "R's loess") + " has no counterpart of " + other +
+                  "."};
+  }
+  const double degree_arg = n >= 5 ? in[4]->real[0] : 2.0;
+  const double degree = std::isnan(degree_arg) ? 0.0 : std::trunc(degree_arg);
+  if (lowess && n >= 5 && degree != 1.0)
+    return {"quibra:lowessDegree", "R's lowess fits local lines: degree must be 1."};
+  if (loess && degree > 2.0)
+    return {"quibra:loessDegree", "R's loess fits local polynomials of degree 0, 1 or 2."};
+  // A span by name ('aicc' and 'gcv' were refused above), else f, else R's.
+  const mxArray* span = option(in, "Span");
+  const double f = span != nullptr && text_of(*span) == nullptr ? span->real[0]
+                   : f_given                                   ? in[2]->real[0]
+                                                               : 0.75;
+  // Per signal: one that keeps no point ends the call, and under R's
+  // loess one whose windows are too small for the degree.
+  for (std::size_t c = 0; c < signals(*data_y); ++c) {
     bool any = false;
+    std::size_t kept = 0;
     for (std::size_t j = 0; j < count; ++j) {
       const bool in_data = std::isfinite(data_x->real[j]) &&
-                           !(omit && std::isnan(data_y->real[c * count + j])) &&
-                           !(weights != nullptr && weights->real[j] == 0.0);
-      any = any || in_data;
+                           !(omit && std::isnan(data_y->real[c * count + j]));
+      kept += in_data ? 1 : 0;
+      any = any || (in_data && !(weights != nullptr && weights->real[j] == 0.0));
     }
-    if (!any)
+    if ((weights != nullptr || omit) && !any)
       return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
+    const long window = loess_points(kept, f);
+    const long least = static_cast<long>(degree) + 1;
+    if (loess && window < least)
+      return {"quibra:loessSpan", "R's loess needs windows of at least degree + 1 = " +
+                                      std::to_string(least) + " points; floor(f n) is " +
+                                      std::to_string(window) + " here."};
   }
   return {};
 }
@@ -677,7 +753,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               : 0;
   for (std::size_t i = 0; i < options; ++i) {
     args.push_back(decode_name(in));
-    if (in.byte() % 16 != 0) args.push_back(decode_value(in, data_count));  // else one short
+    const std::string* name = text_of(*args.back());
+    // A convention's word, mostly one it takes, so that R's rules run.
+    if (name != nullptr && same_word(*name, "Convention") && in.byte() % 4 != 0)
+      args.push_back(text_array(CONVENTIONS[in.byte() % 3], false));
+    else if (in.byte() % 16 != 0)
+      args.push_back(decode_value(in, data_count));  // else one short
   }
 
   const char* report = "stderr";

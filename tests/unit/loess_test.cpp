@@ -1,0 +1,191 @@
+// R's loess rules: the least-squares solve through singular values, the
+// window and weights of each fit against a brute-force long double solve,
+// the robustness weights, and the thread count's indifference.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <vector>
+
+#include "numeric/pseudo_solve.h"
+#include "smoother/loess.h"
+#include "smoother/model.h"
+#include "unit_support.h"
+
+namespace {
+
+// Weighted least squares of degree `degree` at q by normal equations in
+// long double, the window's weights found by sorting every distance.
+long double brute_loess(const std::vector<double>& x, const std::vector<double>& y,
+                        const std::vector<double>& w, int window, double f, int degree,
+                        double q) {
+  const int n = static_cast<int>(x.size());
+  std::vector<double> d2(n);
+  for (int i = 0; i < n; ++i) d2[i] = (x[i] - q) * (x[i] - q);
+  std::vector<double> sorted = d2;
+  std::nth_element(sorted.begin(), sorted.begin() + (window - 1), sorted.end());
+  const long double rho = sorted[window - 1] * std::max(1.0, f);
+  const int k = degree + 1;
+  long double a[3][4] = {};
+  std::vector<double> taken;
+  for (int i = 0; i < n; ++i) {
+    if (d2[i] >= rho || w[i] == 0) continue;
+    taken.push_back(x[i]);
+    const long double t = std::sqrt(d2[i] / rho);
+    const long double tc = 1 - t * t * t;
+    const long double wt = w[i] * tc * tc * tc;
+    long double p[3] = {1, x[i] - q, (x[i] - q) * static_cast<long double>(x[i] - q)};
+    for (int r = 0; r < k; ++r) {
+      for (int c = 0; c < k; ++c) a[r][c] += wt * p[r] * p[c];
+      a[r][k] += wt * p[r] * y[i];
+    }
+  }
+  // Fewer abscissae than coefficients: a pseudo-inverse's choice, not ours.
+  std::sort(taken.begin(), taken.end());
+  if (std::unique(taken.begin(), taken.end()) - taken.begin() < k) return NAN;
+  for (int c = 0; c < k; ++c) {  // Gauss-Jordan, partial pivoting
+    int piv = c;
+    for (int r = c + 1; r < k; ++r)
+      if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
+    for (int j = 0; j <= k; ++j) std::swap(a[c][j], a[piv][j]);
+    for (int r = 0; r < k; ++r) {
+      if (r == c) continue;
+      const long double m = a[r][c] / a[c][c];
+      for (int j = c; j <= k; ++j) a[r][j] -= m * a[c][j];
+    }
+  }
+  return a[0][k] / a[0][0];
+}
+
+TEST(PseudoSolve, SolvesFullRankSystemsAndTakesMinimumNormWhereColumnsRepeat) {
+  // y = 2 + 3 t - t^2 exactly on five points: the coefficients come back.
+  std::vector<double> b(15), eta(5);
+  for (int i = 0; i < 5; ++i) {
+    const double t = i - 2.0;
+    b[i] = 1.0;
+    b[5 + i] = t;
+    b[10 + i] = t * t;
+    eta[i] = 2.0 + 3.0 * t - t * t;
+  }
+  double coef[3];
+  ASSERT_TRUE(pseudo_solve(b.data(), 5, 3, eta.data(), coef));
+  EXPECT_NEAR(coef[0], 2.0, 1e-14);
+  EXPECT_NEAR(coef[1], 3.0, 1e-14);
+  EXPECT_NEAR(coef[2], -1.0, 1e-14);
+  // Two equal columns: the dropped singular value splits the mean evenly.
+  std::vector<double> twice = {1, 1, 1, 1, 1, 1}, rhs = {1, 2, 6};
+  ASSERT_TRUE(pseudo_solve(twice.data(), 3, 2, rhs.data(), coef));
+  EXPECT_NEAR(coef[0], 1.5, 1e-14);
+  EXPECT_NEAR(coef[1], 1.5, 1e-14);
+  // No weight anywhere: no solution. NaN ends too.
+  std::vector<double> zero(6, 0.0), r2 = {1, 2, 3};
+  EXPECT_FALSE(pseudo_solve(zero.data(), 3, 2, r2.data(), coef));
+  EXPECT_EQ(coef[0], 0.0);
+  std::vector<double> nan(6, NAN);
+  pseudo_solve(nan.data(), 3, 2, r2.data(), coef);
+}
+
+TEST(LoessFit, AgreesWithABruteForceSolveWithTiesWeightsAndQueriesOutside) {
+  lcg r(5);
+  int checked = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    const int n = 5 + r.below(300);
+    std::vector<double> x(n), y(n), w(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = trial % 3 == 0 ? std::round(20 * r.unit()) / 4 : 5 * r.unit();
+      y[i] = std::sin(x[i]) + r.unit();
+      w[i] = trial % 2 == 0 ? 1.0 : 2 * r.unit();
+    }
+    std::sort(x.begin(), x.end());
+    const int degree = trial % 3;
+    const double f = trial % 5 == 0 ? 1.4 : 0.1 + 0.8 * r.unit();
+    loess_data d;
+    d.x = x.data();
+    d.y = y.data();
+    d.weights = w.data();
+    d.n = n;
+    d.window = loess_window(n, f);
+    d.degree = degree;
+    d.f = f;
+    if (d.window < degree + 1) continue;
+    std::vector<double> work(loess_work(d));
+    for (int t = 0; t < 20; ++t) {
+      const double q = t < 10 ? x[r.below(n)] : 7 * r.unit() - 1;
+      const double v = loess_fit(d, q, work.data());
+      if (v == FIT_FAILED) continue;  // a window of ties at its edge: no point weighs anything
+      const long double want = brute_loess(x, y, w, d.window, f, degree, q);
+      // A zero-width window is a mean, which the brute force does not know.
+      if (!std::isfinite(static_cast<double>(want))) continue;
+      EXPECT_NEAR(v, static_cast<double>(want), 1e-9 * (1 + std::fabs(static_cast<double>(want))))
+          << "trial " << trial << " q " << q;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 500);
+}
+
+TEST(LoessFit, MillionPointsWithSmallWindowsAgreeWithBruteForce) {
+  const int n = 1000000;
+  lcg r(11);
+  std::vector<double> x(n), y(n), w(n, 1.0);
+  for (int i = 0; i < n; ++i) x[i] = 1e3 * r.unit();
+  std::sort(x.begin(), x.end());
+  for (int i = 0; i < n; ++i) y[i] = std::cos(x[i] / 50) + 0.1 * r.unit();
+  loess_data d;
+  d.x = x.data();
+  d.y = y.data();
+  d.n = n;
+  d.degree = 2;
+  d.f = 2.5e-5;
+  d.window = loess_window(n, d.f);
+  ASSERT_EQ(d.window, 25);
+  std::vector<double> work(loess_work(d));
+  double worst = 0;
+  for (int t = 0; t < 50; ++t) {
+    const double q = x[r.below(n)];
+    const long double want = brute_loess(x, y, w, d.window, d.f, 2, q);
+    worst = std::max(worst, std::fabs(loess_fit(d, q, work.data()) - static_cast<double>(want)));
+  }
+  EXPECT_LT(worst, 1e-12);
+}
+
+TEST(LoessRobustness, SixMediansBisquareAndTheFloor) {
+  std::vector<double> res = {1, -2, 3, 4, 100}, rw(5), work(5);
+  loess_robustness(res.data(), 5, rw.data(), work.data());
+  const double c = 18;  // six times the median, 3
+  EXPECT_EQ(rw[0], (1 - (1 / c) * (1 / c)) * (1 - (1 / c) * (1 / c)));
+  EXPECT_EQ(rw[4], 0.0);
+  // Even count: three times the two middle ones.
+  std::vector<double> even = {1, 2, 3, 14}, rw4(4), work4(4);
+  loess_robustness(even.data(), 4, rw4.data(), work4.data());
+  EXPECT_EQ(rw4[3], (1 - (14.0 / 15) * (14.0 / 15)) * (1 - (14.0 / 15) * (14.0 / 15)));
+  // A scale below the smallest normal double, or NaN: all 1.
+  std::vector<double> flat = {0, 0, 0, 1, 5};
+  loess_robustness(flat.data(), 5, rw.data(), work.data());
+  for (double v : rw) EXPECT_EQ(v, 1.0);
+  std::vector<double> nan = {NAN, NAN, NAN, 1, 2};
+  loess_robustness(nan.data(), 5, rw.data(), work.data());
+  for (double v : rw) EXPECT_EQ(v, 1.0);
+}
+
+TEST(LoessFits, ThreadCountsGiveTheSameBits) {
+  const sample s = noisy_sine(3000, 4, 7);
+  std::vector<double> x = s.x;
+  std::sort(x.begin(), x.end());
+  loess_data d;
+  d.x = x.data();
+  d.y = s.y.data();
+  d.n = 3000;
+  d.f = 0.3;
+  d.window = loess_window(3000, 0.3);
+  std::vector<double> one(3000), three(3000);
+  for (int threads : {1, 3}) {
+    fit_settings settings;
+    settings.threads = threads;
+    std::string err;
+    quiet_call([&] { loess_fits(d, x.data(), 3000, &settings, threads == 1 ? one.data() : three.data()); },
+               &err);
+  }
+  EXPECT_EQ(bits(one), bits(three));
+}
+
+}  // namespace
