@@ -128,12 +128,16 @@ lowess_result lowess_smooth(const double* x, const double* y, const double* prio
       if ((++fits & 1023) == 0 && host_interrupt_pending()) host_interrupted();
       if (!lowess_fit(x, y, n, x[i], left, left + ns - 1, prior, rw, range, w, &fitted[i]))
         fitted[i] = y[i];
-      // The points skipped since the last fit, on the line between the two.
+      // The points skipped since the last fit, on the line between the two;
+      // ties of either end take its fit, also where the other end's is no
+      // number (R's line would give them NaN times 0).
       if (last < i - 1) {
         const double denom = x[i] - x[last];
         for (std::int32_t j = last + 1; j < i; ++j) {
           const double alpha = (x[j] - x[last]) / denom;
-          fitted[j] = alpha * fitted[i] + (1.0 - alpha) * fitted[last];
+          fitted[j] = x[j] == x[i]      ? fitted[i]
+                      : x[j] == x[last] ? fitted[last]
+                                        : alpha * fitted[i] + (1.0 - alpha) * fitted[last];
         }
       }
       last = i;

@@ -586,7 +586,8 @@
 %     beyond 0.999 of it; the weighted mean where the window's weighted
 %     spread is below 0.001 of the data's range; fits at most 'Delta'
 %     apart (R's delta, by default 1% of the range of X) with the points
-%     between interpolated; and, with ROBUST true, R's iter = 3
+%     between interpolated (points tied with a fit's abscissa take its
+%     value, also where R's line would make them NaN); and, with ROBUST true, R's iter = 3
 %     reweightings ('MaxPasses' sets another count) by the bisquare of
 %     the residuals over six times their median (for an even count the
 %     mean of the two middle ones), 1 within 0.001 and 0 beyond 0.999 of

@@ -98,6 +98,13 @@
 %! v = quibra (q, [], 0.4, false, 1, x, y, "Convention", "lowess");
 %! assert (all (isfinite (v)));
 
+## Points tied with a fit's abscissa take its value, also where the fit
+## they lie on the line to has none (R's line gives them NaN).
+%!test
+%! x = [-1e300; -128; 104 * ones(5, 1)];
+%! v = quibra (x, [0; NaN; 2; 3; 4; 5; 6], [], false, "Convention", "lowess");
+%! assert (v(3:7), repmat (4, 5, 1));
+
 ## 'native' is the default, bit for bit.
 %!test
 %! xy = noisy (60, 9, 0, 0);
