@@ -13,8 +13,8 @@
 #include "bench/bench_data.h"
 #include "numeric/lanes.h"
 #include "smoother/model.h"
-#include "smoother/queries.h"
-#include "smoother/robust.h"
+#include "smoother/fits/queries.h"
+#include "smoother/stages/robust.h"
 #include "standin_host/standin.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include "gateway/errors.h"
 #include "gateway/info.h"
 #include "gateway/options.h"
+#include "gateway/r_rules.h"
 #include "host/host.h"
 #include "numeric/int32.h"
 #include "smoother/call.h"
-#include "smoother/loess.h"
 
 namespace {
 
@@ -173,31 +173,18 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   parse_options(nrhs - npos, prhs + npos, r.count, &a.options);
   if (r.window_points > 0 && a.f_given) fail(errors::window_span);
   r.f = a.options.span_given ? a.options.span : a.f;
-  const bool f_default = !a.f_given && !a.options.span_given;
-  if (r.rules == convention::lowess) {
-    // R's defaults: local lines, span 2/3.
-    if (a.degree_given && r.degree != 1) fail(errors::lowess_degree);
-    r.degree = 1;
-    if (f_default) r.f = 2.0 / 3.0;
-  } else if (r.rules == convention::loess) {
-    // R's defaults: local quadratics, span 0.75.
-    if (r.degree > 2) fail(errors::loess_degree);
-    if (f_default) r.f = 0.75;
-  }
+  if (r.rules != convention::native)
+    r_defaults(&r, a.degree_given, !a.f_given && !a.options.span_given);
   r.report = nlhs == 2;  // only a second result slot makes the call gather it
   // Options that leave out points may leave none, in any column; R's
   // loess keeps points of weight 0, but its windows must determine the
   // polynomial.
-  data_choice kept = r.choice;
-  kept.weights = nullptr;
   for (std::int32_t c = 0; c < r.columns; ++c) {
     const double* y = r.y + static_cast<std::int64_t>(c) * r.count;
     if ((r.choice.weights != nullptr || r.choice.omit_missing) &&
         count_taking_part(r.choice, r.count, r.x, y) == 0)
       fail(errors::no_data);
-    if (r.rules != convention::loess) continue;
-    const std::int32_t window = loess_window(count_taking_part(kept, r.count, r.x, y), r.f);
-    if (window < r.degree + 1) fail(errors::loess_span, r.degree + 1, window);
+    if (r.rules == convention::loess) check_loess_windows(r, y);
   }
   return a;
 }

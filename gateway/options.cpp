@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gateway/errors.h"
+#include "gateway/r_rules.h"
 
 bool is_plain_double(const mxArray* a) {
   return host_is_double(a) && !host_is_sparse(a) && !host_is_complex(a);
@@ -171,8 +172,7 @@ void parse_method(const mxArray* a, std::int32_t, call_options* o) {
 
 void parse_convention(const mxArray* a, std::int32_t, call_options* o) {
   static const char* const words[] = {"native", "lowess", "loess"};
-  static constexpr convention rules[] = {convention::native, convention::lowess,
-                                         convention::loess};
+  static constexpr convention rules[] = {convention::native, convention::lowess, convention::loess};
   const int k = keyword(a, words);
   if (k < 0) fail(errors::convention);
   o->request.rules = rules[k];
@@ -288,22 +288,5 @@ void parse_options(int count, const mxArray* const args[], std::int32_t data_cou
   for (std::int32_t p = 0; p < o->request.pages; ++p)
     derivative = derivative || o->request.orders[p] > 0;
   if (derivative && o->request.band == band_kind::prediction) fail(errors::derivative_prediction);
-  if (o->request.rules != convention::native) {
-    // What R's lowess and loess have no counterpart of, and what their
-    // rules forbid.
-    const smooth_request& r = o->request;
-    const bool lowess = r.rules == convention::lowess;
-    if (o->settings.fast) fail(lowess ? errors::lowess_fast : errors::loess_fast);
-    const char* other = derivative                      ? "'Derivative'"
-                        : r.band != band_kind::none     ? "'Intervals'"
-                        : r.choose_span                 ? "an automatic 'Span'"
-                        : r.window_points > 0           ? "'Window'"
-                        : o->settings.lower             ? "'Fallback' 'lower'"
-                        : o->span_range_given           ? "'SpanRange'"
-                        : !lowess && o->delta_given     ? "'Delta'"
-                                                        : nullptr;
-    if (other != nullptr) fail(lowess ? errors::lowess_other : errors::loess_other, other);
-    if (o->delta_given) o->request.lowess_delta = o->settings.delta;
-    if (o->passes_given) o->request.reweightings = o->request.max_passes;
-  }
+  if (o->request.rules != convention::native) check_r_options(o, derivative);
 }

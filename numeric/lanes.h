@@ -183,7 +183,7 @@ inline T fused(const T& a, const T& b, const T& c) {
 // value), and q0 + e rb rounded once is the rounded quotient (Markstein's
 // theorem: rb within half an ulp of 1 / b, q0 within an ulp of a / b). It
 // needs every step in the normal range, which the callers ensure (the
-// 2-lane path takes other data: smoother/run.cpp); the tests and a fuzzer
+// 2-lane path takes other data: smoother/fits/run.cpp); the tests and a fuzzer
 // check it against the division.
 template <typename T>
 inline T quotient(const T& a, const T& b, const T& rb) {

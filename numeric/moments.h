@@ -1,6 +1,6 @@
 // Power moments of weighted points, and their move from one coordinate to
 // another: what the fast sums of the local fits are made of
-// (smoother/moment_tree.h). A set of points with weights w, kept as its
+// (smoother/moments/moment_tree.h). A set of points with weights w, kept as its
 // moments sum w u^k in a coordinate u of its own (centred on the set, scaled
 // to its half-width), gives its moments in any other coordinate c = a u + d
 // by the binomial theorem; both a and d stay within [-1, 1] when the set

@@ -68,7 +68,7 @@ inline error_limit with_points(const error_limit& e, std::int32_t m) {
   return r;
 }
 
-// Sums made from moved moments (smoother/fast_sums.h) carry, in every power
+// Sums made from moved moments (smoother/moments/fast_sums.h) carry, in every power
 // sum, an error of up to MOMENT_ERROR times the weight W of the points
 // they cover, and in every right-hand side that times max|Y|, however
 // small the sums themselves are: the tricube polynomial and the moves
@@ -115,7 +115,7 @@ inline void recheck_troubled(fit_trouble& t, double moment_weight) {
 
 // The same judgement for one fit, its inverse rows `inv`, right-hand side
 // b: its moment sums' doubt and its trouble. With u (a derivative's Taylor
-// weights, smoother/derivative.h) the doubt is of u' x, not of the value.
+// weights, smoother/kernel/derivative.h) the doubt is of u' x, not of the value.
 inline void judge_moments(fit_trouble& t, const double* const* inv, const double* b, std::int32_t n,
                           double moment_weight, const error_limit& e, const double* u = nullptr) {
   if (!(moment_weight > 0.0)) return;

@@ -8,18 +8,18 @@
 
 #include <cstdint>
 
-#include "smoother/intervals.h"
+#include "smoother/stages/intervals.h"
 #include "smoother/model.h"
-#include "smoother/robust.h"
+#include "smoother/stages/robust.h"
 #include "smoother/settings.h"
-#include "smoother/span.h"
+#include "smoother/stages/span.h"
 
 // The band a call makes around its values, if any.
 enum class band_kind { none, confidence, prediction };
 
 // Whose rules a call follows: this module's, R's lowess to its rounding
-// (smoother/lowess.h), which fits local lines only, or R's loess
-// (smoother/loess.h), of degree 0 to 2; R's make no band, derivative or
+// (smoother/r_rules/lowess.h), which fits local lines only, or R's loess
+// (smoother/r_rules/loess.h), of degree 0 to 2; R's make no band, derivative or
 // span search.
 enum class convention { native, lowess, loess };
 

@@ -12,7 +12,7 @@
 // Points sorted ascending by abscissa (ties in input order), with the size
 // of every local neighbourhood. `weights` null means every weight is 1.
 // `variance_weights`, null unless a band asks otherwise, replaces the
-// weights in the variances' sums (smoother/queries.h): it is w_j^2 u_j for
+// weights in the variances' sums (smoother/fits/queries.h): it is w_j^2 u_j for
 // ordinates of variance sigma^2 u_j, where the weights are not the
 // ordinates' precisions (robust bands). Invariant: 1 <= window <= count unless count is 0 (no data
 // point took part), and window follows window_size(count, f, degree).

@@ -22,13 +22,13 @@ struct fit_settings {
   // query is fitted); those between two fits are interpolated linearly.
   double delta = 0.0;
   // Threads for the call's fits, 1 to MAX_THREADS; 0 decides from
-  // QUIBRA_NUM_THREADS and the hardware (see smoother/parallel.h).
+  // QUIBRA_NUM_THREADS and the hardware (see smoother/fits/parallel.h).
   std::int32_t threads = 0;
   // Where a window cannot determine the polynomial, fit the highest degree
   // its points determine instead of failing ('Fallback' 'lower').
   bool lower = false;
   // Where a window is large enough, its sums from moments of blocks of
-  // points (smoother/moment_tree.h) instead of a pass over it ('Method'
+  // points (smoother/moments/moment_tree.h) instead of a pass over it ('Method'
   // 'fast'): the same fits up to rounding, in near-linear time.
   bool fast = false;
   // Fits that failed as singular, and fits whose inverse failed its product

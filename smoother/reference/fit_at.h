@@ -1,7 +1,7 @@
 // The local fit at one abscissa, written out one fit at a time in plain
 // scalar code on the reference polynomial fit (numeric/reference/polyfit.h):
 // the reference that the module's grouped, vectorised local fits
-// (smoother/local_fit.h) are tested against, values and diagnostic lines
+// (smoother/kernel/local_fit.h) are tested against, values and diagnostic lines
 // alike. Built into the tests, never into the module.
 #ifndef QUIBRA_SMOOTHER_REFERENCE_FIT_AT_H
 #define QUIBRA_SMOOTHER_REFERENCE_FIT_AT_H

@@ -1,12 +1,12 @@
 // The module's model and fits in the short forms the tests use, each the
-// very path a call takes (smoother/queries.h).
+// very path a call takes (smoother/fits/queries.h).
 #ifndef QUIBRA_TESTS_UNIT_FITS_H
 #define QUIBRA_TESTS_UNIT_FITS_H
 
 #include <cstdint>
 
 #include "smoother/model.h"
-#include "smoother/queries.h"
+#include "smoother/fits/queries.h"
 
 // A model of every point of a number abscissa.
 inline smooth_model* build_model(std::int32_t count, const double* xs, const double* ys, double f,

@@ -8,7 +8,7 @@
 
 #include "fits.h"
 #include "smoother/model.h"
-#include "smoother/queries.h"
+#include "smoother/fits/queries.h"
 #include "unit_support.h"
 
 namespace {

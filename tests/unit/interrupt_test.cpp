@@ -10,7 +10,7 @@
 #include <vector>
 
 
-#include "smoother/parallel.h"
+#include "smoother/fits/parallel.h"
 #include "unit_support.h"
 
 namespace {

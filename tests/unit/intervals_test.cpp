@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "smoother/intervals.h"
-#include "smoother/span.h"
+#include "smoother/stages/intervals.h"
+#include "smoother/stages/span.h"
 #include "unit_support.h"
 
 namespace {

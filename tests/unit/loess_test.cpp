@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "numeric/pseudo_solve.h"
-#include "smoother/loess.h"
+#include "smoother/r_rules/loess.h"
 #include "smoother/model.h"
 #include "unit_support.h"
 

@@ -7,10 +7,10 @@
 
 #include "fits.h"
 #include "numeric/moments.h"
-#include "smoother/fast_sums.h"
-#include "smoother/fit_scratch.h"
-#include "smoother/moment_tree.h"
-#include "smoother/range_moments.h"
+#include "smoother/moments/fast_sums.h"
+#include "smoother/kernel/fit_scratch.h"
+#include "smoother/moments/moment_tree.h"
+#include "smoother/moments/range_moments.h"
 #include "unit_support.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "fits.h"
 #include "numeric/lanes.h"
 #include "smoother/model.h"
-#include "smoother/parallel.h"
-#include "smoother/widths.h"
+#include "smoother/fits/parallel.h"
+#include "smoother/kernel/widths.h"
 #include "unit_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "fits.h"
 #include "numeric/int32.h"
 #include "smoother/model.h"
-#include "smoother/robust.h"
+#include "smoother/stages/robust.h"
 #include "unit_support.h"
 
 namespace {

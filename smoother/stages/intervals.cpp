@@ -1,0 +1,106 @@
+#include "smoother/stages/intervals.h"
+
+#include <cmath>
+#include <limits>
+
+#include "host/services.h"
+#include "host/storage.h"
+#include "numeric/select.h"
+#include "smoother/fits/queries.h"
+
+namespace {
+
+// The median absolute deviation of Gaussian noise is this fraction of its
+// standard deviation's reciprocal: 1 / Phi^-1(3/4).
+constexpr double MAD_TO_SD = 1.482602218505602;
+
+}  // namespace
+
+smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
+                           const double* variance) {
+  smoother_summary s;
+  for (std::int32_t i = 0; i < model->count; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double w = model->weights != nullptr ? model->weights[i] : 1.0;
+    const double r = model->y[i] - value[i];
+    s.points += 1;
+    s.rss += w * (r * r);
+    s.enp += leverage[i];
+    if (variance != nullptr) s.spread += w * variance[i];
+  }
+  s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
+  s.sigma = s.dof > 0.0 ? std::sqrt(s.rss / s.dof) : std::numeric_limits<double>::quiet_NaN();
+  return s;
+}
+
+smoother_summary summarise_robust(const smooth_model* model, const double* prior,
+                                  const double* value, const double* leverage,
+                                  const double* variance) {
+  smoother_summary s;
+  double* z = host_alloc_array<double>(model->count);
+  for (std::int32_t i = 0; i < model->count; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double r = model->y[i] - value[i];
+    const double spread = prior[i] * variance[i];
+    z[s.points++] =
+        std::fabs(r * std::sqrt(prior[i])) / std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
+    s.rss += prior[i] * (r * r);
+    s.enp += leverage[i];
+    s.spread += spread;
+  }
+  s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
+  s.sigma = std::numeric_limits<double>::quiet_NaN();
+  if (s.points > 0) {
+    // The median, the mean of the two middle values for an even count.
+    const std::int32_t m = s.points;
+    const double upper = z[select_rank_double(z, m / 2, m)];
+    const double lower = m % 2 != 0 ? upper : z[select_rank_double(z, m / 2 - 1, m)];
+    s.sigma = MAD_TO_SD * ((lower + upper) * 0.5);
+  }
+  host_free(z);
+  return s;
+}
+
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& outputs) {
+  const std::int32_t n = model->count;
+  if (n == 0) return;
+  std::int32_t* own = host_alloc_array<std::int32_t>(n);
+  for (std::int32_t i = 0; i < n; ++i) own[i] = i;
+  fit_outputs out = outputs;
+  out.own = own;
+  fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
+  host_free(own);
+}
+
+void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
+                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
+                   std::int32_t* slot) {
+  for (std::int32_t i = 0; i < count; ++i) slot[i] = -1;
+  std::int32_t s = 0;
+  for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
+    const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
+    // Bits, not values: NaN ordinates must match themselves.
+    if (same_bits(xs[i], model->x[s]) && same_bits(ys[i], model->y[s])) slot[i] = s++;
+  }
+}
+
+double t_quantile(double level, double dof) {
+  if (!(level > 0.0 && level < 1.0 && dof > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  // P(|T| <= t) = I_y(1/2, dof/2) with y = t^2 / (dof + t^2). This form
+  // keeps y small, and so accurate, for the large dof of most smooths.
+  const double y = host_betaincinv(level, 0.5, dof * 0.5);
+  if (!(y >= 0.0 && y < 1.0)) return std::numeric_limits<double>::quiet_NaN();
+  return std::sqrt(dof * y / (1.0 - y));
+}
+
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = prediction ? variance[i] + 1.0 : variance[i];
+    // A failed fit's variance is NaN, and so is everything of its band.
+    const double e = sigma * std::sqrt(v);
+    se[i] = e;
+    lower[i] = value[i] - t * e;
+    upper[i] = value[i] + t * e;
+  }
+}

@@ -1,0 +1,76 @@
+// How sure a smooth is. Every local value is a linear combination of the
+// ordinates, so the smooth at the data points is y_hat = L y for a smoother
+// matrix L that is never formed: its diagonal and the squared norms of its
+// rows come from each local fit (fit_outputs, smoother/fits/queries.h), at a
+// cost linear in the points times the window and storage linear in n.
+//
+// The ordinates are taken as independent with variance sigma^2 / w_j, w_j
+// the model's weight of point j (its prior weight); with every w_j = 1 all
+// of the below is the unweighted textbook form. After robust passes the
+// robustness weights are no precisions: see summarise_robust.
+#ifndef QUIBRA_SMOOTHER_INTERVALS_H
+#define QUIBRA_SMOOTHER_INTERVALS_H
+
+#include <cstdint>
+
+#include "smoother/model.h"
+#include "smoother/fits/queries.h"
+#include "smoother/settings.h"
+
+// The smooth judged at its own points. Sums run over the model's points in
+// ascending order from +0.0, leaving out those whose fit failed.
+struct smoother_summary {
+  std::int32_t points = 0;  // points whose fit did not fail
+  double rss = 0.0;         // sum w_i (y_i - y_hat_i)^2
+  double enp = 0.0;         // trace of L: sum of the leverages
+  double spread = 0.0;      // sum w_i sum_j L_ij^2 / w_j: tr(L'L) when every w is 1
+  double dof = 0.0;         // points - 2 enp + spread
+  double sigma = 0.0;       // sqrt(rss / dof); NaN unless dof > 0
+};
+
+// From the values, leverages and (when not null) variance factors of the
+// fits at the model's own points, in model order.
+smoother_summary summarise(const smooth_model* model, const double* value, const double* leverage,
+                           const double* variance);
+
+// The same after robust passes that reweighted the points, `prior` being
+// each model point's prior weight p_j and `variance` each fit's
+// sum_k l_k^2 / p_k. The noise scale is a robust scale of the standardised
+// residuals through the same L: sigma = 1.4826 median |z_j|, z_j =
+// r_j sqrt(p_j) / sqrt(1 - 2 L_jj + p_j variance_j), which the outliers
+// the passes left out do not enter and the robustness weights do not
+// shrink; spread = sum p_j variance_j, dof as above.
+smoother_summary summarise_robust(const smooth_model* model, const double* prior,
+                                  const double* value, const double* leverage,
+                                  const double* variance);
+
+// The fits at the model's own points, in model order: their values,
+// leverages and (when out.variance is not null) variance factors, in
+// `out` (whose `own` it sets). The settings' Delta applies, so with
+// Delta > 0 the leverages and variances between fits are interpolated like
+// the values. Trouble is noted in `settings`.
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& out);
+
+// slot[i] for each of the `count` data points given to build_model (xs,
+// ys, with `sorted` the order it handed out, `sorted_count` long): the
+// point's index in `model`, or -1 where the model does not hold it (it
+// took no part, or robust passes pruned it). The model's points must be
+// those build_model made, or a subsequence of them in order, as the robust
+// passes leave; equal points (the same abscissa and ordinate bits) are
+// pruned together, so matching in order is exact.
+void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
+                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
+                   std::int32_t* slot);
+
+// Student's t quantile for a two-sided interval of probability `level` on
+// `dof` degrees of freedom; NaN unless 0 < level < 1 and dof > 0.
+double t_quantile(double level, double dof);
+
+// The band around n values. With `prediction` the standard error is that
+// of a new observation of weight 1 there: se = sigma sqrt(variance + 1);
+// otherwise that of the smooth's value: se = sigma sqrt(variance). lower
+// and upper are value -/+ t se. NaN where the fit failed or the value is NaN.
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper);
+
+#endif

@@ -1,0 +1,186 @@
+#include "smoother/stages/robust.h"
+
+#include <cmath>
+
+#include "host/storage.h"
+#include "numeric/select.h"
+#include "smoother/fits/queries.h"
+
+namespace {
+
+constexpr double RESIDUAL_SCALE = 6.0;
+constexpr double WEIGHT_TOLERANCE = 1e-4;
+// A residual scale below this fraction of the data's mean magnitude is
+// rounding noise: reweighting on it would prune points at random.
+constexpr double SCALE_FLOOR = 1e-7;
+
+// Mean |y| of n >= 1 points, summed in their order from +0.0.
+double mean_magnitude(const double* y, std::int32_t n) {
+  double sum = 0.0;
+  for (std::int32_t j = 0; j < n; ++j) sum += std::fabs(y[j]);
+  return sum / static_cast<double>(n);
+}
+
+// r[j] = |fit of `work` at base point j - its ordinate| for every base
+// point, pruned ones included, FIT_FAILED where the fit fails; returns how
+// many failed. The first pass's weights are all 1 unless the base brought
+// its own, and a kernel weight times 1 is itself, so that pass fits as the
+// plain smooth does.
+std::int32_t residuals(smooth_model* work, const smooth_model* base, bool first, double* r,
+                       fit_settings* settings) {
+  const std::int32_t n = base->count;
+  double* const weights = work->weights;
+  if (first && base->weights == nullptr) work->weights = nullptr;
+  fit_outputs out;
+  out.value = r;
+  fit_queries(work, query_set{base->x, n, nullptr, true}, out, settings);
+  work->weights = weights;
+  std::int32_t failed = 0;
+  for (std::int32_t j = 0; j < n; ++j) {
+    if (r[j] == FIT_FAILED) {
+      ++failed;
+    } else {
+      r[j] = std::fabs(r[j] - base->y[j]);
+    }
+  }
+  return failed;
+}
+
+// Turns the residuals into bisquare weights of the scale s in place (0 for
+// a failed fit) and returns their sum.
+double bisquare(double* r, std::int32_t n, double s) {
+  double sum = 0.0;
+  for (std::int32_t j = 0; j < n; ++j) {
+    if (r[j] == FIT_FAILED) {
+      r[j] = 0.0;
+      continue;
+    }
+    double c = 0.0;
+    if (s > r[j]) {
+      const double u = r[j] / s;
+      const double t = u * u;
+      c = (1.0 - t) * (1.0 - t);
+    }
+    r[j] = c;
+    sum += c;
+  }
+  return sum;
+}
+
+// Rebuilds the working set from every base point with weights c (summing
+// to `sum`), so a point pruned in one pass returns once its residual falls
+// below the cut; points of weight 0 are left out. Returns whether anything
+// moved: a weight by more than the tolerance, or the set itself.
+// `reported`, when not null, receives each base point's bisquare weight.
+bool rebuild(smooth_model* work, const smooth_model* base, const double* c, double sum,
+             double* reported) {
+  const std::int32_t n = base->count;
+  bool changed = false;
+  std::int32_t dropped = 0;
+  for (std::int32_t j = 0; j < n; ++j) {
+    double b = (static_cast<double>(n) * c[j]) / sum;
+    if (base->weights != nullptr) b = b * base->weights[j];
+    if (reported != nullptr) reported[j] = b == 0.0 ? 0.0 : c[j];
+    if (b == 0.0) {
+      ++dropped;
+      continue;
+    }
+    const std::int32_t slot = j - dropped;
+    if (std::fabs(b - work->weights[slot]) > WEIGHT_TOLERANCE) changed = true;
+    work->weights[slot] = b;
+    if (work->x[slot] != base->x[j]) {
+      work->x[slot] = base->x[j];
+      changed = true;
+    }
+    work->y[slot] = base->y[j];
+  }
+  if (work->count != n - dropped) {
+    work->count = n - dropped;
+    changed = true;
+  }
+  work->window = window_size(work->count, work->f, work->degree);
+  return changed;
+}
+
+// The passes on the working copy `work`; report.outcome says how they
+// ended, and whether `work` is to replace the model.
+void passes(smooth_model* work, const smooth_model* base, fit_settings* settings, int max_passes,
+            double* r, robust_report& report) {
+  const std::int32_t n = base->count;
+  // The floor needs a finite mean |y|: an infinite one would put every
+  // scale below it, and a NaN one none.
+  const double mean = mean_magnitude(base->y, n);
+  const double floor = std::isfinite(mean) ? SCALE_FLOOR * mean : 0.0;
+  for (int pass = 1;; ++pass) {
+    const std::int32_t failed = residuals(work, base, pass == 1, r, settings);
+    // FIT_FAILED ranks above every finite residual, so this is the median of the others.
+    const std::int32_t k = select_rank_double(r, (n - failed) / 2, n);
+    const double s = RESIDUAL_SCALE * r[k];
+    report.passes = pass;
+    report.scale = s;
+    // A scale that is no number (NaN or infinite residuals around the
+    // median) cannot weigh the points. Every fit failing is another matter:
+    // no residual counts, and the bisquare weights below all come out 0.
+    if (!std::isfinite(s) && r[k] != FIT_FAILED) {
+      report.outcome = robust_outcome::nonfinite;
+      return;
+    }
+    // Below the floor the working set as the previous pass left it stands;
+    // in the first pass that is the plain smooth.
+    if (s < floor) {
+      report.outcome = robust_outcome::exact;
+      return;
+    }
+    const double sum = bisquare(r, n, s);
+    if (sum == 0.0) {
+      report.outcome = robust_outcome::abandoned;
+      return;
+    }
+    if (!rebuild(work, base, r, sum, report.weights)) {
+      report.outcome = robust_outcome::converged;
+      return;
+    }
+    if (pass >= max_passes) {
+      report.outcome = robust_outcome::exhausted;
+      return;
+    }
+  }
+}
+
+// The plain smooth stands: every point keeps weight 1.
+bool model_stands(const robust_report& report) {
+  return report.outcome == robust_outcome::abandoned ||
+         report.outcome == robust_outcome::nonfinite ||
+         (report.outcome == robust_outcome::exact && report.passes == 1);
+}
+
+}  // namespace
+
+robust_report robustify(smooth_model* model, fit_settings* settings, int max_passes,
+                        double* weights) {
+  const std::int32_t n = model->count;
+  robust_report report;
+  report.weights = weights;
+  // The working copy keeps room for every base point; pruning only shrinks its count.
+  smooth_model* work = copy_model(model);
+  double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
+  passes(work, model, settings, max_passes, r, report);
+  host_free(r);
+  if (model_stands(report)) {
+    free_model(work);
+    if (weights != nullptr)
+      for (std::int32_t j = 0; j < n; ++j) weights[j] = 1.0;
+    return report;
+  }
+  host_free(model->x);
+  host_free(model->y);
+  host_free(model->weights);
+  model->x = work->x;
+  model->y = work->y;
+  model->weights = work->weights;
+  model->count = work->count;
+  model->window = work->window;
+  host_free(work);
+  report.replaced = true;
+  return report;
+}

@@ -1,0 +1,151 @@
+#include "smoother/stages/span.h"
+
+#include <cmath>
+#include <limits>
+
+#include "host/storage.h"
+#include "smoother/stages/intervals.h"
+
+namespace {
+
+// Windows on the coarse grid; new windows on each side of the best one per
+// refining round; rounds. The grid's steps are at most (n / 4)^(1/9) apart,
+// about 2.4 for n = 10^4, and each round cuts the bracket's ratio to its
+// cube root, so two rounds leave neighbours about 10% apart, where the
+// criteria are flat. The largest spans cost the most, so every further
+// candidate near a large best span costs nearly a smooth of its own.
+constexpr std::int32_t GRID = 10;
+constexpr std::int32_t SIDE = 2;
+constexpr std::int32_t ROUNDS = 2;
+constexpr std::int32_t MOST = GRID + 2 * SIDE * ROUNDS;
+
+struct search {
+  smooth_model* model = nullptr;
+  span_rule rule = span_rule::aicc;
+  fit_settings quiet;
+  double* value = nullptr;     // per model point
+  double* leverage = nullptr;  // per model point
+  std::int32_t count = 0;
+  std::int32_t windows[MOST] = {};
+  double values[MOST] = {};
+
+  bool tried(std::int32_t q) const {
+    for (std::int32_t k = 0; k < count; ++k)
+      if (windows[k] == q) return true;
+    return false;
+  }
+
+  void evaluate(std::int32_t q) {
+    if (count == MOST || tried(q)) return;
+    model->f = span_for_window(model, q);
+    model->window = q;
+    fit_outputs out;
+    out.value = value;
+    out.leverage = leverage;
+    fit_own_points(model, &quiet, out);
+    const smoother_summary s = summarise(model, value, leverage, nullptr);
+    // A span whose fits fail somewhere does not smooth all the data.
+    double c = std::numeric_limits<double>::infinity();
+    if (s.points == model->count) c = span_criterion(rule, s.points, s.rss, s.enp);
+    // Kept ascending by window.
+    std::int32_t k = count++;
+    for (; k > 0 && windows[k - 1] > q; --k) {
+      windows[k] = windows[k - 1];
+      values[k] = values[k - 1];
+    }
+    windows[k] = q;
+    values[k] = c;
+  }
+
+  // Index of the least value (the smaller window on ties), or -1 when none is finite.
+  std::int32_t best() const {
+    std::int32_t b = -1;
+    for (std::int32_t k = 0; k < count; ++k)
+      if (std::isfinite(values[k]) && (b < 0 || values[k] < values[b])) b = k;
+    return b;
+  }
+
+  // Up to `m` windows strictly between a and b, spaced geometrically.
+  void between(std::int32_t a, std::int32_t b, std::int32_t m) {
+    for (std::int32_t j = 1; j <= m; ++j) {
+      const double t = static_cast<double>(j) / static_cast<double>(m + 1);
+      std::int32_t q = static_cast<std::int32_t>(
+          std::lround(static_cast<double>(a) * std::pow(static_cast<double>(b) / a, t)));
+      if (q <= a) q = a + 1;
+      if (q >= b) q = b - 1;
+      if (q > a) evaluate(q);
+    }
+  }
+};
+
+}  // namespace
+
+double span_criterion(span_rule rule, std::int32_t n, double rss, double enp) {
+  const double nn = static_cast<double>(n);
+  const double inf = std::numeric_limits<double>::infinity();
+  if (rule == span_rule::aicc) {
+    const double room = (nn - enp) - 2.0;
+    if (!(room > 0.0)) return inf;
+    return (std::log(rss / nn) + 1.0) + (2.0 * (enp + 1.0)) / room;
+  }
+  const double room = nn - enp;
+  if (!(room > 0.0)) return inf;
+  return (nn * rss) / (room * room);
+}
+
+double span_for_window(const smooth_model* model, std::int32_t q) {
+  const std::int32_t n = model->count;
+  if (q >= n) return 1.0;
+  double f = static_cast<double>(q) / static_cast<double>(n);
+  while (window_size(n, f, model->degree) < q) f = std::nextafter(f, 2.0);
+  return f;
+}
+
+span_search choose_span(smooth_model* model, span_rule rule, double lo, double hi,
+                        const fit_settings* settings) {
+  const std::int32_t n = model->count;
+  search s;
+  s.model = model;
+  s.rule = rule;
+  s.quiet = *settings;
+  s.quiet.report = trouble_report::off;
+  span_search out{hi, 0, nullptr, nullptr};
+  if (n > 0) {
+    s.value = host_alloc_array<double>(n);
+    s.leverage = host_alloc_array<double>(n);
+    const std::int32_t least = model->degree + 2 < n ? model->degree + 2 : n;
+    std::int32_t q_lo = window_size(n, lo, model->degree);
+    if (q_lo < least) q_lo = least;
+    std::int32_t q_hi = window_size(n, hi, model->degree);
+    if (q_hi < q_lo) q_hi = q_lo;
+    s.evaluate(q_lo);
+    s.evaluate(q_hi);
+    s.between(q_lo, q_hi, GRID - 2);
+    for (std::int32_t round = 0; round < ROUNDS; ++round) {
+      const std::int32_t b = s.best();
+      if (b < 0) break;
+      const std::int32_t a = b > 0 ? s.windows[b - 1] : s.windows[b];
+      const std::int32_t c = b + 1 < s.count ? s.windows[b + 1] : s.windows[b];
+      const std::int32_t before = s.count;
+      const std::int32_t q = s.windows[b];
+      s.between(a, q, SIDE);
+      s.between(q, c, SIDE);
+      if (s.count == before) break;
+    }
+    const std::int32_t b = s.best();
+    const std::int32_t q = b >= 0 ? s.windows[b] : s.windows[s.count - 1];
+    model->f = span_for_window(model, q);
+    model->window = q;
+    out.span = model->f;
+    host_free(s.value);
+    host_free(s.leverage);
+  }
+  out.count = s.count;
+  out.spans = host_alloc_array<double>(s.count);
+  out.values = host_alloc_array<double>(s.count);
+  for (std::int32_t k = 0; k < s.count; ++k) {
+    out.spans[k] = span_for_window(model, s.windows[k]);
+    out.values[k] = s.values[k];
+  }
+  return out;
+}
