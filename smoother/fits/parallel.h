@@ -37,8 +37,12 @@ struct run_plan {
   std::int64_t chunk;
   std::int64_t round;
 };
+// `fast`: the fits take their sums from moments ('Method' 'fast'), whose
+// cost hardly grows with the window: they are planned as the direct fits of
+// the window that cost as much, so that a run is not cut into chunks of a
+// few queries, each a meeting of the threads.
 run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window,
-                  std::int32_t degree);
+                  std::int32_t degree, bool fast = false);
 
 // work(context, worker, begin, end) computes items [begin, end) with
 // worker `worker`'s own scratch (0 <= worker < plan.threads); it must not

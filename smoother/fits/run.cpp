@@ -178,16 +178,16 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   fit_outputs outputs = out;
   if (out.columns > 1) outputs.kinds = kind;
   const std::int64_t items = in_order ? ordered_items(xq, n, outputs, kind) : n;
-  run_plan plan = plan_run(settings, items, model->window, model->degree);
+  const bool fast = settings->fast && local_fit::takes_fast_sums(model);
+  run_plan plan = plan_run(settings, items, model->window, model->degree, fast);
   const bool moderate_run = moderate(model->x, model->count) && moderate(xq, n);
   if (plan.lanes > 2 && !moderate_run) plan.lanes = 2;
   const bool shared_ok = moderate_run && all_finite(model->y, model->count) &&
                          (model->weights == nullptr || all_finite(model->weights, model->count));
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
-  moment_tree* tree = settings->fast && local_fit::takes_fast_sums(model)
-                          ? build_moment_tree(model, model->degree, out.variance != nullptr)
-                          : nullptr;
+  moment_tree* tree =
+      fast ? build_moment_tree(model, model->degree, out.variance != nullptr) : nullptr;
   for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
                                         out.columns, out.derivative > 0 || out.centred);

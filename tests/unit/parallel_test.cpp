@@ -216,6 +216,21 @@ TEST(Lanes, AQueryKeepsItsBitsAmongQueriesBeyondTheData) {
   }
 }
 
+// Fits from moments cost the same at any window: a large window must not
+// cut their run into chunks of one group each (a meeting per few queries).
+TEST(Threads, FastFitsArePlannedInChunksOfManyQueries) {
+  fit_settings s;
+  s.threads = 2;
+  const run_plan direct = plan_run(&s, 1000000, 200000, 2);
+  const run_plan fast = plan_run(&s, 1000000, 200000, 2, true);
+  EXPECT_EQ(direct.chunk, direct.lanes);
+  EXPECT_GE(fast.chunk, 512);
+  EXPECT_EQ(fast.chunk % fast.lanes, 0);
+  EXPECT_EQ(fast.threads, 2);
+  // Small windows plan alike either way.
+  EXPECT_EQ(plan_run(&s, 1000000, 50, 2, true).chunk, plan_run(&s, 1000000, 50, 2).chunk);
+}
+
 TEST(Threads, OnlyRunsLargeEnoughAreSharedInWholeGroupsAndBoundedRounds) {
   fit_settings s;
   s.threads = 4;
