@@ -10,7 +10,8 @@
 //
 //   build/bench/load/quibra_load            all eight runs
 //   build/bench/load/quibra_load N MODE     one run (0 plain, 1 robust, 2 with a band,
-//                                           3 plain with 8 signals, 4 fast with a band)
+//                                           3 plain with 8 signals, 4 fast with a band,
+//                                           5 fast, 6 fast robust)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,10 +67,10 @@ long count_lines(std::FILE* file, const char* prefix) {
 // mode 0: plain, 1: robust, 2: plain with a confidence band (two results),
 // 3: plain with SIGNALS columns of ordinates, 4: 'Method' 'fast' at span
 // 0.2 with a confidence band, where the moment tree holds the moments the
-// band needs too.
+// band needs too; 5: 'fast' plain and 6: 'fast' robust, at span 0.2.
 constexpr int SIGNALS = 8;
 int run(long n, int mode) {
-  const bool robust = mode == 1;
+  const bool robust = mode == 1 || mode == 6;
   const int columns = mode == 3 ? SIGNALS : 1;
   std::FILE* diagnostics = std::tmpfile();
   if (diagnostics == nullptr) return 1;
@@ -77,8 +78,8 @@ int run(long n, int mode) {
   stderr = diagnostics;
   std::vector<double> x, y;
   make_data(n, x, y);
-  const bool fast = mode == 4;
-  const bool band = mode == 2 || fast;
+  const bool fast = mode >= 4;
+  const bool band = mode == 2 || mode == 4;
   const double f = fast ? 0.2 : span_for(n);
   mxArray* ax = standin::make_column(x);
   std::vector<double> ys;
@@ -107,12 +108,14 @@ int run(long n, int mode) {
   long failed = 0;
   for (double v : o.result->real) failed += v == 1.7976931348623157e308 ? 1 : 0;
   std::printf(
-      "%-6s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point%s"
+      "%-11s n = %7ld  f = %-6g %7.2f s  peak mxMalloc %6.1f MiB = %4.1f bytes/point%s"
       "  (unstable fits %ld, failed %ld)\n",
       mode == 1   ? "robust"
       : mode == 2 ? "bands"
       : mode == 3 ? "x8"
       : mode == 4 ? "fast"
+      : mode == 5 ? "fast plain"
+      : mode == 6 ? "fast robust"
                   : "plain",
       n, f, secs, o.peak_bytes / 1048576.0,
       static_cast<double>(o.peak_bytes) / static_cast<double>(n * columns),
@@ -156,5 +159,9 @@ int main(int argc, char** argv) {
   rc |= run_child(1000000, 3);
   rc |= run_child(100000, 4);
   rc |= run_child(1000000, 4);
+  rc |= run_child(100000, 5);
+  rc |= run_child(1000000, 5);
+  rc |= run_child(100000, 6);
+  rc |= run_child(1000000, 6);
   return rc;
 }
