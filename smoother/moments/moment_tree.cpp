@@ -31,7 +31,7 @@ extent node_points(const moment_tree& t, std::int32_t i) {
   return {leaf_points(t, lo - t.leaves).first, leaf_points(t, hi - t.leaves).end};
 }
 
-void set_coordinate(moment_tree& t, std::int32_t i, extent e) {
+void set_coordinate(moment_tree& t, std::int64_t i, extent e) {
   if (e.first >= e.end) {
     t.z[i] = 0.0;
     t.s[i] = 0.0;
@@ -44,8 +44,10 @@ void set_coordinate(moment_tree& t, std::int32_t i, extent e) {
 }
 
 // Moves node `from`'s moments into `to`'s coordinate and adds them.
-void add_moved(const moment_tree& t, std::int32_t from, double z, double s, double* out,
+void add_moved(const moment_tree& t, std::int32_t node, double z, double s, double* out,
                double* work) {
+  const std::int64_t from = node_slot(t, node);
+  if (from < 0) return;
   if (t.s[from] == 0.0 && t.z[from] == 0.0 && t.moments[from * t.stride] == 0.0) return;
   const double a = s != 0.0 ? t.s[from] / s : 0.0;
   const double d = s != 0.0 ? (t.z[from] - z) / s : 0.0;
@@ -84,7 +86,16 @@ moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, b
   std::int32_t leaves = 1;
   while (static_cast<std::int64_t>(leaves) * MOMENT_BLOCK < t->count) leaves *= 2;
   t->leaves = leaves;
-  const std::int64_t nodes = 2 * static_cast<std::int64_t>(leaves);
+  // The leaves that hold points (one at least), and the nodes above them.
+  const std::int64_t filled = t->count > 0 ? (t->count + MOMENT_BLOCK - 1) / MOMENT_BLOCK : 1;
+  std::int64_t nodes = 0;
+  for (int level = 0; level < 32; ++level) {
+    const std::int64_t width = level < 31 ? std::int64_t{1} << level : 0;
+    const std::int64_t per = width > 0 && width <= leaves ? leaves / width : 0;
+    t->level_count[level] = per > 0 ? static_cast<std::int32_t>((filled + per - 1) / per) : 0;
+    t->level_start[level] = nodes;
+    nodes += t->level_count[level];
+  }
   t->z = host_alloc_array<double>(nodes);
   t->s = host_alloc_array<double>(nodes);
   t->moments = host_alloc_array<double>(nodes * t->stride);
@@ -92,17 +103,19 @@ moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, b
   double* work = host_alloc_array<double>(t->stride);
   // Leaves from their points, then each node from its children, moved.
   for (std::int32_t j = 0; j < leaves; ++j) {
-    const std::int32_t i = leaves + j;
+    const std::int64_t k = node_slot(*t, leaves + j);
+    if (k < 0) continue;
     const extent e = leaf_points(*t, j);
-    set_coordinate(*t, i, e);
-    add_points(*t, e.first, e.end, t->z[i], t->s[i],
-               t->moments + static_cast<std::int64_t>(i) * t->stride);
+    set_coordinate(*t, k, e);
+    add_points(*t, e.first, e.end, t->z[k], t->s[k], t->moments + k * t->stride);
   }
   for (std::int32_t i = leaves - 1; i >= 1; --i) {
-    set_coordinate(*t, i, node_points(*t, i));
-    double* out = t->moments + static_cast<std::int64_t>(i) * t->stride;
-    add_moved(*t, 2 * i, t->z[i], t->s[i], out, work);
-    add_moved(*t, 2 * i + 1, t->z[i], t->s[i], out, work);
+    const std::int64_t k = node_slot(*t, i);
+    if (k < 0) continue;
+    set_coordinate(*t, k, node_points(*t, i));
+    double* out = t->moments + k * t->stride;
+    add_moved(*t, 2 * i, t->z[k], t->s[k], out, work);
+    add_moved(*t, 2 * i + 1, t->z[k], t->s[k], out, work);
   }
   host_free(work);
   return t;

@@ -10,6 +10,7 @@
 #ifndef QUIBRA_SMOOTHER_MOMENT_TREE_H
 #define QUIBRA_SMOOTHER_MOMENT_TREE_H
 
+#include <bit>
 #include <cstdint>
 
 #include "smoother/model.h"
@@ -26,9 +27,15 @@ struct moment_tree {
   std::int32_t top_y;
   std::int32_t top_v;
   std::int32_t stride;  // doubles per node: (top + 1) + (top_y + 1) + (top_v + 1)
-  double* z;            // per node (2 leaves of them): its coordinate
+  // Only nodes that hold points are kept, level after level from the root:
+  // level L (nodes 2^L to 2^(L+1) - 1) keeps its first level_count[L], from
+  // slot level_start[L] (node_slot). The nodes of no point beyond the
+  // last leaf would take up to half the storage.
+  std::int64_t level_start[32];
+  std::int32_t level_count[32];
+  double* z;  // per kept node: its coordinate
   double* s;
-  double* moments;  // per node, `stride` doubles
+  double* moments;  // per kept node, `stride` doubles
   // The model's arrays (not owned): abscissae, ordinates, weights (null:
   // all 1), the variances' weights (null: none kept).
   const double* x;
@@ -36,6 +43,14 @@ struct moment_tree {
   const double* w;
   const double* v;
 };
+
+// Where node i (1 the root; leaf j is node leaves + j) is kept, or -1 for
+// a node of no point.
+inline std::int64_t node_slot(const moment_tree& t, std::int32_t i) {
+  const int level = std::bit_width(static_cast<std::uint32_t>(i)) - 1;
+  const std::int32_t j = i - (std::int32_t{1} << level);
+  return j < t.level_count[level] ? t.level_start[level] + j : -1;
+}
 
 // Whole leaves [first, end) of a tree gathered in a coordinate of their
 // own (z, s): the middle of a window's side, which the windows of

@@ -76,9 +76,10 @@ inline void hold_set(const moment_tree& t, set_batch& b, const double* moments, 
 // Holds the tree's nodes that cover the leaves [lo, hi).
 inline void hold_leaves(const moment_tree& t, set_batch& b, std::int32_t lo, std::int32_t hi,
                         double z, double s, moment_vector* acc, moment_vector* work) {
+  // Every node within whole leaves holds points, so is kept.
   const auto hold = [&](std::int32_t node) {
-    hold_set(t, b, t.moments + static_cast<std::int64_t>(node) * t.stride, t.z[node], t.s[node], z,
-             s, acc, work);
+    const std::int64_t k = node_slot(t, node);
+    hold_set(t, b, t.moments + k * t.stride, t.z[k], t.s[k], z, s, acc, work);
   };
   std::int32_t l = lo + t.leaves;
   std::int32_t r = hi + t.leaves;
