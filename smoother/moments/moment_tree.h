@@ -47,7 +47,8 @@ struct moment_tree {
 // Where node i (1 the root; leaf j is node leaves + j) is kept, or -1 for
 // a node of no point.
 inline std::int64_t node_slot(const moment_tree& t, std::int32_t i) {
-  const int level = std::bit_width(static_cast<std::uint32_t>(i)) - 1;
+  const int level = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(i))) - 1;
+  if (level < 0) return -1;  // no node 0
   const std::int32_t j = i - (std::int32_t{1} << level);
   return j < t.level_count[level] ? t.level_start[level] + j : -1;
 }
