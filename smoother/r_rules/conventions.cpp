@@ -1,5 +1,6 @@
 #include "smoother/r_rules/conventions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -48,8 +49,13 @@ void lowess_column(const smooth_request& r, smooth_outputs* o) {
   for (std::int32_t i = 0; i < r.n; ++i) {
     const double q = r.xq[i];
     double v = FIT_FAILED;
+    // A data point left out takes the fit of a point at its abscissa that
+    // took part, as equal abscissae must give equal values.
+    const double* tie = slot != nullptr ? std::lower_bound(model->x, model->x + n, q) : nullptr;
     if (slot != nullptr && slot[i] >= 0) {
       v = fitted[slot[i]];
+    } else if (tie != nullptr && tie != model->x + n && *tie == q) {
+      v = fitted[tie - model->x];
     } else if (!std::isfinite(q)) {
       v = std::numeric_limits<double>::quiet_NaN();
     } else if (n == 1) {

@@ -105,6 +105,15 @@
 %! v = quibra (x, [0; NaN; 2; 3; 4; 5; 6], [], false, "Convention", "lowess");
 %! assert (v(3:7), repmat (4, 5, 1));
 
+## A data point left out ('Weights' 0) takes the value of a point at its
+## abscissa that took part, fitted or placed on a 'Delta' line alike.
+%!test
+%! x = [(1:10)'; 4.5; 4.5];
+%! w = ones (12, 1);
+%! w(12) = 0;
+%! v = quibra (x, sin (x), 0.5, false, "Convention", "lowess", "Delta", 3, "Weights", w);
+%! assert (v(12), v(11));
+
 ## 'native' is the default, bit for bit.
 %!test
 %! xy = noisy (60, 9, 0, 0);
