@@ -166,6 +166,28 @@ void build_cases() {
   add("derivative_1_nodes", {column(grid), numbers(0, 0, {}), scalar(0.3), scalar(0), scalar(3),
                              column(x), column(y), text("Derivative"), scalar(1)});
   add("window_31", {column(x), column(y), text("Window"), scalar(31)});
+
+  // The moments method, at every degree, robust, weighted, in columns and
+  // at nodes: its sums are another order than the direct ones.
+  noisy(10, 1200, 0.03, x, y);
+  const golden::matrix fast = text("Method"), moments = text("fast");
+  add("fast_plain", {column(x), column(y), scalar(0.05), scalar(0), scalar(2), fast, moments});
+  add("fast_robust_line", {column(x), column(y), scalar(0.1), scalar(1), scalar(1), fast, moments});
+  add("fast_cubic_nodes", {column(grid), numbers(0, 0, {}), scalar(0.2), scalar(0), scalar(3),
+                           column(x), column(y), fast, moments});
+  std::vector<double> weights(x.size());
+  lcg w{11};
+  for (double& v : weights) v = w.next() < 0.1 ? 0.0 : 0.5 + w.next();
+  add("fast_weighted_constant", {column(x), column(y), scalar(0.03), scalar(0), scalar(0), fast,
+                                 moments, text("Weights"), column(weights)});
+  noisy(8, 90, 0.05, x, y);
+  add("fast_columns", {column(x), three, scalar(0.3), scalar(0), scalar(2), fast, moments});
+
+  // R's conventions, robust, on data with ties.
+  add("lowess_robust", {column(xr), column(yr), scalar(0.4), scalar(1), scalar(1),
+                        text("Convention"), text("lowess")});
+  add("loess_robust", {column(xr), column(yr), scalar(0.5), scalar(1), scalar(2),
+                       text("Convention"), text("loess")});
 }
 
 }  // namespace
