@@ -14,6 +14,7 @@
 #include "host/host.h"
 #include "numeric/int32.h"
 #include "smoother/call.h"
+#include "smoother/r_rules/conventions.h"
 
 namespace {
 
@@ -224,7 +225,10 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     arrays = new_info_arrays(request, a.options.settings, a.data.rows, a.data.cols, a.result.rows,
                              a.result.cols, out);
 
-  smooth_call(request, &a.options.settings, out);
+  if (request.rules == convention::native)
+    smooth_call(request, &a.options.settings, out);
+  else
+    r_convention_call(request, &a.options.settings, out);
   // An interrupted call returns no result, also when the request came
   // after the smoother last asked.
   if (host_interrupt_pending()) host_interrupted();

@@ -113,7 +113,23 @@ struct smooth_outputs {
   smooth_model* model = nullptr;
 };
 
-// Runs the whole call, column after column: `out` holds one smooth_outputs
+// Page p of a column's outputs: every array but `weights` moved on by p
+// pages.
+inline smooth_outputs page_of(const smooth_outputs& o, std::int32_t p) {
+  const std::int64_t offset = p * o.page;
+  const auto at = [offset](auto* a) { return a != nullptr ? a + offset : a; };
+  smooth_outputs page = o;
+  page.value = at(o.value);
+  page.se = at(o.se);
+  page.lower = at(o.lower);
+  page.upper = at(o.upper);
+  page.lowered = at(o.lowered);
+  page.unstable = at(o.unstable);
+  return page;
+}
+
+// Runs the whole call by this module's rules (r.rules native; R's run
+// by r_convention_call, smoother/r_rules/conventions.h), column after column: `out` holds one smooth_outputs
 // per column of ordinates, each with the bits and lines of a call with that
 // column alone; their values (and lowered flags) lie column after column,
 // out[c].value = out[0].value + c n, so that columns can be fitted together. Fits run, note their
@@ -121,6 +137,12 @@ struct smooth_outputs {
 // When the user interrupts, the call ends through the host's error exit
 // (host_interrupted) once no worker runs, and no output is returned.
 void smooth_call(const smooth_request& request, fit_settings* settings, smooth_outputs* out);
+
+// Runs `column_call` on each column of r alone, as a request of one
+// column into its own outputs; of the models they hand over only the last
+// column's outlives the call.
+void column_by_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o,
+                      void (*column_call)(const smooth_request&, fit_settings*, smooth_outputs*));
 
 // Each data point's robustness weight into `weights` (room for r.count),
 // in the data's order: the model's points are `sorted`, pointers into

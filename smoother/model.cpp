@@ -13,6 +13,19 @@ std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
   return q < count ? q : count;
 }
 
+double span_for_window(const smooth_model* model, std::int32_t q) {
+  const std::int32_t n = model->count;
+  if (q >= n) return 1.0;
+  double f = static_cast<double>(q) / static_cast<double>(n);
+  while (window_size(n, f, model->degree) < q) f = std::nextafter(f, 2.0);
+  return f;
+}
+
+void set_window(smooth_model* model, std::int32_t k) {
+  model->f = span_for_window(model, k < model->count ? k : model->count);
+  model->window = window_size(model->count, model->f, model->degree);
+}
+
 bool takes_part(const data_choice& choice, const double* xs, const double* ys, std::int32_t i) {
   if (choice.weights != nullptr && choice.weights[i] == 0.0) return false;
   if (choice.omit_missing && std::isnan(ys[i])) return false;

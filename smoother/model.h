@@ -93,6 +93,17 @@ inline constexpr std::int32_t MAX_DEGREE = MAX_NCOEF - 1;
 // min(count, max(floor(count * f), degree + 1)).
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree);
 
+// The span that gives `model` a window of q points (degree + 1 <= q <=
+// count): q / count, raised a double at a time until window_size gives q
+// (n * f may round below q); 1 for q = count.
+double span_for_window(const smooth_model* model, std::int32_t q);
+
+// 'Window' k: the model's span becomes the one that gives windows of k
+// points (all of them when fewer take part), so that the call is, bit for
+// bit, the call with that span; robust passes that leave points out then
+// shrink the windows as that span's would.
+void set_window(smooth_model* model, std::int32_t k);
+
 // Which of the caller's points take part in the smooth. A point whose
 // abscissa is NaN or infinite never does: it has no place among the others
 // (an infinite one would make every window it enters all NaN). With

@@ -144,7 +144,10 @@ void loess_column(const smooth_request& r, const fit_settings* settings, smooth_
 
 }  // namespace
 
-void r_convention_column(const smooth_request& r, const fit_settings* settings, smooth_outputs* o) {
-  if (r.rules == convention::lowess) return lowess_column(r, o);
-  loess_column(r, settings, o);
+void r_convention_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
+  column_by_column(r, settings, o, [](const smooth_request& column, fit_settings* s,
+                                      smooth_outputs* out) {
+    if (column.rules == convention::lowess) return lowess_column(column, out);
+    loess_column(column, s, out);
+  });
 }

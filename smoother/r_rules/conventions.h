@@ -6,7 +6,8 @@
 
 #include "smoother/call.h"
 
-// One column of ordinates (r.columns is 1) by r.rules, not native.
-void r_convention_column(const smooth_request& r, const fit_settings* settings, smooth_outputs* o);
+// The whole call by r.rules, not native, a column at a time, in the
+// shape smooth_call takes and gives.
+void r_convention_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o);
 
 #endif

@@ -93,14 +93,6 @@ double span_criterion(span_rule rule, std::int32_t n, double rss, double enp) {
   return (nn * rss) / (room * room);
 }
 
-double span_for_window(const smooth_model* model, std::int32_t q) {
-  const std::int32_t n = model->count;
-  if (q >= n) return 1.0;
-  double f = static_cast<double>(q) / static_cast<double>(n);
-  while (window_size(n, f, model->degree) < q) f = std::nextafter(f, 2.0);
-  return f;
-}
-
 span_search choose_span(smooth_model* model, span_rule rule, double lo, double hi,
                         const fit_settings* settings) {
   const std::int32_t n = model->count;

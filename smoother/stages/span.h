@@ -17,11 +17,6 @@ enum class span_rule { aicc, gcv };
 // n RSS / (n - enp)^2; +Inf where the denominator is not positive.
 double span_criterion(span_rule rule, std::int32_t n, double rss, double enp);
 
-// The span that gives `model` a window of q points (degree + 1 <= q <=
-// count): q / count, raised a double at a time until window_size gives q
-// (n * f may round below q); 1 for q = count.
-double span_for_window(const smooth_model* model, std::int32_t q);
-
 // What the search evaluated, ascending by span, and what it chose.
 struct span_search {
   double span;

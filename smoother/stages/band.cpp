@@ -1,0 +1,96 @@
+#include "smoother/stages/band.h"
+
+#include "host/storage.h"
+#include "smoother/stages/intervals.h"
+
+namespace {
+
+// After robust passes the model's weights are the prior weights times the
+// robustness weights, which are no precisions of the ordinates: the band
+// takes each ordinate's variance as sigma^2 / p_j, p_j its prior weight,
+// through the variances' weights w_j^2 / p_j. Returns the model points'
+// prior weights (1 without 'Weights'), from the data points they came
+// from; the model's variance weights are set, in storage of the call.
+double* robust_band_weights(const smooth_request& r, const prepared_data& p) {
+  smooth_model* model = p.model;
+  const std::int32_t m = model->count;
+  double* prior = host_alloc_array<double>(m);
+  std::int32_t* slot = host_alloc_array<std::int32_t>(r.count);
+  locate_points(model, r.count, r.x, r.y, p.sorted, p.points, slot);
+  for (std::int32_t i = 0; i < r.count; ++i)
+    if (slot[i] >= 0) prior[slot[i]] = r.choice.weights != nullptr ? r.choice.weights[i] : 1.0;
+  host_free(slot);
+  model->variance_weights = host_alloc_array<double>(m);
+  for (std::int32_t j = 0; j < m; ++j)
+    model->variance_weights[j] = (model->weights[j] * model->weights[j]) / prior[j];
+  return prior;
+}
+
+// The fits at the model's points that the evaluation did not give.
+void fit_apart(const smooth_request& r, const prepared_data& p, const fit_settings* settings,
+               const data_fits& fits) {
+  fit_settings quiet = *settings;
+  quiet.report = trouble_report::off;
+  fit_outputs own;
+  own.centred = r.derivative > 0 || r.pages > 1;
+  own.value = fits.value;
+  own.leverage = fits.leverage;
+  own.variance = fits.variance;
+  if (p.shared.columns > 1) {
+    own.columns = p.shared.columns;
+    own.y_more = p.shared.y_more;
+    own.blocks = p.shared.blocks;
+    own.scales = p.shared.scales;
+    own.stride = p.points;
+  }
+  fit_own_points(p.model, &quiet, own);
+}
+
+}  // namespace
+
+data_fits begin_band(const smooth_request& r, const prepared_data& p,
+                     const robust_report& robust) {
+  data_fits fits;
+  const std::int32_t m = p.model->count;
+  const std::int64_t all = static_cast<std::int64_t>(m) * p.shared.columns;
+  fits.value = host_alloc_array<double>(all);
+  fits.leverage = host_alloc_array<double>(m);
+  fits.variance = host_alloc_array<double>(m);
+  for (std::int64_t j = 0; j < all; ++j) fits.value[j] = FIT_FAILED;
+  if (robust.replaced) fits.prior = robust_band_weights(r, p);
+  return fits;
+}
+
+void finish_band(const smooth_request& r, const prepared_data& p, fit_settings* settings,
+                 data_fits* fits, smooth_outputs* o) {
+  if (!fits->made) fit_apart(r, p, settings, *fits);
+  const std::int32_t m = p.model->count;
+  const std::int32_t columns = p.shared.columns;
+  for (std::int32_t c = 0; c < columns; ++c) {
+    smooth_model column = *p.model;
+    if (c > 0) column.y = p.shared.y_more[c - 1];
+    const double* value = fits->value + static_cast<std::int64_t>(c) * m;
+    o[c].summary = fits->prior != nullptr
+                       ? summarise_robust(&column, fits->prior, value, fits->leverage,
+                                          fits->variance)
+                       : summarise(&column, value, fits->leverage, fits->variance);
+  }
+  // Column 0's se holds the variance factors of every column: it is filled
+  // last.
+  for (std::int32_t page = 0; page < r.pages; ++page) {
+    const double* variance = page_of(o[0], page).se;
+    for (std::int32_t c = columns - 1; c >= 0; --c) {
+      const smooth_outputs out = page_of(o[c], page);
+      const double t = t_quantile(r.level, o[c].summary.dof);
+      fill_band(r.n, out.value, variance, o[c].summary.sigma, t,
+                r.band == band_kind::prediction, out.se, out.lower, out.upper);
+    }
+  }
+  host_free(fits->value);
+  host_free(fits->leverage);
+  host_free(fits->variance);
+  host_free(fits->prior);
+  *fits = data_fits{};
+  host_free(p.model->variance_weights);
+  p.model->variance_weights = nullptr;
+}
