@@ -178,12 +178,12 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   fit_outputs outputs = out;
   if (out.columns > 1) outputs.kinds = kind;
   const std::int64_t items = in_order ? ordered_items(xq, n, outputs, kind) : n;
-  const bool fast = settings->fast && local_fit::takes_fast_sums(model);
-  run_plan plan = plan_run(settings, items, model->window, model->degree, fast);
   const bool moderate_run = moderate(model->x, model->count) && moderate(xq, n);
-  if (plan.lanes > 2 && !moderate_run) plan.lanes = 2;
   const bool shared_ok = moderate_run && all_finite(model->y, model->count) &&
                          (model->weights == nullptr || all_finite(model->weights, model->count));
+  const bool fast = settings->fast && local_fit::takes_fast_sums(model);
+  run_plan plan = plan_run(settings, items, model->window, model->degree, fast);
+  if (plan.lanes > 2 && !moderate_run) plan.lanes = 2;
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   moment_tree* tree =

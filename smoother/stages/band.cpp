@@ -1,7 +1,10 @@
 #include "smoother/stages/band.h"
 
+#include <cmath>
+#include <limits>
+
+#include "host/services.h"
 #include "host/storage.h"
-#include "smoother/stages/intervals.h"
 
 namespace {
 
@@ -11,15 +14,13 @@ namespace {
 // through the variances' weights w_j^2 / p_j. Returns the model points'
 // prior weights (1 without 'Weights'), from the data points they came
 // from; the model's variance weights are set, in storage of the call.
-double* robust_band_weights(const smooth_request& r, const prepared_data& p) {
+double* robust_band_weights(const smooth_request& r, const prepared_data& p,
+                            const std::int32_t* slot) {
   smooth_model* model = p.model;
   const std::int32_t m = model->count;
   double* prior = host_alloc_array<double>(m);
-  std::int32_t* slot = host_alloc_array<std::int32_t>(r.count);
-  locate_points(model, r.count, r.x, r.y, p.sorted, p.points, slot);
   for (std::int32_t i = 0; i < r.count; ++i)
     if (slot[i] >= 0) prior[slot[i]] = r.choice.weights != nullptr ? r.choice.weights[i] : 1.0;
-  host_free(slot);
   model->variance_weights = host_alloc_array<double>(m);
   for (std::int32_t j = 0; j < m; ++j)
     model->variance_weights[j] = (model->weights[j] * model->weights[j]) / prior[j];
@@ -57,7 +58,11 @@ data_fits begin_band(const smooth_request& r, const prepared_data& p,
   fits.leverage = host_alloc_array<double>(m);
   fits.variance = host_alloc_array<double>(m);
   for (std::int64_t j = 0; j < all; ++j) fits.value[j] = FIT_FAILED;
-  if (robust.replaced) fits.prior = robust_band_weights(r, p);
+  if (robust.replaced || r.at_data) {
+    fits.slot = host_alloc_array<std::int32_t>(r.count);
+    locate_points(p.model, r.count, r.x, r.y, p.sorted, p.points, fits.slot);
+  }
+  if (robust.replaced) fits.prior = robust_band_weights(r, p, fits.slot);
   return fits;
 }
 
@@ -90,7 +95,41 @@ void finish_band(const smooth_request& r, const prepared_data& p, fit_settings* 
   host_free(fits->leverage);
   host_free(fits->variance);
   host_free(fits->prior);
+  host_free(fits->slot);
   *fits = data_fits{};
   host_free(p.model->variance_weights);
   p.model->variance_weights = nullptr;
+}
+
+void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
+                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
+                   std::int32_t* slot) {
+  for (std::int32_t i = 0; i < count; ++i) slot[i] = -1;
+  std::int32_t s = 0;
+  for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
+    const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
+    // Bits, not values: NaN ordinates must match themselves.
+    if (same_bits(xs[i], model->x[s]) && same_bits(ys[i], model->y[s])) slot[i] = s++;
+  }
+}
+
+double t_quantile(double level, double dof) {
+  if (!(level > 0.0 && level < 1.0 && dof > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  // P(|T| <= t) = I_y(1/2, dof/2) with y = t^2 / (dof + t^2). This form
+  // keeps y small, and so accurate, for the large dof of most smooths.
+  const double y = host_betaincinv(level, 0.5, dof * 0.5);
+  if (!(y >= 0.0 && y < 1.0)) return std::numeric_limits<double>::quiet_NaN();
+  return std::sqrt(dof * y / (1.0 - y));
+}
+
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double v = prediction ? variance[i] + 1.0 : variance[i];
+    // A failed fit's variance is NaN, and so is everything of its band.
+    const double e = sigma * std::sqrt(v);
+    se[i] = e;
+    lower[i] = value[i] - t * e;
+    upper[i] = value[i] + t * e;
+  }
 }

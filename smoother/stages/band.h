@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "smoother/call.h"
+#include "smoother/stages/intervals.h"
 #include "smoother/stages/prepare.h"
 
 // The smooth's fits at the model's own points, in model order: what the
@@ -21,6 +22,9 @@ struct data_fits {
   // After robust passes that reweighted the points: each model point's
   // prior weight (the band's noise scale is then a robust one); else null.
   double* prior = nullptr;
+  // Each data point's model point (locate_points), when the queries are
+  // the data or there are prior weights to find; else null.
+  std::int32_t* slot = nullptr;
   bool made = false;  // whether the evaluation made them
 };
 
@@ -34,5 +38,27 @@ data_fits begin_band(const smooth_request& r, const prepared_data& p, const robu
 // every column) until then. Releases what begin_band made.
 void finish_band(const smooth_request& r, const prepared_data& p, fit_settings* settings,
                  data_fits* fits, smooth_outputs* o);
+
+// slot[i] for each of the `count` data points given to build_model (xs,
+// ys, with `sorted` the order it handed out, `sorted_count` long): the
+// point's index in `model`, or -1 where the model does not hold it (it
+// took no part, or robust passes pruned it). The model's points must be
+// those build_model made, or a subsequence of them in order, as the robust
+// passes leave; equal points (the same abscissa and ordinate bits) are
+// pruned together, so matching in order is exact.
+void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
+                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
+                   std::int32_t* slot);
+
+// Student's t quantile for a two-sided interval of probability `level` on
+// `dof` degrees of freedom; NaN unless 0 < level < 1 and dof > 0.
+double t_quantile(double level, double dof);
+
+// The band around n values. With `prediction` the standard error is that
+// of a new observation of weight 1 there: se = sigma sqrt(variance + 1);
+// otherwise that of the smooth's value: se = sigma sqrt(variance). lower
+// and upper are value -/+ t se. NaN where the fit failed or the value is NaN.
+void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
+               bool prediction, double* se, double* lower, double* upper);
 
 #endif

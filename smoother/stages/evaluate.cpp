@@ -2,7 +2,6 @@
 
 #include "host/storage.h"
 #include "smoother/fits/queries.h"
-#include "smoother/stages/intervals.h"
 
 namespace {
 
@@ -50,8 +49,7 @@ void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings
   fit_outputs out = query_outputs(r, order, page, p.shared);
   if (band != nullptr) out.variance = page[0].se;
   if (route == data_route::none) return fit_queries(p.model, queries, out, settings);
-  std::int32_t* slot = host_alloc_array<std::int32_t>(n);
-  locate_points(p.model, n, r.xq, r.y, p.sorted, p.points, slot);
+  const std::int32_t* slot = band->slot;
   out.own = slot;
   if (route == data_route::direct) {
     out.smooth.value = band->value;
@@ -73,7 +71,6 @@ void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings
     }
     host_free(leverage);
   }
-  host_free(slot);
   band->made = true;
 }
 

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 
-#include "host/services.h"
 #include "host/storage.h"
 #include "numeric/select.h"
 #include "smoother/fits/queries.h"
@@ -70,37 +69,4 @@ void fit_own_points(const smooth_model* model, fit_settings* settings, const fit
   out.own = own;
   fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
   host_free(own);
-}
-
-void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
-                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
-                   std::int32_t* slot) {
-  for (std::int32_t i = 0; i < count; ++i) slot[i] = -1;
-  std::int32_t s = 0;
-  for (std::int32_t k = 0; k < sorted_count && s < model->count; ++k) {
-    const std::int32_t i = static_cast<std::int32_t>(sorted[k] - xs);
-    // Bits, not values: NaN ordinates must match themselves.
-    if (same_bits(xs[i], model->x[s]) && same_bits(ys[i], model->y[s])) slot[i] = s++;
-  }
-}
-
-double t_quantile(double level, double dof) {
-  if (!(level > 0.0 && level < 1.0 && dof > 0.0)) return std::numeric_limits<double>::quiet_NaN();
-  // P(|T| <= t) = I_y(1/2, dof/2) with y = t^2 / (dof + t^2). This form
-  // keeps y small, and so accurate, for the large dof of most smooths.
-  const double y = host_betaincinv(level, 0.5, dof * 0.5);
-  if (!(y >= 0.0 && y < 1.0)) return std::numeric_limits<double>::quiet_NaN();
-  return std::sqrt(dof * y / (1.0 - y));
-}
-
-void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
-               bool prediction, double* se, double* lower, double* upper) {
-  for (std::int32_t i = 0; i < n; ++i) {
-    const double v = prediction ? variance[i] + 1.0 : variance[i];
-    // A failed fit's variance is NaN, and so is everything of its band.
-    const double e = sigma * std::sqrt(v);
-    se[i] = e;
-    lower[i] = value[i] - t * e;
-    upper[i] = value[i] + t * e;
-  }
 }

@@ -51,26 +51,4 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
 // the values. Trouble is noted in `settings`.
 void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& out);
 
-// slot[i] for each of the `count` data points given to build_model (xs,
-// ys, with `sorted` the order it handed out, `sorted_count` long): the
-// point's index in `model`, or -1 where the model does not hold it (it
-// took no part, or robust passes pruned it). The model's points must be
-// those build_model made, or a subsequence of them in order, as the robust
-// passes leave; equal points (the same abscissa and ordinate bits) are
-// pruned together, so matching in order is exact.
-void locate_points(const smooth_model* model, std::int32_t count, const double* xs,
-                   const double* ys, const double* const* sorted, std::int32_t sorted_count,
-                   std::int32_t* slot);
-
-// Student's t quantile for a two-sided interval of probability `level` on
-// `dof` degrees of freedom; NaN unless 0 < level < 1 and dof > 0.
-double t_quantile(double level, double dof);
-
-// The band around n values. With `prediction` the standard error is that
-// of a new observation of weight 1 there: se = sigma sqrt(variance + 1);
-// otherwise that of the smooth's value: se = sigma sqrt(variance). lower
-// and upper are value -/+ t se. NaN where the fit failed or the value is NaN.
-void fill_band(std::int32_t n, const double* value, const double* variance, double sigma, double t,
-               bool prediction, double* se, double* lower, double* upper);
-
 #endif

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "smoother/stages/band.h"
 #include "smoother/stages/intervals.h"
 #include "smoother/stages/span.h"
 #include "unit_support.h"
