@@ -22,6 +22,53 @@ inline constexpr int MOMENT_SLOTS = 4;
 // Aligned as its doubles only, so that it lives in the scratch of doubles.
 typedef double moment_vector __attribute__((vector_size(32), aligned(8)));
 
+// Reads as the moments of an absent lane: 0 at every power.
+inline constexpr double NO_MOMENTS[32] = {};
+
+// One block of move_sets (powers 0 to TOP, from `offset` of each set) with
+// its highest power known when compiled: the very operations of the loop
+// in move_sets, in its order, unrolled so that the shifted moments stay in
+// registers. A plain fit's blocks take most of a 'fast' query's time.
+template <int TOP>
+inline void move_block(const double* const* moments, int count, std::int32_t offset,
+                       const moment_vector& a, const moment_vector& d, moment_vector* acc) {
+  static_assert(TOP < static_cast<int>(sizeof NO_MOMENTS / sizeof NO_MOMENTS[0]));
+  const double* p[MOMENT_SLOTS];
+  for (int l = 0; l < MOMENT_SLOTS; ++l) p[l] = l < count ? moments[l] + offset : NO_MOMENTS;
+  moment_vector work[TOP + 1];
+  moment_vector power = splat<moment_vector>(1.0);
+#pragma GCC unroll 32
+  for (int k = 0; k <= TOP; ++k) {
+    const moment_vector m = {p[0][k], p[1][k], p[2][k], p[3][k]};
+    work[k] = power * m;
+    power = power * a;
+  }
+#pragma GCC unroll 32
+  for (int i = 1; i <= TOP; ++i) {
+#pragma GCC unroll 32
+    for (int j = TOP; j >= i; --j) work[j] = work[j] + d * work[j - 1];
+  }
+#pragma GCC unroll 32
+  for (int k = 0; k <= TOP; ++k) acc[k] = acc[k] + work[k];
+}
+
+// move_block for the highest powers of a plain fit's blocks of degree 0
+// to 3; false for any other, which the loop moves (degree 4's top, 17,
+// would add half again to the build of every lane width).
+inline bool move_known_block(std::int32_t top, const double* const* moments, int count,
+                             std::int32_t offset, const moment_vector& a, const moment_vector& d,
+                             moment_vector* acc) {
+  switch (top) {
+    case 9: move_block<9>(moments, count, offset, a, d, acc); return true;
+    case 10: move_block<10>(moments, count, offset, a, d, acc); return true;
+    case 11: move_block<11>(moments, count, offset, a, d, acc); return true;
+    case 12: move_block<12>(moments, count, offset, a, d, acc); return true;
+    case 13: move_block<13>(moments, count, offset, a, d, acc); return true;
+    case 15: move_block<15>(moments, count, offset, a, d, acc); return true;
+    default: return false;
+  }
+}
+
 // Up to 4 sets' moments (moments[l], in their coordinates (zs[l], ss[l]),
 // the other lanes 0) moved into (z, s) and added to acc.
 inline void move_sets(const moment_tree& t, const double* const* moments, const double* zs,
@@ -38,6 +85,10 @@ inline void move_sets(const moment_tree& t, const double* const* moments, const 
   for (int block = 0; block < 3; ++block) {
     const std::int32_t top = tops[block];
     if (top < 0) break;
+    if (move_known_block(top, moments, count, offset, a, d, acc + offset)) {
+      offset += top + 1;
+      continue;
+    }
     moment_vector power = splat<moment_vector>(1.0);
     for (std::int32_t k = 0; k <= top; ++k) {
       moment_vector m = {};
