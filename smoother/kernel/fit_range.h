@@ -206,8 +206,8 @@ QUIBRA_AVX512 void fit_range_8(const smooth_model* model, fit_scratch& s, const 
   ATTR void fast_window_sums_##W(const moment_tree& t, std::int32_t nc, std::int32_t first,      \
                                  std::int32_t end, double q, double h, double z, double sc,      \
                                  double* sums, double* second, double* work, moment_span* spans, \
-                                 double weight[2]) {                                             \
-    fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);         \
+                                 search_hints& hints, double weight[2]) {                        \
+    fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, hints, weight);  \
   }                                                                                              \
   }
 // NOLINTEND(bugprone-macro-parentheses)

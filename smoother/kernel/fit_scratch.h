@@ -70,6 +70,7 @@ struct fit_scratch {
   const moment_tree* tree;
   double* fast_work;
   moment_span spans[2];
+  search_hints hints;
   // Per lane, the weight of the points whose sums came from the tree (0:
   // direct sums), and the same of the variances' weights: what their
   // rounding is judged by (numeric/value_error.h).
@@ -89,6 +90,7 @@ inline fit_scratch new_scratch(const smooth_model* model, bool influence, bool s
   s.tree = nullptr;
   s.fast_work = nullptr;
   for (moment_span& m : s.spans) m = moment_span{-1, -1, 0.0, 0.0, nullptr};
+  s.hints = search_hints{};
   for (int k = 0; k < MAX_LANES; ++k) s.moment_weight[k] = s.moment_vweight[k] = 0.0;
   s.ncoef = model->degree + 1;
   const bool shared = columns > 1;

@@ -149,7 +149,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
     bool settled = !Anchored && s.tree != nullptr;
     for (int k = 0; k < L && settled; ++k)
       settled = g.h[k] > 0.0 && core_determines(*s.tree, g.start[k], g.start[k] + model->window,
-                                                g.q[k], g.h[k], s.ncoef);
+                                                g.q[k], g.h[k], s.ncoef, s.hints);
     if (settled) {
       for (int k = 0; k < L; ++k) rank.distinct[k] = s.ncoef;
     } else {
@@ -168,7 +168,7 @@ inline group_rank<L> group_sums(const smooth_model* model, fit_scratch& s,
         double weight[2];
         fast_window_sums_in<L>(*s.tree, s.ncoef, g.start[k], g.start[k] + model->window, g.q[k],
                                g.h[k], g.z[k], g.sc[k], s.sums[k], Record ? s.second[k] : nullptr,
-                               s.fast_work, s.spans, weight);
+                               s.fast_work, s.spans, s.hints, weight);
         s.moment_weight[k] = weight[0];
         s.moment_vweight[k] = weight[1];
       }

@@ -81,36 +81,59 @@ inline std::int32_t distinct_weighted(const moment_tree& t, std::int32_t first, 
   return count;
 }
 
+// The least i in [a, b) where `holds` does (false below it, true from it
+// on), b where none: a binary search's answer, found by galloping out
+// from `hint`, which then becomes it. Queries in order find theirs near
+// the last one's, in a few steps instead of a search over the window.
+template <typename F>
+inline std::int32_t first_holding(std::int32_t a, std::int32_t b, const F& holds,
+                                  std::int32_t& hint) {
+  if (a >= b) return a;
+  const std::int64_t h = hint < a ? a : (hint >= b ? b - 1 : hint);
+  std::int64_t lo = a;  // `holds` fails below lo ...
+  std::int64_t hi = b;  // ... and holds from hi on
+  std::int64_t step = 1;
+  if (holds(static_cast<std::int32_t>(h))) {
+    hi = h;
+    while (h - step >= a && holds(static_cast<std::int32_t>(h - step))) {
+      hi = h - step;
+      step *= 2;
+    }
+    if (h - step >= a) lo = h - step + 1;
+  } else {
+    lo = h + 1;
+    while (h + step < b && !holds(static_cast<std::int32_t>(h + step))) {
+      lo = h + step + 1;
+      step *= 2;
+    }
+    if (h + step < b) hi = h + step;
+  }
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    if (holds(static_cast<std::int32_t>(mid))) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  hint = static_cast<std::int32_t>(lo);
+  return hint;
+}
+
 // Whether the points of the window [first, end) within 0.99 of its
 // bandwidth h of the query q hold `need` distinct abscissae of normal
 // weight: their tricube weights, 2.6e-5 or more however they are rounded,
 // times such weights are never 0, so the window can determine the
 // polynomial, and the rank test need not pass over its ties point by point.
 inline bool core_determines(const moment_tree& t, std::int32_t first, std::int32_t end, double q,
-                            double h, std::int32_t need) {
+                            double h, std::int32_t need, search_hints& hints) {
   const double lo = q - 0.99 * h;
   const double hi = q + 0.99 * h;
-  std::int32_t a = first;
-  std::int32_t b = end;
-  while (a < b) {
-    const std::int32_t mid = a + (b - a) / 2;
-    if (t.x[mid] < lo) {
-      a = mid + 1;
-    } else {
-      b = mid;
-    }
-  }
-  const std::int32_t from = a;
-  b = end;
-  while (a < b) {
-    const std::int32_t mid = a + (b - a) / 2;
-    if (t.x[mid] <= hi) {
-      a = mid + 1;
-    } else {
-      b = mid;
-    }
-  }
-  return distinct_weighted(t, from, a, need) >= need;
+  const std::int32_t from =
+      first_holding(first, end, [&](std::int32_t i) { return !(t.x[i] < lo); }, hints.core_lo);
+  const std::int32_t to =
+      first_holding(from, end, [&](std::int32_t i) { return !(t.x[i] <= hi); }, hints.core_hi);
+  return distinct_weighted(t, from, to, need) >= need;
 }
 
 // The sums of one window, [first, end) of the model's points, for a query q
@@ -123,7 +146,7 @@ inline bool core_determines(const moment_tree& t, std::int32_t first, std::int32
 inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t first,
                              std::int32_t end, double q, double h, double z, double sc,
                              double* sums, double* second, double* work, moment_span* spans,
-                             double weight[2]) {
+                             search_hints& hints, double weight[2]) {
   weight[0] = weight[1] = 0.0;
   for (std::int32_t j = 0; j < 3 * nc - 1; ++j) sums[j] = 0.0;
   for (std::int32_t j = 0; second != nullptr && j < 2 * nc - 1; ++j) second[j] = 0.0;
@@ -155,22 +178,12 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
       }
     }
   };
-  const auto first_where = [](std::int32_t a, std::int32_t b, const auto& holds) {
-    while (a < b) {
-      const std::int32_t mid = a + (b - a) / 2;
-      if (holds(mid)) {
-        b = mid;
-      } else {
-        a = mid + 1;
-      }
-    }
-    return a;
-  };
-  const std::int32_t lo = first_where(first, end, [&](std::int32_t i) { return t.x[i] >= q; });
-  const std::int32_t inner =
-      first_where(first, lo, [&](std::int32_t i) { return weight_of(i) >= FAST_EDGE_WEIGHT; });
-  const std::int32_t outer =
-      first_where(lo, end, [&](std::int32_t i) { return weight_of(i) < FAST_EDGE_WEIGHT; });
+  const std::int32_t lo =
+      first_holding(first, end, [&](std::int32_t i) { return t.x[i] >= q; }, hints.lo);
+  const std::int32_t inner = first_holding(
+      first, lo, [&](std::int32_t i) { return weight_of(i) >= FAST_EDGE_WEIGHT; }, hints.inner);
+  const std::int32_t outer = first_holding(
+      lo, end, [&](std::int32_t i) { return weight_of(i) < FAST_EDGE_WEIGHT; }, hints.outer);
   // Where those points cannot determine the polynomial by themselves, the
   // fit rests on the others, whose weights are below the moments'
   // rounding: they are summed one by one, exactly as the direct sums weigh
@@ -229,27 +242,28 @@ inline void fast_window_sums(const moment_tree& t, std::int32_t nc, std::int32_t
 QUIBRA_AVX2 void fast_window_sums_4(const moment_tree& t, std::int32_t nc, std::int32_t first,
                                     std::int32_t end, double q, double h, double z, double sc,
                                     double* sums, double* second, double* work, moment_span* spans,
-                                    double weight[2]);
+                                    search_hints& hints, double weight[2]);
 QUIBRA_AVX512 void fast_window_sums_8(const moment_tree& t, std::int32_t nc, std::int32_t first,
                                       std::int32_t end, double q, double h, double z, double sc,
                                       double* sums, double* second, double* work,
-                                      moment_span* spans, double weight[2]);
+                                      moment_span* spans, search_hints& hints,
+                                      double weight[2]);
 #endif
 template <int L>
 inline void fast_window_sums_in(const moment_tree& t, std::int32_t nc, std::int32_t first,
                                 std::int32_t end, double q, double h, double z, double sc,
                                 double* sums, double* second, double* work, moment_span* spans,
-                                double weight[2]) {
+                                search_hints& hints, double weight[2]) {
 #if QUIBRA_WIDE_LANES
   if constexpr (L == 4) {
-    fast_window_sums_4(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+    fast_window_sums_4(t, nc, first, end, q, h, z, sc, sums, second, work, spans, hints, weight);
     return;
   } else if constexpr (L == 8) {
-    fast_window_sums_8(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+    fast_window_sums_8(t, nc, first, end, q, h, z, sc, sums, second, work, spans, hints, weight);
     return;
   }
 #endif
-  fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, weight);
+  fast_window_sums(t, nc, first, end, q, h, z, sc, sums, second, work, spans, hints, weight);
 }
 
 }  // namespace local_fit

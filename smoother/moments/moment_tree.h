@@ -57,6 +57,18 @@ inline std::int64_t node_slot(const moment_tree& t, std::int32_t i) {
 // own (z, s): the middle of a window's side, which the windows of
 // neighbouring queries share, kept between them. What it holds depends on
 // [first, end) alone, never on the queries before.
+// Where a run's last window's searches ended (its first point at or past
+// the query, its core's and its heavy points' bounds): where the next
+// query's, near it when queries come in order, start galloping. Any
+// values give the same answers, only faster or slower.
+struct search_hints {
+  std::int32_t lo = 0;
+  std::int32_t inner = 0;
+  std::int32_t outer = 0;
+  std::int32_t core_lo = 0;
+  std::int32_t core_hi = 0;
+};
+
 struct moment_span {
   std::int32_t first;
   std::int32_t end;

@@ -183,7 +183,7 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
           sums[k].assign(3 * nc - 1, 0.0);
           second[k].assign(2 * nc - 1, 0.0);
           local_fit::fast_window_sums(*t, nc, start, start + model->window, qq, h, qq, h,
-                                      sums[k].data(), second[k].data(), s.fast_work, s.spans,
+                                      sums[k].data(), second[k].data(), s.fast_work, s.spans, s.hints,
                                       weight);
         };
         s.spans[0].first = s.spans[0].end = s.spans[1].first = s.spans[1].end = -1;
