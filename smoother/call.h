@@ -119,7 +119,7 @@ inline smooth_outputs page_of(const smooth_outputs& o, std::int32_t p) {
   const std::int64_t offset = p * o.page;
   const auto at = [offset](auto* a) { return a != nullptr ? a + offset : a; };
   smooth_outputs page = o;
-  page.value = at(o.value);
+  page.value = o.value + offset;  // always given
   page.se = at(o.se);
   page.lower = at(o.lower);
   page.upper = at(o.upper);

@@ -33,8 +33,9 @@ template <int TOP>
 inline void move_block(const double* const* moments, int count, std::int32_t offset,
                        const moment_vector& a, const moment_vector& d, moment_vector* acc) {
   static_assert(TOP < static_cast<int>(sizeof NO_MOMENTS / sizeof NO_MOMENTS[0]));
-  const double* p[MOMENT_SLOTS];
-  for (int l = 0; l < MOMENT_SLOTS; ++l) p[l] = l < count ? moments[l] + offset : NO_MOMENTS;
+  static_assert(MOMENT_SLOTS == 4);
+  const double* p[MOMENT_SLOTS] = {NO_MOMENTS, NO_MOMENTS, NO_MOMENTS, NO_MOMENTS};
+  for (int l = 0; l < count; ++l) p[l] = moments[l] + offset;
   moment_vector work[TOP + 1];
   moment_vector power = splat<moment_vector>(1.0);
 #pragma GCC unroll 32

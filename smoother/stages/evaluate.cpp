@@ -39,15 +39,16 @@ data_route route_of(const smooth_request& r, std::int32_t order, std::int32_t co
   return order == 0 ? data_route::copied : data_route::none;
 }
 
-// One page's fits at the queries, with the band's variance factors, and
-// the band's fits at the data when `route` says how.
+// One page's fits at the queries, with the band's variance factors into
+// `variance` (null: none), and the band's fits at the data when `route`
+// says how.
 void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings* settings,
-                   const smooth_outputs* page, std::int32_t order, data_fits* band,
-                   data_route route) {
+                   const smooth_outputs* page, std::int32_t order, double* variance,
+                   data_fits* band, data_route route) {
   const std::int32_t n = r.n;
   const query_set queries{r.xq, n, p.reuse ? p.sorted : nullptr};
   fit_outputs out = query_outputs(r, order, page, p.shared);
-  if (band != nullptr) out.variance = page[0].se;
+  out.variance = variance;
   if (route == data_route::none) return fit_queries(p.model, queries, out, settings);
   const std::int32_t* slot = band->slot;
   out.own = slot;
@@ -67,7 +68,7 @@ void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings
       for (std::int32_t c = 0; c < p.shared.columns; ++c)
         band->value[j + static_cast<std::int64_t>(c) * m] = page[c].value[i];
       band->leverage[j] = leverage[i];
-      band->variance[j] = out.variance[i];
+      band->variance[j] = variance[i];
     }
     host_free(leverage);
   }
@@ -87,7 +88,9 @@ void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_setting
     const data_route route = band != nullptr && !band->made
                                  ? route_of(r, order, columns, settings)
                                  : data_route::none;
-    evaluate_page(r, p, settings, page, order, band, route);
+    // A band's variance factors wait in column 0's se, always given with it.
+    double* variance = band != nullptr ? o[0].se + k * o[0].page : nullptr;
+    evaluate_page(r, p, settings, page, order, variance, band, route);
   }
   host_free(page);
 }
