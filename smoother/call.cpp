@@ -15,6 +15,7 @@
 #include "smoother/stages/band.h"
 #include "smoother/stages/evaluate.h"
 #include "smoother/stages/prepare.h"
+#include "smoother/stages/report.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ bool columns_share(const smooth_request& r, const fit_settings* settings) {
   for (std::int64_t i = 0; i < all; ++i)
     if (std::isnan(r.y[i])) return false;
   return true;
-}
-
-// The last stage: each column's robustness weights and final window. One
-// model outlives the call, the last column's.
-void report(const smooth_request& r, const prepared_data& p, const double* robust_weights,
-            smooth_outputs* o) {
-  const std::int32_t columns = p.shared.columns;
-  for (std::int32_t c = 0; c < columns; ++c) {
-    if (r.report) data_weights(r, p.sorted, p.points, robust_weights, o[c].weights);
-    o[c].window = p.model->window;
-  }
-  o[columns - 1].model = p.model;
 }
 
 // The stages for r's columns, which share their fits when `share`, or for
@@ -64,20 +53,12 @@ void run_stages(const smooth_request& r, bool share, fit_settings* settings, smo
   const bool band = r.report && r.band != band_kind::none;
   data_fits fits = band ? begin_band(r, p, o->robust) : data_fits{};
   evaluate_pages(r, p, settings, o, band ? &fits : nullptr);
-  if (band) finish_band(r, p, settings, &fits, o);
-  report(r, p, robust_weights, o);
+  if (band) finish_band(r, p, &fits, o);
+  report(r, &p, robust_weights, o);
   host_free(robust_weights);
-  release_prepared(&p);
 }
 
 }  // namespace
-
-void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
-                  const double* robust_weights, double* weights) {
-  for (std::int32_t i = 0; i < r.count; ++i) weights[i] = 0.0;
-  for (std::int32_t j = 0; j < points; ++j)
-    weights[sorted[j] - r.x] = robust_weights != nullptr ? robust_weights[j] : 1.0;
-}
 
 void column_by_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o,
                       void (*column_call)(const smooth_request&, fit_settings*, smooth_outputs*)) {
@@ -94,9 +75,12 @@ void column_by_column(const smooth_request& r, fit_settings* settings, smooth_ou
 }
 
 void smooth_call(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
-  if (columns_share(r, settings)) return run_stages(r, true, settings, o);
-  column_by_column(r, settings, o, [](const smooth_request& column, fit_settings* s,
-                                      smooth_outputs* out) { run_stages(column, false, s, out); });
+  if (!columns_share(r, settings))
+    return column_by_column(r, settings, o,
+                            [](const smooth_request& column, fit_settings* s, smooth_outputs* out) {
+                              run_stages(column, false, s, out);
+                            });
+  run_stages(r, true, settings, o);
 }
 
 void release_outputs(smooth_outputs* out) {

@@ -144,13 +144,6 @@ void smooth_call(const smooth_request& request, fit_settings* settings, smooth_o
 void column_by_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o,
                       void (*column_call)(const smooth_request&, fit_settings*, smooth_outputs*));
 
-// Each data point's robustness weight into `weights` (room for r.count),
-// in the data's order: the model's points are `sorted`, pointers into
-// r.x, their weights `robust_weights` (null: all 1); the others took no
-// part and weigh 0.
-void data_weights(const smooth_request& r, const double* const* sorted, std::int32_t points,
-                  const double* robust_weights, double* weights);
-
 // Releases what the outputs hold of the call's storage (the search's
 // arrays).
 void release_outputs(smooth_outputs* out);

@@ -3,14 +3,14 @@
 #include <cmath>
 
 #include "host/storage.h"
-#include "numeric/int32.h"
 #include "numeric/radix_sort.h"
 
 std::int32_t window_size(std::int32_t count, double f, std::int32_t degree) {
-  const std::int32_t w = to_int32(std::floor(static_cast<double>(count) * f));
-  const std::int32_t least = degree + 1;
-  const std::int32_t q = w > least ? w : least;
-  return q < count ? q : count;
+  // Bounded as a double: count * f may lie beyond the 32-bit range.
+  const double w = std::floor(static_cast<double>(count) * f);
+  const std::int32_t least = degree + 1 < count ? degree + 1 : count;
+  if (!(w > least)) return least;  // NaN too
+  return w < count ? static_cast<std::int32_t>(w) : count;
 }
 
 double span_for_window(const smooth_model* model, std::int32_t q) {
@@ -79,21 +79,6 @@ double largest_magnitude(const double* y, std::int32_t n) {
   for (std::int32_t i = 0; i < n; ++i)
     if (std::isfinite(y[i]) && std::fabs(y[i]) > most) most = std::fabs(y[i]);
   return most;
-}
-
-smooth_model* copy_model(const smooth_model* model) {
-  const std::int32_t n = model->count;
-  smooth_model* copy = host_alloc_array<smooth_model>(1);
-  *copy = *model;
-  copy->x = host_alloc_array<double>(n);
-  copy->y = host_alloc_array<double>(n);
-  copy->weights = host_alloc_array<double>(n);
-  for (std::int32_t i = 0; i < n; ++i) {
-    copy->x[i] = model->x[i];
-    copy->y[i] = model->y[i];
-    copy->weights[i] = model->weights != nullptr ? model->weights[i] : 1.0;
-  }
-  return copy;
 }
 
 void free_model(smooth_model* model) {

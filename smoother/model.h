@@ -130,9 +130,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
                           const data_choice& choice, double f, std::int32_t degree,
                           const double** order = nullptr);
 
-// A copy with arrays of its own, weights always present (1 where the model
-// has none); released with free_model.
-smooth_model* copy_model(const smooth_model* model);
+// Releases a model and its arrays.
 void free_model(smooth_model* model);
 
 // Index of the first of the `window` consecutive sorted points nearest `xq`.

@@ -11,9 +11,9 @@ namespace {
 
 // The queries in ascending order: position k is xq[k], or *sorted[k] when
 // the queries had to be sorted.
-struct ascending {
-  const double* xq;
-  const double* const* sorted;
+struct ascending_queries {
+  const double* xq = nullptr;
+  const double* const* sorted = nullptr;
 
   double at(std::int32_t k) const { return sorted != nullptr ? *sorted[k] : xq[k]; }
   std::int32_t index(std::int32_t k) const {
@@ -44,7 +44,7 @@ void put(const fit_outputs& out, std::int64_t i, double v, double var, double le
 // Which of the n ascending queries 'Delta' fits: after a fit at x_a, the
 // last query within x_a + delta (or the next one), ties taking x_a's fit,
 // and always the last. Returns how many, their positions in `fitted`.
-std::int32_t choose_fits(const ascending& q, std::int32_t n, double delta, std::int32_t* fitted) {
+std::int32_t choose_fits(const ascending_queries& q, std::int32_t n, double delta, std::int32_t* fitted) {
   std::int32_t m = 0;
   for (std::int32_t a = 0; a < n;) {
     fitted[m++] = a;
@@ -59,16 +59,29 @@ std::int32_t choose_fits(const ascending& q, std::int32_t n, double delta, std::
   return m;
 }
 
-// The n ascending queries with 'Delta': the chosen ones fitted in one run,
-// in ascending order; each fit's ties take its results, and the queries
-// between two fits the straight line between them, influence included.
-void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
-                const fit_outputs& out, fit_settings* settings) {
-  std::int32_t* fitted = host_alloc_array<std::int32_t>(n);
-  const std::int32_t m = choose_fits(q, n, settings->delta, fitted);
-  double* xs = host_alloc_array<double>(m);
-  for (std::int32_t i = 0; i < m; ++i) xs[i] = q.at(fitted[i]);
-  fit_outputs fits;
+// 'Delta''s n ascending queries (q): the chosen ones (`fitted`, m of them,
+// their abscissae `xs`) are fitted in one run, in ascending order, into
+// `fits`; each fit's ties take its results, and the queries between two
+// fits the straight line between them, influence included.
+struct spaced_fits {
+  ascending_queries q;
+  std::int32_t n = 0;
+  std::int32_t* fitted = nullptr;
+  std::int32_t m = 0;
+  double* xs = nullptr;
+  std::int32_t* own = nullptr;  // each fit's own point, when leverages are wanted
+  fit_outputs fits{};
+};
+
+// Chooses the queries to fit and makes room for their results.
+spaced_fits choose_spaced(const ascending_queries& q, std::int32_t n, const fit_outputs& out,
+                          double delta) {
+  spaced_fits sp{q, n};
+  sp.fitted = host_alloc_array<std::int32_t>(n);
+  const std::int32_t m = sp.m = choose_fits(q, n, delta, sp.fitted);
+  sp.xs = host_alloc_array<double>(m);
+  for (std::int32_t i = 0; i < m; ++i) sp.xs[i] = q.at(sp.fitted[i]);
+  fit_outputs& fits = sp.fits;
   fits.derivative = out.derivative;
   fits.centred = out.centred;
   fits.columns = out.columns;
@@ -81,15 +94,21 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
   if (out.variance != nullptr) fits.variance = host_alloc_array<double>(m);
   if (out.lowered != nullptr) fits.lowered = host_alloc_array<std::uint8_t>(all);
   if (out.unstable != nullptr) fits.unstable = host_alloc_array<std::uint8_t>(all);
-  std::int32_t* own = nullptr;
   if (out.leverage != nullptr) {
     fits.leverage = host_alloc_array<double>(m);
-    own = host_alloc_array<std::int32_t>(m);
-    for (std::int32_t i = 0; i < m; ++i) own[i] = out.own[q.index(fitted[i])];
-    fits.own = own;
+    sp.own = host_alloc_array<std::int32_t>(m);
+    for (std::int32_t i = 0; i < m; ++i) sp.own[i] = out.own[q.index(sp.fitted[i])];
+    fits.own = sp.own;
   }
-  run_fits(model, xs, m, nullptr, fits, settings);
+  return sp;
+}
 
+// Spreads the fits over every query, and releases what choose_spaced made.
+void spread_spaced(spaced_fits& sp, const fit_outputs& out) {
+  const ascending_queries& q = sp.q;
+  const fit_outputs& fits = sp.fits;
+  const double* xs = sp.xs;
+  const std::int32_t m = sp.m;
   const auto var_at = [&](std::int32_t i) { return fits.variance ? fits.variance[i] : 0.0; };
   const auto lev_at = [&](std::int32_t i) { return fits.leverage ? fits.leverage[i] : 0.0; };
   for (std::int32_t c = 0; c < out.columns; ++c) {
@@ -101,8 +120,8 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
       return fits.unstable != nullptr && fits.unstable[i + c * fits.stride];
     };
     for (std::int32_t i = 0; i < m; ++i) {
-      const std::int32_t end = i + 1 < m ? fitted[i + 1] : n;
-      std::int32_t k = fitted[i];
+      const std::int32_t end = i + 1 < m ? sp.fitted[i + 1] : sp.n;
+      std::int32_t k = sp.fitted[i];
       put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), unstable_at(i), c);
       for (++k; k < end && q.at(k) == xs[i]; ++k)
         put(out, q.index(k), value[i], var_at(i), lev_at(i), low_at(i), unstable_at(i), c);
@@ -122,14 +141,15 @@ void fit_spaced(const smooth_model* model, const ascending& q, std::int32_t n,
       }
     }
   }
-  host_free(fitted);
-  host_free(xs);
+  host_free(sp.fitted);
+  host_free(sp.xs);
   host_free(fits.value);
   host_free(fits.variance);
   host_free(fits.leverage);
   host_free(fits.lowered);
   host_free(fits.unstable);
-  host_free(own);
+  host_free(sp.own);
+  sp = spaced_fits{};
 }
 
 // Every query gets `v` (NaN: no data; FIT_FAILED: no fit can be made), its
@@ -219,21 +239,43 @@ void fit_queries(const smooth_model* model, const query_set& q, const fit_output
   // The fast sums keep each side's middle for the next query, whose
   // window shares it when the queries ascend: they are fitted in that order.
   const bool ordered = spaced || settings->fast;
-  if (!ordered || q.sorted || q.ascending != nullptr) {
-    if (!spaced) return run_fits(model, q.x, q.n, q.sorted ? nullptr : q.ascending, out, settings);
-    if (q.sorted) return fit_spaced(model, ascending{q.x, nullptr}, q.n, out, settings);
-    return fit_spaced(model, ascending{q.x, q.ascending}, finite_queries(q, out, nullptr), out,
-                      settings);
+  const double* const* ascending = q.sorted ? nullptr : q.ascending;
+  const double** order = nullptr;
+  std::int32_t m = q.n;
+  if (ordered && !q.sorted && ascending == nullptr) {
+    // NaN and infinity have no place in the order: they get NaN, and the rest is sorted.
+    order = host_alloc_array<const double*>(q.n);
+    m = finite_queries(q, out, order);
+    // Stable, so ties keep their input order.
+    sort_double_ptrs(order, static_cast<std::uint64_t>(m));
+    ascending = order;
+  } else if (spaced && !q.sorted) {
+    m = finite_queries(q, out, nullptr);
   }
-  // NaN and infinity have no place in the order: they get NaN, and the rest is sorted.
-  const double** order = host_alloc_array<const double*>(q.n);
-  const std::int32_t m = finite_queries(q, out, order);
-  // Stable, so ties keep their input order.
-  sort_double_ptrs(order, static_cast<std::uint64_t>(m));
+  // One run of fits: at every query, or with 'Delta' at the chosen ones.
+  const double* xs = q.x;
+  std::int32_t fits = q.n;
+  fit_outputs into = out;
+  spaced_fits sp;
   if (spaced) {
-    fit_spaced(model, ascending{q.x, order}, m, out, settings);
-  } else {
-    run_fits(model, q.x, q.n, order, out, settings);
+    sp = choose_spaced(ascending_queries{q.x, ascending}, m, out, settings->delta);
+    xs = sp.xs;
+    fits = sp.m;
+    ascending = nullptr;
+    into = sp.fits;
   }
+  run_fits(model, xs, fits, ascending, into, settings);
+  if (spaced) spread_spaced(sp, out);
   host_free(order);
+}
+
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& outputs) {
+  const std::int32_t n = model->count;
+  if (n == 0) return;
+  std::int32_t* own = host_alloc_array<std::int32_t>(n);
+  for (std::int32_t i = 0; i < n; ++i) own[i] = i;
+  fit_outputs out = outputs;
+  out.own = own;
+  fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
+  host_free(own);
 }

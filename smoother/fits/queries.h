@@ -105,4 +105,11 @@ void put_none(const fit_outputs& out, std::int64_t i, double v);
 void fit_queries(const smooth_model* model, const query_set& queries, const fit_outputs& out,
                  fit_settings* settings);
 
+// The fits at the model's own points, in model order: their values,
+// leverages and (when out.variance is not null) variance factors, in
+// `out` (whose `own` it sets). The settings' Delta applies, so with
+// Delta > 0 the leverages and variances between fits are interpolated like
+// the values. Trouble is noted in `settings`.
+void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& out);
+
 #endif

@@ -7,6 +7,7 @@
 #include "host/storage.h"
 #include "smoother/r_rules/loess.h"
 #include "smoother/r_rules/lowess.h"
+#include "smoother/stages/report.h"
 
 namespace {
 

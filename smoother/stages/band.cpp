@@ -27,26 +27,6 @@ double* robust_band_weights(const smooth_request& r, const prepared_data& p,
   return prior;
 }
 
-// The fits at the model's points that the evaluation did not give.
-void fit_apart(const smooth_request& r, const prepared_data& p, const fit_settings* settings,
-               const data_fits& fits) {
-  fit_settings quiet = *settings;
-  quiet.report = trouble_report::off;
-  fit_outputs own;
-  own.centred = r.derivative > 0 || r.pages > 1;
-  own.value = fits.value;
-  own.leverage = fits.leverage;
-  own.variance = fits.variance;
-  if (p.shared.columns > 1) {
-    own.columns = p.shared.columns;
-    own.y_more = p.shared.y_more;
-    own.blocks = p.shared.blocks;
-    own.scales = p.shared.scales;
-    own.stride = p.points;
-  }
-  fit_own_points(p.model, &quiet, own);
-}
-
 }  // namespace
 
 data_fits begin_band(const smooth_request& r, const prepared_data& p,
@@ -66,19 +46,18 @@ data_fits begin_band(const smooth_request& r, const prepared_data& p,
   return fits;
 }
 
-void finish_band(const smooth_request& r, const prepared_data& p, fit_settings* settings,
-                 data_fits* fits, smooth_outputs* o) {
-  if (!fits->made) fit_apart(r, p, settings, *fits);
+void finish_band(const smooth_request& r, const prepared_data& p, data_fits* fits,
+                 smooth_outputs* o) {
   const std::int32_t m = p.model->count;
   const std::int32_t columns = p.shared.columns;
   for (std::int32_t c = 0; c < columns; ++c) {
     smooth_model column = *p.model;
     if (c > 0) column.y = p.shared.y_more[c - 1];
     const double* value = fits->value + static_cast<std::int64_t>(c) * m;
-    o[c].summary = fits->prior != nullptr
-                       ? summarise_robust(&column, fits->prior, value, fits->leverage,
-                                          fits->variance)
-                       : summarise(&column, value, fits->leverage, fits->variance);
+    o[c].summary = fits->prior == nullptr
+                       ? summarise(&column, value, fits->leverage, fits->variance)
+                       : summarise_robust(&column, fits->prior, value, fits->leverage,
+                                          fits->variance);
   }
   // Column 0's se holds the variance factors of every column: it is filled
   // last. A band's arrays are always given.

@@ -1,9 +1,8 @@
 // The band stage: the smooth judged at its own data points (the summary
 // whose sigma and degrees of freedom a band needs), then every page's band
-// from the variance factors the evaluation left at the queries. The
-// summary's fits at the data come from the evaluation when the queries are
-// the data and it can give them; otherwise they are made here, apart and
-// silently (their trouble is not that of the call's result).
+// from the variance factors the evaluation left at the queries. begin_band
+// makes room for the fits at the data, the evaluation fills it
+// (stages/evaluate.h), and finish_band summarises and fills the bands.
 #ifndef QUIBRA_SMOOTHER_STAGES_BAND_H
 #define QUIBRA_SMOOTHER_STAGES_BAND_H
 
@@ -25,7 +24,7 @@ struct data_fits {
   // Each data point's model point (locate_points), when the queries are
   // the data or there are prior weights to find; else null.
   std::int32_t* slot = nullptr;
-  bool made = false;  // whether the evaluation made them
+  bool made = false;  // whether a page's fits at the queries gave them
 };
 
 // Readies a band before the evaluation: room for the fits at the data, and
@@ -33,11 +32,12 @@ struct data_fits {
 // factors at the queries are summed with.
 data_fits begin_band(const smooth_request& r, const prepared_data& p, const robust_report& robust);
 
-// Each column's summary into o[c].summary, and every page's se, lower and
-// upper, their se holding the variance factors (column 0's, which serve
-// every column) until then. Releases what begin_band made.
-void finish_band(const smooth_request& r, const prepared_data& p, fit_settings* settings,
-                 data_fits* fits, smooth_outputs* o);
+// Once the evaluation has made the fits at the data: each column's summary
+// into o[c].summary, and every page's se, lower and upper, their se
+// holding the variance factors (column 0's, which serve every column)
+// until then. Releases what begin_band made.
+void finish_band(const smooth_request& r, const prepared_data& p, data_fits* fits,
+                 smooth_outputs* o);
 
 // slot[i] for each of the `count` data points given to build_model (xs,
 // ys, with `sorted` the order it handed out, `sorted_count` long): the

@@ -2,26 +2,25 @@
 
 #include "host/storage.h"
 #include "smoother/fits/queries.h"
+#include "smoother/stages/intervals.h"
 
 namespace {
 
-// Where the fits at the queries go: o's values and flags (and the shared
-// columns'), of `order`'s derivative. Every page's fits, the value's too,
-// take centred ordinates when there are several, as a derivative's do.
-fit_outputs query_outputs(const smooth_request& r, std::int32_t order, const smooth_outputs* o,
-                          const shared_columns& shared) {
+// Fits of r into `value`, for the shared columns too (a column's fits
+// `stride` after another's). Every fit of a call with derivatives, the
+// value's too, takes centred ordinates, as a derivative's does, so that a
+// page's values and the band's fits at the data are the same sums.
+fit_outputs call_outputs(const smooth_request& r, const shared_columns& shared, double* value,
+                         std::int64_t stride) {
   fit_outputs out;
-  out.value = o->value;
-  out.derivative = order;
-  out.centred = order > 0 || r.pages > 1;
-  out.lowered = o->lowered;
-  out.unstable = o->unstable;
+  out.value = value;
+  out.centred = r.derivative > 0 || r.pages > 1;
   if (shared.columns > 1) {
     out.columns = shared.columns;
     out.y_more = shared.y_more;
     out.blocks = shared.blocks;
     out.scales = shared.scales;
-    out.stride = r.n;
+    out.stride = stride;
   }
   return out;
 }
@@ -47,7 +46,10 @@ void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings
                    data_fits* band, data_route route) {
   const std::int32_t n = r.n;
   const query_set queries{r.xq, n, p.reuse ? p.sorted : nullptr};
-  fit_outputs out = query_outputs(r, order, page, p.shared);
+  fit_outputs out = call_outputs(r, p.shared, page->value, n);
+  out.derivative = order;
+  out.lowered = page->lowered;
+  out.unstable = page->unstable;
   out.variance = variance;
   if (route == data_route::none) return fit_queries(p.model, queries, out, settings);
   const std::int32_t* slot = band->slot;
@@ -80,6 +82,16 @@ void evaluate_page(const smooth_request& r, const prepared_data& p, fit_settings
 void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_settings* settings,
                     smooth_outputs* o, data_fits* band) {
   const std::int32_t columns = p.shared.columns;
+  // The band's fits at the model's points when no page gives them: made
+  // apart and silently, their trouble not being that of the call's result.
+  fit_settings quiet = *settings;
+  quiet.report = trouble_report::off;
+  fit_outputs apart{};
+  if (band != nullptr) {
+    apart = call_outputs(r, p.shared, band->value, p.points);
+    apart.leverage = band->leverage;
+    apart.variance = band->variance;
+  }
   smooth_outputs* page = host_alloc_array<smooth_outputs>(columns);
   for (std::int32_t k = 0; k < r.pages; ++k) {
     const std::int32_t order = r.pages > 1 ? r.orders[k] : r.derivative;
@@ -93,4 +105,5 @@ void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_setting
     evaluate_page(r, p, settings, page, order, variance, band, route);
   }
   host_free(page);
+  if (band != nullptr && !band->made) fit_own_points(p.model, &quiet, apart);
 }

@@ -59,14 +59,3 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
   host_free(z);
   return s;
 }
-
-void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& outputs) {
-  const std::int32_t n = model->count;
-  if (n == 0) return;
-  std::int32_t* own = host_alloc_array<std::int32_t>(n);
-  for (std::int32_t i = 0; i < n; ++i) own[i] = i;
-  fit_outputs out = outputs;
-  out.own = own;
-  fit_queries(model, query_set{model->x, n, nullptr, true}, out, settings);
-  host_free(own);
-}

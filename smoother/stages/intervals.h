@@ -44,11 +44,4 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
                                   const double* value, const double* leverage,
                                   const double* variance);
 
-// The fits at the model's own points, in model order: their values,
-// leverages and (when out.variance is not null) variance factors, in
-// `out` (whose `own` it sets). The settings' Delta applies, so with
-// Delta > 0 the leverages and variances between fits are interpolated like
-// the values. Trouble is noted in `settings`.
-void fit_own_points(const smooth_model* model, fit_settings* settings, const fit_outputs& out);
-
 #endif

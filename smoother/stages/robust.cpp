@@ -14,6 +14,24 @@ constexpr double WEIGHT_TOLERANCE = 1e-4;
 // rounding noise: reweighting on it would prune points at random.
 constexpr double SCALE_FLOOR = 1e-7;
 
+// The passes' working set: a copy of the model with arrays of its own and
+// room for every point, weights always present (1 where the model has
+// none); pruning only shrinks its count.
+smooth_model* working_copy(const smooth_model* model) {
+  const std::int32_t n = model->count;
+  smooth_model* copy = host_alloc_array<smooth_model>(1);
+  *copy = *model;
+  copy->x = host_alloc_array<double>(n);
+  copy->y = host_alloc_array<double>(n);
+  copy->weights = host_alloc_array<double>(n);
+  for (std::int32_t i = 0; i < n; ++i) {
+    copy->x[i] = model->x[i];
+    copy->y[i] = model->y[i];
+    copy->weights[i] = model->weights != nullptr ? model->weights[i] : 1.0;
+  }
+  return copy;
+}
+
 // Mean |y| of n >= 1 points, summed in their order from +0.0.
 double mean_magnitude(const double* y, std::int32_t n) {
   double sum = 0.0;
@@ -161,8 +179,7 @@ robust_report robustify(smooth_model* model, fit_settings* settings, int max_pas
   const std::int32_t n = model->count;
   robust_report report;
   report.weights = weights;
-  // The working copy keeps room for every base point; pruning only shrinks its count.
-  smooth_model* work = copy_model(model);
+  smooth_model* work = working_copy(model);
   double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
   passes(work, model, settings, max_passes, r, report);
   host_free(r);

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "host/storage.h"
+#include "smoother/fits/queries.h"
 #include "smoother/stages/intervals.h"
 
 namespace {
@@ -37,8 +38,7 @@ struct search {
 
   void evaluate(std::int32_t q) {
     if (count == MOST || tried(q)) return;
-    model->f = span_for_window(model, q);
-    model->window = q;
+    set_window(model, q);
     fit_outputs out;
     out.value = value;
     out.leverage = leverage;
@@ -126,8 +126,7 @@ span_search choose_span(smooth_model* model, span_rule rule, double lo, double h
     }
     const std::int32_t b = s.best();
     const std::int32_t q = b >= 0 ? s.windows[b] : s.windows[s.count - 1];
-    model->f = span_for_window(model, q);
-    model->window = q;
+    set_window(model, q);
     out.span = model->f;
     host_free(s.value);
     host_free(s.leverage);
