@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "numeric/gallop.h"
 #include "numeric/solve.h"
 
 // Points sorted ascending by abscissa (ties in input order), with the size
@@ -43,28 +44,8 @@ inline bool same_bits(double a, double b) {
 inline std::int32_t tie_reach(const double* x, std::int32_t i, std::int32_t dir,
                               std::int32_t span) {
   const double v = x[i];
-  // Offsets from i: `tied` is tied, `beyond` is not (or is past the span).
-  std::int32_t tied = 0;
-  std::int32_t beyond = span;
-  std::int64_t step = 1;
-  while (tied < span - 1) {
-    const std::int32_t next =
-        span - 1 - tied > step ? tied + static_cast<std::int32_t>(step) : span - 1;
-    if (x[i + dir * next] != v) {
-      beyond = next;
-      break;
-    }
-    tied = next;
-    step *= 2;
-  }
-  while (beyond - tied > 1) {
-    const std::int32_t mid = tied + (beyond - tied) / 2;
-    if (x[i + dir * mid] == v)
-      tied = mid;
-    else
-      beyond = mid;
-  }
-  return beyond;
+  std::int32_t near = 1;
+  return first_holding(1, span, [&](std::int32_t k) { return x[i + dir * k] != v; }, near);
 }
 
 // How many distinct abscissae the sorted x[0 .. count) hold, counted up
@@ -177,44 +158,13 @@ inline std::int32_t find_window_start(double xq, std::int32_t window, std::int32
 inline std::int32_t find_window_start_near(double xq, std::int32_t window, std::int32_t count,
                                            const double* xs, std::int32_t hint) {
   const std::int64_t q = window;
-  const std::int64_t last = static_cast<std::int64_t>(count) - q;
+  const std::int32_t last = count - window;
   const double twice = xq * 2.0;
-  const auto up = [&](std::int64_t s) { return s < last && twice - xs[s] > xs[s + q]; };
-  // The least start where "up" fails: gallop from the hint to a bracket
-  // [lo, hi] with "up" below lo and not at hi, then halve it.
-  const std::int64_t from = hint < 0 ? 0 : (hint > last ? last : hint);
-  std::int64_t lo = from;
-  std::int64_t hi = from;
-  std::int64_t step = 1;
-  if (up(from)) {
-    lo = from + 1;
-    hi = lo;
-    while (up(hi)) {
-      lo = hi + 1;
-      hi = hi + step < last ? hi + step : last;
-      step *= 2;
-    }
-  } else {
-    while (lo > 0) {
-      const std::int64_t below = hi - step > 0 ? hi - step : 0;
-      if (up(below)) {
-        lo = below + 1;
-        break;
-      }
-      hi = below;
-      lo = below;
-      step *= 2;
-    }
-  }
-  while (lo < hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    if (up(mid)) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  const std::int64_t a = hi;
+  // The least start whose window would not gain by moving up (the last
+  // start never would): its left end is no farther from the query than
+  // the point past its right end.
+  const auto stays = [&](std::int32_t s) { return !(s < last && twice - xs[s] > xs[s + q]); };
+  const std::int64_t a = first_holding(0, last + 1, stays, hint);
   const bool tied = a < last && !(xs[a + q] > twice - xs[a]);
   if (tied) return find_window_start(xq, window, count, xs);
   return static_cast<std::int32_t>(a);

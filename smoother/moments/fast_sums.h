@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cstdint>
 
+#include "numeric/gallop.h"
 #include "numeric/moments.h"
 #include "smoother/kernel/fit_scratch.h"
 #include "smoother/model.h"
@@ -60,64 +61,10 @@ inline std::int32_t distinct_weighted(const moment_tree& t, std::int32_t first, 
     ++count;
     // Past the last point tied with x[i].
     const double v = t.x[i];
-    std::int32_t step = 1;
-    std::int32_t known = i;  // x[known] == v
-    while (known + step < end && t.x[known + step] == v) {
-      known += step;
-      step *= 2;
-    }
-    std::int32_t a = known + 1;
-    std::int32_t b = known + step < end ? known + step : end;
-    while (a < b) {
-      const std::int32_t mid = a + (b - a) / 2;
-      if (t.x[mid] == v) {
-        a = mid + 1;
-      } else {
-        b = mid;
-      }
-    }
-    i = a;
+    std::int32_t next = i + 1;
+    i = first_holding(i + 1, end, [&](std::int32_t j) { return t.x[j] != v; }, next);
   }
   return count;
-}
-
-// The least i in [a, b) where `holds` does (false below it, true from it
-// on), b where none: a binary search's answer, found by galloping out
-// from `hint`, which then becomes it. Queries in order find theirs near
-// the last one's, in a few steps instead of a search over the window.
-template <typename F>
-inline std::int32_t first_holding(std::int32_t a, std::int32_t b, const F& holds,
-                                  std::int32_t& hint) {
-  if (a >= b) return a;
-  const std::int64_t h = hint < a ? a : (hint >= b ? b - 1 : hint);
-  std::int64_t lo = a;  // `holds` fails below lo ...
-  std::int64_t hi = b;  // ... and holds from hi on
-  std::int64_t step = 1;
-  if (holds(static_cast<std::int32_t>(h))) {
-    hi = h;
-    while (h - step >= a && holds(static_cast<std::int32_t>(h - step))) {
-      hi = h - step;
-      step *= 2;
-    }
-    if (h - step >= a) lo = h - step + 1;
-  } else {
-    lo = h + 1;
-    while (h + step < b && !holds(static_cast<std::int32_t>(h + step))) {
-      lo = h + step + 1;
-      step *= 2;
-    }
-    if (h + step < b) hi = h + step;
-  }
-  while (lo < hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    if (holds(static_cast<std::int32_t>(mid))) {
-      hi = mid;
-    } else {
-      lo = mid + 1;
-    }
-  }
-  hint = static_cast<std::int32_t>(lo);
-  return hint;
 }
 
 // Whether the points of the window [first, end) within 0.99 of its

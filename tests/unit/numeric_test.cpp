@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "numeric/gallop.h"
 #include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
 #include "numeric/radix_sort.h"
@@ -393,3 +394,31 @@ TEST(Quotient, IsTheDivisionToTheBitOnRandomAndHardOperands) {
   }
 }
 #endif
+
+// The galloping search must give the binary search's answer from any hint,
+// look only inside [a, b), and leave the answer as the next hint.
+TEST(Gallop, FindsTheFirstHoldingFromAnyHint) {
+  for (std::int32_t a = 0; a < 4; ++a)
+    for (std::int32_t b = a; b < a + 40; ++b)
+      for (std::int32_t first = a; first <= b; ++first)
+        for (std::int32_t start = a - 3; start <= b + 3; ++start) {
+          std::int32_t hint = start;
+          bool inside = true;
+          std::int32_t looks = 0;
+          const auto holds = [&](std::int32_t i) {
+            inside = inside && i >= a && i < b;
+            ++looks;
+            return i >= first;
+          };
+          const std::int32_t found = first_holding(a, b, holds, hint);
+          const std::int32_t expect = a < b ? first : a;
+          ASSERT_EQ(found, expect) << a << " " << b << " " << first << " " << start;
+          ASSERT_TRUE(inside) << a << " " << b << " " << first << " " << start;
+          if (a < b) {
+            ASSERT_EQ(hint, found);
+          }
+          // Galloping then halving: about 2 log2 of the distance, and never
+          // more than twice a plain binary search over the range.
+          ASSERT_LE(looks, 2 * (33 - __builtin_clz(static_cast<unsigned>(b - a + 1))) + 1);
+        }
+}
