@@ -300,22 +300,24 @@ bool integer_in(const mxArray& a, double lo, double hi) {
   return v >= lo && v <= hi && v == std::floor(v);
 }
 
-// The value of the first option named `name`, or null.
-const mxArray* option(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
-  for (std::size_t i = positional(in); i + 1 < in.size(); i += 2) {
-    const std::string* t = text_of(*in[i]);
-    if (t != nullptr && same_word(*t, name)) return in[i + 1].get();
-  }
-  return nullptr;
-}
-
-// Whether a name in an option's place (a trailing one too) is `name`.
-bool named(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
+// Where the first name in an option's place (a trailing one too) is
+// `name`, or in.size().
+std::size_t name_at(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
   for (std::size_t i = positional(in); i < in.size(); i += 2) {
     const std::string* t = text_of(*in[i]);
-    if (t != nullptr && same_word(*t, name)) return true;
+    if (t != nullptr && same_word(*t, name)) return i;
   }
-  return false;
+  return in.size();
+}
+
+// The value of the first option named `name`, or null.
+const mxArray* option(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
+  const std::size_t i = name_at(in, name);
+  return i + 1 < in.size() ? in[i + 1].get() : nullptr;
+}
+
+bool named(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
+  return name_at(in, name) < in.size();
 }
 
 bool empty_double(const mxArray& a) { return plain_double(a) && (a.rows == 0 || a.cols == 0); }
