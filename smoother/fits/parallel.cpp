@@ -111,6 +111,14 @@ void stop_and_join(pool& p, std::thread* threads, int started) {
   for (int t = 0; t < started; ++t) threads[t].join();
 }
 
+// The threads that `pairs` pairs of work are worth, at most those asked for.
+std::int64_t thread_share(const fit_settings* settings, std::int64_t pairs) {
+  const std::int64_t min_pairs = env_count("QUIBRA_THREAD_MIN_PAIRS", MIN_PAIRS_PER_THREAD, 0);
+  std::int64_t threads = requested_threads(settings);
+  if (min_pairs > 0 && pairs / min_pairs < threads) threads = pairs / min_pairs;
+  return threads;
+}
+
 }  // namespace
 
 int requested_threads(const fit_settings* settings) {
@@ -137,10 +145,7 @@ run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t win
   const int lanes = requested_lanes();
   run_plan plan{1, lanes, 1, 1};
   if (n <= 0) return plan;
-  const std::int64_t pairs = n * (window > 0 ? window : 1);
-  const std::int64_t min_pairs = env_count("QUIBRA_THREAD_MIN_PAIRS", MIN_PAIRS_PER_THREAD, 0);
-  std::int64_t threads = requested_threads(settings);
-  if (min_pairs > 0 && pairs / min_pairs < threads) threads = pairs / min_pairs;
+  std::int64_t threads = thread_share(settings, n * (window > 0 ? window : 1));
   // Every thread needs at least one group of queries.
   threads = clamp(threads, 1, (n + lanes - 1) / lanes);
   const std::int64_t per_round = threads * CHUNKS_PER_THREAD_AND_ROUND;
@@ -154,6 +159,12 @@ run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t win
   plan.round = chunk * per_round;
   if (plan.round > n) plan.round = n;
   return plan;
+}
+
+run_plan plan_items(const fit_settings* settings, std::int64_t n, std::int64_t pairs) {
+  const std::int64_t items = n > 0 ? n : 1;
+  return run_plan{static_cast<int>(clamp(thread_share(settings, items * pairs), 1, items)), 1, 1,
+                  items};
 }
 
 int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan) {

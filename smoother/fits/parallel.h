@@ -44,6 +44,11 @@ struct run_plan {
 run_plan plan_run(const fit_settings* settings, std::int64_t n, std::int64_t window,
                   std::int32_t degree, bool fast = false);
 
+// How `n` items of about `pairs` (query x window point) pairs of work each
+// are shared when nothing is noted between them: in one round, an item per
+// chunk, on as many threads as the whole is worth.
+run_plan plan_items(const fit_settings* settings, std::int64_t n, std::int64_t pairs);
+
 // work(context, worker, begin, end) computes items [begin, end) with
 // worker `worker`'s own scratch (0 <= worker < plan.threads); it must not
 // call the host or throw. round_done(context, begin, end) runs on the

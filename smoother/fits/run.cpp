@@ -187,7 +187,7 @@ void run_fits(const smooth_model* model, const double* xq, std::int32_t n,
   // Everything the workers use is taken here, on the calling thread.
   fit_scratch* scratch = host_alloc_array<fit_scratch>(plan.threads);
   moment_tree* tree =
-      fast ? build_moment_tree(model, model->degree, out.variance != nullptr) : nullptr;
+      fast ? build_moment_tree(model, model->degree, out.variance != nullptr, settings) : nullptr;
   for (int t = 0; t < plan.threads; ++t) {
     scratch[t] = local_fit::new_scratch(model, wanted, out.variance != nullptr, settings->lower,
                                         out.columns, out.derivative > 0 || out.centred);

@@ -1,9 +1,19 @@
 #include "smoother/moments/moment_tree.h"
 
+#include <bit>
+
 #include "host/storage.h"
 #include "numeric/moments.h"
+#include "smoother/fits/parallel.h"
 
 namespace {
+
+// Subtrees per thread: a thread that is slow to start or wake holds up
+// the others by one subtree at most.
+constexpr int SUBTREES_PER_THREAD = 16;
+// A point's share of the tree costs about as much as 64 (query x window
+// point) pairs of a direct fit (smoother/fits/parallel.h).
+constexpr std::int64_t POINT_PAIRS = 64;
 
 // The points [first, end) of a node, and its coordinate.
 struct extent {
@@ -68,9 +78,71 @@ void add_points(const moment_tree& t, std::int32_t first, std::int32_t end, doub
   }
 }
 
+// Node i from its points (a leaf) or from its two children, moved. A node
+// depends on its children alone, so it gets the same bits whichever
+// thread makes it, once they are made.
+void make_node(moment_tree& t, std::int32_t i, double* work) {
+  const std::int64_t k = node_slot(t, i);
+  if (k < 0) return;
+  double* out = t.moments + k * t.stride;
+  for (std::int32_t p = 0; p < t.stride; ++p) out[p] = 0.0;
+  if (i >= t.leaves) {
+    const extent e = leaf_points(t, i - t.leaves);
+    set_coordinate(t, k, e);
+    add_points(t, e.first, e.end, t.z[k], t.s[k], out);
+    return;
+  }
+  set_coordinate(t, k, node_points(t, i));
+  add_moved(t, 2 * i, t.z[k], t.s[k], out, work);
+  add_moved(t, 2 * i + 1, t.z[k], t.s[k], out, work);
+}
+
+// Nodes [first, end) of one level and all below them down `depth` levels,
+// the lowest level first.
+void make_nodes(moment_tree& t, std::int32_t first, std::int32_t end, int depth, double* work) {
+  for (int d = depth; d >= 0; --d)
+    for (std::int32_t i = first << d; i < end << d; ++i) make_node(t, i, work);
+}
+
+// The subtrees under nodes [base + begin, base + end) of one level, each
+// worker with its own room to move moments in.
+struct subtree_job {
+  moment_tree* t;
+  std::int32_t base;
+  int depth;
+  double* work;  // `stride` doubles per worker
+};
+
+void make_subtrees(void* context, int worker, std::int64_t begin, std::int64_t end) {
+  const subtree_job& job = *static_cast<subtree_job*>(context);
+  make_nodes(*job.t, job.base + static_cast<std::int32_t>(begin),
+             job.base + static_cast<std::int32_t>(end), job.depth,
+             job.work + static_cast<std::int64_t>(worker) * job.t->stride);
+}
+
+void nothing_to_note(void*, std::int64_t, std::int64_t) {}
+
+// Every node: the subtrees under one level are shared among the threads,
+// enough of them to balance the load; the calling thread then makes the
+// few nodes above them.
+void make_tree(moment_tree& t, const fit_settings* settings) {
+  const int leaf_level = std::countr_zero(static_cast<std::uint32_t>(t.leaves));
+  const int wanted = requested_threads(settings);
+  int level = 0;
+  while (level < leaf_level && (1 << level) < SUBTREES_PER_THREAD * wanted && wanted > 1) ++level;
+  const std::int64_t subtrees = t.level_count[level];
+  const run_plan plan = plan_items(settings, subtrees, t.count * POINT_PAIRS / subtrees);
+  double* work = host_alloc_array<double>(static_cast<std::int64_t>(plan.threads) * t.stride);
+  subtree_job job{&t, std::int32_t{1} << level, leaf_level - level, work};
+  run_parallel(parallel_task{&job, make_subtrees, nothing_to_note}, subtrees, plan);
+  make_nodes(t, 1, 2, level - 1, work);
+  host_free(work);
+}
+
 }  // namespace
 
-moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, bool variances) {
+moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, bool variances,
+                               const fit_settings* settings) {
   moment_tree* t = host_alloc_array<moment_tree>(1);
   const std::int32_t n = degree + 1;
   t->count = model->count;
@@ -99,25 +171,7 @@ moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, b
   t->z = host_alloc_array<double>(nodes);
   t->s = host_alloc_array<double>(nodes);
   t->moments = host_alloc_array<double>(nodes * t->stride);
-  for (std::int64_t k = 0; k < nodes * t->stride; ++k) t->moments[k] = 0.0;
-  double* work = host_alloc_array<double>(t->stride);
-  // Leaves from their points, then each node from its children, moved.
-  for (std::int32_t j = 0; j < leaves; ++j) {
-    const std::int64_t k = node_slot(*t, leaves + j);
-    if (k < 0) continue;
-    const extent e = leaf_points(*t, j);
-    set_coordinate(*t, k, e);
-    add_points(*t, e.first, e.end, t->z[k], t->s[k], t->moments + k * t->stride);
-  }
-  for (std::int32_t i = leaves - 1; i >= 1; --i) {
-    const std::int64_t k = node_slot(*t, i);
-    if (k < 0) continue;
-    set_coordinate(*t, k, node_points(*t, i));
-    double* out = t->moments + k * t->stride;
-    add_moved(*t, 2 * i, t->z[k], t->s[k], out, work);
-    add_moved(*t, 2 * i + 1, t->z[k], t->s[k], out, work);
-  }
-  host_free(work);
+  make_tree(*t, settings);
   return t;
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "smoother/model.h"
+#include "smoother/settings.h"
 
 // Points per leaf: a run shorter than a few leaves is summed point by point.
 inline constexpr std::int32_t MOMENT_BLOCK = 16;
@@ -79,8 +80,11 @@ struct moment_span {
 
 // The tree of a model's points for fits of `degree`, with the moments the
 // variances' sums need when `variances` (of model->variance_weights, else
-// of its weights). Built in O(n) of the call's storage.
-moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, bool variances);
+// of its weights). Built in O(n) of the call's storage, on as many of the
+// call's threads as its size is worth (settings->threads); the same bits
+// on any number.
+moment_tree* build_moment_tree(const smooth_model* model, std::int32_t degree, bool variances,
+                               const fit_settings* settings);
 void free_moment_tree(moment_tree* t);
 
 #endif

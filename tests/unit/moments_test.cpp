@@ -11,6 +11,7 @@
 #include "smoother/kernel/fit_scratch.h"
 #include "smoother/moments/moment_tree.h"
 #include "smoother/moments/range_moments.h"
+#include "smoother/fits/parallel.h"
 #include "unit_support.h"
 
 namespace {
@@ -136,6 +137,7 @@ void expect_run_moments(const moment_tree& t, std::int32_t first, std::int32_t e
 TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
   const tree_data d = tie_heavy(4000, 63);
   lcg r(64);
+  const fit_settings settings;
   const auto o = standin::within_call([&] {
     for (std::int32_t run = 0; run < 10; ++run) {
       // Each degree with prior weights, and without (the tree's are null).
@@ -143,7 +145,7 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
       const data_choice weights{run % 2 == 0 ? d.w.data() : nullptr};
       smooth_model* model = build_model(static_cast<std::int32_t>(d.x.size()), d.x.data(),
                                         d.y.data(), weights, 0.3, degree);
-      moment_tree* t = build_moment_tree(model, degree, true);
+      moment_tree* t = build_moment_tree(model, degree, true, &settings);
       local_fit::fit_scratch s = local_fit::new_scratch(model, false, true, false);
       local_fit::attach_fast_sums(s, t);
       std::vector<double> span_room(t->stride);
@@ -227,6 +229,54 @@ TEST(MomentTree, RunsAndWindowsMatchPointSumsWhateverTheKeptSpan) {
   });
   EXPECT_TRUE(o.faults.empty());
   EXPECT_EQ(o.blocks_left, 0u);
+}
+
+// Every kept node's coordinate and moments.
+std::vector<std::uint64_t> node_bits(const moment_tree& t) {
+  const std::int64_t nodes = t.level_start[31] + t.level_count[31];
+  std::vector<double> all(t.z, t.z + nodes);
+  all.insert(all.end(), t.s, t.s + nodes);
+  all.insert(all.end(), t.moments, t.moments + nodes * t.stride);
+  return bits(all);
+}
+
+// Subtrees made on other threads, and the nodes above them on the calling
+// thread, must be made by the very operations one thread uses: trees whose
+// last leaf and last subtree are partly empty, with and without weights
+// and the variances' moments, shared even when small.
+TEST(MomentTree, EveryThreadCountBuildsTheSameBits) {
+  const scoped_env always("QUIBRA_THREAD_MIN_PAIRS", "0");
+  const tree_data d = tie_heavy(40000, 65);
+  const auto o = standin::within_call([&] {
+    for (const std::int32_t count : {1, 40, 1000, 12345, 40000}) {
+      for (std::int32_t degree = 0; degree <= 4; ++degree) {
+        const data_choice weights{degree % 2 == 0 ? d.w.data() : nullptr};
+        smooth_model* model = build_model(count, d.x.data(), d.y.data(), weights, 0.3, degree);
+        std::vector<std::uint64_t> one;
+        for (const int threads : {1, 2, 3, 5}) {
+          fit_settings settings;
+          settings.threads = threads;
+          moment_tree* t = build_moment_tree(model, degree, degree != 1, &settings);
+          if (threads == 1) {
+            one = node_bits(*t);
+          } else {
+            ASSERT_EQ(node_bits(*t), one) << count << " points, degree " << degree << ", "
+                                          << threads << " threads";
+          }
+          free_moment_tree(t);
+        }
+        free_model(model);
+      }
+    }
+  });
+  EXPECT_TRUE(o.faults.empty());
+  EXPECT_EQ(o.blocks_left, 0u);
+  // A small tree is not worth a thread.
+  fit_settings two;
+  two.threads = 2;
+  const scoped_env by_default("QUIBRA_THREAD_MIN_PAIRS", "200000");
+  EXPECT_EQ(plan_items(&two, 32, 1000 * 64 / 32).threads, 1);
+  EXPECT_EQ(plan_items(&two, 32, 1000000 * 64 / 32).threads, 2);
 }
 
 }  // namespace
