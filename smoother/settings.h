@@ -37,6 +37,11 @@ struct fit_settings {
   std::int64_t unstable = 0;
 };
 
+// A copy for fits the user did not ask for (the span search's, a band's
+// made apart): their trouble is not that of the call's result, so it is
+// neither written nor counted into the call's.
+fit_settings quiet_settings(const fit_settings& settings);
+
 // Counts one fit's trouble and, when lines are wanted, writes its line.
 // Fits are noted in query order, so lines come out in that order.
 void note_trouble(fit_settings* settings, const fit_trouble& t);

@@ -58,6 +58,8 @@ std::int64_t query_work(std::int64_t window, std::int32_t degree) {
 struct pool {
   const parallel_task* task;
   std::int64_t chunk;
+  std::int64_t unit;     // chunks are whole groups of this many items
+  std::int64_t threads;  // that the plan asked for
   std::mutex lock;
   std::condition_variable work_ready;
   std::condition_variable round_done;
@@ -68,6 +70,16 @@ struct pool {
   bool stop = false;
   bool interrupted = false;  // the user asked to interrupt: hand out nothing more
 };
+
+// Chunks shrink as a round's end nears, to half of a fair share of what is
+// left, so that the threads finish the round together rather than one
+// idling through the other's last full chunk (at every round's meeting).
+std::int64_t chunk_at(const pool& p, std::int64_t left) {
+  const std::int64_t half_share = left / (2 * p.threads);
+  const std::int64_t units = (half_share + p.unit - 1) / p.unit;
+  const std::int64_t take = (units > 0 ? units : 1) * p.unit;
+  return take < p.chunk ? take : p.chunk;
+}
 
 // Computes chunks of the current round until none is left to hand out;
 // `guard` holds the lock on entry and on return.
@@ -82,7 +94,8 @@ void drain(pool& p, int worker, std::unique_lock<std::mutex>& guard) {
       return;
     }
     const std::int64_t begin = p.next;
-    const std::int64_t end = begin + p.chunk < p.round_end ? begin + p.chunk : p.round_end;
+    const std::int64_t take = chunk_at(p, p.round_end - begin);
+    const std::int64_t end = begin + take < p.round_end ? begin + take : p.round_end;
     p.next = end;
     guard.unlock();
     p.task->work(p.task->context, worker, begin, end);
@@ -171,6 +184,8 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
   pool p;
   p.task = &task;
   p.chunk = plan.chunk;
+  p.unit = plan.lanes > 0 ? plan.lanes : 1;
+  p.threads = plan.threads > 0 ? plan.threads : 1;
   std::thread threads[MAX_THREADS];
   int started = 0;
   for (int t = 1; t < plan.threads; ++t) {
@@ -197,7 +212,7 @@ int run_parallel(const parallel_task& task, std::int64_t n, const run_plan& plan
       stop_and_join(p, threads, started);
       host_interrupted();
     }
-    task.round_done(task.context, begin, end);
+    if (task.round_done != nullptr) task.round_done(task.context, begin, end);
   }
   stop_and_join(p, threads, started);
   return started + 1;

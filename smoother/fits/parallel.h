@@ -53,7 +53,7 @@ run_plan plan_items(const fit_settings* settings, std::int64_t n, std::int64_t p
 // worker `worker`'s own scratch (0 <= worker < plan.threads); it must not
 // call the host or throw. round_done(context, begin, end) runs on the
 // calling thread once all items of [begin, end) are computed, rounds in
-// ascending order.
+// ascending order; null when there is nothing to do then.
 struct parallel_task {
   void* context;
   void (*work)(void* context, int worker, std::int64_t begin, std::int64_t end);

@@ -120,8 +120,6 @@ void make_subtrees(void* context, int worker, std::int64_t begin, std::int64_t e
              job.work + static_cast<std::int64_t>(worker) * job.t->stride);
 }
 
-void nothing_to_note(void*, std::int64_t, std::int64_t) {}
-
 // Every node: the subtrees under one level are shared among the threads,
 // enough of them to balance the load; the calling thread then makes the
 // few nodes above them.
@@ -134,7 +132,7 @@ void make_tree(moment_tree& t, const fit_settings* settings) {
   const run_plan plan = plan_items(settings, subtrees, t.count * POINT_PAIRS / subtrees);
   double* work = host_alloc_array<double>(static_cast<std::int64_t>(plan.threads) * t.stride);
   subtree_job job{&t, std::int32_t{1} << level, leaf_level - level, work};
-  run_parallel(parallel_task{&job, make_subtrees, nothing_to_note}, subtrees, plan);
+  run_parallel(parallel_task{&job, make_subtrees, nullptr}, subtrees, plan);
   make_nodes(t, 1, 2, level - 1, work);
   host_free(work);
 }

@@ -28,8 +28,6 @@ void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) 
     job.out[i] = loess_fit(*job.data, job.q[i], job.work[worker]);
 }
 
-void no_round(void*, std::int64_t, std::int64_t) {}
-
 // A window all at q: the weighted mean of every point at q (the window
 // may hold only some of them), their tricube weights being 1.
 double at_query(const loess_data& d, double q, std::int32_t inside) {
@@ -95,7 +93,7 @@ void loess_fits(const loess_data& d, const double* q, std::int64_t m, const fit_
   double** work = host_alloc_array<double*>(plan.threads);
   for (int t = 0; t < plan.threads; ++t) work[t] = host_alloc_array<double>(loess_work(d));
   loess_job job{&d, q, out, work};
-  run_parallel(parallel_task{&job, fit_items, no_round}, m, plan);
+  run_parallel(parallel_task{&job, fit_items, nullptr}, m, plan);
   for (int t = 0; t < plan.threads; ++t) host_free(work[t]);
   host_free(work);
 }

@@ -59,13 +59,13 @@ void finish_band(const smooth_request& r, const prepared_data& p, data_fits* fit
                        : summarise_robust(&column, fits->prior, value, fits->leverage,
                                           fits->variance);
   }
-  // Column 0's se holds the variance factors of every column: it is filled
-  // last. A band's arrays are always given.
-  for (std::int32_t page = 0; page < r.pages; ++page) {
-    const double* variance = o[0].se + page * o[0].page;
-    for (std::int32_t c = columns - 1; c >= 0; --c) {
+  // Column 0's se holds the variance factors of every column, page by
+  // page: it is filled last. A band's arrays are always given.
+  for (std::int32_t c = columns - 1; c >= 0; --c) {
+    const double t = t_quantile(r.level, o[c].summary.dof);
+    for (std::int32_t page = 0; page < r.pages; ++page) {
+      const double* variance = o[0].se + page * o[0].page;
       const std::int64_t at = page * o[c].page;
-      const double t = t_quantile(r.level, o[c].summary.dof);
       fill_band(r.n, o[c].value + at, variance, o[c].summary.sigma, t,
                 r.band == band_kind::prediction, o[c].se + at, o[c].lower + at, o[c].upper + at);
     }

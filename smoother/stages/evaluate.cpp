@@ -2,7 +2,6 @@
 
 #include "host/storage.h"
 #include "smoother/fits/queries.h"
-#include "smoother/stages/intervals.h"
 
 namespace {
 
@@ -84,8 +83,7 @@ void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_setting
   const std::int32_t columns = p.shared.columns;
   // The band's fits at the model's points when no page gives them: made
   // apart and silently, their trouble not being that of the call's result.
-  fit_settings quiet = *settings;
-  quiet.report = trouble_report::off;
+  fit_settings quiet = quiet_settings(*settings);
   fit_outputs apart{};
   if (band != nullptr) {
     apart = call_outputs(r, p.shared, band->value, p.points);

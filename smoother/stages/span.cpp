@@ -99,8 +99,7 @@ span_search choose_span(smooth_model* model, span_rule rule, double lo, double h
   search s;
   s.model = model;
   s.rule = rule;
-  s.quiet = *settings;
-  s.quiet.report = trouble_report::off;
+  s.quiet = quiet_settings(*settings);
   span_search out{hi, 0, nullptr, nullptr};
   if (n > 0) {
     s.value = host_alloc_array<double>(n);

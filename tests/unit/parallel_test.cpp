@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fits.h"
@@ -296,6 +298,38 @@ TEST(Threads, EveryItemIsComputedOnceAndRoundsComeBackInOrder) {
       ASSERT_EQ(log.visits[i].load(), 1) << i;
       ASSERT_TRUE(log.worker[i] >= 0 && log.worker[i] < threads) << i;
     }
+  }
+}
+
+// Chunks are whole groups of lanes, never longer than planned, and shrink
+// as a round's end nears, so that no thread idles through another's full
+// last chunk.
+TEST(Threads, ChunksAreWholeGroupsAndShrinkTowardARoundsEnd) {
+  struct chunks {
+    std::mutex lock;
+    std::vector<std::pair<std::int64_t, std::int64_t>> taken;
+  };
+  for (const int threads : {1, 2, 3}) {
+    chunks c;
+    const parallel_task task{&c,
+                             [](void* ctx, int, std::int64_t b, std::int64_t e) {
+                               auto& k = *static_cast<chunks*>(ctx);
+                               const std::lock_guard<std::mutex> guard(k.lock);
+                               k.taken.emplace_back(b, e);
+                             },
+                             [](void*, std::int64_t, std::int64_t) {}};
+    const std::int64_t n = 1000;
+    run_parallel(task, n, run_plan{threads, 4, 64, 640});
+    std::int64_t covered = 0;
+    bool smaller = false;
+    for (const auto& [b, e] : c.taken) {
+      EXPECT_EQ(b % 4, 0) << threads;
+      EXPECT_LE(e - b, 64) << threads;
+      covered += e - b;
+      smaller = smaller || (e - b < 64 && e % 640 != 0 && e != n);
+    }
+    EXPECT_EQ(covered, n);
+    EXPECT_TRUE(smaller) << threads;
   }
 }
 
