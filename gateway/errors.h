@@ -100,6 +100,26 @@ inline constexpr call_error derivative_prediction{
 inline constexpr call_error window{"quibra:Window", "Window must be an integer from %d to %d."};
 inline constexpr call_error window_span{
     "quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
+inline constexpr call_error normalize{"quibra:Normalize", "Normalize must be true or false."};
+
+// A surface: X a matrix of a row per point and a column per predictor.
+inline constexpr call_error surface_columns{
+    "quibra:XColumns", "A matrix X takes 2 to 4 predictors, a column each; X has %d columns."};
+inline constexpr call_error surface_rows{
+    "quibra:XYRows", "Y must have a row per row of X (or be a vector as long as X has rows)."};
+inline constexpr call_error surface_nodes_y{"quibra:surfaceY",
+                                            "In the nodes form of a surface, Y must be []."};
+inline constexpr call_error surface_queries{
+    "quibra:XqColumns", "X must have a column per predictor of nodes_x: %d columns."};
+inline constexpr call_error surface_degree{
+    "quibra:surfaceDegree", "A surface fits local polynomials of degree 0, 1 or 2."};
+inline constexpr call_error surface_option{"quibra:surfaceOption",
+                                           "%s has no meaning for a surface."};
+inline constexpr call_error surface_not_yet{"quibra:surfaceNotYet",
+                                            "%s is not yet available for a surface."};
+inline constexpr call_error surface_span{
+    "quibra:surfaceSpan",
+    "A surface needs windows of at least %d points, its polynomial's terms; it has %d here."};
 inline constexpr call_error no_data{"quibra:noData",
                                     "No data point is left: every one is missing or has weight 0."};
 

@@ -7,38 +7,19 @@
 #include <cmath>
 #include <cstdint>
 
+#include "gateway/arguments.h"
 #include "gateway/errors.h"
 #include "gateway/info.h"
 #include "gateway/options.h"
 #include "gateway/r_rules.h"
+#include "gateway/surface_args.h"
 #include "host/host.h"
 #include "numeric/int32.h"
 #include "smoother/call.h"
 #include "smoother/r_rules/conventions.h"
+#include "smoother/surface/surface_call.h"
 
 namespace {
-
-// Input positions; the nodes form takes every one.
-enum { IN_X, IN_Y, IN_F, IN_ROBUST, IN_DEGREE, IN_NODES_X, IN_NODES_Y, IN_ALL };
-
-// A dimension as a signed 32-bit count; -1 for one too large to be one.
-std::int32_t dim32(std::uint64_t d) {
-  return d > static_cast<std::uint64_t>(INT32_MAX) ? -1 : static_cast<std::int32_t>(d);
-}
-
-struct shape {
-  std::int32_t rows;
-  std::int32_t cols;
-};
-
-// A "vector" here is any non-empty plain double array; whether its shape
-// pairs with its partner is decided by pair_length.
-shape check_vector(const mxArray* a, const call_error& e) {
-  if (!is_plain_double(a)) fail(e);
-  const shape s{dim32(host_rows(a)), dim32(host_cols(a))};
-  if (s.rows < 1 || s.cols < 1) fail(e);
-  return s;
-}
 
 // Both rows (1-by-n) or both columns (n-by-1) of one length; a 1-by-1 pair
 // counts as a row. Returns the length, or -1 when they do not pair.
@@ -46,13 +27,6 @@ std::int32_t pair_length(shape a, shape b) {
   if (a.cols == b.cols && a.rows == 1) return b.rows == 1 ? a.cols : -1;
   if (a.rows == b.rows && a.cols == 1 && b.cols == 1) return a.rows;
   return -1;
-}
-
-bool is_vector(shape s) { return s.rows == 1 || s.cols == 1; }
-
-double check_scalar(const mxArray* a, const call_error& e) {
-  if (!is_plain_scalar(a)) fail(e);
-  return host_data(a)[0];
 }
 
 // The messages of one pair of data arguments: abscissae and ordinates.
@@ -90,50 +64,15 @@ std::int32_t pair_data(shape sx, shape sy, const pair_errors& e, std::int32_t* c
   return sy.rows;
 }
 
-// A call's arguments, read and checked.
-struct call_args {
-  call_options options;  // options.request holds the whole request
-  shape result;          // shaped like X, or a column per signal
-  shape data;            // the data's ordinates (Y, or nodes_y)
-  double f;
-  bool f_given;  // a positional f other than the [] that 'Window' allows
-  bool degree_given;
-};
-
-bool is_empty_double(const mxArray* a) {
-  return is_plain_double(a) && (host_rows(a) == 0 || host_cols(a) == 0);
-}
-
-// The positional arguments after X and Y, in order, into `a`. `f_optional`:
-// the options name 'Window', which takes f's place, or 'Convention', whose
-// rules have a default span of their own, so f may be given as [].
-void read_positional(int npos, const mxArray* const prhs[], bool f_optional, call_args& a) {
+// The nodes form's data.
+void read_nodes(const mxArray* const prhs[], call_args& a) {
   smooth_request& r = a.options.request;
-  if (npos > IN_F && !(f_optional && is_empty_double(prhs[IN_F]))) {
-    a.f_given = true;
-    a.f = check_scalar(prhs[IN_F], errors::f);
-    // The window rule and the window placement would read NaN differently.
-    if (std::isnan(a.f)) fail(errors::f_nan);
-  }
-  if (npos > IN_ROBUST) {
-    const mxArray* robust = prhs[IN_ROBUST];
-    r.robust = host_is_logical_scalar(robust) ? host_logical_value(robust)
-                                              : to_int32(check_scalar(robust, errors::robust)) != 0;
-  }
-  if (npos > IN_DEGREE) {
-    a.degree_given = true;
-    r.degree = to_int32(check_scalar(prhs[IN_DEGREE], errors::degree));
-    if (r.degree < 0) fail(errors::degree_negative);
-    if (r.degree > MAX_DEGREE) fail(errors::degree_too_large);
-  }
-  if (npos == IN_ALL) {
-    const shape snx = check_vector(prhs[IN_NODES_X], errors::nodes_x);
-    const shape sny = check_ordinates(prhs[IN_NODES_Y], NODES);
-    r.count = pair_data(snx, sny, NODES, &r.columns);
-    a.data = sny;
-    r.x = host_data(prhs[IN_NODES_X]);
-    r.y = host_data(prhs[IN_NODES_Y]);
-  }
+  const shape snx = check_vector(prhs[IN_NODES_X], errors::nodes_x);
+  const shape sny = check_ordinates(prhs[IN_NODES_Y], NODES);
+  r.count = pair_data(snx, sny, NODES, &r.columns);
+  a.data = sny;
+  r.x = host_data(prhs[IN_NODES_X]);
+  r.y = host_data(prhs[IN_NODES_Y]);
 }
 
 // An empty Y in the nodes form, where Y is not used.
@@ -144,6 +83,7 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
   const int npos = positional_count(nrhs, prhs);
   if (npos < IN_F || (npos > IN_NODES_X && npos != IN_ALL)) fail(errors::nargin);
   if (nlhs > 2) fail(errors::nargout);
+  if (is_surface_call(npos, prhs)) return read_surface_arguments(nlhs, nrhs, npos, prhs);
   const shape sx = check_vector(prhs[IN_X], errors::x);
   std::int32_t columns = 1;
   std::int32_t n = static_cast<std::int32_t>(static_cast<std::int64_t>(sx.rows) * sx.cols);
@@ -166,9 +106,8 @@ call_args read_arguments(int nlhs, int nrhs, const mxArray* const prhs[]) {
     a.data = shape{dim32(host_rows(prhs[IN_Y])), dim32(host_cols(prhs[IN_Y]))};
   // Only an empty f asks whether 'Window' stands in for it, or a
   // convention's default.
-  const bool no_f = npos > IN_F && is_empty_double(prhs[IN_F]);
-  const bool f_optional = no_f && names_option(nrhs - npos, prhs + npos, "Window", "Convention");
-  read_positional(npos, prhs, f_optional, a);
+  read_scalars(npos, prhs, f_may_be_empty(nrhs, npos, prhs), a);
+  if (npos == IN_ALL) read_nodes(prhs, a);
   // One signal: shaped like X; several: a column each, a row per element of X.
   a.result = r.columns > 1 ? shape{n, r.columns} : (sx.rows == 1 ? shape{1, n} : shape{n, 1});
   parse_options(nrhs - npos, prhs + npos, r.count, &a.options);
@@ -225,7 +164,9 @@ extern "C" __attribute__((visibility("default"))) void mexFunction(int nlhs, mxA
     arrays = new_info_arrays(request, a.options.settings, a.data.rows, a.data.cols, a.result.rows,
                              a.result.cols, out);
 
-  if (request.rules == convention::native)
+  if (request.dims > 1)
+    surface_call(request, &a.options.settings, out);
+  else if (request.rules == convention::native)
     smooth_call(request, &a.options.settings, out);
   else
     r_convention_call(request, &a.options.settings, out);

@@ -206,6 +206,16 @@ void parse_window(const mxArray* a, std::int32_t data_count, call_options* o) {
   o->request.window_points = static_cast<std::int32_t>(host_data(a)[0]);
 }
 
+void parse_normalize(const mxArray* a, std::int32_t, call_options* o) {
+  if (host_is_logical_scalar(a)) {
+    o->request.normalize = host_logical_value(a);
+    return;
+  }
+  if (!is_plain_scalar(a) || !(host_data(a)[0] == 0.0 || host_data(a)[0] == 1.0))
+    fail(errors::normalize);
+  o->request.normalize = host_data(a)[0] == 1.0;
+}
+
 struct option_entry {
   const char* name;
   void (*parse)(const mxArray* value, std::int32_t data_count, call_options* o);
@@ -229,6 +239,7 @@ constexpr option_entry OPTIONS[] = {
     {"Derivative", parse_derivative},
     {"Window", parse_window},
     {"Convention", parse_convention},
+    {"Normalize", parse_normalize},
 };
 constexpr int OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 

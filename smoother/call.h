@@ -70,6 +70,11 @@ struct smooth_request {
   double lowess_delta = -1.0;
   span_rule rule = span_rule::aicc;
   band_kind band = band_kind::none;  // only with `report`
+  // Predictors: 1, or 2 to 4 for a surface (smoother/surface/surface_call.h),
+  // whose x and xq then hold a column of `count` and `n` rows per
+  // predictor, each scaled by its trimmed spread when `normalize`.
+  std::int32_t dims = 1;
+  bool normalize = true;
   bool at_data = false;
   bool robust = false;
   bool choose_span = false;

@@ -82,6 +82,7 @@ double largest_magnitude(const double* y, std::int32_t n) {
 }
 
 void free_model(smooth_model* model) {
+  if (model == nullptr) return;
   host_free(model->x);
   host_free(model->y);
   host_free(model->weights);

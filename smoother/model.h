@@ -111,7 +111,7 @@ smooth_model* build_model(std::int32_t count, const double* xs, const double* ys
                           const data_choice& choice, double f, std::int32_t degree,
                           const double** order = nullptr);
 
-// Releases a model and its arrays.
+// Releases a model and its arrays; null is ignored.
 void free_model(smooth_model* model);
 
 // Index of the first of the `window` consecutive sorted points nearest `xq`.

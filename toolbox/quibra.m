@@ -144,6 +144,10 @@
 %                    delta) to its rules and rounding (see "R's lowess"),
 %                    'loess' R's loess (y ~ x, span, degree, family,
 %                    surface = "direct") to rounding (see "R's loess").
+%     'Normalize'    true. With a matrix X (several predictors), whether
+%                    each is first scaled by its trimmed standard
+%                    deviation (see "Surfaces"); true or false, 1 or 0.
+%                    With one predictor it changes nothing.
 %     An option that leaves no data point (all omitted, or all of weight
 %     0) is an error.
 %
@@ -569,6 +573,27 @@
 %     R's loess needs windows of at least degree + 1 = K points; floor(f n) is M here.
 %         [quibra:loessSpan]                       (n the points taking
 %                                                  part, 'Weights' 0 too)
+%     Normalize must be true or false.
+%         [quibra:Normalize]
+%     A matrix X takes 2 to 4 predictors, a column each; X has D columns.
+%         [quibra:XColumns]                        (X with 2 or more rows)
+%     Y must have a row per row of X (or be a vector as long as X has rows).
+%         [quibra:XYRows]
+%     In the nodes form of a surface, Y must be [].
+%         [quibra:surfaceY]
+%     X must have a column per predictor of nodes_x: D columns.
+%         [quibra:XqColumns]
+%     A surface fits local polynomials of degree 0, 1 or 2.
+%         [quibra:surfaceDegree]
+%     WHAT has no meaning for a surface.          (WHAT: 'Delta', 'Method'
+%         [quibra:surfaceOption]                   'fast', 'Derivative',
+%                                                  'Convention' 'lowess' or
+%                                                  'Fallback' 'lower')
+%     WHAT is not yet available for a surface.    (WHAT: 'Intervals', an
+%         [quibra:surfaceNotYet]                   automatic 'Span' or
+%                                                  'SpanRange')
+%     A surface needs windows of at least K points, its polynomial's terms; it has M here.
+%         [quibra:surfaceSpan]                     (after the options)
 %     No data point is left: every one is missing or has weight 0.
 %         [quibra:noData]                          (after the options)
 %     Out of memory.                              (where the host's allocator
@@ -639,6 +664,53 @@
 %     of max|Y|: a fit through every point of its window, as on pressure
 %     or mtcars at span 0.3): their robustness weights, R's too, are made
 %     of rounding errors, and no two solvers agree there.
+%
+%   Surfaces: two to four predictors
+%     YS = QUIBRA(X, Y, F, ROBUST, DEGREE) with X an n-by-d matrix, d = 2
+%     to 4 (a row per point, a column per predictor, at least 2 rows)
+%     smooths Y over the d predictors and returns the surface's value at
+%     every row of X, as a column (a column per signal when Y is an
+%     n-by-k matrix, each with the bits of its call alone).
+%     YS = QUIBRA(XQ, [], F, ROBUST, DEGREE, NODES_X, NODES_Y) fits the
+%     data (NODES_X n-by-d, NODES_Y) and evaluates at the m rows of XQ
+%     (m-by-d). A vector X keeps its meaning of one predictor.
+%     The rules are R's loess (y ~ x1 + ... + xd, span = F, degree =
+%     DEGREE, surface = "direct"), whatever 'Convention' says: DEGREE 0, 1
+%     or 2, where 2 includes the cross terms; each window holds the
+%     floor(n F) points nearest in Euclidean distance (all n when F >= 1),
+%     at least the polynomial's terms (1, d + 1 or (d + 1)(d + 2)/2);
+%     weights sqrt(w (1 - t^3)^3), t the distance over the window's
+%     farthest (scaled by sqrt(F) when F > 1) and w the point's weight;
+%     each fit solved in least squares through its singular values, as
+%     R's pseudo-inverse, so a window whose points cannot determine the
+%     polynomial gives R's minimum-norm fit, not a failure. A window all
+%     at the query gives the weighted mean of every point there.
+%     'Normalize' true (the default) first scales each predictor by its
+%     trimmed standard deviation, that of its values once the lowest and
+%     the highest ceil(n/10) are set aside, as R's normalize = TRUE; a
+%     predictor whose trimmed values are all equal stays as it is (R
+%     would divide by 0). 'Normalize' false leaves every predictor as
+%     given.
+%     ROBUST true is R's family "symmetric", as with 'Convention' 'loess'
+%     (3 reweightings; 'MaxPasses' sets another count).
+%     'Weights' are R's: points of weight 0 stay in the windows and count
+%     in n. A row of X with a coordinate NaN or infinite takes no part
+%     and gets NaN; 'Missing' 'omit' leaves out points whose Y is NaN.
+%     'FailedValue', 'Diagnostics', 'Threads', 'Window' (k points in
+%     every window) and the second result work as for one predictor
+%     (INFO.weights: the last fits' robustness weights). 'Delta',
+%     'Method' 'fast', 'Derivative', 'Fallback' 'lower' and 'Convention'
+%     'lowess' have no meaning for a surface; 'Intervals', an automatic
+%     'Span' and 'SpanRange' are not built for one yet (see Errors).
+%     A k-d tree finds each window's points, so a fit reads the cells
+%     near its query, not all n points; the fit itself takes the whole
+%     window, O(n F) per query. The values are the same, to the bit, on
+%     any number of threads and for any order of the queries; rows of
+%     the data in another order give the same values to rounding.
+%       [x1, x2] = meshgrid (linspace (0, 1, 30));
+%       X = [x1(:), x2(:)];
+%       y = sin (4 * X(:, 1)) .* cos (3 * X(:, 2)) + 0.1 * randn (900, 1);
+%       ys = quibra (X, y, 0.1, false, 2);
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:
@@ -1040,3 +1112,20 @@ end
 %! h = get (gca, 'children');   % the last drawn first
 %! legend (h([1 2 4]), 'derivative', '95% band', 'true', 'location', 'north', ...
 %!         'orientation', 'horizontal');
+
+%!demo
+%! % A surface: 600 noisy measurements scattered over a plane, smoothed
+%! % over both predictors (X a matrix, a column each) and evaluated on a
+%! % grid (the nodes form); the dots are the data, the mesh the smooth.
+%! rand ('seed', 13); randn ('seed', 13);
+%! X = [4 * rand(600, 1), 200 * rand(600, 1)];   % unequal scales
+%! truth = @(a, b) sin (a) .* cos (b / 60);
+%! y = truth (X(:, 1), X(:, 2)) + 0.25 * randn (600, 1);
+%! [g1, g2] = meshgrid (linspace (0, 4, 30), linspace (0, 200, 30));
+%! s = quibra ([g1(:), g2(:)], [], 0.1, false, 2, X, y);
+%! mesh (g1, g2, reshape (s, size (g1)));
+%! hold on;
+%! plot3 (X(:, 1), X(:, 2), y, '.', 'color', [0.6 0.6 0.6], 'markersize', 4);
+%! hold off;
+%! xlabel ('x_1'); ylabel ('x_2'); zlabel ('y');
+%! title ('quibra (X, y, 0.1, false, 2) with X = [x_1 x_2]');

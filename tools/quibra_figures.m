@@ -7,7 +7,7 @@ function quibra_figures (outdir)
 
   % One name per %!demo block, in order.
   names = {'robust', 'span', 'degree', 'nodes', 'failed', 'delta', 'outliers', 'bands', ...
-           'criterion', 'columns', 'large', 'derivative'};
+           'criterion', 'columns', 'large', 'derivative', 'surface'};
 
   warning ('off', 'Octave:gnuplot-graphics');  % it is the right one here
   graphics_toolkit ('gnuplot');

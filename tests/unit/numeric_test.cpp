@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/gallop.h"
+#include "numeric/kd_tree.h"
 #include "numeric/lane_solve.h"
 #include "numeric/matrix.h"
 #include "numeric/radix_sort.h"
@@ -422,3 +423,49 @@ TEST(Gallop, FindsTheFirstHoldingFromAnyHint) {
           ASSERT_LE(looks, 2 * (33 - __builtin_clz(static_cast<unsigned>(b - a + 1))) + 1);
         }
 }
+
+namespace {
+
+// The tree's k nearest are a scan's: by squared distance, ties by index,
+// on points with many ties (a coarse grid), coincident points, and cells
+// far apart.
+TEST(KdTree, FindsTheNearestAsAScanWould) {
+  lcg r(11);
+  for (const std::int32_t dims : {2, 3, 4}) {
+    for (const std::int32_t n : {1, 2, 17, 40, 300}) {
+      for (const bool grid : {false, true}) {
+        std::vector<double> x(static_cast<std::size_t>(n) * dims);
+        for (double& v : x) v = grid ? r.below(4) : (r.below(2) ? 1e3 : 0.0) + r.unit();
+        const auto o = standin::within_call([&] {
+          kd_tree t = build_kd_tree(x.data(), n, dims);
+          std::vector<kd_near> found(n);
+          std::vector<kd_near> all(n);
+          for (int trial = 0; trial < 20; ++trial) {
+            double q[KD_MAX_DIMS];
+            for (std::int32_t j = 0; j < dims; ++j)
+              q[j] = trial % 4 == 0 ? x[static_cast<std::size_t>(j) * n + trial % n] : 3 * r.unit();
+            const std::int32_t k = 1 + r.below(n);
+            const double far = kd_nearest(t, q, k, found.data());
+            for (std::int32_t i = 0; i < n; ++i) all[i] = kd_near{kd_distance2(t, i, q), i};
+            std::sort(all.begin(), all.end(), [](const kd_near& a, const kd_near& b) {
+              return a.d2 < b.d2 || (a.d2 == b.d2 && a.index < b.index);
+            });
+            std::sort(all.begin(), all.begin() + k,
+                      [](const kd_near& a, const kd_near& b) { return a.index < b.index; });
+            double want = 0.0;
+            for (std::int32_t i = 0; i < k; ++i) {
+              ASSERT_EQ(found[i].index, all[i].index) << dims << " " << n << " " << k;
+              ASSERT_EQ(bits(found[i].d2), bits(all[i].d2));
+              want = all[i].d2 > want ? all[i].d2 : want;
+            }
+            ASSERT_EQ(bits(far), bits(want));
+          }
+          free_kd_tree(t);
+        });
+        EXPECT_EQ(o.blocks_left, 0u);
+      }
+    }
+  }
+}
+
+}  // namespace

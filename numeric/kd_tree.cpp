@@ -1,0 +1,151 @@
+#include "numeric/kd_tree.h"
+
+#include <algorithm>
+
+#include "host/storage.h"
+
+namespace {
+
+// Cells of at most this many points: a few cache lines of coordinates,
+// enough that a query's visits are not mostly descents.
+constexpr std::int32_t LEAF = 16;
+
+double coordinate(const kd_tree& t, std::int32_t j, std::int32_t i) {
+  return t.x[static_cast<std::int64_t>(j) * t.n + i];
+}
+
+// The greater of two candidates: the farther, or at equal distance the one
+// of higher index, so that the k nearest are one set.
+bool nearer(const kd_near& a, const kd_near& b) {
+  return a.d2 < b.d2 || (a.d2 == b.d2 && a.index < b.index);
+}
+
+void set_box(kd_tree& t, std::int32_t k) {
+  double* low = t.box + static_cast<std::int64_t>(k) * 2 * t.dims;
+  double* high = low + t.dims;
+  for (std::int32_t j = 0; j < t.dims; ++j) {
+    low[j] = coordinate(t, j, t.order[t.begin[k]]);
+    high[j] = low[j];
+    for (std::int32_t p = t.begin[k] + 1; p < t.end[k]; ++p) {
+      const double v = coordinate(t, j, t.order[p]);
+      low[j] = v < low[j] ? v : low[j];
+      high[j] = v > high[j] ? v : high[j];
+    }
+  }
+}
+
+// Makes node k over order[b, e) and the subtree below it.
+void make_node(kd_tree& t, std::int32_t k, std::int32_t b, std::int32_t e) {
+  t.begin[k] = b;
+  t.end[k] = e;
+  t.low_child[k] = -1;
+  set_box(t, k);
+  if (e - b <= LEAF) return;
+  // Split across the widest side, at the median (ties by index).
+  const double* low = t.box + static_cast<std::int64_t>(k) * 2 * t.dims;
+  std::int32_t wide = 0;
+  for (std::int32_t j = 1; j < t.dims; ++j)
+    if (low[t.dims + j] - low[j] > low[t.dims + wide] - low[wide]) wide = j;
+  if (!(low[t.dims + wide] > low[wide])) return;  // all points coincide
+  const std::int32_t mid = b + (e - b) / 2;
+  std::nth_element(t.order + b, t.order + mid, t.order + e, [&](std::int32_t p, std::int32_t q) {
+    const double a = coordinate(t, wide, p);
+    const double c = coordinate(t, wide, q);
+    return a < c || (a == c && p < q);
+  });
+  const std::int32_t child = t.nodes;
+  t.nodes += 2;
+  t.low_child[k] = child;
+  make_node(t, child, b, mid);
+  make_node(t, child + 1, mid, e);
+}
+
+double box_distance2(const kd_tree& t, std::int32_t k, const double* q) {
+  const double* low = t.box + static_cast<std::int64_t>(k) * 2 * t.dims;
+  double s = 0.0;
+  for (std::int32_t j = 0; j < t.dims; ++j) {
+    double d = 0.0;
+    if (q[j] < low[j]) d = low[j] - q[j];
+    if (q[j] > low[t.dims + j]) d = q[j] - low[t.dims + j];
+    s += d * d;
+  }
+  return s;
+}
+
+struct search {
+  const kd_tree& t;
+  const double* q;
+  std::int32_t k;
+  kd_near* heap;  // a max-heap by `nearer` once full
+  std::int32_t size;
+
+  void offer(const kd_near& c) {
+    if (size < k) {
+      heap[size++] = c;
+      std::push_heap(heap, heap + size, nearer);
+    } else if (nearer(c, heap[0])) {
+      std::pop_heap(heap, heap + size, nearer);
+      heap[size - 1] = c;
+      std::push_heap(heap, heap + size, nearer);
+    }
+  }
+
+  // A box no nearer than the farthest kept can hold no better point: a
+  // point's distance is never below its box's, in rounding too.
+  bool worth(double box_d2) const { return size < k || !(box_d2 > heap[0].d2); }
+
+  void visit(std::int32_t node) {
+    const std::int32_t child = t.low_child[node];
+    if (child < 0) {
+      for (std::int32_t p = t.begin[node]; p < t.end[node]; ++p) {
+        const std::int32_t i = t.order[p];
+        offer(kd_near{kd_distance2(t, i, q), i});
+      }
+      return;
+    }
+    const double d_low = box_distance2(t, child, q);
+    const double d_high = box_distance2(t, child + 1, q);
+    const std::int32_t first = d_high < d_low ? child + 1 : child;
+    const std::int32_t second = first == child ? child + 1 : child;
+    if (worth(first == child ? d_low : d_high)) visit(first);
+    if (worth(second == child ? d_low : d_high)) visit(second);
+  }
+};
+
+}  // namespace
+
+kd_tree build_kd_tree(const double* x, std::int32_t n, std::int32_t dims) {
+  kd_tree t;
+  t.x = x;
+  t.n = n;
+  t.dims = dims;
+  if (n <= 0) return t;
+  // Every split leaves at least LEAF / 2 points a side.
+  const std::int64_t most = 2 * (static_cast<std::int64_t>(n) / (LEAF / 2) + 1);
+  t.order = host_alloc_array<std::int32_t>(n);
+  t.begin = host_alloc_array<std::int32_t>(most);
+  t.end = host_alloc_array<std::int32_t>(most);
+  t.low_child = host_alloc_array<std::int32_t>(most);
+  t.box = host_alloc_array<double>(most * 2 * dims);
+  for (std::int32_t i = 0; i < n; ++i) t.order[i] = i;
+  t.nodes = 1;
+  make_node(t, 0, 0, n);
+  return t;
+}
+
+void free_kd_tree(kd_tree& t) {
+  host_free(t.order);
+  host_free(t.begin);
+  host_free(t.end);
+  host_free(t.low_child);
+  host_free(t.box);
+  t = kd_tree{};
+}
+
+double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, kd_near* found) {
+  search s{t, q, k, found, 0};
+  s.visit(0);
+  const double farthest = found[0].d2;
+  std::sort(found, found + k, [](const kd_near& a, const kd_near& b) { return a.index < b.index; });
+  return farthest;
+}

@@ -1,0 +1,128 @@
+#include "smoother/surface/surface_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "host/storage.h"
+#include "numeric/pseudo_solve.h"
+#include "smoother/fits/parallel.h"
+#include "smoother/model.h"
+#include "smoother/r_rules/loess.h"
+
+namespace {
+
+double cube(double v) { return v * v * v; }
+
+// A window all at q: the weighted mean of every point at q (the window
+// may hold only some of them), their tricube weights being 1.
+double at_query(const surface_data& d, const double* q) {
+  double sum = 0.0;
+  double total = 0.0;
+  for (std::int32_t i = 0; i < d.n; ++i) {
+    if (kd_distance2(*d.tree, i, q) != 0.0) continue;
+    const double weight = d.weights != nullptr ? d.weights[i] : 1.0;
+    sum += weight * d.y[i];
+    total += weight;
+  }
+  return total > 0.0 ? sum / total : FIT_FAILED;
+}
+
+struct surface_job {
+  const surface_data* data;
+  const double* q;
+  std::int64_t m;
+  double* out;
+  double* const* work;
+};
+
+void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) {
+  const surface_job& job = *static_cast<const surface_job*>(context);
+  double q[SURFACE_MAX_DIMS];
+  for (std::int64_t i = begin; i < end; ++i) {
+    for (std::int32_t j = 0; j < job.data->dims; ++j) q[j] = job.q[j * job.m + i];
+    job.out[i] = surface_fit(*job.data, q, job.work[worker]);
+  }
+}
+
+}  // namespace
+
+std::int32_t surface_window(std::int32_t n, double f, std::int32_t window_points) {
+  if (window_points > 0) return window_points < n ? window_points : n;
+  return loess_window(n, f);
+}
+
+std::int32_t surface_terms(std::int32_t dims, std::int32_t degree) {
+  if (degree <= 0) return 1;
+  return degree == 1 ? 1 + dims : 1 + dims + dims * (dims + 1) / 2;
+}
+
+std::int64_t surface_work(const surface_data& d) {
+  // The window's neighbours (two doubles each), then its weighted columns
+  // and ordinates.
+  return static_cast<std::int64_t>(d.window) * (surface_terms(d.dims, d.degree) + 3);
+}
+
+void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* scale,
+                    double* work) {
+  const std::int32_t trim = static_cast<std::int32_t>(std::ceil(0.1 * n));
+  for (std::int32_t j = 0; j < dims; ++j) {
+    std::copy(x + static_cast<std::int64_t>(j) * n, x + static_cast<std::int64_t>(j + 1) * n, work);
+    std::sort(work, work + n);
+    const double* kept = work + trim;
+    const std::int32_t m = n - 2 * trim;
+    double mean = 0.0;
+    for (std::int32_t i = 0; i < m; ++i) mean += kept[i];
+    mean /= m;
+    double ss = 0.0;
+    for (std::int32_t i = 0; i < m; ++i) ss += (kept[i] - mean) * (kept[i] - mean);
+    const double sd = m > 1 ? std::sqrt(ss / (m - 1)) : 0.0;
+    scale[j] = sd > 0.0 && std::isfinite(sd) ? sd : 1.0;
+  }
+}
+
+double surface_fit(const surface_data& d, const double* q, double* work) {
+  for (std::int32_t j = 0; j < d.dims; ++j)
+    if (!std::isfinite(q[j])) return std::numeric_limits<double>::quiet_NaN();
+  const std::int32_t nf = d.window;
+  const std::int32_t k = surface_terms(d.dims, d.degree);
+  auto* near = reinterpret_cast<kd_near*>(work);
+  double rho = kd_nearest(*d.tree, q, nf, near);
+  rho *= d.f > 1.0 ? d.f : 1.0;
+  if (rho == 0.0) return at_query(d, q);
+  double* w = work + 2 * static_cast<std::int64_t>(nf);
+  double* eta = w + static_cast<std::int64_t>(k) * nf;
+  for (std::int32_t p = 0; p < nf; ++p) {
+    const std::int32_t i = near[p].index;
+    const double weight = d.weights != nullptr ? d.weights[i] : 1.0;
+    w[p] = std::sqrt(weight * cube(1.0 - cube(std::sqrt(near[p].d2 / rho))));
+    eta[p] = w[p] * d.y[i];
+  }
+  // Columns: 1, each predictor about q, then the products of two of them
+  // (j <= l), all weighted.
+  double centred[SURFACE_MAX_DIMS];
+  for (std::int32_t p = 0; p < nf && d.degree > 0; ++p) {
+    const std::int32_t i = near[p].index;
+    for (std::int32_t j = 0; j < d.dims; ++j)
+      centred[j] = d.x[static_cast<std::int64_t>(j) * d.n + i] - q[j];
+    std::int32_t c = 1;
+    for (std::int32_t j = 0; j < d.dims; ++j) w[static_cast<std::int64_t>(c++) * nf + p] = w[p] * centred[j];
+    for (std::int32_t j = 0; j < d.dims && d.degree > 1; ++j)
+      for (std::int32_t l = j; l < d.dims; ++l)
+        w[static_cast<std::int64_t>(c++) * nf + p] = w[p] * (centred[j] * centred[l]);
+  }
+  double coef[PSEUDO_MAX_COLUMNS];
+  return pseudo_solve(w, nf, k, eta, coef) ? coef[0] : FIT_FAILED;
+}
+
+void surface_fits(const surface_data& d, const double* q, std::int64_t m,
+                  const fit_settings* settings, double* out) {
+  if (m <= 0) return;
+  const run_plan plan = plan_run(settings, m, d.window, d.degree);
+  double** work = host_alloc_array<double*>(plan.threads);
+  for (int t = 0; t < plan.threads; ++t) work[t] = host_alloc_array<double>(surface_work(d));
+  surface_job job{&d, q, m, out, work};
+  run_parallel(parallel_task{&job, fit_items, nullptr}, m, plan);
+  for (int t = 0; t < plan.threads; ++t) host_free(work[t]);
+  host_free(work);
+}

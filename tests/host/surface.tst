@@ -1,0 +1,109 @@
+## Surfaces: two to four predictors, against R's loess (surface "direct",
+## run by Rscript on the same data, r_surface.m), and what must hold
+## whatever R says: the order of the rows, several signals, threads, and
+## the errors of shapes and options that have no meaning here.
+
+%!function d = apart (a, b, y)
+%!  d = max (abs (a(:) - b(:))) / max (abs (y(:)));
+%!endfunction
+
+## n points in d predictors on unequal scales (the second 1000 times the
+## first), a smooth surface plus noise; with step > 0 the first predictor
+## is rounded to it (ties).
+%!function [X, y] = field (n, d, seed, step)
+%!  rand ("seed", seed);
+%!  randn ("seed", seed);
+%!  X = rand (n, d) .* (10 .^ (3 * (0:d-1) / max (d - 1, 1)));
+%!  if (step > 0)
+%!    X(:, 1) = step * round (X(:, 1) / step);
+%!  endif
+%!  s = X ./ max (X);
+%!  y = sin (4 * s(:, 1)) + cos (3 * s(:, 2)) + s(:, end) .^ 2 + 0.2 * randn (n, 1);
+%!endfunction
+
+%!test
+%! ## Fitted values and values at new points, with and without prior
+%! ## weights and the trimmed scaling, degrees 0 to 2, spans 0.3 to 0.8.
+%! worst = [0 0];
+%! for d = [2 3]
+%!   [X, y] = field (150, d, d, 0.05 * (d == 3));
+%!   [Xq, ~] = field (20, d, 10 + d, 0);
+%!   rand ("seed", 7);
+%!   w = 0.5 + rand (150, 1);
+%!   for normalize = [true false]
+%!     for degree = 0:2
+%!       for f = [0.3 0.5 0.8]
+%!         for weighed = [false true]
+%!           ww = ones (150, 1);
+%!           opts = {"Normalize", normalize};
+%!           if (weighed)
+%!             ww = w;
+%!             opts = [opts, {"Weights", w}];
+%!           endif
+%!           args = sprintf ("span = %.17g, degree = %d, normalize = %s", f, degree, ...
+%!                           {"FALSE", "TRUE"}{normalize + 1});
+%!           [rf, rp] = r_surface (X, y, ww, Xq, args);
+%!           worst(1) = max (worst(1), apart (quibra (X, y, f, false, degree, opts{:}), rf, y));
+%!           worst(2) = max (worst(2), apart (quibra (Xq, [], f, false, degree, X, y, opts{:}), rp, y));
+%!         endfor
+%!       endfor
+%!     endfor
+%!   endfor
+%! endfor
+%! assert (worst < 1e-10, "fitted %.3g, predicted %.3g", worst);
+
+%!test
+%! ## Robust, by R's family "symmetric", and spans above 1.
+%! [X, y] = field (120, 2, 21, 0);
+%! y(1:13:end) += 3;
+%! for f = [0.4 1.5]
+%!   rf = r_surface (X, y, ones (120, 1), zeros (0, 2), ...
+%!                   sprintf ("span = %.17g, family = \"symmetric\"", f));
+%!   v = quibra (X, y, f, true, 2, "Convention", "loess");
+%!   assert (apart (v, rf, y) < 1e-10, "f = %g: %.3g", f, apart (v, rf, y));
+%! endfor
+
+%!test
+%! ## Rows in any order, several signals, any thread count.
+%! [X, y] = field (400, 3, 5, 0);
+%! v = quibra (X, y, 0.3, false, 2);
+%! p = randperm (400);
+%! vp = quibra (X(p, :), y(p), 0.3, false, 2);
+%! assert (apart (vp, v(p), y) < 1e-12);
+%! Y = [y, 2 * y + 1, -y];
+%! V = quibra (X, Y, 0.3, false, 2);
+%! for c = 1:3
+%!   assert (V(:, c), quibra (X, Y(:, c), 0.3, false, 2));
+%! endfor
+%! old = getenv ("QUIBRA_THREAD_MIN_PAIRS");
+%! setenv ("QUIBRA_THREAD_MIN_PAIRS", "1");
+%! unwind_protect
+%!   for t = [1 2 3]
+%!     assert (quibra (X, y, 0.3, false, 2, "Threads", t), v);
+%!   endfor
+%! unwind_protect_cleanup
+%!   setenv ("QUIBRA_THREAD_MIN_PAIRS", old);
+%! end_unwind_protect
+
+%!test
+%! ## Points that take no part, a window by count, the second result.
+%! [X, y] = field (60, 2, 9, 0);
+%! X(3, 2) = NaN;
+%! y(5) = NaN;
+%! [v, info] = quibra (X, y, 0.5, false, 1, "Missing", "omit");
+%! assert (isnan (v(3)) && ! isnan (v(5)));
+%! assert (info.weights([3 5]), [0; 0]);
+%! assert (info.window, 29);
+%! assert (quibra (X, y, [], false, 1, "Missing", "omit", "Window", 29), v);
+
+%!error <2 to 4 predictors, a column each; X has 5 columns> quibra (rand (9, 5), rand (9, 1), 0.5)
+%!error <a row per row of X> quibra (rand (9, 2), rand (8, 1), 0.5)
+%!error <degree 0, 1 or 2> quibra (rand (9, 2), rand (9, 1), 0.5, false, 3)
+%!error <'Delta' has no meaning for a surface> quibra (rand (9, 2), rand (9, 1), 0.5, "Delta", 1)
+%!error <'Method' 'fast' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Method", "fast")
+%!error <'Derivative' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Derivative", 1)
+%!error <'Intervals' is not yet available> quibra (rand (9, 2), rand (9, 1), 0.5, "Intervals", "confidence")
+%!error <column per predictor of nodes_x: 2 columns> quibra (rand (3, 3), [], 0.5, false, 1, rand (9, 2), rand (9, 1))
+%!error <Y must be \[\]> quibra (rand (3, 2), rand (3, 1), 0.5, false, 1, rand (9, 2), rand (9, 1))
+%!error <at least 6 points, its polynomial's terms; it has 4 here> quibra (rand (9, 2), rand (9, 1), 0.5)
+%!error <Normalize must be true or false> quibra (rand (9, 2), rand (9, 1), 0.5, "Normalize", 2)
