@@ -161,7 +161,7 @@
 %!error <Y must be a noncomplex double vector!!!> quibra (x, sparse (y))
 %!error <X and Y must have the same length!!!> quibra (x, y(2:end))
 %!error <X and Y must have the same length!!!> quibra (x', y)
-%!error <X and Y must have the same length!!!> quibra (ones (3), ones (3))
+%!error <a row per row of X> quibra (ones (3), ones (2))
 %!error <f must be a noncomplex scalar double.> quibra (x, y, [0.2 0.3])
 %!error <f must be a noncomplex scalar double.> quibra (x, y, sparse (0.2))
 %!error <f must be a noncomplex scalar double.> quibra (x, y, 0.2i)

@@ -102,7 +102,9 @@ TEST(Gateway, ChecksXThenYThenTheirPairing) {
   expect_error({X(), sparse_of(Y())}, bad_y);
   expect_error({make_row(xs), make_array(0, 12)}, bad_y);
   expect_error({make_row({1, 2, 3}), make_column({1, 2, 3})}, length);
-  expect_error({make_array(2, 3), make_array(2, 3)}, length);
+  // A matrix X is a surface's points, a row each.
+  expect_error({make_array(2, 3), make_array(3, 2)},
+               "Y must have a row per row of X (or be a vector as long as X has rows).");
   expect_error({make_column({1, 2, 3}), make_column({1, 2}), complex_of(S(0.5))}, length);
 }
 
@@ -631,8 +633,11 @@ TEST(Signals, ShapesThatDoNotPairEndTheCallBeforeAnyStorage) {
     expect_error({x(), sparse_of(make_array(12, 3))}, bad_y, "quibra:Y");
     expect_error({x(), make_array(4, 12), complex_of(S(0.5))}, rows, "quibra:YRows");
   }
-  // A matrix X pairs with nothing; a 1-by-k Y is a vector, not k signals.
-  expect_error({make_array(2, 6), make_array(12, 2)}, length, "quibra:XYLength");
+  // A matrix X is a surface of at most 4 predictors; a 1-by-k Y is a
+  // vector, not k signals.
+  expect_error({make_array(2, 6), make_array(12, 2)},
+               "A matrix X takes 2 to 4 predictors, a column each; X has 6 columns.",
+               "quibra:XColumns");
   expect_error({S(5), make_row({1, 2, 3})}, length, "quibra:XYLength");
 }
 
