@@ -1,6 +1,7 @@
 #include "numeric/kd_tree.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "host/storage.h"
 
@@ -72,45 +73,74 @@ double box_distance2(const kd_tree& t, std::int32_t k, const double* q) {
   return s;
 }
 
+// Candidates gathered leaf by leaf, nearer cells first. Once k are in
+// hand, the k-th nearest of them bounds the answer: cells beyond it are
+// skipped and points beyond it dropped, and one selection at the end picks
+// the k. Cheaper than keeping a heap of k when k is a good part of n.
 struct search {
   const kd_tree& t;
   const double* q;
   std::int32_t k;
-  kd_near* heap;  // a max-heap by `nearer` once full
-  std::int32_t size;
+  kd_near* found;  // room for n
+  std::int32_t count;
+  bool bounded;
+  double bound;  // with `bounded`: the k-th nearest distance so far
 
-  void offer(const kd_near& c) {
-    if (size < k) {
-      heap[size++] = c;
-      std::push_heap(heap, heap + size, nearer);
-    } else if (nearer(c, heap[0])) {
-      std::pop_heap(heap, heap + size, nearer);
-      heap[size - 1] = c;
-      std::push_heap(heap, heap + size, nearer);
-    }
+  void tighten() {
+    std::nth_element(found, found + (k - 1), found + count, nearer);
+    bound = found[k - 1].d2;
+    bounded = true;
   }
-
-  // A box no nearer than the farthest kept can hold no better point: a
-  // point's distance is never below its box's, in rounding too.
-  bool worth(double box_d2) const { return size < k || !(box_d2 > heap[0].d2); }
 
   void visit(std::int32_t node) {
     const std::int32_t child = t.low_child[node];
     if (child < 0) {
       for (std::int32_t p = t.begin[node]; p < t.end[node]; ++p) {
         const std::int32_t i = t.order[p];
-        offer(kd_near{kd_distance2(t, i, q), i});
+        const double d2 = kd_distance2(t, i, q);
+        if (!bounded || !(d2 > bound)) found[count++] = kd_near{d2, i};
       }
+      if (!bounded && count >= k) tighten();
       return;
     }
+    // A point's distance is never below its box's, in rounding too.
     const double d_low = box_distance2(t, child, q);
     const double d_high = box_distance2(t, child + 1, q);
-    const std::int32_t first = d_high < d_low ? child + 1 : child;
-    const std::int32_t second = first == child ? child + 1 : child;
-    if (worth(first == child ? d_low : d_high)) visit(first);
-    if (worth(second == child ? d_low : d_high)) visit(second);
+    const bool high_first = d_high < d_low;
+    const std::int32_t first = high_first ? child + 1 : child;
+    const double d_second = high_first ? d_low : d_high;
+    if (!bounded || !((high_first ? d_high : d_low) > bound)) visit(first);
+    if (!bounded || !(d_second > bound)) visit(first == child ? child + 1 : child);
   }
 };
+
+// found[0, k) in ascending index: by a bitmap of the n indices when k is
+// a good part of n, else by sorting.
+void order_by_index(kd_near* found, std::int32_t k, std::int32_t n, std::uint64_t* bits) {
+  if (static_cast<std::int64_t>(k) * 16 < n) {
+    std::sort(found, found + k, [](const kd_near& a, const kd_near& b) { return a.index < b.index; });
+    return;
+  }
+  const std::int32_t words = (n + 63) / 64;
+  for (std::int32_t w = 0; w < words; ++w) bits[w] = 0;
+  // The distances ride along in the indices' order: a second pass lays
+  // them out by the bitmap's rank of each index.
+  for (std::int32_t p = 0; p < k; ++p)
+    bits[found[p].index >> 6] |= std::uint64_t{1} << (found[p].index & 63);
+  auto* rank = reinterpret_cast<std::int32_t*>(bits + words);
+  std::int32_t r = 0;
+  for (std::int32_t w = 0; w < words; ++w) {
+    rank[w] = r;
+    r += std::popcount(bits[w]);
+  }
+  auto* sorted = reinterpret_cast<kd_near*>(rank + words + (words & 1));
+  for (std::int32_t p = 0; p < k; ++p) {
+    const std::int32_t i = found[p].index;
+    const std::uint64_t below = bits[i >> 6] & ((std::uint64_t{1} << (i & 63)) - 1);
+    sorted[rank[i >> 6] + std::popcount(below)] = found[p];
+  }
+  std::copy(sorted, sorted + k, found);
+}
 
 }  // namespace
 
@@ -142,10 +172,21 @@ void free_kd_tree(kd_tree& t) {
   t = kd_tree{};
 }
 
-double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, kd_near* found) {
-  search s{t, q, k, found, 0};
+std::int64_t kd_scratch(std::int32_t n) {
+  // The candidates (two doubles each), then the bitmap, its ranks and
+  // the reordered window.
+  const std::int64_t words = (static_cast<std::int64_t>(n) + 63) / 64;
+  return 2 * static_cast<std::int64_t>(n) + words + (words + 1) / 2 + 1 + 2 * static_cast<std::int64_t>(n);
+}
+
+double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, double* scratch) {
+  auto* found = reinterpret_cast<kd_near*>(scratch);
+  search s{t, q, k, found, 0, false, 0.0};
   s.visit(0);
-  const double farthest = found[0].d2;
-  std::sort(found, found + k, [](const kd_near& a, const kd_near& b) { return a.index < b.index; });
+  // The k nearest to the front, ties by index.
+  if (s.count > k) std::nth_element(found, found + (k - 1), found + s.count, nearer);
+  double farthest = 0.0;
+  for (std::int32_t p = 0; p < k; ++p) farthest = found[p].d2 > farthest ? found[p].d2 : farthest;
+  order_by_index(found, k, t.n, reinterpret_cast<std::uint64_t*>(scratch + 2 * static_cast<std::int64_t>(t.n)));
   return farthest;
 }

@@ -38,10 +38,14 @@ struct kd_near {
 kd_tree build_kd_tree(const double* x, std::int32_t n, std::int32_t dims);
 void free_kd_tree(kd_tree& t);
 
-// The k nearest points to q (dims coordinates), 1 <= k <= n, into `found`
-// (room for k) ascending by index. Returns the largest squared distance
-// among them. Calls no host function: any thread may ask.
-double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, kd_near* found);
+// Doubles of scratch a search among n points takes.
+std::int64_t kd_scratch(std::int32_t n);
+
+// The k nearest points to q (dims coordinates), 1 <= k <= n, as kd_near
+// records ascending by index at the start of `scratch` (kd_scratch(n)
+// doubles). Returns the largest squared distance among them. Calls no host
+// function: any thread may ask.
+double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, double* scratch);
 
 // Squared distance from point i to q, summed over the dimensions in order.
 inline double kd_distance2(const kd_tree& t, std::int32_t i, const double* q) {

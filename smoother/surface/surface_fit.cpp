@@ -58,9 +58,9 @@ std::int32_t surface_terms(std::int32_t dims, std::int32_t degree) {
 }
 
 std::int64_t surface_work(const surface_data& d) {
-  // The window's neighbours (two doubles each), then its weighted columns
-  // and ordinates.
-  return static_cast<std::int64_t>(d.window) * (surface_terms(d.dims, d.degree) + 3);
+  // The search's scratch, which starts with the window's points, then the
+  // window's weighted columns and ordinates.
+  return kd_scratch(d.n) + static_cast<std::int64_t>(d.window) * (surface_terms(d.dims, d.degree) + 1);
 }
 
 void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* scale,
@@ -86,11 +86,11 @@ double surface_fit(const surface_data& d, const double* q, double* work) {
     if (!std::isfinite(q[j])) return std::numeric_limits<double>::quiet_NaN();
   const std::int32_t nf = d.window;
   const std::int32_t k = surface_terms(d.dims, d.degree);
-  auto* near = reinterpret_cast<kd_near*>(work);
-  double rho = kd_nearest(*d.tree, q, nf, near);
+  double rho = kd_nearest(*d.tree, q, nf, work);
+  const auto* near = reinterpret_cast<const kd_near*>(work);
   rho *= d.f > 1.0 ? d.f : 1.0;
   if (rho == 0.0) return at_query(d, q);
-  double* w = work + 2 * static_cast<std::int64_t>(nf);
+  double* w = work + kd_scratch(d.n);
   double* eta = w + static_cast<std::int64_t>(k) * nf;
   for (std::int32_t p = 0; p < nf; ++p) {
     const std::int32_t i = near[p].index;
