@@ -1128,4 +1128,4 @@ end
 %! plot3 (X(:, 1), X(:, 2), y, '.', 'color', [0.6 0.6 0.6], 'markersize', 4);
 %! hold off;
 %! xlabel ('x_1'); ylabel ('x_2'); zlabel ('y');
-%! title ('quibra (X, y, 0.1, false, 2) with X = [x_1 x_2]');
+%! title ('the smooth of y over [x_1 x_2], span 0.1, degree 2');
