@@ -10,12 +10,8 @@
 ##   "fitted(loess(y ~ x, weights = w, control = loess.control(surface = \"direct\")))"
 ## Returns the sorted data and R's vectors, which must all be of one length.
 function [x, y, fit, w] = r_fits (data, exprs, q = [])
-  rscript = file_in_path (getenv ("PATH"), "Rscript");
-  if (isempty (rscript))
-    error ("r_fits: Rscript not found; install r-base-core (tools/quibra.sh test does)");
-  endif
   out = [tempname() ".bin"];
-  cleanup = {out};
+  cleanup = {};
   if (ischar (data))
     get = sprintf ('d <- datasets::%s; x <- as.double(d[[1]]); y <- as.double(d[[2]]); w <- rep(1, length(x))', data);
   else
@@ -37,22 +33,7 @@ function [x, y, fit, w] = r_fits (data, exprs, q = [])
   calls = sprintf (", tryCatch(%s, error = function(e) rep(NaN, length(x)))", exprs{:});
   code = sprintf (['%s; o <- order(x); x <- x[o]; y <- y[o]; w <- w[o]; ' ...
                    'writeBin(c(x, y, w%s), "%s")'], get, calls, out);
-  unwind_protect
-    ## Single quotes for the shell, so R's $ and quotes pass untouched.
-    [status, text] = system (sprintf ("'%s' --vanilla -e '%s' 2>&1", rscript, code));
-    if (status != 0)
-      error ("r_fits: Rscript failed:\n%s", text);
-    endif
-    fid = fopen (out, "r");
-    v = fread (fid, Inf, "double");
-    fclose (fid);
-  unwind_protect_cleanup
-    for k = 1:numel (cleanup)
-      if (exist (cleanup{k}, "file"))
-        delete (cleanup{k});
-      endif
-    endfor
-  end_unwind_protect
+  v = run_r (code, out, cleanup);
   n = find_n (data, v, numel (exprs), numel (q));
   x = v(1:n);
   y = v(n+1:2*n);

@@ -6,10 +6,6 @@
 ## fitted values at the data (in its order), PRED R's predict at the rows
 ## of XQ (NaN where R fails).
 function [fit, pred] = r_surface (X, y, w, Xq, args)
-  rscript = file_in_path (getenv ("PATH"), "Rscript");
-  if (isempty (rscript))
-    error ("r_surface: Rscript not found; install r-base-core (tools/quibra.sh test does)");
-  endif
   [n, d] = size (X);
   m = rows (Xq);
   in = [tempname() ".bin"];
@@ -29,21 +25,7 @@ function [fit, pred] = r_surface (X, y, w, Xq, args)
                    'b <- if (is.null(f) || m == 0) rep(NaN, m) else as.vector(predict(f, N)); ' ...
                    'writeBin(as.double(c(a, b)), "%s")'], ...
                   in, numel (X) + 2 * n + numel (Xq), n, d, m, names, args, out);
-  unwind_protect
-    [status, text] = system (sprintf ("'%s' --vanilla -e '%s' 2>&1", rscript, code));
-    if (status != 0)
-      error ("r_surface: Rscript failed:\n%s", text);
-    endif
-    fid = fopen (out, "r");
-    v = fread (fid, Inf, "double");
-    fclose (fid);
-  unwind_protect_cleanup
-    for f = {in, out}
-      if (exist (f{1}, "file"))
-        delete (f{1});
-      endif
-    endfor
-  end_unwind_protect
+  v = run_r (code, out, {in});
   fit = v(1:n);
   pred = v(n+1:end);
 endfunction
