@@ -116,7 +116,9 @@ struct search {
 
 // found[0, k) in ascending index: by a bitmap of the n indices when k is
 // a good part of n, else by sorting.
-void order_by_index(kd_near* found, std::int32_t k, std::int32_t n, std::uint64_t* bits) {
+void order_by_index(std::int32_t k, std::int32_t n, const kd_space& s) {
+  kd_near* found = s.found;
+  std::uint64_t* bits = s.bits;
   if (static_cast<std::int64_t>(k) * 16 < n) {
     std::sort(found, found + k, [](const kd_near& a, const kd_near& b) { return a.index < b.index; });
     return;
@@ -127,13 +129,13 @@ void order_by_index(kd_near* found, std::int32_t k, std::int32_t n, std::uint64_
   // them out by the bitmap's rank of each index.
   for (std::int32_t p = 0; p < k; ++p)
     bits[found[p].index >> 6] |= std::uint64_t{1} << (found[p].index & 63);
-  auto* rank = reinterpret_cast<std::int32_t*>(bits + words);
+  std::int32_t* rank = s.ranks;
   std::int32_t r = 0;
   for (std::int32_t w = 0; w < words; ++w) {
     rank[w] = r;
     r += std::popcount(bits[w]);
   }
-  auto* sorted = reinterpret_cast<kd_near*>(rank + words + (words & 1));
+  kd_near* sorted = s.sorted;
   for (std::int32_t p = 0; p < k; ++p) {
     const std::int32_t i = found[p].index;
     const std::uint64_t below = bits[i >> 6] & ((std::uint64_t{1} << (i & 63)) - 1);
@@ -172,21 +174,32 @@ void free_kd_tree(kd_tree& t) {
   t = kd_tree{};
 }
 
-std::int64_t kd_scratch(std::int32_t n) {
-  // The candidates (two doubles each), then the bitmap, its ranks and
-  // the reordered window.
+kd_space new_kd_space(std::int32_t n) {
   const std::int64_t words = (static_cast<std::int64_t>(n) + 63) / 64;
-  return 2 * static_cast<std::int64_t>(n) + words + (words + 1) / 2 + 1 + 2 * static_cast<std::int64_t>(n);
+  kd_space s;
+  s.found = host_alloc_array<kd_near>(n);
+  s.sorted = host_alloc_array<kd_near>(n);
+  s.bits = host_alloc_array<std::uint64_t>(words);
+  s.ranks = host_alloc_array<std::int32_t>(words);
+  return s;
 }
 
-double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, double* scratch) {
-  auto* found = reinterpret_cast<kd_near*>(scratch);
+void free_kd_space(kd_space& s) {
+  host_free(s.found);
+  host_free(s.sorted);
+  host_free(s.bits);
+  host_free(s.ranks);
+  s = kd_space{};
+}
+
+double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, const kd_space& space) {
+  kd_near* found = space.found;
   search s{t, q, k, found, 0, false, 0.0};
   s.visit(0);
   // The k nearest to the front, ties by index.
   if (s.count > k) std::nth_element(found, found + (k - 1), found + s.count, nearer);
   double farthest = 0.0;
   for (std::int32_t p = 0; p < k; ++p) farthest = found[p].d2 > farthest ? found[p].d2 : farthest;
-  order_by_index(found, k, t.n, reinterpret_cast<std::uint64_t*>(scratch + 2 * static_cast<std::int64_t>(t.n)));
+  order_by_index(k, t.n, space);
   return farthest;
 }

@@ -38,14 +38,22 @@ struct kd_near {
 kd_tree build_kd_tree(const double* x, std::int32_t n, std::int32_t dims);
 void free_kd_tree(kd_tree& t);
 
-// Doubles of scratch a search among n points takes.
-std::int64_t kd_scratch(std::int32_t n);
+// A search's own storage, for a tree of n points: its candidates, and the
+// bitmap, ranks and copy that order a window by index.
+struct kd_space {
+  kd_near* found = nullptr;  // n
+  kd_near* sorted = nullptr;  // n
+  std::uint64_t* bits = nullptr;  // (n + 63) / 64
+  std::int32_t* ranks = nullptr;  // (n + 63) / 64
+};
+kd_space new_kd_space(std::int32_t n);
+void free_kd_space(kd_space& s);
 
-// The k nearest points to q (dims coordinates), 1 <= k <= n, as kd_near
-// records ascending by index at the start of `scratch` (kd_scratch(n)
-// doubles). Returns the largest squared distance among them. Calls no host
-// function: any thread may ask.
-double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, double* scratch);
+// The k nearest points to q (dims coordinates), 1 <= k <= n, into
+// s.found[0, k), ascending by index. Returns the largest squared distance
+// among them. Calls no host function: any thread may ask, each with its
+// own space.
+double kd_nearest(const kd_tree& t, const double* q, std::int32_t k, const kd_space& s);
 
 // Squared distance from point i to q, summed over the dimensions in order.
 inline double kd_distance2(const kd_tree& t, std::int32_t i, const double* q) {

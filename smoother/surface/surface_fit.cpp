@@ -33,7 +33,7 @@ struct surface_job {
   const double* q;
   std::int64_t m;
   double* out;
-  double* const* work;
+  const surface_work* work;
 };
 
 void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) {
@@ -57,10 +57,18 @@ std::int32_t surface_terms(std::int32_t dims, std::int32_t degree) {
   return degree == 1 ? 1 + dims : 1 + dims + dims * (dims + 1) / 2;
 }
 
-std::int64_t surface_work(const surface_data& d) {
-  // The search's scratch, which starts with the window's points, then the
-  // window's weighted columns and ordinates.
-  return kd_scratch(d.n) + static_cast<std::int64_t>(d.window) * (surface_terms(d.dims, d.degree) + 1);
+surface_work new_surface_work(const surface_data& d) {
+  surface_work w;
+  w.space = new_kd_space(d.n);
+  w.columns = host_alloc_array<double>(static_cast<std::int64_t>(d.window) *
+                                       (surface_terms(d.dims, d.degree) + 1));
+  return w;
+}
+
+void free_surface_work(surface_work& w) {
+  free_kd_space(w.space);
+  host_free(w.columns);
+  w = surface_work{};
 }
 
 void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* scale,
@@ -81,16 +89,16 @@ void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* 
   }
 }
 
-double surface_fit(const surface_data& d, const double* q, double* work) {
+double surface_fit(const surface_data& d, const double* q, const surface_work& work) {
   for (std::int32_t j = 0; j < d.dims; ++j)
     if (!std::isfinite(q[j])) return std::numeric_limits<double>::quiet_NaN();
   const std::int32_t nf = d.window;
   const std::int32_t k = surface_terms(d.dims, d.degree);
-  double rho = kd_nearest(*d.tree, q, nf, work);
-  const auto* near = reinterpret_cast<const kd_near*>(work);
+  double rho = kd_nearest(*d.tree, q, nf, work.space);
+  const kd_near* near = work.space.found;
   rho *= d.f > 1.0 ? d.f : 1.0;
   if (rho == 0.0) return at_query(d, q);
-  double* w = work + kd_scratch(d.n);
+  double* w = work.columns;
   double* eta = w + static_cast<std::int64_t>(k) * nf;
   for (std::int32_t p = 0; p < nf; ++p) {
     const std::int32_t i = near[p].index;
@@ -119,10 +127,10 @@ void surface_fits(const surface_data& d, const double* q, std::int64_t m,
                   const fit_settings* settings, double* out) {
   if (m <= 0) return;
   const run_plan plan = plan_run(settings, m, d.window, d.degree);
-  double** work = host_alloc_array<double*>(plan.threads);
-  for (int t = 0; t < plan.threads; ++t) work[t] = host_alloc_array<double>(surface_work(d));
+  surface_work* work = host_alloc_array<surface_work>(plan.threads);
+  for (int t = 0; t < plan.threads; ++t) work[t] = new_surface_work(d);
   surface_job job{&d, q, m, out, work};
   run_parallel(parallel_task{&job, fit_items, nullptr}, m, plan);
-  for (int t = 0; t < plan.threads; ++t) host_free(work[t]);
+  for (int t = 0; t < plan.threads; ++t) free_surface_work(work[t]);
   host_free(work);
 }

@@ -39,8 +39,14 @@ std::int32_t surface_window(std::int32_t n, double f, std::int32_t window_points
 // Coefficients of a polynomial of `degree` in `dims` predictors.
 std::int32_t surface_terms(std::int32_t dims, std::int32_t degree);
 
-// Doubles of work one fit takes.
-std::int64_t surface_work(const surface_data& d);
+// One thread's storage for its fits: the nearest points' search, and the
+// window's weighted columns and ordinates.
+struct surface_work {
+  kd_space space;
+  double* columns = nullptr;
+};
+surface_work new_surface_work(const surface_data& d);
+void free_surface_work(surface_work& w);
 
 // Each predictor's scale: its standard deviation once the lowest and the
 // highest tenth (rounded up) of its values are set aside; 1 where that is
@@ -53,7 +59,7 @@ void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* 
 // coordinate that is not finite, FIT_FAILED where no point of the window
 // weighs anything. Where the window's farthest point lies at q itself,
 // the weighted mean of all the points at q.
-double surface_fit(const surface_data& d, const double* q, double* work);
+double surface_fit(const surface_data& d, const double* q, const surface_work& work);
 
 // The fits at `m` queries into `out`, query i's coordinate j at
 // q[j * m + i], on the threads `settings` asks for: the same bits on any

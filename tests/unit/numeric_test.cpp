@@ -438,15 +438,15 @@ TEST(KdTree, FindsTheNearestAsAScanWould) {
         for (double& v : x) v = grid ? r.below(4) : (r.below(2) ? 1e3 : 0.0) + r.unit();
         const auto o = standin::within_call([&] {
           kd_tree t = build_kd_tree(x.data(), n, dims);
-          std::vector<double> scratch(kd_scratch(n));
-          const auto* found = reinterpret_cast<const kd_near*>(scratch.data());
+          kd_space space = new_kd_space(n);
+          const kd_near* found = space.found;
           std::vector<kd_near> all(n);
           for (int trial = 0; trial < 20; ++trial) {
             double q[KD_MAX_DIMS];
             for (std::int32_t j = 0; j < dims; ++j)
               q[j] = trial % 4 == 0 ? x[static_cast<std::size_t>(j) * n + trial % n] : 3 * r.unit();
             const std::int32_t k = 1 + r.below(n);
-            const double far = kd_nearest(t, q, k, scratch.data());
+            const double far = kd_nearest(t, q, k, space);
             for (std::int32_t i = 0; i < n; ++i) all[i] = kd_near{kd_distance2(t, i, q), i};
             std::sort(all.begin(), all.end(), [](const kd_near& a, const kd_near& b) {
               return a.d2 < b.d2 || (a.d2 == b.d2 && a.index < b.index);
@@ -462,6 +462,7 @@ TEST(KdTree, FindsTheNearestAsAScanWould) {
             ASSERT_EQ(bits(far), bits(want));
           }
           free_kd_tree(t);
+          free_kd_space(space);
         });
         EXPECT_EQ(o.blocks_left, 0u);
       }
