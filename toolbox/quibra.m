@@ -674,7 +674,7 @@
 %     YS = QUIBRA(XQ, [], F, ROBUST, DEGREE, NODES_X, NODES_Y) fits the
 %     data (NODES_X n-by-d, NODES_Y) and evaluates at the m rows of XQ
 %     (m-by-d). A vector X keeps its meaning of one predictor.
-%     The rules are R's loess (y ~ x1 + ... + xd, span = F, degree =
+%     Each fit follows R's loess (y ~ x1 + ... + xd, span = F, degree =
 %     DEGREE, surface = "direct"), whatever 'Convention' says: DEGREE 0, 1
 %     or 2, where 2 includes the cross terms; each window holds the
 %     floor(n F) points nearest in Euclidean distance (all n when F >= 1),
@@ -691,8 +691,12 @@
 %     predictor whose trimmed values are all equal stays as it is (R
 %     would divide by 0). 'Normalize' false leaves every predictor as
 %     given.
-%     ROBUST true is R's family "symmetric", as with 'Convention' 'loess'
-%     (3 reweightings; 'MaxPasses' sets another count).
+%     ROBUST true runs this module's passes (see "Robust smoothing"): the
+%     bisquare of the residuals over six times their median, points of
+%     weight 0 left out of the windows, until the weights settle
+%     ('MaxPasses'); INFO.outcome, passes and scale say how they ended.
+%     With 'Convention' 'loess' it is R's family "symmetric" instead (3
+%     reweightings, every point kept; 'MaxPasses' sets another count).
 %     'Weights' are R's: points of weight 0 stay in the windows and count
 %     in n. A row of X with a coordinate NaN or infinite takes no part
 %     and gets NaN; 'Missing' 'omit' leaves out points whose Y is NaN.

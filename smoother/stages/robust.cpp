@@ -96,15 +96,14 @@ bool rebuild(smooth_model* work, const smooth_model* base, const double* c, doub
   bool changed = false;
   std::int32_t dropped = 0;
   for (std::int32_t j = 0; j < n; ++j) {
-    double b = (static_cast<double>(n) * c[j]) / sum;
-    if (base->weights != nullptr) b = b * base->weights[j];
+    const double b = pass_weight(n, c[j], sum, base->weights, j);
     if (reported != nullptr) reported[j] = b == 0.0 ? 0.0 : c[j];
     if (b == 0.0) {
       ++dropped;
       continue;
     }
     const std::int32_t slot = j - dropped;
-    if (std::fabs(b - work->weights[slot]) > WEIGHT_TOLERANCE) changed = true;
+    if (weight_moved(work->weights[slot], b)) changed = true;
     work->weights[slot] = b;
     if (work->x[slot] != base->x[j]) {
       work->x[slot] = base->x[j];
@@ -120,17 +119,44 @@ bool rebuild(smooth_model* work, const smooth_model* base, const double* c, doub
   return changed;
 }
 
-// The passes on the working copy `work`; report.outcome says how they
-// ended, and whether `work` is to replace the model.
-void passes(smooth_model* work, const smooth_model* base, fit_settings* settings, int max_passes,
-            double* r, robust_report& report) {
-  const std::int32_t n = base->count;
+// A smooth of one predictor as the passes see it: its base model and the
+// working copy they reweigh.
+struct curve {
+  smooth_model* work;
+  const smooth_model* base;
+  fit_settings* settings;
+};
+
+std::int32_t curve_residuals(void* context, bool first, double* r) {
+  const curve& c = *static_cast<curve*>(context);
+  return residuals(c.work, c.base, first, r, c.settings);
+}
+
+bool curve_rebuild(void* context, const double* weights, double sum, double* reported) {
+  const curve& c = *static_cast<curve*>(context);
+  return rebuild(c.work, c.base, weights, sum, reported);
+}
+
+}  // namespace
+
+bool weight_moved(double before, double after) {
+  return std::fabs(after - before) > WEIGHT_TOLERANCE;
+}
+
+double pass_weight(std::int32_t n, double c, double sum, const double* prior, std::int32_t j) {
+  const double b = (static_cast<double>(n) * c) / sum;
+  return prior != nullptr ? b * prior[j] : b;
+}
+
+void robust_passes(const robust_subject& subject, int max_passes, double* r,
+                   robust_report& report) {
+  const std::int32_t n = subject.count;
   // The floor needs a finite mean |y|: an infinite one would put every
   // scale below it, and a NaN one none.
-  const double mean = mean_magnitude(base->y, n);
+  const double mean = mean_magnitude(subject.y, n);
   const double floor = std::isfinite(mean) ? SCALE_FLOOR * mean : 0.0;
   for (int pass = 1;; ++pass) {
-    const std::int32_t failed = residuals(work, base, pass == 1, r, settings);
+    const std::int32_t failed = subject.residuals(subject.context, pass == 1, r);
     // FIT_FAILED ranks above every finite residual, so this is the median of the others.
     const std::int32_t k = select_rank_double(r, (n - failed) / 2, n);
     const double s = RESIDUAL_SCALE * r[k];
@@ -154,7 +180,7 @@ void passes(smooth_model* work, const smooth_model* base, fit_settings* settings
       report.outcome = robust_outcome::abandoned;
       return;
     }
-    if (!rebuild(work, base, r, sum, report.weights)) {
+    if (!subject.rebuild(subject.context, r, sum, report.weights)) {
       report.outcome = robust_outcome::converged;
       return;
     }
@@ -165,14 +191,11 @@ void passes(smooth_model* work, const smooth_model* base, fit_settings* settings
   }
 }
 
-// The plain smooth stands: every point keeps weight 1.
 bool model_stands(const robust_report& report) {
   return report.outcome == robust_outcome::abandoned ||
          report.outcome == robust_outcome::nonfinite ||
          (report.outcome == robust_outcome::exact && report.passes == 1);
 }
-
-}  // namespace
 
 robust_report robustify(smooth_model* model, fit_settings* settings, int max_passes,
                         double* weights) {
@@ -181,7 +204,9 @@ robust_report robustify(smooth_model* model, fit_settings* settings, int max_pas
   report.weights = weights;
   smooth_model* work = working_copy(model);
   double* r = host_alloc_array<double>(n);  // residuals, then bisquare weights
-  passes(work, model, settings, max_passes, r, report);
+  curve c{work, model, settings};
+  robust_passes(robust_subject{&c, n, model->y, curve_residuals, curve_rebuild}, max_passes, r,
+                report);
   host_free(r);
   if (model_stands(report)) {
     free_model(work);

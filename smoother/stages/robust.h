@@ -34,6 +34,42 @@ struct robust_report {
   double* weights = nullptr;
 };
 
+// What the passes reweigh, whatever the smooth: `count` base points with
+// ordinates `y`, and a working set made from them. residuals(context,
+// first, r) puts |fit - ordinate| at every base point into r (FIT_FAILED
+// where the fit fails; the first pass fits with the prior weights alone)
+// and returns how many failed; rebuild(context, c, sum, reported) makes
+// the working set anew from the base points with bisquare weights c
+// (summing to `sum`), each weighed by pass_weight, leaves out those of
+// weight 0, and returns whether anything moved (a weight by more than
+// 1e-4, or the set); `reported`, when not null, receives each base
+// point's bisquare weight, 0 for a pruned one.
+struct robust_subject {
+  void* context;
+  std::int32_t count;
+  const double* y;
+  std::int32_t (*residuals)(void* context, bool first, double* r);
+  bool (*rebuild)(void* context, const double* c, double sum, double* reported);
+};
+
+// A base point's weight in the next pass: its bisquare weight c of all
+// `n`, normalized by their sum, times its prior weight (prior[j]; none
+// when null).
+double pass_weight(std::int32_t n, double c, double sum, const double* prior, std::int32_t j);
+
+// The passes on `subject` (at most max_passes), with room `r` for a value
+// per base point; report says how they ended.
+void robust_passes(const robust_subject& subject, int max_passes, double* r,
+                   robust_report& report);
+
+// Whether the plain smooth stands after the passes: every point keeps
+// weight 1 (every bisquare weight 0, a scale that is no number, or the
+// first pass already below the floor).
+bool model_stands(const robust_report& report);
+
+// Whether a reweighted weight moved enough for another pass.
+bool weight_moved(double before, double after);
+
 // Replaces the model's points by the reweighted, reduced set, unless the
 // plain smooth stands (every bisquare weight 0, a scale that is no finite
 // number, or the first pass already below the floor: outcome abandoned,

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "host/storage.h"
-#include "smoother/r_rules/loess.h"
 #include "smoother/surface/surface_fit.h"
+#include "smoother/surface/surface_robust.h"
 
 namespace {
 
@@ -86,44 +86,24 @@ void surface_column(const smooth_request& r, fit_settings* settings, smooth_outp
   d.window = surface_window(n, r.f, r.window_points);
   d.degree = r.degree;
   d.f = r.f;
-  double* fitted = host_alloc_array<double>(n);
   double* robust = host_alloc_array<double>(n);
-  double* weights = host_alloc_array<double>(n);
-  double* work = host_alloc_array<double>(n);
-  for (std::int32_t k = 0; k < n; ++k) robust[k] = 1.0;
-  const std::int32_t iterations = r.robust ? r.reweightings : 0;
-  for (std::int32_t pass = 0; n > 0 && d.window > 0; ++pass) {
-    surface_fits(d, p.x, n, settings, fitted);
-    if (pass == iterations) break;
-    // As in one predictor: a failed fit counts as R's 0.
-    for (std::int32_t k = 0; k < n; ++k)
-      weights[k] = p.y[k] - (fitted[k] == FIT_FAILED ? 0.0 : fitted[k]);
-    loess_robustness(weights, n, robust, work);
-    for (std::int32_t k = 0; k < n; ++k)
-      weights[k] = p.prior != nullptr ? p.prior[k] * robust[k] : robust[k];
-    d.weights = weights;
-  }
-  if (d.window == 0) {
-    for (std::int32_t i = 0; i < r.n; ++i) o->value[i] = FIT_FAILED;
-  } else if (r.at_data && n == r.count) {
-    for (std::int32_t i = 0; i < r.n; ++i) o->value[i] = fitted[i];
+  reweighted_surface fits = reweigh_surface(r, d, settings, robust);
+  if (r.at_data && n == r.count) {
+    surface_fits(fits.d, p.x, n, settings, o->value);
   } else {
     double* q = scaled_queries(r, p);
-    surface_fits(d, q, r.n, settings, o->value);
+    surface_fits(fits.d, q, r.n, settings, o->value);
     host_free(q);
   }
-  o->robust.passes = iterations;
-  o->robust.outcome = robust_outcome::converged;
-  o->robust.scale = std::nan("");
+  o->robust = fits.report;
+  o->robust.weights = nullptr;
   if (r.report) {
     for (std::int32_t i = 0; i < r.count; ++i) o->weights[i] = 0.0;
     for (std::int32_t k = 0; k < n; ++k) o->weights[p.index[k]] = robust[k];
   }
-  o->window = d.window;
-  host_free(work);
-  host_free(weights);
+  o->window = fits.d.window;
+  free_reweighted(fits);
   host_free(robust);
-  host_free(fitted);
   free_kd_tree(tree);
   free_points(p);
 }

@@ -93,6 +93,8 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
   for (std::int32_t j = 0; j < d.dims; ++j)
     if (!std::isfinite(q[j])) return std::numeric_limits<double>::quiet_NaN();
   const std::int32_t nf = d.window;
+  // Robust passes may prune every point of weight.
+  if (nf <= 0) return FIT_FAILED;
   const std::int32_t k = surface_terms(d.dims, d.degree);
   double rho = kd_nearest(*d.tree, q, nf, work.space);
   const kd_near* near = work.space.found;

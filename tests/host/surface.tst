@@ -107,3 +107,22 @@
 %!error <Y must be \[\]> quibra (rand (3, 2), rand (3, 1), 0.5, false, 1, rand (9, 2), rand (9, 1))
 %!error <at least 6 points, its polynomial's terms; it has 4 here> quibra (rand (9, 2), rand (9, 1), 0.5)
 %!error <Normalize must be true or false> quibra (rand (9, 2), rand (9, 1), 0.5, "Normalize", 2)
+
+%!test
+%! ## Robust by this module's rule: gross outliers get weight 0, and the
+%! ## smooth stays near the one without them (the plain smooth does not);
+%! ## the passes end converged.
+%! [X, y] = field (300, 2, 31, 0);
+%! bad = (7:23:300)';
+%! yb = y;
+%! yb(bad) += 50;
+%! [v, info] = quibra (X, yb, 0.4, true, 1);
+%! clean = quibra (X(setdiff (1:300, bad), :), y(setdiff (1:300, bad)), 0.4, false, 1);
+%! keep = setdiff (1:300, bad);
+%! assert (info.weights(bad), zeros (numel (bad), 1));
+%! assert (strcmp (info.outcome, "converged") && info.passes > 1);
+%! plain = quibra (X, yb, 0.4, false, 1);
+%! assert (max (abs (v(keep) - clean)) < 0.1 * max (abs (plain(keep) - clean)));
+%! [~, once] = quibra (X, yb, 0.4, true, 1, "MaxPasses", 1);
+%! assert (once.passes, 1);
+%! assert (strcmp (once.outcome, "exhausted"));
