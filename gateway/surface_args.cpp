@@ -23,8 +23,8 @@ void check_surface_options(const call_options& o) {
                             : o.settings.lower          ? "'Fallback' 'lower'"
                                                         : nullptr;
   if (meaningless != nullptr) fail(errors::surface_option, meaningless);
-  const char* later = r.band != band_kind::none ? "'Intervals'"
-                      : r.choose_span           ? "an automatic 'Span'"
+  const char* later = r.band != band_kind::none && r.robust ? "'Intervals' with ROBUST"
+                      : r.choose_span                        ? "an automatic 'Span'"
                       : o.span_range_given      ? "'SpanRange'"
                                                 : nullptr;
   if (later != nullptr) fail(errors::surface_not_yet, later);

@@ -12,12 +12,14 @@ double dot(const double* a, const double* b, std::int32_t n) {
 }
 
 // Householder QR of the rows x k matrix b in place, R on and above the
-// diagonal (the reflectors below it are not kept), eta taken to Q' eta.
-void householder(double* b, std::int32_t rows, std::int32_t k, double* eta) {
+// diagonal, eta taken to Q' eta. Below the diagonal are the reflectors but
+// their first entries, which go to head[l] (0 where a column needed none).
+void householder(double* b, std::int32_t rows, std::int32_t k, double* eta, double* head) {
   for (std::int32_t l = 0; l < k; ++l) {
     double* v = b + static_cast<std::int64_t>(l) * rows + l;
     const std::int32_t m = rows - l;
     double norm = std::sqrt(dot(v, v, m));
+    head[l] = 0.0;
     if (norm == 0.0) continue;
     if (v[0] != 0.0) norm = std::copysign(norm, v[0]);
     for (std::int32_t i = 0; i < m; ++i) v[i] /= norm;
@@ -29,7 +31,24 @@ void householder(double* b, std::int32_t rows, std::int32_t k, double* eta) {
     }
     const double t = -dot(v, eta + l, m) / v[0];
     for (std::int32_t i = 0; i < m; ++i) eta[l + i] += t * v[i];
+    head[l] = v[0];
     v[0] = -norm;
+  }
+}
+
+// Q z for z = [g; 0] (rows long) into z: the reflectors of b, last first.
+void apply_q(const double* b, std::int32_t rows, std::int32_t k, const double* head,
+             const double* g, double* z) {
+  for (std::int32_t i = 0; i < rows; ++i) z[i] = i < k ? g[i] : 0.0;
+  for (std::int32_t l = k - 1; l >= 0; --l) {
+    if (head[l] == 0.0) continue;
+    const double* v = b + static_cast<std::int64_t>(l) * rows + l;
+    const std::int32_t m = rows - l;
+    double s = head[l] * z[l];
+    for (std::int32_t i = 1; i < m; ++i) s += v[i] * z[l + i];
+    const double t = -s / head[l];
+    z[l] += t * head[l];
+    for (std::int32_t i = 1; i < m; ++i) z[l + i] += t * v[i];
   }
 }
 
@@ -73,7 +92,8 @@ void jacobi(double* a, double* v, std::int32_t k) {
 
 }  // namespace
 
-bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, double* coef) {
+bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, double* coef,
+                  double* first_row) {
   constexpr std::int32_t K = PSEUDO_MAX_COLUMNS;
   double scale[K];
   for (std::int32_t j = 0; j < k; ++j) {
@@ -85,7 +105,8 @@ bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, dou
       scale[j] = 1.0;
     }
   }
-  householder(b, rows, k, eta);
+  double head[K];
+  householder(b, rows, k, eta, head);
   double a[K * K];
   double v[K * K];
   for (std::int32_t j = 0; j < k; ++j) {
@@ -110,5 +131,17 @@ bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, dou
     for (std::int32_t i = 0; i < k; ++i) coef[i] += v[j * k + i] * g;
   }
   for (std::int32_t i = 0; i < k; ++i) coef[i] /= scale[i];
+  if (first_row != nullptr) {
+    // coef[0] = g' (Q' eta)[0, k) with g the same sums for the first
+    // coefficient alone: its row of the pseudo-inverse is Q [g; 0].
+    double g[K];
+    for (std::int32_t i = 0; i < k; ++i) g[i] = 0.0;
+    for (std::int32_t j = 0; j < k; ++j) {
+      if (!(tol < sigma[j])) continue;
+      const double h = v[j * k] / sigma[j] / sigma[j] / scale[0];
+      for (std::int32_t i = 0; i < k; ++i) g[i] += a[j * k + i] * h;
+    }
+    apply_q(b, rows, k, head, g, first_row);
+  }
   return largest > 0.0;
 }

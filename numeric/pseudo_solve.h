@@ -15,7 +15,10 @@ inline constexpr std::int32_t PSEUDO_MAX_COLUMNS = 15;
 // Solves b c = eta in least squares for the `k` coefficients `coef`, b
 // being `rows` >= k by k, column j at b + j * rows. Overwrites b and eta.
 // Returns false, coef all 0, where every column is 0 (no point weighs
-// anything).
-bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, double* coef);
+// anything). With `first_row` (room for `rows`): the first coefficient's
+// row of the pseudo-inverse, coef[0] = sum_i first_row[i] eta[i] (the
+// solution itself keeps its bits either way).
+bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, double* coef,
+                  double* first_row = nullptr);
 
 #endif

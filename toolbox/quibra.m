@@ -589,9 +589,9 @@
 %         [quibra:surfaceOption]                   'fast', 'Derivative',
 %                                                  'Convention' 'lowess' or
 %                                                  'Fallback' 'lower')
-%     WHAT is not yet available for a surface.    (WHAT: 'Intervals', an
-%         [quibra:surfaceNotYet]                   automatic 'Span' or
-%                                                  'SpanRange')
+%     WHAT is not yet available for a surface.    (WHAT: 'Intervals' with
+%         [quibra:surfaceNotYet]                   ROBUST, an automatic
+%                                                  'Span' or 'SpanRange')
 %     A surface needs windows of at least K points, its polynomial's terms; it has M here.
 %         [quibra:surfaceSpan]                     (after the options)
 %     No data point is left: every one is missing or has weight 0.
@@ -702,10 +702,20 @@
 %     and gets NaN; 'Missing' 'omit' leaves out points whose Y is NaN.
 %     'FailedValue', 'Diagnostics', 'Threads', 'Window' (k points in
 %     every window) and the second result work as for one predictor
-%     (INFO.weights: the last fits' robustness weights). 'Delta',
-%     'Method' 'fast', 'Derivative', 'Fallback' 'lower' and 'Convention'
-%     'lowess' have no meaning for a surface; 'Intervals', an automatic
-%     'Span' and 'SpanRange' are not built for one yet (see Errors).
+%     (INFO.weights: the last fits' robustness weights). 'Intervals' and
+%     'Level' make R's exact standard errors (statistics = "exact"):
+%     INFO.se = sigma sqrt(sum_j L_j^2 / w_j) for the value sum_j L_j y_j
+%     (sqrt(1 + ...) for 'prediction'), INFO.sigma R's residual standard
+%     error s, INFO.dof R's one.delta, n - 2 tr(L) + sum_ij L_ij^2 (the
+%     squares unweighted, as R sums them), and INFO.enp R's enp, which is
+%     sum_ij L_ij^2 (R's trace.hat is tr(L)); the band is value -/+ t se,
+%     t on dof degrees of freedom (R's predict takes one.delta^2 /
+%     two.delta there, which needs the whole n-by-n L; at 120 points the
+%     two t quantiles differ in the fourth digit). 'Delta', 'Method'
+%     'fast', 'Derivative', 'Fallback' 'lower' and 'Convention' 'lowess'
+%     have no meaning for a surface; 'Intervals' with ROBUST, an
+%     automatic 'Span' and 'SpanRange' are not built for one yet (see
+%     Errors).
 %     A k-d tree finds each window's points, so a fit reads the cells
 %     near its query, not all n points; the fit itself takes the whole
 %     window, O(n F) per query. The values are the same, to the bit, on

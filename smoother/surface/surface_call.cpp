@@ -1,8 +1,10 @@
 #include "smoother/surface/surface_call.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/storage.h"
+#include "smoother/stages/band.h"
 #include "smoother/surface/surface_fit.h"
 #include "smoother/surface/surface_robust.h"
 
@@ -72,6 +74,27 @@ double* scaled_queries(const smooth_request& r, const surface_points& p) {
   return q;
 }
 
+// The smooth judged at its points as R's loess judges it: rss weighted by
+// the prior weights, enp the trace of L, and the residual degrees of
+// freedom n - 2 tr(L) + sum_ij L_ij^2, the squares unweighted (R's
+// one.delta); sigma = sqrt(rss / dof), R's residual standard error.
+smoother_summary surface_summary(const surface_points& p, const double* value,
+                                 const surface_band_fits& f) {
+  smoother_summary s;
+  for (std::int32_t i = 0; i < p.kept; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double w = p.prior != nullptr ? p.prior[i] : 1.0;
+    const double r = p.y[i] - value[i];
+    s.points += 1;
+    s.rss += w * (r * r);
+    s.enp += f.leverage[i];
+    s.spread += f.spread[i];
+  }
+  s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
+  s.sigma = s.dof > 0.0 ? std::sqrt(s.rss / s.dof) : std::nan("");
+  return s;
+}
+
 void surface_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
   surface_points p = take_points(r);
   const std::int32_t n = p.kept;
@@ -88,13 +111,37 @@ void surface_column(const smooth_request& r, fit_settings* settings, smooth_outp
   d.f = r.f;
   double* robust = host_alloc_array<double>(n);
   reweighted_surface fits = reweigh_surface(r, d, settings, robust);
+  const bool band = r.report && r.band != band_kind::none;
+  // With a band, the fits at the data points make its summary; their
+  // values are those of the plain fits there, to the bit.
+  double* at_points = band ? host_alloc_array<double>(4 * static_cast<std::int64_t>(n)) : nullptr;
+  if (band) {
+    const surface_band_fits own{at_points + n, at_points + 2 * static_cast<std::int64_t>(n),
+                                at_points + 3 * static_cast<std::int64_t>(n), true};
+    surface_fits(fits.d, p.x, n, settings, at_points, &own);
+    o->summary = surface_summary(p, at_points, own);
+    // R's loess reports as its enp the sum of the squared shares,
+    // sum_ij L_ij^2, not the trace (its trace.hat).
+    o->summary.enp = o->summary.spread;
+  }
+  // The variance factors at the queries wait in se until the band is made.
+  const surface_band_fits queried{o->se, nullptr, nullptr, false};
   if (r.at_data && n == r.count) {
-    surface_fits(fits.d, p.x, n, settings, o->value);
+    if (band) {
+      std::copy(at_points, at_points + n, o->value);
+      std::copy(at_points + n, at_points + 2 * static_cast<std::int64_t>(n), o->se);
+    } else {
+      surface_fits(fits.d, p.x, n, settings, o->value);
+    }
   } else {
     double* q = scaled_queries(r, p);
-    surface_fits(fits.d, q, r.n, settings, o->value);
+    surface_fits(fits.d, q, r.n, settings, o->value, band ? &queried : nullptr);
     host_free(q);
   }
+  if (band)
+    fill_band(r.n, o->value, o->se, o->summary.sigma, t_quantile(r.level, o->summary.dof),
+              r.band == band_kind::prediction, o->se, o->lower, o->upper);
+  host_free(at_points);
   o->robust = fits.report;
   o->robust.weights = nullptr;
   if (r.report) {

@@ -15,17 +15,30 @@ namespace {
 double cube(double v) { return v * v * v; }
 
 // A window all at q: the weighted mean of every point at q (the window
-// may hold only some of them), their tricube weights being 1.
-double at_query(const surface_data& d, const double* q) {
+// may hold only some of them), their tricube weights being 1; each such
+// point's share is its weight over their total.
+double at_query(const surface_data& d, const double* q, std::int32_t self, fit_influence* f) {
   double sum = 0.0;
   double total = 0.0;
+  double own = 0.0;
   for (std::int32_t i = 0; i < d.n; ++i) {
     if (kd_distance2(*d.tree, i, q) != 0.0) continue;
     const double weight = d.weights != nullptr ? d.weights[i] : 1.0;
     sum += weight * d.y[i];
     total += weight;
+    if (i == self) own = weight;
   }
-  return total > 0.0 ? sum / total : FIT_FAILED;
+  if (!(total > 0.0)) return FIT_FAILED;
+  if (f != nullptr) {
+    f->leverage = own / total;
+    f->variance = 1.0 / total;
+    for (std::int32_t i = 0; i < d.n; ++i) {
+      if (kd_distance2(*d.tree, i, q) != 0.0) continue;
+      const double share = (d.weights != nullptr ? d.weights[i] : 1.0) / total;
+      f->spread += share * share;
+    }
+  }
+  return sum / total;
 }
 
 struct surface_job {
@@ -34,6 +47,7 @@ struct surface_job {
   std::int64_t m;
   double* out;
   const surface_work* work;
+  const surface_band_fits* band;
 };
 
 void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) {
@@ -41,7 +55,16 @@ void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) 
   double q[SURFACE_MAX_DIMS];
   for (std::int64_t i = begin; i < end; ++i) {
     for (std::int32_t j = 0; j < job.data->dims; ++j) q[j] = job.q[j * job.m + i];
-    job.out[i] = surface_fit(*job.data, q, job.work[worker]);
+    if (job.band == nullptr) {
+      job.out[i] = surface_fit(*job.data, q, job.work[worker]);
+      continue;
+    }
+    fit_influence f;
+    const std::int32_t self = job.band->at_points ? static_cast<std::int32_t>(i) : -1;
+    job.out[i] = surface_fit(*job.data, q, job.work[worker], self, &f);
+    if (job.band->leverage != nullptr) job.band->leverage[i] = f.leverage;
+    if (job.band->spread != nullptr) job.band->spread[i] = f.spread;
+    job.band->variance[i] = f.variance;
   }
 }
 
@@ -61,7 +84,7 @@ surface_work new_surface_work(const surface_data& d) {
   surface_work w;
   w.space = new_kd_space(d.n);
   w.columns = host_alloc_array<double>(static_cast<std::int64_t>(d.window) *
-                                       (surface_terms(d.dims, d.degree) + 1));
+                                       (surface_terms(d.dims, d.degree) + 3));
   return w;
 }
 
@@ -89,7 +112,9 @@ void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* 
   }
 }
 
-double surface_fit(const surface_data& d, const double* q, const surface_work& work) {
+double surface_fit(const surface_data& d, const double* q, const surface_work& work,
+                   std::int32_t self, fit_influence* influence) {
+  if (influence != nullptr) *influence = fit_influence{};
   for (std::int32_t j = 0; j < d.dims; ++j)
     if (!std::isfinite(q[j])) return std::numeric_limits<double>::quiet_NaN();
   const std::int32_t nf = d.window;
@@ -99,9 +124,11 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
   double rho = kd_nearest(*d.tree, q, nf, work.space);
   const kd_near* near = work.space.found;
   rho *= d.f > 1.0 ? d.f : 1.0;
-  if (rho == 0.0) return at_query(d, q);
+  if (rho == 0.0) return at_query(d, q, self, influence);
   double* w = work.columns;
   double* eta = w + static_cast<std::int64_t>(k) * nf;
+  double* root = eta + nf;  // each point's sqrt weight, which the solve overwrites in w
+  double* row = root + nf;
   for (std::int32_t p = 0; p < nf; ++p) {
     const std::int32_t i = near[p].index;
     const double weight = d.weights != nullptr ? d.weights[i] : 1.0;
@@ -121,17 +148,31 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
       for (std::int32_t l = j; l < d.dims; ++l)
         w[static_cast<std::int64_t>(c++) * nf + p] = w[p] * (centred[j] * centred[l]);
   }
+  if (influence != nullptr) std::copy(w, w + nf, root);
   double coef[PSEUDO_MAX_COLUMNS];
-  return pseudo_solve(w, nf, k, eta, coef) ? coef[0] : FIT_FAILED;
+  if (!pseudo_solve(w, nf, k, eta, coef, influence != nullptr ? row : nullptr)) return FIT_FAILED;
+  if (influence != nullptr) {
+    // The value is sum_p root_p row_p y_p: point p's share of it is
+    // L_p = root_p row_p, and its variance factor sum L_p^2 / prior_p.
+    for (std::int32_t p = 0; p < nf; ++p) {
+      const std::int32_t i = near[p].index;
+      const double share = root[p] * row[p];
+      const double prior = d.weights != nullptr ? d.weights[i] : 1.0;
+      if (i == self) influence->leverage = share;
+      if (prior > 0.0) influence->variance += (share * share) / prior;
+      influence->spread += share * share;
+    }
+  }
+  return coef[0];
 }
 
 void surface_fits(const surface_data& d, const double* q, std::int64_t m,
-                  const fit_settings* settings, double* out) {
+                  const fit_settings* settings, double* out, const surface_band_fits* band) {
   if (m <= 0) return;
   const run_plan plan = plan_run(settings, m, d.window, d.degree);
   surface_work* work = host_alloc_array<surface_work>(plan.threads);
   for (int t = 0; t < plan.threads; ++t) work[t] = new_surface_work(d);
-  surface_job job{&d, q, m, out, work};
+  surface_job job{&d, q, m, out, work, band};
   run_parallel(parallel_task{&job, fit_items, nullptr}, m, plan);
   for (int t = 0; t < plan.threads; ++t) free_surface_work(work[t]);
   host_free(work);

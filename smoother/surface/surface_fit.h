@@ -55,16 +55,39 @@ void free_surface_work(surface_work& w);
 void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* scale,
                     double* work);
 
+// How the fit's value depends on the ordinates, value = sum_j L_j y_j:
+// L_self (the leverage, when q is point `self`; else 0), the variance
+// factor sum_j L_j^2 / w_j over the points of prior weight w_j > 0, and
+// sum_j L_j^2 over all, which R's loess sums into its degrees of freedom.
+struct fit_influence {
+  double leverage = 0.0;
+  double variance = 0.0;
+  double spread = 0.0;
+};
+
 // The fit's value at q (dims coordinates, scaled): NaN where q has a
 // coordinate that is not finite, FIT_FAILED where no point of the window
 // weighs anything. Where the window's farthest point lies at q itself,
-// the weighted mean of all the points at q.
-double surface_fit(const surface_data& d, const double* q, const surface_work& work);
+// the weighted mean of all the points at q. With `influence`: the fit's,
+// q being point `self` (-1: none).
+double surface_fit(const surface_data& d, const double* q, const surface_work& work,
+                   std::int32_t self = -1, fit_influence* influence = nullptr);
+
+// A run's influence: query i's variance factor, and with `leverage` and
+// `spread`, the queries being the data's points (`at_points`), its
+// leverage and sum of squared shares.
+struct surface_band_fits {
+  double* variance = nullptr;
+  double* leverage = nullptr;
+  double* spread = nullptr;
+  bool at_points = false;
+};
 
 // The fits at `m` queries into `out`, query i's coordinate j at
 // q[j * m + i], on the threads `settings` asks for: the same bits on any
 // number.
 void surface_fits(const surface_data& d, const double* q, std::int64_t m,
-                  const fit_settings* settings, double* out);
+                  const fit_settings* settings, double* out,
+                  const surface_band_fits* band = nullptr);
 
 #endif

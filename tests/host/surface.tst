@@ -102,7 +102,7 @@
 %!error <'Delta' has no meaning for a surface> quibra (rand (9, 2), rand (9, 1), 0.5, "Delta", 1)
 %!error <'Method' 'fast' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Method", "fast")
 %!error <'Derivative' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Derivative", 1)
-%!error <'Intervals' is not yet available> quibra (rand (9, 2), rand (9, 1), 0.5, "Intervals", "confidence")
+%!error <'Intervals' with ROBUST is not yet available> quibra (rand (9, 2), rand (9, 1), 0.5, true, "Intervals", "confidence")
 %!error <column per predictor of nodes_x: 2 columns> quibra (rand (3, 3), [], 0.5, false, 1, rand (9, 2), rand (9, 1))
 %!error <Y must be \[\]> quibra (rand (3, 2), rand (3, 1), 0.5, false, 1, rand (9, 2), rand (9, 1))
 %!error <at least 6 points, its polynomial's terms; it has 4 here> quibra (rand (9, 2), rand (9, 1), 0.5)
@@ -126,3 +126,32 @@
 %! [~, once] = quibra (X, yb, 0.4, true, 1, "MaxPasses", 1);
 %! assert (once.passes, 1);
 %! assert (strcmp (once.outcome, "exhausted"));
+
+%!test
+%! ## Bands: standard errors at the data and at new points, sigma (R's s),
+%! ## enp and dof (R's one.delta), with and without prior weights.
+%! for d = [2 3]
+%!   [X, y] = field (130, d, 40 + d, 0);
+%!   [Xq, ~] = field (9, d, 50 + d, 0);
+%!   rand ("seed", 8);
+%!   w = 0.5 + rand (130, 1);
+%!   for weighed = [false true]
+%!     ww = ones (130, 1);
+%!     opts = {"Intervals", "confidence"};
+%!     if (weighed)
+%!       ww = w;
+%!       opts = [opts, {"Weights", w}];
+%!     endif
+%!     [~, ~, se, se_q, stats] = r_surface (X, y, ww, Xq, "span = 0.6, degree = 2");
+%!     [v, info] = quibra (X, y, 0.6, false, 2, opts{:});
+%!     [vq, iq] = quibra (Xq, [], 0.6, false, 2, X, y, opts{:});
+%!     assert (info.se, se, -1e-8);
+%!     assert (iq.se, se_q, -1e-8);
+%!     assert ([info.enp info.sigma info.dof], stats(1:3), -1e-10);
+%!     b = betaincinv (0.95, 0.5, info.dof / 2);
+%!     t = sqrt (info.dof * b / (1 - b));
+%!     assert (info.upper - v, t * info.se, 1e-12);
+%!   endfor
+%! endfor
+%! [~, p] = quibra (X, y, 0.6, false, 2, "Intervals", "prediction");
+%! assert (p.se > info.sigma);

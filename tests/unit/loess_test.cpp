@@ -84,6 +84,36 @@ TEST(PseudoSolve, SolvesFullRankSystemsAndTakesMinimumNormWhereColumnsRepeat) {
   pseudo_solve(nan.data(), 3, 2, r2.data(), coef);
 }
 
+// The first coefficient's row of the pseudo-inverse gives its value from
+// any right-hand side, full rank or not, and asking for it changes no bit.
+TEST(PseudoSolve, TheFirstRowGivesTheFirstCoefficient) {
+  lcg r(3);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int rows = 3 + r.below(30);
+    const int k = 1 + r.below(rows < 6 ? rows : 6);
+    std::vector<double> orig(static_cast<std::size_t>(rows) * k);
+    for (double& v : orig) v = r.unit() - 0.5;
+    if (trial % 3 == 0 && k > 1)  // a repeated column: rank deficient
+      std::copy(orig.begin(), orig.begin() + rows, orig.begin() + rows);
+    std::vector<double> row(rows);
+    for (int again = 0; again < 4; ++again) {
+      std::vector<double> rhs(rows);
+      for (double& v : rhs) v = r.unit() * 4 - 2;
+      std::vector<double> b = orig, eta = rhs, b2 = orig, eta2 = rhs;
+      double coef[PSEUDO_MAX_COLUMNS], coef2[PSEUDO_MAX_COLUMNS];
+      pseudo_solve(b.data(), rows, k, eta.data(), coef);
+      pseudo_solve(b2.data(), rows, k, eta2.data(), coef2, row.data());
+      EXPECT_EQ(bits(coef[0]), bits(coef2[0]));
+      double sum = 0.0, size = 0.0;
+      for (int i = 0; i < rows; ++i) {
+        sum += row[i] * rhs[i];
+        size += std::fabs(row[i] * rhs[i]);
+      }
+      EXPECT_NEAR(sum, coef[0], 1e-12 * (size + 1.0)) << trial << " " << rows << " " << k;
+    }
+  }
+}
+
 TEST(LoessFit, AgreesWithABruteForceSolveWithTiesWeightsAndQueriesOutside) {
   lcg r(5);
   int checked = 0;
