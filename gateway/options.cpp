@@ -207,13 +207,10 @@ void parse_window(const mxArray* a, std::int32_t data_count, call_options* o) {
 }
 
 void parse_normalize(const mxArray* a, std::int32_t, call_options* o) {
-  if (host_is_logical_scalar(a)) {
-    o->request.normalize = host_logical_value(a);
-    return;
-  }
-  if (!is_plain_scalar(a) || !(host_data(a)[0] == 0.0 || host_data(a)[0] == 1.0))
+  const bool logical = host_is_logical_scalar(a);
+  if (!logical && !(is_plain_scalar(a) && (host_data(a)[0] == 0.0 || host_data(a)[0] == 1.0)))
     fail(errors::normalize);
-  o->request.normalize = host_data(a)[0] == 1.0;
+  o->request.normalize = logical ? host_logical_value(a) : host_data(a)[0] == 1.0;
 }
 
 struct option_entry {

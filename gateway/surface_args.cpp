@@ -23,10 +23,7 @@ void check_surface_options(const call_options& o) {
                             : o.settings.lower          ? "'Fallback' 'lower'"
                                                         : nullptr;
   if (meaningless != nullptr) fail(errors::surface_option, meaningless);
-  const char* later = r.band != band_kind::none && r.robust ? "'Intervals' with ROBUST"
-                      : r.choose_span                        ? "an automatic 'Span'"
-                      : o.span_range_given      ? "'SpanRange'"
-                                                : nullptr;
+  const char* later = r.band != band_kind::none && r.robust ? "'Intervals' with ROBUST" : nullptr;
   if (later != nullptr) fail(errors::surface_not_yet, later);
 }
 

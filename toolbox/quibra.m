@@ -590,8 +590,7 @@
 %                                                  'Convention' 'lowess' or
 %                                                  'Fallback' 'lower')
 %     WHAT is not yet available for a surface.    (WHAT: 'Intervals' with
-%         [quibra:surfaceNotYet]                   ROBUST, an automatic
-%                                                  'Span' or 'SpanRange')
+%         [quibra:surfaceNotYet]                   ROBUST)
 %     A surface needs windows of at least K points, its polynomial's terms; it has M here.
 %         [quibra:surfaceSpan]                     (after the options)
 %     No data point is left: every one is missing or has weight 0.
@@ -713,9 +712,12 @@
 %     two.delta there, which needs the whole n-by-n L; at 120 points the
 %     two t quantiles differ in the fourth digit). 'Delta', 'Method'
 %     'fast', 'Derivative', 'Fallback' 'lower' and 'Convention' 'lowess'
-%     have no meaning for a surface; 'Intervals' with ROBUST, an
-%     automatic 'Span' and 'SpanRange' are not built for one yet (see
-%     Errors).
+%     have no meaning for a surface; 'Intervals' with ROBUST is not
+%     built for one yet (see Errors). 'Span' 'aicc' or 'gcv' (within
+%     'SpanRange') chooses the window as for one predictor, from each
+%     candidate's residuals and the trace of its L, before any robust
+%     pass; the candidates' windows are R's floor(n F), at least the
+%     polynomial's terms + 1.
 %     A k-d tree finds each window's points, so a fit reads the cells
 %     near its query, not all n points; the fit itself takes the whole
 %     window, O(n F) per query. The values are the same, to the bit, on

@@ -19,13 +19,10 @@ constexpr std::int32_t GRID = 10;
 constexpr std::int32_t SIDE = 2;
 constexpr std::int32_t ROUNDS = 2;
 constexpr std::int32_t MOST = GRID + 2 * SIDE * ROUNDS;
+static_assert(MOST == SPAN_MOST_CANDIDATES);
 
 struct search {
-  smooth_model* model = nullptr;
-  span_rule rule = span_rule::aicc;
-  fit_settings quiet;
-  double* value = nullptr;     // per model point
-  double* leverage = nullptr;  // per model point
+  window_judge judge;
   std::int32_t count = 0;
   std::int32_t windows[MOST] = {};
   double values[MOST] = {};
@@ -38,15 +35,7 @@ struct search {
 
   void evaluate(std::int32_t q) {
     if (count == MOST || tried(q)) return;
-    set_window(model, q);
-    fit_outputs out;
-    out.value = value;
-    out.leverage = leverage;
-    fit_own_points(model, &quiet, out);
-    const smoother_summary s = summarise(model, value, leverage, nullptr);
-    // A span whose fits fail somewhere does not smooth all the data.
-    double c = std::numeric_limits<double>::infinity();
-    if (s.points == model->count) c = span_criterion(rule, s.points, s.rss, s.enp);
+    const double c = judge.criterion(judge.context, q);
     // Kept ascending by window.
     std::int32_t k = count++;
     for (; k > 0 && windows[k - 1] > q; --k) {
@@ -93,49 +82,94 @@ double span_criterion(span_rule rule, std::int32_t n, double rss, double enp) {
   return (nn * rss) / (room * room);
 }
 
+namespace {
+
+// A curve's candidate: the model with window q, judged at its points.
+struct curve_search {
+  smooth_model* model;
+  span_rule rule;
+  fit_settings quiet;
+  double* value;     // per model point
+  double* leverage;  // per model point
+};
+
+double curve_criterion(void* context, std::int32_t q) {
+  curve_search& c = *static_cast<curve_search*>(context);
+  set_window(c.model, q);
+  fit_outputs out;
+  out.value = c.value;
+  out.leverage = c.leverage;
+  fit_own_points(c.model, &c.quiet, out);
+  const smoother_summary s = summarise(c.model, c.value, c.leverage, nullptr);
+  // A span whose fits fail somewhere does not smooth all the data.
+  if (s.points != c.model->count) return std::numeric_limits<double>::infinity();
+  return span_criterion(c.rule, s.points, s.rss, s.enp);
+}
+
+}  // namespace
+
+window_choice choose_window(std::int32_t q_lo, std::int32_t q_hi, const window_judge& judge) {
+  search s;
+  s.judge = judge;
+  s.evaluate(q_lo);
+  s.evaluate(q_hi);
+  s.between(q_lo, q_hi, GRID - 2);
+  for (std::int32_t round = 0; round < ROUNDS; ++round) {
+    const std::int32_t b = s.best();
+    if (b < 0) break;
+    const std::int32_t a = b > 0 ? s.windows[b - 1] : s.windows[b];
+    const std::int32_t c = b + 1 < s.count ? s.windows[b + 1] : s.windows[b];
+    const std::int32_t before = s.count;
+    const std::int32_t q = s.windows[b];
+    s.between(a, q, SIDE);
+    s.between(q, c, SIDE);
+    if (s.count == before) break;
+  }
+  window_choice w;
+  const std::int32_t b = s.best();
+  w.window = b >= 0 ? s.windows[b] : s.windows[s.count - 1];
+  w.count = s.count;
+  for (std::int32_t k = 0; k < s.count; ++k) {
+    w.windows[k] = s.windows[k];
+    w.values[k] = s.values[k];
+  }
+  return w;
+}
+
+span_search search_report(const window_choice& w, double span,
+                          double (*span_of)(void* context, std::int32_t q), void* context) {
+  span_search out{span, w.count, nullptr, nullptr};
+  out.spans = host_alloc_array<double>(w.count);
+  out.values = host_alloc_array<double>(w.count);
+  for (std::int32_t k = 0; k < w.count; ++k) {
+    out.spans[k] = span_of(context, w.windows[k]);
+    out.values[k] = w.values[k];
+  }
+  return out;
+}
+
+namespace {
+
+double model_span(void* context, std::int32_t q) {
+  return span_for_window(static_cast<const smooth_model*>(context), q);
+}
+
+}  // namespace
+
 span_search choose_span(smooth_model* model, span_rule rule, double lo, double hi,
                         const fit_settings* settings) {
   const std::int32_t n = model->count;
-  search s;
-  s.model = model;
-  s.rule = rule;
-  s.quiet = quiet_settings(*settings);
-  span_search out{hi, 0, nullptr, nullptr};
-  if (n > 0) {
-    s.value = host_alloc_array<double>(n);
-    s.leverage = host_alloc_array<double>(n);
-    const std::int32_t least = model->degree + 2 < n ? model->degree + 2 : n;
-    std::int32_t q_lo = window_size(n, lo, model->degree);
-    if (q_lo < least) q_lo = least;
-    std::int32_t q_hi = window_size(n, hi, model->degree);
-    if (q_hi < q_lo) q_hi = q_lo;
-    s.evaluate(q_lo);
-    s.evaluate(q_hi);
-    s.between(q_lo, q_hi, GRID - 2);
-    for (std::int32_t round = 0; round < ROUNDS; ++round) {
-      const std::int32_t b = s.best();
-      if (b < 0) break;
-      const std::int32_t a = b > 0 ? s.windows[b - 1] : s.windows[b];
-      const std::int32_t c = b + 1 < s.count ? s.windows[b + 1] : s.windows[b];
-      const std::int32_t before = s.count;
-      const std::int32_t q = s.windows[b];
-      s.between(a, q, SIDE);
-      s.between(q, c, SIDE);
-      if (s.count == before) break;
-    }
-    const std::int32_t b = s.best();
-    const std::int32_t q = b >= 0 ? s.windows[b] : s.windows[s.count - 1];
-    set_window(model, q);
-    out.span = model->f;
-    host_free(s.value);
-    host_free(s.leverage);
-  }
-  out.count = s.count;
-  out.spans = host_alloc_array<double>(s.count);
-  out.values = host_alloc_array<double>(s.count);
-  for (std::int32_t k = 0; k < s.count; ++k) {
-    out.spans[k] = span_for_window(model, s.windows[k]);
-    out.values[k] = s.values[k];
-  }
-  return out;
+  if (n <= 0) return span_search{hi, 0, host_alloc_array<double>(0), host_alloc_array<double>(0)};
+  curve_search c{model, rule, quiet_settings(*settings), host_alloc_array<double>(n),
+                 host_alloc_array<double>(n)};
+  const std::int32_t least = model->degree + 2 < n ? model->degree + 2 : n;
+  std::int32_t q_lo = window_size(n, lo, model->degree);
+  if (q_lo < least) q_lo = least;
+  std::int32_t q_hi = window_size(n, hi, model->degree);
+  if (q_hi < q_lo) q_hi = q_lo;
+  const window_choice w = choose_window(q_lo, q_hi, window_judge{&c, curve_criterion});
+  set_window(model, w.window);
+  host_free(c.value);
+  host_free(c.leverage);
+  return search_report(w, model->f, model_span, model);
 }

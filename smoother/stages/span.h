@@ -25,6 +25,32 @@ struct span_search {
   double* values;      // the criterion at each
 };
 
+// The most candidates a search evaluates.
+inline constexpr std::int32_t SPAN_MOST_CANDIDATES = 18;
+
+// How good the window of q points is: the criterion of its smooth, +Inf
+// where a fit failed.
+struct window_judge {
+  void* context;
+  double (*criterion)(void* context, std::int32_t q);
+};
+
+// The windows a search judged, ascending, and the one it chose.
+struct window_choice {
+  std::int32_t window = 0;
+  std::int32_t count = 0;
+  std::int32_t windows[SPAN_MOST_CANDIDATES] = {};
+  double values[SPAN_MOST_CANDIDATES] = {};
+};
+
+// The search below among the windows q_lo to q_hi, whatever the smooth.
+window_choice choose_window(std::int32_t q_lo, std::int32_t q_hi, const window_judge& judge);
+
+// What a second result reports of a search that chose `span`: each
+// candidate's span (span_of(context, q)) and criterion.
+span_search search_report(const window_choice& w, double span,
+                          double (*span_of)(void* context, std::int32_t q), void* context);
+
 // Chooses, among the windows of spans lo to hi (0 < lo <= hi; none below
 // degree + 2 points), the one of least criterion, and gives `model` that
 // span and window. The search: a geometric grid of windows, then rounds

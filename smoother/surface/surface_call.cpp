@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "host/storage.h"
+#include "smoother/r_rules/loess.h"
 #include "smoother/stages/band.h"
+#include "smoother/stages/span.h"
 #include "smoother/surface/surface_fit.h"
 #include "smoother/surface/surface_robust.h"
 
@@ -95,6 +98,60 @@ smoother_summary surface_summary(const surface_points& p, const double* value,
   return s;
 }
 
+// The smallest span whose window of n points holds q.
+double span_of_window(std::int32_t n, std::int32_t q) {
+  if (q >= n) return 1.0;
+  double f = static_cast<double>(q) / static_cast<double>(n);
+  while (loess_window(n, f) < q) f = std::nextafter(f, 2.0);
+  return f;
+}
+
+double surface_span(void* context, std::int32_t q) {
+  return span_of_window(*static_cast<const std::int32_t*>(context), q);
+}
+
+// A candidate window judged by its smooth at the points, as a curve's is.
+struct surface_search {
+  const surface_data* d;
+  const surface_points* p;
+  span_rule rule;
+  fit_settings quiet;
+  double* value;
+  surface_band_fits own;
+};
+
+double surface_criterion(void* context, std::int32_t q) {
+  surface_search& s = *static_cast<surface_search*>(context);
+  surface_data d = *s.d;
+  d.window = q;
+  surface_fits(d, s.p->x, d.n, &s.quiet, s.value, &s.own);
+  smoother_summary sum = surface_summary(*s.p, s.value, s.own);
+  if (sum.points != d.n) return std::numeric_limits<double>::infinity();
+  return span_criterion(s.rule, sum.points, sum.rss, sum.enp);
+}
+
+// The window of least criterion among those of spans r.span_lo to
+// r.span_hi, into d; what was tried into o->search.
+void choose_surface_span(const smooth_request& r, const surface_points& p, surface_data& d,
+                         const fit_settings* settings, smooth_outputs* o) {
+  const std::int32_t n = d.n;
+  double* room = host_alloc_array<double>(5 * static_cast<std::int64_t>(n));
+  surface_search s{&d, &p, r.rule, quiet_settings(*settings), room,
+                   surface_band_fits{room + n, room + 2 * static_cast<std::int64_t>(n),
+                                     room + 3 * static_cast<std::int64_t>(n), true}};
+  const std::int32_t terms = surface_terms(d.dims, d.degree);
+  const std::int32_t least = terms + 1 < n ? terms + 1 : n;
+  std::int32_t q_lo = loess_window(n, r.span_lo);
+  if (q_lo < least) q_lo = least;
+  std::int32_t q_hi = loess_window(n, r.span_hi);
+  if (q_hi < q_lo) q_hi = q_lo;
+  const window_choice w = choose_window(q_lo, q_hi, window_judge{&s, surface_criterion});
+  host_free(room);
+  d.window = w.window;
+  d.f = span_of_window(n, w.window);
+  o->search = search_report(w, d.f, surface_span, &d.n);
+}
+
 void surface_column(const smooth_request& r, fit_settings* settings, smooth_outputs* o) {
   surface_points p = take_points(r);
   const std::int32_t n = p.kept;
@@ -109,6 +166,7 @@ void surface_column(const smooth_request& r, fit_settings* settings, smooth_outp
   d.window = surface_window(n, r.f, r.window_points);
   d.degree = r.degree;
   d.f = r.f;
+  if (r.choose_span) choose_surface_span(r, p, d, settings, o);
   double* robust = host_alloc_array<double>(n);
   reweighted_surface fits = reweigh_surface(r, d, settings, robust);
   const bool band = r.report && r.band != band_kind::none;

@@ -155,3 +155,16 @@
 %! endfor
 %! [~, p] = quibra (X, y, 0.6, false, 2, "Intervals", "prediction");
 %! assert (p.se > info.sigma);
+
+%!test
+%! ## The automatic span: the least criterion among the spans tried (within
+%! ## 'SpanRange'), and the smooth that span gives when asked for.
+%! [X, y] = field (200, 2, 61, 0);
+%! for rule = {"aicc", "gcv"}
+%!   [v, info] = quibra (X, y, "Span", rule{1}, "SpanRange", [0.1 0.9]);
+%!   c = info.criterion;
+%!   [~, best] = min (c(:, 2));
+%!   assert (info.span, c(best, 1));
+%!   assert (all (c(:, 1) >= 0.1 & c(:, 1) <= 0.9));
+%!   assert (v, quibra (X, y, info.span, false, 2));
+%! endfor
