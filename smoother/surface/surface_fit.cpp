@@ -150,7 +150,8 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
   }
   if (influence != nullptr) std::copy(w, w + nf, root);
   double coef[PSEUDO_MAX_COLUMNS];
-  if (!pseudo_solve(w, nf, k, eta, coef, influence != nullptr ? row : nullptr)) return FIT_FAILED;
+  if (!pseudo_solve(w, nf, k, eta, coef, influence != nullptr ? row : nullptr, sum_order::striped))
+    return FIT_FAILED;
   if (influence != nullptr) {
     // The value is sum_p root_p row_p y_p: point p's share of it is
     // L_p = root_p row_p, and its variance factor sum L_p^2 / prior_p.
