@@ -1,16 +1,18 @@
 // mexFunction through the stand-in host with arbitrary arguments: 0 to 9
 // of them, of any class, complexity, sparsity and shape (3-D too), with
 // hostile values, Y and nodes_y often sized from their abscissae (several
-// signals, transposed, empty, 3-D), then up to three name-value options
-// (names of any case, unknown ones of up to 291 bytes, or not text; values
-// of every kind), for 0 to 3 results. After each call: the result is a
-// real double array of the shape the call demands (and a second result,
-// when asked for, an info struct of the shapes it promises), or the call
-// ended with the one message and identifier an independent reading of the
-// arguments expects; storage was released exactly once and nothing but the
-// model outlived the call; every diagnostic is whole lines, or a warning of
-// a known kind when warnings were asked for. A call of several signals
-// must be its signals' calls made one by one, to the bit.
+// signals, transposed, empty, 3-D), X and nodes_x often a surface's matrix
+// of 1 to 5 predictor columns (or one of the shapes that is not one), then
+// up to three name-value options (names of any case, unknown ones of up to
+// 291 bytes, or not text; values of every kind), for 0 to 3 results. After
+// each call: the result is a real double array of the shape the call
+// demands (and a second result, when asked for, an info struct of the
+// shapes it promises), or the call ended with the one message and
+// identifier an independent reading of the arguments expects; storage was
+// released exactly once and nothing but the model outlived the call; every
+// diagnostic is whole lines, or a warning of a known kind when warnings
+// were asked for. A call of several signals must be its signals' calls
+// made one by one, to the bit.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -39,17 +41,31 @@ constexpr std::size_t MAX_OPTIONS = 3;
 // MAX_SIGNAL_ELEMENTS elements.
 constexpr std::size_t MAX_SIGNALS = 9;
 constexpr std::size_t MAX_SIGNAL_ELEMENTS = 144;
+// A surface's abscissae: up to 64 elements, so that four predictors still
+// have the 15 points a quadratic's window needs; at most 5 columns (one
+// more than a surface takes).
+constexpr std::size_t MAX_SURFACE_ELEMENTS = 64;
+constexpr std::size_t MAX_SURFACE_COLUMNS = 5;
 
-const char* const OPTION_NAMES[] = {"Delta",       "MaxPasses",   "Weights",  "Missing",
-                                    "FailedValue", "Diagnostics", "Threads",  "Intervals",
-                                    "Level",       "Span",        "SpanRange", "Fallback",
-                                    "Convention"};
-constexpr std::size_t OPTION_COUNT = 13;
+// The module's option names. The four last are drawn apart from the
+// others, so that the seeds' bytes keep naming the options they did.
+const char* const OPTION_NAMES[] = {
+    "Delta",      "MaxPasses", "Weights",    "Missing", "FailedValue", "Diagnostics",
+    "Threads",    "Intervals", "Level",      "Span",    "SpanRange",   "Fallback",
+    "Convention", "Method",    "Derivative", "Window",  "Normalize"};
+constexpr std::size_t OPTION_COUNT = 17;
+constexpr std::size_t FIRST_OPTIONS = 13;
+// Their places in OPTION_NAMES.
+enum option_index {
+  DELTA, MAX_PASSES, WEIGHTS, MISSING, FAILED_VALUE, DIAGNOSTICS, THREADS, INTERVALS, LEVEL,
+  SPAN, SPAN_RANGE, FALLBACK, CONVENTION, METHOD, DERIVATIVE, WINDOW, NORMALIZE
+};
 const char* const KEYWORDS[] = {
     "propagate", "omit",       "stderr",     "warning", "off", "OMIT",  "Warning",    "",
     "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv",
     "lower",     "LOWER",      "higher",     "native",  "lowess", "LOESS", "loess",    "R"};
 constexpr std::size_t KEYWORD_COUNT = 24;
+const char* const METHODS[] = {"direct", "fast", "FAST", "Direct", "fastest", "true"};
 const char* const CONVENTIONS[] = {"native", "lowess", "loess"};
 
 bool is_text(const mxArray& a) { return a.cls == mx_class::char_ || a.cls == mx_class::string_; }
@@ -144,36 +160,80 @@ std::unique_ptr<mxArray> decode_array(fuzz::reader& in, std::uint8_t h) {
   return a;
 }
 
-// Ordinates sized from the `n` abscissae before them: n-by-k (k from 0 to
-// MAX_SIGNALS, one column per signal, or none), k-by-n (transposed),
-// n-by-a-by-b, [], or shaped like the abscissae themselves. Columns are
-// dropped to keep within MAX_SIGNAL_ELEMENTS.
+// Whether abscissae are shaped as a surface's: 2-D, at least 2-by-2. Only
+// a full real double one is, but ordinates are sized from the others too.
+bool surface_shape(const mxArray& x) { return x.ndims == 2 && x.rows >= 2 && x.cols >= 2; }
+
+// A surface's abscissae, or with `queries` the nodes form's queries: n-by-d,
+// d from 1 to MAX_SURFACE_COLUMNS, or three times in four `columns` (those
+// of the abscissae before, when nonzero); mostly full real doubles, else
+// n-by-d-by-2 or 3, one row or none, or of the kind from `h`. The data
+// have at least 2 rows, the queries any number.
+std::unique_ptr<mxArray> decode_surface_x(fuzz::reader& in, std::uint8_t h, std::size_t columns,
+                                          bool queries) {
+  auto a = std::make_unique<mxArray>();
+  const std::uint8_t s = in.byte();
+  const std::size_t d = columns != 0 && s % 4 != 0 ? columns : 1 + (s >> 2) % MAX_SURFACE_COLUMNS;
+  const std::size_t most = d == 1 ? MAX_ELEMENTS : MAX_SURFACE_ELEMENTS / d;
+  a->rows = queries ? in.upto(most) : 2 + in.upto(most - 2);
+  a->cols = d;
+  switch (s >> 5) {
+    case 5:
+      a->rows = std::min(a->rows, 1 + MAX_SURFACE_ELEMENTS / (3 * d));
+      make_3d(in, *a, d, MAX_SURFACE_ELEMENTS);
+      break;
+    case 6: a->rows = in.byte() % 2; break;
+    case 7: decode_kind(h, *a); break;
+    default: break;
+  }
+  decode_values(in, *a);
+  return a;
+}
+
+// A surface's f: a span from 1/4 to 2 in quarters, so that windows hold
+// the polynomial's terms often enough.
+std::unique_ptr<mxArray> decode_span(fuzz::reader& in) {
+  auto a = std::make_unique<mxArray>();
+  a->rows = a->cols = 1;
+  a->real = {static_cast<double>(1 + in.byte() % 8) / 4.0};
+  return a;
+}
+
+// Ordinates sized from the `n` abscissae before them (a surface's rows):
+// n-by-k (k from 0 to MAX_SIGNALS, one column per signal, or none),
+// k-by-n (transposed; a row for a surface, its length sometimes one off),
+// n-by-a-by-b, [], or shaped like the abscissae themselves (for a surface
+// with more predictors, a row too many or too few). Columns are dropped
+// to keep within MAX_SIGNAL_ELEMENTS, or for a surface, whose fits cost
+// more, MAX_SURFACE_ELEMENTS.
 std::unique_ptr<mxArray> decode_ordinates(fuzz::reader& in, std::uint8_t h, const mxArray& x) {
   auto a = std::make_unique<mxArray>();
   decode_kind(h, *a);
-  const std::size_t n = x.rows * x.cols;
+  const bool surface = surface_shape(x);
+  const std::size_t n = surface ? x.rows : x.rows * x.cols;
+  const std::size_t limit = surface ? MAX_SURFACE_ELEMENTS : MAX_SIGNAL_ELEMENTS;
   const std::uint8_t s = in.byte();
   const std::size_t k = (s >> 3) % (MAX_SIGNALS + 1);
   switch (s % 8) {
     case 4:
-      a->rows = std::max<std::size_t>(k, 2);
-      a->cols = n;
+      a->rows = surface ? 1 : std::max<std::size_t>(k, 2);
+      a->cols = !surface || k < 7 ? n : k == 7 ? n + 1 : n - 1;
       break;
     case 5:
       a->rows = n;
-      make_3d(in, *a, in.upto(3), MAX_SIGNAL_ELEMENTS);
+      make_3d(in, *a, in.upto(3), limit);
       break;
     case 6: break;  // []
     case 7:
-      a->rows = x.rows;
-      a->cols = x.cols;
+      a->rows = !surface || k < 5 ? x.rows : k % 2 == 0 ? n + 1 : n - 1;
+      a->cols = surface && k >= 5 ? 1 + k % 3 : x.cols;
       break;
     default:
       a->rows = n;
       a->cols = k;
       break;
   }
-  while (a->rows * a->cols > MAX_SIGNAL_ELEMENTS) s % 8 == 4 ? --a->rows : --a->cols;
+  while (a->rows * a->cols > limit) s % 8 == 4 ? --a->rows : --a->cols;
   decode_values(in, *a);
   return a;
 }
@@ -196,7 +256,11 @@ std::unique_ptr<mxArray> decode_name(fuzz::reader& in) {
   const std::uint8_t k = in.byte();
   if (k % 8 == 7) return decode_array(in, in.byte());
   if (k % 8 == 6 && (k & 0x40) != 0) return text_array(long_name(in), (k & 0x80) != 0);
-  std::string name = k % 8 == 6 ? "Bogus\t" : OPTION_NAMES[in.byte() % OPTION_COUNT];
+  const bool later = (k % 8 == 1 || k % 8 == 4) && (k & 0x40) != 0;
+  std::string name = k % 8 == 6 ? "Bogus\t"
+                     : later
+                         ? OPTION_NAMES[FIRST_OPTIONS + in.byte() % (OPTION_COUNT - FIRST_OPTIONS)]
+                         : OPTION_NAMES[in.byte() % FIRST_OPTIONS];
   for (char& c : name)
     if ((in.byte() & 1) != 0 && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return text_array(name, (k & 0x80) != 0);
@@ -225,6 +289,32 @@ std::unique_ptr<mxArray> decode_value(fuzz::reader& in, std::size_t data_count) 
     }
     default: return decode_array(in, in.byte());
   }
+}
+
+// A value of one of the later options (`option` their index), three
+// times in four one it takes or nearly: Method's word; Derivative's
+// orders, 1 to 3 of 0 to 3, a row or a column; Window's count, 0 to 3 past
+// the data's; Normalize's logical, or 0, 1 or 2.
+std::unique_ptr<mxArray> decode_later_value(fuzz::reader& in, std::size_t option,
+                                            std::size_t data_count) {
+  const std::uint8_t k = in.byte();
+  if (k % 4 == 3) return decode_value(in, data_count);
+  if (option == METHOD) return text_array(METHODS[in.byte() % 6], (k & 0x80) != 0);
+  auto a = std::make_unique<mxArray>();
+  a->rows = a->cols = 1;
+  if (option == DERIVATIVE) {
+    const std::size_t m = 1 + in.upto(2);
+    ((k & 0x40) != 0 ? a->rows : a->cols) = m;
+    for (std::size_t i = 0; i < m; ++i) a->real.push_back(static_cast<double>(in.byte() % 4));
+  } else if (option == WINDOW) {
+    a->real = {static_cast<double>(in.upto(data_count + 3))};
+  } else if ((k & 0x40) != 0) {
+    a->cls = mx_class::logical_;
+    a->logicals = {static_cast<mxLogical>(in.byte() % 2)};
+  } else {
+    a->real = {static_cast<double>(in.byte() % 3)};
+  }
+  return a;
 }
 
 bool plain_double(const mxArray& a) {
@@ -257,6 +347,8 @@ bool logical_scalar(const mxArray& a) {
 struct expectation {
   std::string id;
   std::string message;
+  // A surface that must succeed: each signal's window.
+  std::vector<long> windows = {};
 };
 
 // How ordinates `y` pair with abscissae `x` (a vector already): a vector
@@ -322,11 +414,319 @@ bool named(const std::vector<std::unique_ptr<mxArray>>& in, const char* name) {
 
 bool empty_double(const mxArray& a) { return plain_double(a) && (a.rows == 0 || a.cols == 0); }
 
+// A surface's abscissae as the module takes them: a full real double
+// matrix of at least 2 rows and 2 columns. Any other shape is one
+// predictor's, with that path's messages.
+bool is_surface(const mxArray& x) { return plain_double(x) && surface_shape(x); }
+
 // R's loess window: floor(n f), at most n, 0 below 1.
 long loess_points(std::size_t n, double f) {
   const double nf = static_cast<double>(n) * f;
   if (!(nf < static_cast<double>(n))) return static_cast<long>(n);
   return nf >= 1.0 ? static_cast<long>(std::floor(nf)) : 0;
+}
+
+// A degree that passed its checks (within -1 and 101, or NaN), truncated.
+long truncated(double v) { return std::isnan(v) ? 0 : static_cast<long>(std::trunc(v)); }
+
+// Where 'Convention' or 'Window' is named, f may be [].
+bool f_given(const std::vector<std::unique_ptr<mxArray>>& in, std::size_t n) {
+  return n >= 3 && !(empty_double(*in[2]) && (named(in, "Convention") || named(in, "Window")));
+}
+
+// The positional f (when given), robust and degree.
+expectation check_scalars(const std::vector<std::unique_ptr<mxArray>>& in, std::size_t n) {
+  const bool f = f_given(in, n);
+  if (f && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
+  if (f && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
+  if (n >= 4 && !scalar_ok(*in[3]) && !logical_scalar(*in[3]))
+    return {"quibra:robust", "robust must be a noncomplex scalar double."};
+  if (n >= 5) {
+    if (!scalar_ok(*in[4])) return {"quibra:degree", "degree must be a noncomplex scalar double."};
+    const double d = in[4]->real[0];
+    if (d <= -1.0)
+      return {"quibra:degreeNegative", "degree must not be negative."};  // truncates below zero
+    if (d >= 101.0) return {"quibra:degreeTooLarge", "degree is too large."};  // NaN truncates to 0
+  }
+  return {};
+}
+
+// What the options asked for, each once it passed its check.
+struct option_state {
+  bool seen[OPTION_COUNT] = {};
+  const mxArray* weights = nullptr;
+  bool omit = false;
+  long window = 0;  // 'Window', 0 without
+  bool fast = false;
+  bool derivative = false;  // an order above 0
+  std::size_t orders = 1;
+  bool band = false;  // 'Intervals' other than 'none'
+  bool prediction = false;
+  bool automatic = false;   // 'Span' 'aicc' or 'gcv'
+  bool span_given = false;  // 'Span' a number
+  double span = 0.0;
+  bool lower = false;
+  bool lowess = false;
+  bool loess = false;
+};
+
+// Derivative's orders: a vector of 1 to degree + 1 distinct integers from
+// 0 to degree.
+bool orders_ok(const mxArray& v, long degree, option_state* o) {
+  if (!plain_double(v) || v.ndims > 2 || (v.rows != 1 && v.cols != 1)) return false;
+  const std::size_t m = v.rows * v.cols;
+  if (m < 1 || m > static_cast<std::size_t>(degree) + 1) return false;
+  std::vector<bool> used(static_cast<std::size_t>(degree) + 1, false);
+  for (const double k : v.real) {
+    if (!(k >= 0.0 && k <= static_cast<double>(degree) && k == std::floor(k))) return false;
+    if (used[static_cast<std::size_t>(k)]) return false;
+    used[static_cast<std::size_t>(k)] = true;
+    o->derivative = o->derivative || k > 0.0;
+  }
+  o->orders = m;
+  return true;
+}
+
+// The options after the `n` positional arguments, left to right, then what
+// they refuse together and what R's conventions refuse. Weights must have
+// `count` elements and Window lie from degree + 1 to `count`; `degree` is
+// the positional one truncated, else 2.
+expectation check_options(const std::vector<std::unique_ptr<mxArray>>& in, std::size_t n,
+                          std::size_t count, long degree, const char** report, option_state* o) {
+  if ((in.size() - n) % 2 != 0)
+    return {"quibra:optionPairs", "Options must come in name-value pairs."};
+  for (std::size_t i = n; i < in.size(); i += 2) {
+    const std::string* name = text_of(*in[i]);
+    if (name == nullptr) return {"quibra:optionName", "Option names must be char row vectors."};
+    std::size_t k = 0;
+    while (k < OPTION_COUNT && !same_word(*name, OPTION_NAMES[k])) ++k;
+    if (k == OPTION_COUNT) {
+      std::string shown;
+      for (std::size_t j = 0; j < name->size() && j < 40; ++j) {
+        const unsigned char c = static_cast<unsigned char>((*name)[j]);
+        shown.push_back(c < 0x20 || c == 0x7f ? '?' : (*name)[j]);
+      }
+      if (name->size() > 40) shown += "...";
+      return {"quibra:optionUnknown", "Unknown option '" + shown + "'."};
+    }
+    if (o->seen[k])
+      return {"quibra:optionRepeated",
+              std::string("Option '") + OPTION_NAMES[k] + "' is given twice."};
+    o->seen[k] = true;
+    const mxArray& v = *in[i + 1];
+    const std::string* word = text_of(v);
+    switch (k) {
+      case DELTA:
+        if (!scalar_ok(v) || !std::isfinite(v.real[0]) || !(v.real[0] >= 0.0))
+          return {"quibra:Delta", "Delta must be a finite noncomplex scalar double >= 0."};
+        break;
+      case MAX_PASSES:
+        if (!integer_in(v, 1, 100))
+          return {"quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100."};
+        break;
+      case WEIGHTS:
+        if (!plain_double(v) ||
+            !((v.rows == 1 && v.cols == count) || (v.cols == 1 && v.rows == count)))
+          return {"quibra:Weights",
+                  "Weights must be a noncomplex double vector as long as the data."};
+        for (double w : v.real)
+          if (!std::isfinite(w) || w < 0.0)
+            return {"quibra:WeightValues", "Weights must be finite and >= 0."};
+        o->weights = &v;
+        break;
+      case MISSING:
+        if (word == nullptr || !(same_word(*word, "propagate") || same_word(*word, "omit")))
+          return {"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
+        o->omit = same_word(*word, "omit");
+        break;
+      case FAILED_VALUE:
+        if (!scalar_ok(v))
+          return {"quibra:FailedValue", "FailedValue must be a noncomplex scalar double."};
+        break;
+      case DIAGNOSTICS:
+        if (word == nullptr ||
+            !(same_word(*word, "stderr") || same_word(*word, "warning") || same_word(*word, "off")))
+          return {"quibra:Diagnostics", "Diagnostics must be 'stderr', 'warning' or 'off'."};
+        *report = same_word(*word, "stderr")    ? "stderr"
+                  : same_word(*word, "warning") ? "warning"
+                                                : "off";
+        break;
+      case THREADS:
+        if (!integer_in(v, 1, 1024))
+          return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
+        break;
+      case INTERVALS:
+        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "confidence") ||
+                                 same_word(*word, "prediction")))
+          return {"quibra:Intervals", "Intervals must be 'none', 'confidence' or 'prediction'."};
+        o->band = !same_word(*word, "none");
+        o->prediction = same_word(*word, "prediction");
+        break;
+      case LEVEL:
+        if (!scalar_ok(v) || !(v.real[0] > 0.0 && v.real[0] < 1.0))
+          return {"quibra:Level", "Level must be a noncomplex scalar double above 0 and below 1."};
+        break;
+      case SPAN:
+        if (word != nullptr ? !(same_word(*word, "aicc") || same_word(*word, "gcv"))
+                            : (!scalar_ok(v) || std::isnan(v.real[0])))
+          return {"quibra:Span",
+                  "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
+        o->automatic = word != nullptr;
+        o->span_given = word == nullptr;
+        o->span = word == nullptr ? v.real[0] : 0.0;
+        break;
+      case SPAN_RANGE:
+        if (!plain_double(v) || !((v.rows == 1 && v.cols == 2) || (v.rows == 2 && v.cols == 1)) ||
+            !(v.real[0] > 0.0 && v.real[0] <= v.real[1] && v.real[1] <= 1.0))
+          return {"quibra:SpanRange",
+                  "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
+        break;
+      case FALLBACK:
+        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "lower")))
+          return {"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
+        o->lower = same_word(*word, "lower");
+        break;
+      case CONVENTION:
+        if (word == nullptr || !(same_word(*word, "native") || same_word(*word, "lowess") ||
+                                 same_word(*word, "loess")))
+          return {"quibra:Convention", "Convention must be 'native', 'lowess' or 'loess'."};
+        o->lowess = same_word(*word, "lowess");
+        o->loess = same_word(*word, "loess");
+        break;
+      case METHOD:
+        if (word == nullptr || !(same_word(*word, "direct") || same_word(*word, "fast")))
+          return {"quibra:Method", "Method must be 'direct' or 'fast'."};
+        o->fast = same_word(*word, "fast");
+        break;
+      case DERIVATIVE:
+        if (!orders_ok(v, degree, o))
+          return {"quibra:Derivative", "Derivative must be an integer from 0 to degree, " +
+                                           std::to_string(degree) +
+                                           ", or a vector of distinct ones."};
+        break;
+      case WINDOW:
+        if (!integer_in(v, static_cast<double>(degree + 1), static_cast<double>(count)))
+          return {"quibra:Window", "Window must be an integer from " + std::to_string(degree + 1) +
+                                       " to " + std::to_string(count) + "."};
+        o->window = static_cast<long>(v.real[0]);
+        break;
+      default:
+        if (!logical_scalar(v) && !(scalar_ok(v) && (v.real[0] == 0.0 || v.real[0] == 1.0)))
+          return {"quibra:Normalize", "Normalize must be true or false."};
+        break;
+    }
+  }
+  const expectation window_span{"quibra:WindowSpan",
+                                "Window replaces the span: give neither f nor 'Span' with it."};
+  if (o->window > 0 && (o->span_given || o->automatic)) return window_span;
+  if (o->derivative && o->prediction)
+    return {"quibra:DerivativePrediction",
+            "Intervals 'prediction' has no meaning for a derivative: use 'confidence'."};
+  // R's conventions: what they have no counterpart of.
+  if (o->lowess && o->fast)
+    return {"quibra:lowessFast",
+            "'Method' 'fast' cannot follow R's lowess, whose weights are cut at 0.001 and 0.999 "
+            "of the bandwidth."};
+  if (o->loess && o->fast)
+    return {"quibra:loessFast",
+            "'Method' 'fast' cannot follow R's loess, which solves each local fit through its "
+            "singular values, not from sums of moments."};
+  if (o->lowess || o->loess) {
+    const char* other = o->derivative                ? "'Derivative'"
+                        : o->band                    ? "'Intervals'"
+                        : o->automatic               ? "an automatic 'Span'"
+                        : o->window > 0              ? "'Window'"
+                        : o->lower                   ? "'Fallback' 'lower'"
+                        : o->seen[SPAN_RANGE]        ? "'SpanRange'"
+                        : o->loess && o->seen[DELTA] ? "'Delta'"
+                                                     : nullptr;
+    if (other != nullptr)
+      return {o->lowess ? "quibra:lowessOther" : "quibra:loessOther",
+              std::string(o->lowess ? "R's lowess" : "R's loess") + " has no counterpart of " +
+                  other + "."};
+  }
+  return {};
+}
+
+// A surface: X (nodes_x in the nodes form) an n-by-d matrix, d predictors.
+expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, std::size_t n,
+                             const char** report) {
+  const bool nodes = n == 7;
+  const mxArray& x = *in[nodes ? 5 : 0];
+  const mxArray& y = *in[nodes ? 6 : 1];
+  const std::size_t d = x.cols;
+  if (d > 4)
+    return {"quibra:XColumns", "A matrix X takes 2 to 4 predictors, a column each; X has " +
+                                   std::to_string(d) + " columns."};
+  if (!vector_ok(y))
+    return nodes ? expectation{"quibra:nodes_y", "nodes_y must be a noncomplex double vector!!!"}
+                 : expectation{"quibra:Y", "Y must be a noncomplex double vector!!!"};
+  if (y.ndims > 2)
+    return nodes ? expectation{"quibra:nodes_yDims",
+                               "nodes_y must not have more than two dimensions."}
+                 : expectation{"quibra:YDims", "Y must not have more than two dimensions."};
+  // One signal: a vector of a point each; else a row per point.
+  const bool one = is_vector(y) && y.rows * y.cols == x.rows;
+  if (!one && y.rows != x.rows)
+    return {"quibra:XYRows",
+            "Y must have a row per row of X (or be a vector as long as X has rows)."};
+  if (nodes) {
+    if (!empty_double(*in[1]))
+      return {"quibra:surfaceY", "In the nodes form of a surface, Y must be []."};
+    const mxArray& q = *in[0];
+    if (!plain_double(q) || q.ndims > 2 || q.cols != d)
+      return {"quibra:XqColumns",
+              "X must have a column per predictor of nodes_x: " + std::to_string(d) + " columns."};
+  }
+  const expectation scalars = check_scalars(in, n);
+  if (!scalars.id.empty()) return scalars;
+  const long degree = n >= 5 ? truncated(in[4]->real[0]) : 2;
+  if (degree > 2)
+    return {"quibra:surfaceDegree", "A surface fits local polynomials of degree 0, 1 or 2."};
+  option_state o;
+  const expectation options = check_options(in, n, x.rows, degree, report, &o);
+  if (!options.id.empty()) return options;
+  const char* meaningless = o.seen[DELTA]                  ? "'Delta'"
+                            : o.fast                       ? "'Method' 'fast'"
+                            : o.derivative || o.orders > 1 ? "'Derivative'"
+                            : o.lowess                     ? "'Convention' 'lowess'"
+                            : o.lower                      ? "'Fallback' 'lower'"
+                                                           : nullptr;
+  if (meaningless != nullptr)
+    return {"quibra:surfaceOption", std::string(meaningless) + " has no meaning for a surface."};
+  const char* later = o.band               ? "'Intervals'"
+                      : o.automatic        ? "an automatic 'Span'"
+                      : o.seen[SPAN_RANGE] ? "'SpanRange'"
+                                           : nullptr;
+  if (later != nullptr)
+    return {"quibra:surfaceNotYet", std::string(later) + " is not yet available for a surface."};
+  const bool f = f_given(in, n);
+  if (o.window > 0 && f)
+    return {"quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
+  const double span = o.span_given ? o.span : f ? in[2]->real[0] : o.loess ? 0.75 : 0.2;
+  const long dims = static_cast<long>(d);
+  const long terms = degree == 0 ? 1 : degree == 1 ? 1 + dims : 1 + dims + dims * (dims + 1) / 2;
+  // Per signal: the points with every coordinate finite (and, omitting
+  // missing ones, an ordinate that is a number) take part, weight 0 or not.
+  expectation success;
+  for (std::size_t c = 0; c < (one ? 1 : y.cols); ++c) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < x.rows; ++i) {
+      bool part = !(o.omit && std::isnan(y.real[c * x.rows + i]));
+      for (std::size_t j = 0; j < d; ++j) part = part && std::isfinite(x.real[j * x.rows + i]);
+      kept += part ? 1 : 0;
+    }
+    if (kept == 0)
+      return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
+    const long window =
+        o.window > 0 ? std::min(o.window, static_cast<long>(kept)) : loess_points(kept, span);
+    if (window < terms)
+      return {"quibra:surfaceSpan", "A surface needs windows of at least " + std::to_string(terms) +
+                                        " points, its polynomial's terms; it has " +
+                                        std::to_string(window) + " here."};
+    success.windows.push_back(window);
+  }
+  return success;
 }
 
 expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
@@ -335,6 +735,7 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
   if (n != 2 && n != 3 && n != 4 && n != 5 && n != 7)
     return {"quibra:nargin", "Wrong number of input arguments."};
   if (nlhs > 2) return {"quibra:nargout", "Too many output arguments."};
+  if (is_surface(*in[n == 7 ? 5 : 0])) return expected_surface(in, n, report);
   // X's (and nodes_x's) dimensions are not counted: the host's column
   // count takes in the trailing ones, so a 1-by-2-by-3 X is a row of six.
   if (!vector_ok(*in[0])) return {"quibra:X", "X must be a noncomplex double vector!!!"};
@@ -349,19 +750,8 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
                        {"quibra:XYLength", "X and Y must have the same length!!!"},
                        {"quibra:YRows", "Y must have as many rows as X has elements."});
   if (!pairing.id.empty()) return pairing;
-  // Where 'Convention' is named, f may be [] for the convention's default.
-  const bool f_given = n >= 3 && !(empty_double(*in[2]) && named(in, "Convention"));
-  if (f_given && !scalar_ok(*in[2])) return {"quibra:f", "f must be a noncomplex scalar double."};
-  if (f_given && std::isnan(in[2]->real[0])) return {"quibra:fNaN", "f must not be NaN."};
-  if (n >= 4 && !scalar_ok(*in[3]) && !logical_scalar(*in[3]))
-    return {"quibra:robust", "robust must be a noncomplex scalar double."};
-  if (n >= 5) {
-    if (!scalar_ok(*in[4])) return {"quibra:degree", "degree must be a noncomplex scalar double."};
-    const double d = in[4]->real[0];
-    if (d <= -1.0)
-      return {"quibra:degreeNegative", "degree must not be negative."};  // truncates below zero
-    if (d >= 101.0) return {"quibra:degreeTooLarge", "degree is too large."};  // NaN truncates to 0
-  }
+  const expectation scalars = check_scalars(in, n);
+  if (!scalars.id.empty()) return scalars;
   const mxArray* data_x = in[0].get();
   const mxArray* data_y = in[1].get();
   if (n == 7) {
@@ -377,151 +767,36 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
     data_y = in[6].get();
   }
   const std::size_t count = data_x->rows * data_x->cols;
-  if ((in.size() - n) % 2 != 0)
-    return {"quibra:optionPairs", "Options must come in name-value pairs."};
-  bool seen[OPTION_COUNT] = {};
-  const mxArray* weights = nullptr;
-  bool omit = false;
-  for (std::size_t i = n; i < in.size(); i += 2) {
-    const std::string* name = text_of(*in[i]);
-    if (name == nullptr) return {"quibra:optionName", "Option names must be char row vectors."};
-    std::size_t k = 0;
-    while (k < OPTION_COUNT && !same_word(*name, OPTION_NAMES[k])) ++k;
-    if (k == OPTION_COUNT) {
-      std::string shown;
-      for (std::size_t j = 0; j < name->size() && j < 40; ++j) {
-        const unsigned char c = static_cast<unsigned char>((*name)[j]);
-        shown.push_back(c < 0x20 || c == 0x7f ? '?' : (*name)[j]);
-      }
-      if (name->size() > 40) shown += "...";
-      return {"quibra:optionUnknown", "Unknown option '" + shown + "'."};
-    }
-    if (seen[k])
-      return {"quibra:optionRepeated",
-              std::string("Option '") + OPTION_NAMES[k] + "' is given twice."};
-    seen[k] = true;
-    const mxArray& v = *in[i + 1];
-    const std::string* word = text_of(v);
-    switch (k) {
-      case 0:
-        if (!scalar_ok(v) || !std::isfinite(v.real[0]) || !(v.real[0] >= 0.0))
-          return {"quibra:Delta", "Delta must be a finite noncomplex scalar double >= 0."};
-        break;
-      case 1:
-        if (!integer_in(v, 1, 100))
-          return {"quibra:MaxPasses", "MaxPasses must be an integer from 1 to 100."};
-        break;
-      case 2:
-        if (!plain_double(v) ||
-            !((v.rows == 1 && v.cols == count) || (v.cols == 1 && v.rows == count)))
-          return {"quibra:Weights",
-                  "Weights must be a noncomplex double vector as long as the data."};
-        for (double w : v.real)
-          if (!std::isfinite(w) || w < 0.0)
-            return {"quibra:WeightValues", "Weights must be finite and >= 0."};
-        weights = &v;
-        break;
-      case 3:
-        if (word == nullptr || !(same_word(*word, "propagate") || same_word(*word, "omit")))
-          return {"quibra:Missing", "Missing must be 'propagate' or 'omit'."};
-        omit = same_word(*word, "omit");
-        break;
-      case 4:
-        if (!scalar_ok(v))
-          return {"quibra:FailedValue", "FailedValue must be a noncomplex scalar double."};
-        break;
-      case 5:
-        if (word == nullptr ||
-            !(same_word(*word, "stderr") || same_word(*word, "warning") || same_word(*word, "off")))
-          return {"quibra:Diagnostics", "Diagnostics must be 'stderr', 'warning' or 'off'."};
-        *report = same_word(*word, "stderr")    ? "stderr"
-                  : same_word(*word, "warning") ? "warning"
-                                                : "off";
-        break;
-      case 6:
-        if (!integer_in(v, 1, 1024))
-          return {"quibra:Threads", "Threads must be an integer from 1 to 1024."};
-        break;
-      case 7:
-        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "confidence") ||
-                                 same_word(*word, "prediction")))
-          return {"quibra:Intervals", "Intervals must be 'none', 'confidence' or 'prediction'."};
-        break;
-      case 8:
-        if (!scalar_ok(v) || !(v.real[0] > 0.0 && v.real[0] < 1.0))
-          return {"quibra:Level", "Level must be a noncomplex scalar double above 0 and below 1."};
-        break;
-      case 9:
-        if (word != nullptr ? !(same_word(*word, "aicc") || same_word(*word, "gcv"))
-                            : (!scalar_ok(v) || std::isnan(v.real[0])))
-          return {"quibra:Span",
-                  "Span must be a noncomplex scalar double (not NaN), 'aicc' or 'gcv'."};
-        break;
-      case 10:
-        if (!plain_double(v) || !((v.rows == 1 && v.cols == 2) || (v.rows == 2 && v.cols == 1)) ||
-            !(v.real[0] > 0.0 && v.real[0] <= v.real[1] && v.real[1] <= 1.0))
-          return {"quibra:SpanRange",
-                  "SpanRange must be a noncomplex double pair [lo hi] with 0 < lo <= hi <= 1."};
-        break;
-      case 11:
-        if (word == nullptr || !(same_word(*word, "none") || same_word(*word, "lower")))
-          return {"quibra:Fallback", "Fallback must be 'none' or 'lower'."};
-        break;
-      default:
-        if (word == nullptr || !(same_word(*word, "native") || same_word(*word, "lowess") ||
-                                 same_word(*word, "loess")))
-          return {"quibra:Convention", "Convention must be 'native', 'lowess' or 'loess'."};
-        break;
-    }
-  }
-  // R's conventions: what they have no counterpart of, then the degree.
-  const mxArray* rules = option(in, "Convention");
-  const std::string convention = rules != nullptr ? *text_of(*rules) : "native";
-  const bool lowess = same_word(convention, "lowess");
-  const bool loess = same_word(convention, "loess");
-  if (lowess || loess) {
-    const std::string* band = seen[7] ? text_of(*option(in, "Intervals")) : nullptr;
-    const std::string* span = seen[9] ? text_of(*option(in, "Span")) : nullptr;
-    const std::string* fallback = seen[11] ? text_of(*option(in, "Fallback")) : nullptr;
-    const char* other = band != nullptr && !same_word(*band, "none") ? "'Intervals'"
-                        : span != nullptr                            ? "an automatic 'Span'"
-                        : fallback != nullptr && same_word(*fallback, "lower")
-                            ? "'Fallback' 'lower'"
-                        : seen[10]          ? "'SpanRange'"
-                        : loess && seen[0]  ? "'Delta'"
-                                            : nullptr;
-    if (other != nullptr)
-      return {lowess ? "quibra:lowessOther" : "quibra:loessOther",
-              std::string(lowess ? "R's lowess" : "R's loess") + " has no counterpart of " + other +
-                  "."};
-  }
-  const double degree_arg = n >= 5 ? in[4]->real[0] : 2.0;
-  const double degree = std::isnan(degree_arg) ? 0.0 : std::trunc(degree_arg);
-  if (lowess && n >= 5 && degree != 1.0)
+  const long degree = n >= 5 ? truncated(in[4]->real[0]) : 2;
+  option_state o;
+  const expectation options = check_options(in, n, count, degree, report, &o);
+  if (!options.id.empty()) return options;
+  const bool f = f_given(in, n);
+  if (o.window > 0 && f)
+    return {"quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
+  // R's degree.
+  if (o.lowess && n >= 5 && degree != 1)
     return {"quibra:lowessDegree", "R's lowess fits local lines: degree must be 1."};
-  if (loess && degree > 2.0)
+  if (o.loess && degree > 2)
     return {"quibra:loessDegree", "R's loess fits local polynomials of degree 0, 1 or 2."};
-  // A span by name ('aicc' and 'gcv' were refused above), else f, else R's.
-  const mxArray* span = option(in, "Span");
-  const double f = span != nullptr && text_of(*span) == nullptr ? span->real[0]
-                   : f_given                                   ? in[2]->real[0]
-                                                               : 0.75;
+  // A span by number, else f, else R's.
+  const double span = o.span_given ? o.span : f ? in[2]->real[0] : 0.75;
   // Per signal: one that keeps no point ends the call, and under R's
   // loess one whose windows are too small for the degree.
   for (std::size_t c = 0; c < signals(*data_y); ++c) {
     bool any = false;
     std::size_t kept = 0;
     for (std::size_t j = 0; j < count; ++j) {
-      const bool in_data = std::isfinite(data_x->real[j]) &&
-                           !(omit && std::isnan(data_y->real[c * count + j]));
+      const bool in_data =
+          std::isfinite(data_x->real[j]) && !(o.omit && std::isnan(data_y->real[c * count + j]));
       kept += in_data ? 1 : 0;
-      any = any || (in_data && !(weights != nullptr && weights->real[j] == 0.0));
+      any = any || (in_data && !(o.weights != nullptr && o.weights->real[j] == 0.0));
     }
-    if ((weights != nullptr || omit) && !any)
+    if ((o.weights != nullptr || o.omit) && !any)
       return {"quibra:noData", "No data point is left: every one is missing or has weight 0."};
-    const long window = loess_points(kept, f);
-    const long least = static_cast<long>(degree) + 1;
-    if (loess && window < least)
+    const long window = loess_points(kept, span);
+    const long least = degree + 1;
+    if (o.loess && window < least)
       return {"quibra:loessSpan", "R's loess needs windows of at least degree + 1 = " +
                                       std::to_string(least) + " points; floor(f n) is " +
                                       std::to_string(window) + " here."};
@@ -554,18 +829,42 @@ double failed_value(const std::vector<std::unique_ptr<mxArray>>& args) {
 }
 
 // The data of a call that passed its checks: abscissae and ordinates (the
-// nodes in the nodes form), and the signals among them.
+// nodes in the nodes form), their points, each of `dims` coordinates (a
+// surface's predictors), the signals among them and the result's pages
+// (one per derivative order).
 struct data_args {
   const mxArray* x;
   const mxArray* y;
   std::size_t count;
+  std::size_t dims;
   std::size_t signals;
+  std::size_t pages;
 };
 data_args data_of(const std::vector<std::unique_ptr<mxArray>>& args) {
   const bool nodes = positional(args) == 7;
   const mxArray* x = nodes ? args[5].get() : args[0].get();
   const mxArray* y = nodes ? args[6].get() : args[1].get();
-  return {x, y, x->rows * x->cols, signals(*y)};
+  if (is_surface(*x)) {
+    const bool one = is_vector(*y) && y->rows * y->cols == x->rows;
+    return {x, y, x->rows, x->cols, one ? 1 : y->cols, 1};
+  }
+  const mxArray* orders = option(args, "Derivative");
+  return {x, y, x->rows * x->cols, 1, signals(*y), orders != nullptr ? orders->real.size() : 1};
+}
+
+// Whether every coordinate of point i of the data is a finite number.
+bool finite_point(const data_args& d, std::size_t i) {
+  for (std::size_t j = 0; j < d.dims; ++j)
+    if (!std::isfinite(d.x->real[j * d.count + i])) return false;
+  return true;
+}
+
+// Whether option `name` is given as the word `word`.
+bool given_as(const std::vector<std::unique_ptr<mxArray>>& args, const char* name,
+              const char* word) {
+  const mxArray* v = option(args, name);
+  const std::string* t = v != nullptr ? text_of(*v) : nullptr;
+  return t != nullptr && same_word(*t, word);
 }
 
 // One value per signal: a scalar of `cls` for one, else a 1-by-k row.
@@ -577,12 +876,17 @@ void require_per_signal(const mxArray* f, mx_class cls, std::size_t k, const cha
 
 // The info struct of a successful two-result call.
 void check_info(const mxArray& info, const mxArray& result,
-                const std::vector<std::unique_ptr<mxArray>>& args, bool robust) {
-  // Seven fields, six more with a band, two more with a chosen span.
-  const std::size_t fields = info.fields.size();
-  fuzz::require(
-      info.cls == mx_class::struct_ && fields >= 7 && fields <= 16,
-      "info is not the struct");
+                const std::vector<std::unique_ptr<mxArray>>& args, bool robust,
+                const std::vector<long>& windows) {
+  // Eight fields, six more with a band, one with 'Fallback' 'lower', two
+  // with a chosen span.
+  const mxArray* span = option(args, "Span");
+  const std::size_t fields =
+      8 + (option(args, "Intervals") != nullptr && !given_as(args, "Intervals", "none") ? 6 : 0) +
+      (given_as(args, "Fallback", "lower") ? 1 : 0) +
+      (span != nullptr && text_of(*span) != nullptr ? 2 : 0);
+  fuzz::require(info.cls == mx_class::struct_ && info.fields.size() == fields,
+                "info is not the struct", std::to_string(info.fields.size()) + " fields");
   const data_args d = data_of(args);
   const mxArray* se = standin::field(&info, "se");
   if (se != nullptr) {
@@ -614,6 +918,19 @@ void check_info(const mxArray& info, const mxArray& result,
                      "converged");
   require_per_signal(standin::field(&info, "window"), mx_class::double_, d.signals, "window");
   require_per_signal(standin::field(&info, "scale"), mx_class::double_, d.signals, "scale");
+  // A surface: each signal's window as the model has it, and every robust
+  // pass asked for made (3 reweightings, or MaxPasses).
+  const mxArray* window = standin::field(&info, "window");
+  for (std::size_t c = 0; c < windows.size(); ++c)
+    fuzz::require(window->real[c] == static_cast<double>(windows[c]), "info.window",
+                  std::to_string(window->real[c]) + " vs " + std::to_string(windows[c]));
+  if (d.dims > 1) {
+    const mxArray* passes = option(args, "MaxPasses");
+    const double made = !robust ? 0.0 : passes != nullptr ? passes->real[0] : 3.0;
+    for (const double p : standin::field(&info, "passes")->real)
+      fuzz::require(p == made, "info.passes of a surface",
+                    std::to_string(p) + " vs " + std::to_string(made));
+  }
   // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
   // the abscissa is NaN or infinite (no part in the smooth).
   fuzz::require(plain_double(*weights) && weights->rows == d.y->rows &&
@@ -622,7 +939,7 @@ void check_info(const mxArray& info, const mxArray& result,
   for (std::size_t j = 0; j < weights->real.size(); ++j) {
     const double w = weights->real[j];
     fuzz::require(w >= 0.0 && w <= 1.0, "info.weights outside [0, 1]");
-    fuzz::require(std::isfinite(d.x->real[j % d.count]) || w == 0.0,
+    fuzz::require(finite_point(d, j % d.count) || w == 0.0,
                   "info.weights of an abscissa that is no finite number");
   }
   fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
@@ -656,19 +973,30 @@ bool same_array(const mxArray& a, const mxArray& b) {
 
 // Whether signal `c` of a several-signal array `all` is the one-signal
 // call's `one`: a cell row's cell, a row's entry (of a one-per-call field),
-// or a column (of a field of one per point or query).
+// or a column (of a field of one per point or query) on every page (one
+// per derivative order) of `all`.
 bool is_signal(const mxArray& all, std::size_t c, std::size_t k, const mxArray& one) {
-  if (all.cols != k) return false;
-  if (all.cls == mx_class::cell_) return all.rows == 1 && same_array(*all.cells[c], one);
-  if (all.cls != one.cls) return false;
+  if (all.cls == mx_class::cell_)
+    return all.cols == k && all.rows == 1 && same_array(*all.cells[c], one);
+  if (all.cls != one.cls || all.cols % k != 0) return false;
   const std::size_t rows = all.rows;
-  if (one.rows * one.cols != rows) return false;
-  if (all.cls == mx_class::logical_)
-    return std::memcmp(all.logicals.data() + c * rows, one.logicals.data(), rows) == 0;
-  return fuzz::same_values(
-      std::vector<double>(all.real.begin() + static_cast<long>(c * rows),
-                          all.real.begin() + static_cast<long>((c + 1) * rows)),
-      one.real);
+  const std::size_t pages = all.cols / k;
+  if (one.rows * one.cols != rows * pages) return false;
+  for (std::size_t p = 0; p < pages; ++p) {
+    const std::size_t from = (p * k + c) * rows;
+    const std::size_t to = p * rows;
+    if (all.cls == mx_class::logical_) {
+      if (rows > 0 && std::memcmp(all.logicals.data() + from, one.logicals.data() + to, rows) != 0)
+        return false;
+      continue;
+    }
+    const auto slice = [rows](const std::vector<double>& v, std::size_t at) {
+      return std::vector<double>(v.begin() + static_cast<long>(at),
+                                 v.begin() + static_cast<long>(at + rows));
+    };
+    if (!fuzz::same_values(slice(all.real, from), slice(one.real, to))) return false;
+  }
+  return true;
 }
 
 // The count a summary warning of kind `id` gives, 0 when there is none.
@@ -691,9 +1019,9 @@ void check_signals(const std::vector<std::unique_ptr<mxArray>>& args, int nlhs,
   std::string err;
   long long singular = 0, unstable = 0;
   for (std::size_t c = 0; c < d.signals; ++c) {
-    mxArray y;
-    y.rows = d.x->rows;
-    y.cols = d.x->cols;
+    mxArray y;  // shaped like one predictor's abscissae, a column for a surface
+    y.rows = d.dims > 1 ? d.count : d.x->rows;
+    y.cols = d.dims > 1 ? 1 : d.x->cols;
     y.real.assign(d.y->real.begin() + static_cast<long>(c * d.count),
                   d.y->real.begin() + static_cast<long>((c + 1) * d.count));
     std::vector<const mxArray*> inputs;
@@ -736,32 +1064,70 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int nlhs = (head >> 4) & 3;
   const std::size_t nargs = head % (MAX_ARGS + 1);
   std::vector<std::unique_ptr<mxArray>> args;
+  // X and nodes_x, with the top bit of their kind, are a surface's (X the
+  // queries in the nodes form, its Y then mostly []); nodes_x then mostly
+  // has X's columns, and f, with the top bit of its kind, is a span.
+  bool surface_x = false;
   for (std::size_t i = 0; i < nargs; ++i) {
     // Y and nodes_y, with the top bit of their kind, are sized from the
     // abscissae before them, so that several signals and their shape
     // errors are common.
     const std::uint8_t h = in.byte();
-    const bool ordinates = (i == 1 || i == 6) && (h & 0x80) != 0;
-    args.push_back(ordinates ? decode_ordinates(in, h, *args[i - 1]) : decode_array(in, h));
+    const bool top = (h & 0x80) != 0;
+    if (i == 0 && top) {
+      surface_x = true;
+      args.push_back(decode_surface_x(in, h, 0, nargs == 7));
+    } else if (i == 5 && top) {
+      args.push_back(decode_surface_x(in, h, surface_x ? args[0]->cols : 0, false));
+    } else if (i == 1 && surface_x && nargs == 7 && !top) {
+      auto empty = std::make_unique<mxArray>();
+      empty->rows = h % 3 == 2 ? 1 : 0;
+      empty->cols = h % 3 == 1 ? 1 : 0;
+      args.push_back(std::move(empty));
+    } else if (i == 2 && surface_x && top) {
+      args.push_back(decode_span(in));
+    } else if ((i == 1 || i == 6) && top) {
+      args.push_back(decode_ordinates(in, h, *args[i - 1]));
+    } else {
+      args.push_back(decode_array(in, h));
+    }
   }
-  // The degree bound: only accepted degrees are reduced.
+  const mxArray* data_x = nargs >= 7 ? args[5].get() : nargs >= 1 ? args[0].get() : nullptr;
+  // The degree bound: only accepted degrees are reduced, for a surface to
+  // 0 to 3 (3 is refused).
   if (nargs >= 5 && scalar_ok(*args[4])) {
     double& d = args[4]->real[0];
-    if (d > MAX_DEGREE && d < 101.0) d = std::fmod(d, MAX_DEGREE + 1);
+    if (surface_shape(*data_x)) {
+      if (d >= 3.0 && d < 101.0) d = std::fmod(d, 4.0);
+    } else if (d > MAX_DEGREE && d < 101.0) {
+      d = std::fmod(d, MAX_DEGREE + 1);
+    }
   }
   const std::size_t options = in.upto(MAX_OPTIONS);
-  const std::size_t data_count = nargs >= 7   ? args[5]->rows * args[5]->cols
-                                 : nargs >= 1 ? args[0]->rows * args[0]->cols
-                                              : 0;
+  const std::size_t data_count = data_x == nullptr        ? 0
+                                 : surface_shape(*data_x) ? data_x->rows
+                                                          : data_x->rows * data_x->cols;
   for (std::size_t i = 0; i < options; ++i) {
     args.push_back(decode_name(in));
     const std::string* name = text_of(*args.back());
     // A convention's word, mostly one it takes, so that R's rules run.
     if (name != nullptr && same_word(*name, "Convention") && in.byte() % 4 != 0)
       args.push_back(text_array(CONVENTIONS[in.byte() % 3], false));
-    else if (in.byte() % 16 != 0)
-      args.push_back(decode_value(in, data_count));  // else one short
+    else if (in.byte() % 16 != 0) {  // else one short
+      std::size_t option = FIRST_OPTIONS;
+      while (name != nullptr && option < OPTION_COUNT && !same_word(*name, OPTION_NAMES[option]))
+        ++option;
+      args.push_back(name != nullptr && option < OPTION_COUNT
+                         ? decode_later_value(in, option, data_count)
+                         : decode_value(in, data_count));
+    }
   }
+  // A surface's robust passes are all made: an accepted MaxPasses is
+  // reduced to 1 to 3.
+  const std::size_t passes = name_at(args, "MaxPasses") + 1;
+  if (data_x != nullptr && surface_shape(*data_x) && passes < args.size() &&
+      integer_in(*args[passes], 4.0, 100.0))
+    args[passes]->real[0] = 1.0 + std::fmod(args[passes]->real[0], 3.0);
 
   const char* report = "stderr";
   const expectation expected = ::expected(args, nlhs, &report);
@@ -795,21 +1161,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   fuzz::require(o.ok, "valid call failed", o.error);
+  // The queries: X, or in the nodes form X again; a surface's by rows.
   const mxArray& x = *args[0];
-  const std::size_t len = x.rows * x.cols;
-  const std::size_t k = data_of(args).signals;
+  const data_args d = data_of(args);
+  const bool surface = d.dims > 1;
+  const std::size_t len = surface ? x.rows : x.rows * x.cols;
+  const std::size_t k = d.signals;
+  const std::size_t pages = d.pages;
   fuzz::require(result != nullptr, "no result");
   fuzz::require(plain_double(*result), "result is not a real full double array");
-  // One signal: shaped like X; several: a row per element of X, a column each.
-  fuzz::require(k > 1            ? (result->rows == len && result->cols == k)
-                : x.rows == 1    ? (result->rows == 1 && result->cols == len)
-                                 : (result->rows == len && result->cols == 1),
-                "result not shaped like X");
-  fuzz::require(result->real.size() == len * k, "result data size");
+  // A surface: a row per query, a column per signal. One predictor's, one
+  // signal: shaped like X; several: a row per element of X, a column each;
+  // with several derivative orders, a page each.
+  fuzz::require(surface       ? (result->rows == len && result->cols == k)
+                : k > 1       ? (result->rows == len && result->cols == k * pages)
+                : x.rows == 1 ? (result->rows == 1 && result->cols == len * pages)
+                              : (result->rows == len && result->cols == pages),
+                "result not shaped like X",
+                std::to_string(result->rows) + "-by-" + std::to_string(result->cols));
+  fuzz::require(result->ndims == (pages > 1 ? 3U : 2U), "result's dimensions");
+  fuzz::require(result->real.size() == len * k * pages, "result data size");
   // What outlives the call by design: the model's record, x and y, and
   // after a robust call that succeeded, or with prior weights, its weights.
+  // A surface keeps no model.
   const bool robust = robust_requested(args);
-  fuzz::require(o.blocks_left == 3 || ((robust || weighted(args)) && o.blocks_left == 4),
+  fuzz::require(surface ? o.blocks_left == 0
+                        : o.blocks_left == 3 || ((robust || weighted(args)) && o.blocks_left == 4),
                 "blocks left after the call", std::to_string(o.blocks_left));
   // Diagnostics as asked: lines, or at most one warning per kind, or nothing.
   if (std::strcmp(report, "stderr") != 0)
@@ -822,15 +1199,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kinds[kind] = true;
   }
   fuzz::require((info != nullptr) == (nlhs == 2), "second result filled unless asked for");
-  if (info != nullptr) check_info(*info, *result, args, robust);
-  // Each element is evaluated on its own: equal abscissae, equal results.
+  if (info != nullptr) check_info(*info, *result, args, robust, expected.windows);
+  // Each query is evaluated on its own: equal queries, equal results.
   // Which NaN comes out is the hardware's choice: a commutative operation
   // may take its operands in either order, and with two NaNs the first one
   // wins, so a NaN result may differ in sign between lanes and paths.
+  const std::size_t coordinates = surface ? x.cols : 1;
   for (std::size_t i = 0; i < len; ++i) {
     for (std::size_t j = i + 1; j < len; ++j) {
-      if (std::memcmp(&x.real[i], &x.real[j], sizeof(double)) != 0) continue;
-      for (std::size_t c = 0; c < k; ++c) {
+      bool same = true;
+      for (std::size_t c = 0; c < coordinates && same; ++c)
+        same = std::memcmp(&x.real[c * len + i], &x.real[c * len + j], sizeof(double)) == 0;
+      if (!same) continue;
+      for (std::size_t c = 0; c < k * pages; ++c) {
         const double a = result->real[c * len + i];
         const double b = result->real[c * len + j];
         fuzz::require((std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0,
