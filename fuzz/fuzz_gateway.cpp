@@ -616,9 +616,8 @@ expectation check_options(const std::vector<std::unique_ptr<mxArray>>& in, std::
         break;
     }
   }
-  const expectation window_span{"quibra:WindowSpan",
-                                "Window replaces the span: give neither f nor 'Span' with it."};
-  if (o->window > 0 && (o->span_given || o->automatic)) return window_span;
+  if (o->window > 0 && (o->span_given || o->automatic))
+    return {"quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
   if (o->derivative && o->prediction)
     return {"quibra:DerivativePrediction",
             "Intervals 'prediction' has no meaning for a derivative: use 'confidence'."};
@@ -678,13 +677,13 @@ expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, st
       return {"quibra:XqColumns",
               "X must have a column per predictor of nodes_x: " + std::to_string(d) + " columns."};
   }
-  const expectation scalars = check_scalars(in, n);
+  expectation scalars = check_scalars(in, n);
   if (!scalars.id.empty()) return scalars;
   const long degree = n >= 5 ? truncated(in[4]->real[0]) : 2;
   if (degree > 2)
     return {"quibra:surfaceDegree", "A surface fits local polynomials of degree 0, 1 or 2."};
   option_state o;
-  const expectation options = check_options(in, n, x.rows, degree, report, &o);
+  expectation options = check_options(in, n, x.rows, degree, report, &o);
   if (!options.id.empty()) return options;
   const char* meaningless = o.seen[DELTA]                  ? "'Delta'"
                             : o.fast                       ? "'Method' 'fast'"
@@ -750,7 +749,7 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
                        {"quibra:XYLength", "X and Y must have the same length!!!"},
                        {"quibra:YRows", "Y must have as many rows as X has elements."});
   if (!pairing.id.empty()) return pairing;
-  const expectation scalars = check_scalars(in, n);
+  expectation scalars = check_scalars(in, n);
   if (!scalars.id.empty()) return scalars;
   const mxArray* data_x = in[0].get();
   const mxArray* data_y = in[1].get();
@@ -769,7 +768,7 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
   const std::size_t count = data_x->rows * data_x->cols;
   const long degree = n >= 5 ? truncated(in[4]->real[0]) : 2;
   option_state o;
-  const expectation options = check_options(in, n, count, degree, report, &o);
+  expectation options = check_options(in, n, count, degree, report, &o);
   if (!options.id.empty()) return options;
   const bool f = f_given(in, n);
   if (o.window > 0 && f)
