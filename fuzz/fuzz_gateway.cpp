@@ -647,6 +647,8 @@ expectation check_options(const std::vector<std::unique_ptr<mxArray>>& in, std::
   return {};
 }
 
+bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in);
+
 // A surface: X (nodes_x in the nodes form) an n-by-d matrix, d predictors.
 expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, std::size_t n,
                              const char** report) {
@@ -693,12 +695,8 @@ expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, st
                                                            : nullptr;
   if (meaningless != nullptr)
     return {"quibra:surfaceOption", std::string(meaningless) + " has no meaning for a surface."};
-  const char* later = o.band               ? "'Intervals'"
-                      : o.automatic        ? "an automatic 'Span'"
-                      : o.seen[SPAN_RANGE] ? "'SpanRange'"
-                                           : nullptr;
-  if (later != nullptr)
-    return {"quibra:surfaceNotYet", std::string(later) + " is not yet available for a surface."};
+  if (o.band && robust_requested(in))
+    return {"quibra:surfaceNotYet", "'Intervals' with ROBUST is not yet available for a surface."};
   const bool f = f_given(in, n);
   if (o.window > 0 && f)
     return {"quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
@@ -723,7 +721,8 @@ expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, st
       return {"quibra:surfaceSpan", "A surface needs windows of at least " + std::to_string(terms) +
                                         " points, its polynomial's terms; it has " +
                                         std::to_string(window) + " here."};
-    success.windows.push_back(window);
+    // An automatic span's window is the search's to choose.
+    success.windows.push_back(o.automatic ? -1 : window);
   }
   return success;
 }
@@ -816,6 +815,13 @@ bool robust_requested(const std::vector<std::unique_ptr<mxArray>>& in) {
   if (logical_scalar(*in[3])) return in[3]->logicals.at(0) != 0;
   const double r = in[3]->real[0];
   return !std::isnan(r) && std::trunc(r) != 0.0;
+}
+
+// Whether the call follows R's loess ('Convention' 'loess').
+bool r_loess(const std::vector<std::unique_ptr<mxArray>>& in) {
+  const mxArray* c = option(in, "Convention");
+  const std::string* word = c != nullptr ? text_of(*c) : nullptr;
+  return word != nullptr && same_word(*word, "loess");
 }
 
 // The value that stands in for a failed fit: realmax, or FailedValue's.
@@ -920,15 +926,22 @@ void check_info(const mxArray& info, const mxArray& result,
   // A surface: each signal's window as the model has it, and every robust
   // pass asked for made (3 reweightings, or MaxPasses).
   const mxArray* window = standin::field(&info, "window");
-  for (std::size_t c = 0; c < windows.size(); ++c)
-    fuzz::require(window->real[c] == static_cast<double>(windows[c]), "info.window",
-                  std::to_string(window->real[c]) + " vs " + std::to_string(windows[c]));
+  // This module's robust passes prune points, and the window with them.
+  const bool pruned = robust && !r_loess(args);
+  for (std::size_t c = 0; c < windows.size(); ++c) {
+    const double expect = static_cast<double>(windows[c]);
+    fuzz::require(windows[c] < 0 || window->real[c] == expect ||
+                      (pruned && window->real[c] >= 0.0 && window->real[c] < expect),
+                  "info.window", std::to_string(window->real[c]) + " vs " + std::to_string(windows[c]));
+  }
   if (d.dims > 1) {
+    // R's rules make every reweighting asked for (3, or MaxPasses); this
+    // module's passes stop once the weights settle, after 1 to MaxPasses.
     const mxArray* passes = option(args, "MaxPasses");
-    const double made = !robust ? 0.0 : passes != nullptr ? passes->real[0] : 3.0;
+    const double most = passes != nullptr ? passes->real[0] : r_loess(args) ? 3.0 : 100.0;
     for (const double p : standin::field(&info, "passes")->real)
-      fuzz::require(p == made, "info.passes of a surface",
-                    std::to_string(p) + " vs " + std::to_string(made));
+      fuzz::require(!robust ? p == 0.0 : r_loess(args) ? p == most : p >= 1.0 && p <= most,
+                    "info.passes of a surface", std::to_string(p) + " of " + std::to_string(most));
   }
   // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
   // the abscissa is NaN or infinite (no part in the smooth).

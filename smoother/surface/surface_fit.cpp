@@ -83,8 +83,11 @@ std::int32_t surface_terms(std::int32_t dims, std::int32_t degree) {
 surface_work new_surface_work(const surface_data& d) {
   surface_work w;
   w.space = new_kd_space(d.n);
-  w.columns = host_alloc_array<double>(static_cast<std::int64_t>(d.window) *
-                                       (surface_terms(d.dims, d.degree) + 3));
+  // Room for windows padded to the terms (surface_fit), which pruned
+  // windows may need.
+  const std::int32_t terms = surface_terms(d.dims, d.degree);
+  const std::int64_t rows = d.window > terms ? d.window : terms;
+  w.columns = host_alloc_array<double>(rows * (terms + 3));
   return w;
 }
 
@@ -126,9 +129,15 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
   rho *= d.f > 1.0 ? d.f : 1.0;
   if (rho == 0.0) return at_query(d, q, self, influence);
   double* w = work.columns;
-  double* eta = w + static_cast<std::int64_t>(k) * nf;
-  double* root = eta + nf;  // each point's sqrt weight, which the solve overwrites in w
-  double* row = root + nf;
+  // Robust passes may leave fewer points than terms: zero rows pad the
+  // system, which keeps its least-squares (minimum-norm) solution.
+  const std::int32_t rows = nf < k ? k : nf;
+  double* eta = w + static_cast<std::int64_t>(k) * rows;
+  double* root = eta + rows;  // each point's sqrt weight, which the solve overwrites in w
+  double* row = root + rows;
+  for (std::int64_t c = 0; c < k; ++c)
+    for (std::int32_t p = nf; p < rows; ++p) w[c * rows + p] = 0.0;
+  for (std::int32_t p = nf; p < rows; ++p) eta[p] = 0.0;
   for (std::int32_t p = 0; p < nf; ++p) {
     const std::int32_t i = near[p].index;
     const double weight = d.weights != nullptr ? d.weights[i] : 1.0;
@@ -143,14 +152,15 @@ double surface_fit(const surface_data& d, const double* q, const surface_work& w
     for (std::int32_t j = 0; j < d.dims; ++j)
       centred[j] = d.x[static_cast<std::int64_t>(j) * d.n + i] - q[j];
     std::int32_t c = 1;
-    for (std::int32_t j = 0; j < d.dims; ++j) w[static_cast<std::int64_t>(c++) * nf + p] = w[p] * centred[j];
+    for (std::int32_t j = 0; j < d.dims; ++j)
+      w[static_cast<std::int64_t>(c++) * rows + p] = w[p] * centred[j];
     for (std::int32_t j = 0; j < d.dims && d.degree > 1; ++j)
       for (std::int32_t l = j; l < d.dims; ++l)
-        w[static_cast<std::int64_t>(c++) * nf + p] = w[p] * (centred[j] * centred[l]);
+        w[static_cast<std::int64_t>(c++) * rows + p] = w[p] * (centred[j] * centred[l]);
   }
   if (influence != nullptr) std::copy(w, w + nf, root);
   double coef[PSEUDO_MAX_COLUMNS];
-  if (!pseudo_solve(w, nf, k, eta, coef, influence != nullptr ? row : nullptr, sum_order::striped))
+  if (!pseudo_solve(w, rows, k, eta, coef, influence != nullptr ? row : nullptr, sum_order::striped))
     return FIT_FAILED;
   if (influence != nullptr) {
     // The value is sum_p root_p row_p y_p: point p's share of it is
