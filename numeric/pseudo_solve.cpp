@@ -121,7 +121,7 @@ bool pseudo_solve(double* b, std::int32_t rows, std::int32_t k, double* eta, dou
       scale[j] = 1.0;
     }
   }
-  double head[K];
+  double head[K] = {};
   householder(b, rows, k, eta, head, long_dot);
   double a[K * K];
   double v[K * K];

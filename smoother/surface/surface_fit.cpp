@@ -52,7 +52,7 @@ struct surface_job {
 
 void fit_items(void* context, int worker, std::int64_t begin, std::int64_t end) {
   const surface_job& job = *static_cast<const surface_job*>(context);
-  double q[SURFACE_MAX_DIMS];
+  double q[SURFACE_MAX_DIMS] = {};
   for (std::int64_t i = begin; i < end; ++i) {
     for (std::int32_t j = 0; j < job.data->dims; ++j) q[j] = job.q[j * job.m + i];
     if (job.band == nullptr) {
