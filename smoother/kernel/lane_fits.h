@@ -27,8 +27,11 @@ inline double taylor_at(fit_scratch& s, std::int32_t n, double* row, bool at_zer
   taylor_weights(d, n, at_zero, cq, u);
   if (row != nullptr) {
     for (std::int32_t c = 0; c < n; ++c) {
-      double a = 0.0;
-      for (std::int32_t j = d; j < n; ++j) a += u[j] * s.inverse[j][c];
+      // At the centre u is e_d: the row is the inverse's row d itself, the
+      // row the value is made from, whatever the other rows hold (0 times
+      // an infinite entry would be NaN).
+      double a = at_zero && d < n ? s.inverse[d][c] : 0.0;
+      for (std::int32_t j = d; j < n && !at_zero; ++j) a += u[j] * s.inverse[j][c];
       row[c] = a;
     }
   }

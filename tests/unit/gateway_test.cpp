@@ -616,6 +616,25 @@ TEST(Signals, EachColumnIsItsSignalAloneAgainstARowOrAColumnX) {
   }
 }
 
+// A derivative's columns share their windows' inverse rows. Near a point
+// the rows of higher powers can hold infinities; the shared row of a
+// Taylor coefficient must still be the inverse's own row, or a constant
+// signal's 0 became 0 times infinity (a fuzz finding).
+TEST(Signals, DerivativeColumnsAreTheirSignalsAloneWhereTheInverseOverflows) {
+  std::vector<double> x = {-0.0, -0.0, -0x1.d3a5252011p-293, 0x1.aad5252011p-252, -72.0};
+  std::vector<double> y = {-125.0, 0.9921875, 105.0, 0.91015625, 0.91015625};
+  x.resize(29, 0.91015625);
+  y.resize(29, 0.91015625);
+  const std::vector<std::vector<double>> signals = {y, std::vector<double>(29, 0.91015625)};
+  const auto call = [&](mxArray* ys) {
+    return std::vector<mxArray*>{make_column(x), ys, standin::make_char("Derivative"), S(1)};
+  };
+  for (int nlhs : {1, 2})
+    expect_signals(
+        run(call(signals_of(signals)), nlhs), 2,
+        [&](std::size_t c) { return call(make_column(signals[c])); }, nlhs);
+}
+
 TEST(Signals, ShapesThatDoNotPairEndTheCallBeforeAnyStorage) {
   const std::string bad_y = "Y must be a noncomplex double vector!!!";
   const std::string dims = "Y must not have more than two dimensions.";
