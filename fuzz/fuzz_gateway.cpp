@@ -957,11 +957,14 @@ void check_info(const mxArray& info, const mxArray& result,
   fuzz::require(failed->cls == mx_class::logical_ && failed->rows == result.rows &&
                     failed->cols == result.cols && failed->logicals.size() == result.real.size(),
                 "info.failed not shaped like the result");
-  const mxArray* lowered = standin::field(&info, "lowered");
-  if (lowered != nullptr)
-    fuzz::require(lowered->cls == mx_class::logical_ && lowered->rows == result.rows &&
-                      lowered->cols == result.cols,
-                  "info.lowered not shaped like the result");
+  for (const char* flags : {"lowered", "unstable"}) {
+    const mxArray* f = standin::field(&info, flags);
+    if (f != nullptr)
+      fuzz::require(f->cls == mx_class::logical_ && f->rows == result.rows &&
+                        f->cols == result.cols && f->logicals.size() == result.real.size(),
+                    "info flags not shaped like the result", flags);
+  }
+  fuzz::require(standin::field(&info, "unstable") != nullptr, "info lacks unstable");
   const double stand_in = failed_value(args);
   for (std::size_t i = 0; i < failed->logicals.size(); ++i) {
     const double v = result.real[i];
@@ -972,7 +975,7 @@ void check_info(const mxArray& info, const mxArray& result,
 }
 
 // Whether `a` and `b` are the same array: class, shape and elements (any
-// NaN for any NaN), and their cells.
+// NaN for any NaN), and their cells and fields.
 bool same_array(const mxArray& a, const mxArray& b) {
   if (a.cls != b.cls || a.rows != b.rows || a.cols != b.cols || a.text != b.text ||
       !fuzz::same_values(a.real, b.real) || !fuzz::same_bytes(a.logicals, b.logicals) ||
@@ -980,6 +983,11 @@ bool same_array(const mxArray& a, const mxArray& b) {
     return false;
   for (std::size_t i = 0; i < a.cells.size(); ++i)
     if (!same_array(*a.cells[i], *b.cells[i])) return false;
+  if (a.fields.size() != b.fields.size()) return false;
+  for (std::size_t i = 0; i < a.fields.size(); ++i)
+    if (a.fields[i].first != b.fields[i].first ||
+        !same_array(*a.fields[i].second, *b.fields[i].second))
+      return false;
   return true;
 }
 
@@ -1066,6 +1074,29 @@ void check_signals(const std::vector<std::unique_ptr<mxArray>>& args, int nlhs,
   fuzz::require(warned(all, "quibra:singular") == singular &&
                     warned(all, "quibra:unstable") == unstable,
                 "summary warnings do not add up");
+}
+
+// 'Normalize' where it changes nothing: with one predictor any value it
+// takes, for a surface true (its default). The call without it has the
+// same bits and lines.
+void check_normalize(const std::vector<std::unique_ptr<mxArray>>& args, int nlhs,
+                     const standin::outcome& with, const std::string& with_err, bool surface) {
+  const std::size_t at = name_at(args, "Normalize");
+  if (at + 1 >= args.size()) return;
+  const mxArray& v = *args[at + 1];
+  if (surface && !(logical_scalar(v) ? v.logicals[0] != 0 : v.real[0] == 1.0)) return;
+  std::vector<const mxArray*> inputs;
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (i != at && i != at + 1) inputs.push_back(args[i].get());
+  fuzz::stderr_capture capture;
+  const standin::outcome without = standin::call(nlhs, inputs);
+  const std::string err = capture.finish();
+  const std::unique_ptr<mxArray> result(without.result);
+  const std::unique_ptr<mxArray> info(without.second);
+  fuzz::require(without.ok, "the call without 'Normalize' failed", without.error);
+  fuzz::require(same_array(*with.result, *result) &&
+                    (info == nullptr || same_array(*with.second, *info)) && err == with_err,
+                "'Normalize' changed a call it has no part in");
 }
 
 }  // namespace
@@ -1232,5 +1263,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (k > 1) check_signals(args, nlhs, o, err);
+  check_normalize(args, nlhs, o, err, surface);
   return 0;
 }
