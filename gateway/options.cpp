@@ -24,9 +24,11 @@ struct text_arg {
   char text[TEXT_ROOM];
 };
 
-text_arg read_text(const mxArray* a) {
+// Without keep_head a text too long for the room is only measured: it
+// matches no name (matches compares lengths first).
+text_arg read_text(const mxArray* a, bool keep_head = true) {
   text_arg t;
-  t.length = host_text(a, t.text, sizeof t.text);
+  t.length = host_text(a, t.text, sizeof t.text, keep_head);
   return t;
 }
 
@@ -260,7 +262,9 @@ void printable(const text_arg& t, char* out, std::size_t size) {
 
 bool names_option(int count, const mxArray* const args[], const char* first, const char* second) {
   for (int i = 0; i < count; i += 2) {
-    const text_arg t = read_text(args[i]);
+    // Read again by parse_options: only measured here, so a long text is
+    // copied once.
+    const text_arg t = read_text(args[i], false);
     if (matches(t, first) || (second != nullptr && matches(t, second))) return true;
   }
   return false;

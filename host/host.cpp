@@ -88,7 +88,7 @@ mxArray* host_create_struct(int nfields, const char* const* names, mxArray* cons
 
 bool host_is_text(const mxArray* a) { return mxIsChar(a) || mxIsClass(a, "string"); }
 
-std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size) {
+std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size, bool keep_head) {
   if (!mxIsChar(a)) {
     if (!mxIsClass(a, "string")) return -1;
     // A string object has no character data of its own; the host's char()
@@ -102,6 +102,10 @@ std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size) {
   const std::uint64_t length = mxGetN(a);
   if (mxGetM(a) != 1 || length < 1 || length > static_cast<std::uint64_t>(INT64_MAX)) return -1;
   if (mxGetString(a, buf, static_cast<mwSize>(size)) != 0) {
+    if (!keep_head) {
+      buf[0] = '\0';
+      return static_cast<std::int64_t>(length);
+    }
     // It did not fit: Octave's mxGetString then copies nothing at all
     // (others cut the text short), so take the whole text and keep its head.
     char* whole = mxArrayToString(a);

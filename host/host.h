@@ -62,8 +62,10 @@ bool host_is_text(const mxArray* a);
 // text, empty, several rows), leaving `buf` as it was. `size` is at least 1.
 // A text that does not fit `buf` is read through a transient copy from the
 // allocator host_alloc uses, released before this returns; when that copy
-// cannot be made, the call ends as a failed host_alloc does.
-std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size);
+// cannot be made, the call ends as a failed host_alloc does. Without
+// `keep_head` such a text leaves `buf` empty and takes no copy, for a
+// caller that only compares it with words that fit.
+std::int64_t host_text(const mxArray* a, char* buf, std::uint64_t size, bool keep_head = true);
 
 // Ends the current call with the error `message` (no trailing newline)
 // under the identifier `id` ("quibra:..."), which a user can catch on.

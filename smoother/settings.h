@@ -16,8 +16,23 @@ enum class trouble_report { lines, summary, off };
 // The most threads a call may ask for; more would only cost start-up time.
 inline constexpr std::int32_t MAX_THREADS = 1024;
 
+// Lines held back while several signals are fitted page by page, so that
+// each signal's come out together, as its own call writes them: every
+// noted fit's trouble with its column, in the order noted.
+struct held_line {
+  fit_trouble t;
+  std::int32_t column = 0;
+};
+struct held_lines {
+  held_line* lines = nullptr;
+  std::int64_t count = 0;
+  std::int64_t room = 0;
+};
+
 struct fit_settings {
   trouble_report report = trouble_report::lines;
+  // Not null: lines are held there instead of written (write_held).
+  held_lines* held = nullptr;
   // Queries in ascending order are fitted at most this far apart (0: every
   // query is fitted); those between two fits are interpolated linearly.
   double delta = 0.0;
@@ -42,8 +57,13 @@ struct fit_settings {
 // neither written nor counted into the call's.
 fit_settings quiet_settings(const fit_settings& settings);
 
-// Counts one fit's trouble and, when lines are wanted, writes its line.
-// Fits are noted in query order, so lines come out in that order.
-void note_trouble(fit_settings* settings, const fit_trouble& t);
+// Counts one fit's trouble and, when lines are wanted, writes its line
+// (or holds it, for its column). Fits are noted in query order, so lines
+// come out in that order.
+void note_trouble(fit_settings* settings, const fit_trouble& t, std::int32_t column = 0);
+
+// Writes the held lines column after column, each column's in the order
+// noted, and releases them.
+void write_held(held_lines& held, std::int32_t columns);
 
 #endif

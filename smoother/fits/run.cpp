@@ -130,9 +130,10 @@ void note_in_query_order(const fit_job& job, std::int32_t n, std::int32_t c) {
       double again;
       fit_outputs alone;
       alone.value = &again;
+      alone.derivative = job.out.derivative;
       job.fit(&column, job.scratch[0], job.xq + i, nullptr, 1, alone, &t);
     }
-    note_trouble(job.settings, t);
+    note_trouble(job.settings, t, c);
   }
 }
 

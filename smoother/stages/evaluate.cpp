@@ -91,6 +91,10 @@ void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_setting
     apart.variance = band->variance;
   }
   smooth_outputs* page = host_alloc_array<smooth_outputs>(columns);
+  // Pages are fitted one after another, every column at once; each
+  // column's lines wait so that they come out together.
+  held_lines held;
+  if (columns > 1 && r.pages > 1) settings->held = &held;
   for (std::int32_t k = 0; k < r.pages; ++k) {
     const std::int32_t order = r.pages > 1 ? r.orders[k] : r.derivative;
     for (std::int32_t c = 0; c < columns; ++c) page[c] = page_of(o[c], k);
@@ -102,6 +106,8 @@ void evaluate_pages(const smooth_request& r, const prepared_data& p, fit_setting
     double* variance = band != nullptr ? o[0].se + k * o[0].page : nullptr;
     evaluate_page(r, p, settings, page, order, variance, band, route);
   }
+  settings->held = nullptr;
+  write_held(held, columns);
   host_free(page);
   if (band != nullptr && !band->made) fit_own_points(p.model, &quiet, apart);
 }

@@ -635,6 +635,34 @@ TEST(Signals, DerivativeColumnsAreTheirSignalsAloneWhereTheInverseOverflows) {
         [&](std::size_t c) { return call(make_column(signals[c])); }, nlhs);
 }
 
+// The lines of several signals are told once all are fitted, each fit
+// made again alone: a derivative's again, not its value's (the
+// second-derivative fit near two all but equal abscissae told the value's
+// estimate); and with several orders, signal after signal, not page after
+// page. Both fuzz findings.
+TEST(Signals, ADerivativesTroubleIsToldAsItsSignalsOwnCallTellsIt) {
+  const std::vector<double> x = {0, 1, 2, 3, 0x1.f005f108d9a0ap-240, 5, 6, 7, 8};
+  std::vector<double> y = {0.91015625, 11, 12, 0x0.000000000002ap-1022};
+  y.resize(x.size(), -0x1.8e9e9e9e9e9e9p+912);
+  std::vector<double> z = y;
+  z[0] = 0.5;
+  for (const std::vector<double>& orders : {std::vector<double>{2}, {2, 0, 1}}) {
+    const auto call = [&](mxArray* ys) {
+      return std::vector<mxArray*>{make_row({4.5, 0.5, 1.5}), standin::make_array(0, 0), S(0.5),
+                                   S(0), S(2), make_column(x), ys,
+                                   standin::make_char("Derivative"), make_row(orders)};
+    };
+    const std::vector<std::vector<double>> signals = {y, z};
+    const run_result all = run(call(signals_of(signals)));
+    EXPECT_NE(all.err, "");
+    if (orders.size() == 1) {
+      expect_signals(all, 2, [&](std::size_t c) { return call(make_column(signals[c])); }, 1);
+    } else {
+      EXPECT_EQ(all.err, run(call(make_column(y))).err + run(call(make_column(z))).err);
+    }
+  }
+}
+
 TEST(Signals, ShapesThatDoNotPairEndTheCallBeforeAnyStorage) {
   const std::string bad_y = "Y must be a noncomplex double vector!!!";
   const std::string dims = "Y must not have more than two dimensions.";

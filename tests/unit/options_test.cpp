@@ -135,6 +135,10 @@ TEST(Options, LongTextIsShownByItsFirstFortyCharactersWhateverItsLength) {
     expect_error({X(), Y(), make_char(name), S(1)}, "quibra:optionUnknown", message, copies);
     expect_error({X(), Y(), standin::make_string(name), S(1)}, "quibra:optionUnknown", message,
                  copies);
+    // With F empty the names are first searched for 'Window' or
+    // 'Convention': still one copy.
+    expect_error({X(), Y(), standin::make_array(0, 0), make_char(name), S(1), T("Window"), S(3)},
+                 "quibra:optionUnknown", message, copies);
   }
   // Keyword values are read the same way and match by their whole length.
   expect_error({X(), Y(), T("Missing"), make_char("omit" + std::string(60, ' '))}, "quibra:Missing",
