@@ -6,15 +6,20 @@ function bench_surface (varargin)
 %   one process, exact (surface = "direct") and with its default
 %   interpolating surface, and prints quibra's time over R's. Wall time,
 %   median of runs; quibra on every thread the machine has.
+%   BENCH_SURFACE (..., 'large', true) adds n = 50000 (seconds, not
+%   milliseconds: the exact surface grows as n^2).
   rscript = '';
+  sizes = [1250 2500 5000 10000];
   for k = 1:2:numel (varargin)
     if (strcmp (varargin{k}, 'r'))
       rscript = varargin{k+1};
+    elseif (strcmp (varargin{k}, 'large') && varargin{k+1})
+      sizes(end+1) = 50000;
     end
   end
   printf ('%8s %12s %14s %14s %10s %10s\n', 'n', 'quibra (s)', 'R direct (s)', ...
           'R interp. (s)', 'ratio', 'threads');
-  for n = [1250 2500 5000 10000]
+  for n = sizes
     rand ('seed', n); randn ('seed', n);
     X = [rand(n, 1), 100 * rand(n, 1)];
     y = sin (4 * X(:, 1)) .* cos (X(:, 2) / 30) + 0.2 * randn (n, 1);

@@ -680,8 +680,10 @@
 %     at least the polynomial's terms (1, d + 1 or (d + 1)(d + 2)/2);
 %     weights sqrt(w (1 - t^3)^3), t the distance over the window's
 %     farthest (scaled by sqrt(F) when F > 1) and w the point's weight;
-%     each fit solved in least squares through its singular values, as
-%     R's pseudo-inverse, so a window whose points cannot determine the
+%     each fit solved in least squares: through its normal equations
+%     where those are well conditioned (their columns scaled to unit
+%     length, condition at most 1e4), else through its singular values,
+%     as R's pseudo-inverse, so a window whose points cannot determine the
 %     polynomial gives R's minimum-norm fit, not a failure. A window all
 %     at the query gives the weighted mean of every point there.
 %     'Normalize' true (the default) first scales each predictor by its

@@ -3,7 +3,9 @@
 // the floor(n f) points nearest in Euclidean distance (all n when f >= 1),
 // with weights sqrt(r (1 - t^3)^3), t the distance over the farthest one's
 // (its square scaled by f when f > 1) and r the point's weight, solved
-// through its singular values (numeric/pseudo_solve.h). The predictors
+// through its normal equations where they are well conditioned
+// (numeric/gram_solve.h), else through its singular values
+// (numeric/pseudo_solve.h). The predictors
 // are first scaled, each by its 10% trimmed standard deviation, unless the
 // call asks otherwise.
 #ifndef QUIBRA_SMOOTHER_SURFACE_FIT_H
@@ -11,6 +13,7 @@
 
 #include <cstdint>
 
+#include "numeric/gram_solve.h"
 #include "numeric/kd_tree.h"
 #include "smoother/settings.h"
 
@@ -43,7 +46,9 @@ std::int32_t surface_terms(std::int32_t dims, std::int32_t degree);
 // window's weighted columns and ordinates.
 struct surface_work {
   kd_space space;
-  double* columns = nullptr;
+  double* columns = nullptr;  // a whole window's, for the solve by singular values
+  double* block = nullptr;    // a block's, for the normal equations
+  gram_sums* sums = nullptr;
 };
 surface_work new_surface_work(const surface_data& d);
 void free_surface_work(surface_work& w);
@@ -70,7 +75,7 @@ struct fit_influence {
 // weighs anything. Where the window's farthest point lies at q itself,
 // the weighted mean of all the points at q. With `influence`: the fit's,
 // q being point `self` (-1: none).
-double surface_fit(const surface_data& d, const double* q, const surface_work& work,
+double surface_fit(const surface_data& d, const double* q, surface_work& work,
                    std::int32_t self = -1, fit_influence* influence = nullptr);
 
 // A run's influence: query i's variance factor, and with `leverage` and

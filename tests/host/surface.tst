@@ -64,7 +64,7 @@
 %! endfor
 
 %!test
-%! ## Rows in any order, several signals, any thread count.
+%! ## Rows in any order, several signals, any thread count and lane width.
 %! [X, y] = field (400, 3, 5, 0);
 %! v = quibra (X, y, 0.3, false, 2);
 %! p = randperm (400);
@@ -76,13 +76,18 @@
 %!   assert (V(:, c), quibra (X, Y(:, c), 0.3, false, 2));
 %! endfor
 %! old = getenv ("QUIBRA_THREAD_MIN_PAIRS");
+%! lanes = getenv ("QUIBRA_LANES");
 %! setenv ("QUIBRA_THREAD_MIN_PAIRS", "1");
 %! unwind_protect
 %!   for t = [1 2 3]
-%!     assert (quibra (X, y, 0.3, false, 2, "Threads", t), v);
+%!     for l = {"2", "4", "8"}
+%!       setenv ("QUIBRA_LANES", l{1});
+%!       assert (quibra (X, y, 0.3, false, 2, "Threads", t), v);
+%!     endfor
 %!   endfor
 %! unwind_protect_cleanup
 %!   setenv ("QUIBRA_THREAD_MIN_PAIRS", old);
+%!   setenv ("QUIBRA_LANES", lanes);
 %! end_unwind_protect
 
 %!test

@@ -6,9 +6,10 @@
 #include <cmath>
 #include <vector>
 
+#include "numeric/gram_solve.h"
 #include "numeric/pseudo_solve.h"
-#include "smoother/r_rules/loess.h"
 #include "smoother/model.h"
+#include "smoother/r_rules/loess.h"
 #include "unit_support.h"
 
 namespace {
@@ -16,8 +17,7 @@ namespace {
 // Weighted least squares of degree `degree` at q by normal equations in
 // long double, the window's weights found by sorting every distance.
 long double brute_loess(const std::vector<double>& x, const std::vector<double>& y,
-                        const std::vector<double>& w, int window, double f, int degree,
-                        double q) {
+                        const std::vector<double>& w, int window, double f, int degree, double q) {
   const int n = static_cast<int>(x.size());
   std::vector<double> d2(n);
   for (int i = 0; i < n; ++i) d2[i] = (x[i] - q) * (x[i] - q);
@@ -112,6 +112,70 @@ TEST(PseudoSolve, TheFirstRowGivesTheFirstCoefficient) {
       EXPECT_NEAR(sum, coef[0], 1e-12 * (size + 1.0)) << trial << " " << rows << " " << k;
     }
   }
+}
+
+// The normal equations answer only where they are well conditioned, and
+// there agree with the solve by singular values (of the columns and
+// ordinates times the roots of the weights) to rounding, the ordinates'
+// shares included, whatever the blocks their sums come in; a zero column
+// or a near repeat is left to that solve.
+TEST(GramSolve, AgreesWithThePseudoSolveWhereItAnswersAndDeclinesTheIllConditioned) {
+  lcg r(7);
+  int answered = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int rows = 16 + r.below(50);
+    const int k = 1 + r.below(PSEUDO_MAX_COLUMNS);
+    std::vector<double> weight(rows), terms(static_cast<std::size_t>(rows) * k), y(rows);
+    for (double& v : weight) v = r.unit();
+    for (double& v : terms) v = r.unit() - 0.5;  // the first k - 1 columns are used
+    for (double& v : y) v = r.unit() * 4 - 2;
+    const int kind = trial % 4;  // 0: zero column, 1: a near repeat, else random
+    if (kind == 0 && k > 1)
+      std::fill(terms.begin() + (k - 2) * rows, terms.begin() + (k - 1) * rows, 0.0);
+    if (kind == 1 && k > 2)
+      for (int i = 0; i < rows; ++i) terms[rows + i] = terms[i] * (1.0 + 1e-9 * (r.unit() - 0.5));
+    std::vector<double> u(static_cast<std::size_t>(rows) * k), b(u.size()), eta(rows);
+    for (int a = 0; a < k; ++a)
+      for (int i = 0; i < rows; ++i) {
+        const double t = a == 0 ? 1.0 : terms[(a - 1) * rows + i];
+        u[a * rows + i] = weight[i] * t;
+        b[a * rows + i] = std::sqrt(weight[i]) * t;
+      }
+    for (int i = 0; i < rows; ++i) eta[i] = std::sqrt(weight[i]) * y[i];
+    // In one block, and in blocks of 16: the same bits.
+    gram_sums whole, blocks;
+    gram_start(whole, k);
+    gram_start(blocks, k);
+    gram_add(whole, u.data(), terms.data(), rows, rows, y.data());
+    for (int at = 0; at < rows; at += 16)
+      gram_add(blocks, u.data() + at, terms.data() + at, rows, rows - at < 16 ? rows - at : 16,
+               y.data() + at);
+    double first = 0.0, again = 0.0, h[PSEUDO_MAX_COLUMNS], h2[PSEUDO_MAX_COLUMNS];
+    const bool ok = gram_first(whole, &first, h);
+    EXPECT_EQ(ok, gram_first(blocks, &again, h2));
+    std::vector<double> shares(rows, 0.0);
+    if (ok) {
+      EXPECT_EQ(bits(first), bits(again));
+      for (int a = 0; a < k; ++a)
+        for (int i = 0; i < rows; ++i) shares[i] += h[a] * u[a * rows + i];
+    }
+    if ((kind == 0 && k > 1) || (kind == 1 && k > 2)) {
+      EXPECT_FALSE(ok) << trial;
+      continue;
+    }
+    if (!ok) continue;
+    ++answered;
+    double coef[PSEUDO_MAX_COLUMNS];
+    ASSERT_TRUE(pseudo_solve(b.data(), rows, k, eta.data(), coef));
+    double size = 0.0, sum = 0.0;
+    for (int i = 0; i < rows; ++i) {
+      size += std::fabs(shares[i] * y[i]);
+      sum += shares[i] * y[i];
+    }
+    EXPECT_NEAR(first, coef[0], 1e-12 * (size + 1.0)) << trial << " " << rows << " " << k;
+    EXPECT_NEAR(sum, first, 1e-13 * (size + 1.0)) << trial;
+  }
+  EXPECT_GT(answered, 15);
 }
 
 TEST(LoessFit, AgreesWithABruteForceSolveWithTiesWeightsAndQueriesOutside) {
@@ -212,8 +276,9 @@ TEST(LoessFits, ThreadCountsGiveTheSameBits) {
     fit_settings settings;
     settings.threads = threads;
     std::string err;
-    quiet_call([&] { loess_fits(d, x.data(), 3000, &settings, threads == 1 ? one.data() : three.data()); },
-               &err);
+    quiet_call(
+        [&] { loess_fits(d, x.data(), 3000, &settings, threads == 1 ? one.data() : three.data()); },
+        &err);
   }
   EXPECT_EQ(bits(one), bits(three));
 }
