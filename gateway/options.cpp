@@ -262,8 +262,7 @@ void printable(const text_arg& t, char* out, std::size_t size) {
 
 bool names_option(int count, const mxArray* const args[], const char* first, const char* second) {
   for (int i = 0; i < count; i += 2) {
-    // Read again by parse_options: only measured here, so a long text is
-    // copied once.
+    // parse_options reads the names again: a long one is copied there only.
     const text_arg t = read_text(args[i], false);
     if (matches(t, first) || (second != nullptr && matches(t, second))) return true;
   }

@@ -32,9 +32,18 @@ void note_trouble(fit_settings* settings, const fit_trouble& t, std::int32_t col
 }
 
 void write_held(held_lines& held, std::int32_t columns) {
-  for (std::int32_t c = 0; c < columns; ++c)
-    for (std::int64_t i = 0; i < held.count; ++i)
-      if (held.lines[i].column == c) write_trouble(held.lines[i].t);
+  if (held.count == 0) return;
+  // Counted by column, then each line written from its place in column
+  // order: one pass each, however many columns.
+  std::int64_t* first = host_alloc_array<std::int64_t>(static_cast<std::int64_t>(columns) + 1);
+  for (std::int32_t c = 0; c <= columns; ++c) first[c] = 0;
+  for (std::int64_t i = 0; i < held.count; ++i) ++first[held.lines[i].column + 1];
+  for (std::int32_t c = 0; c < columns; ++c) first[c + 1] += first[c];
+  std::int64_t* order = host_alloc_array<std::int64_t>(held.count);
+  for (std::int64_t i = 0; i < held.count; ++i) order[first[held.lines[i].column]++] = i;
+  for (std::int64_t i = 0; i < held.count; ++i) write_trouble(held.lines[order[i]].t);
+  host_free(order);
+  host_free(first);
   host_free(held.lines);
   held = held_lines{};
 }
