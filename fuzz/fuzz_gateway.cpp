@@ -57,13 +57,28 @@ constexpr std::size_t OPTION_COUNT = 17;
 constexpr std::size_t FIRST_OPTIONS = 13;
 // Their places in OPTION_NAMES.
 enum option_index {
-  DELTA, MAX_PASSES, WEIGHTS, MISSING, FAILED_VALUE, DIAGNOSTICS, THREADS, INTERVALS, LEVEL,
-  SPAN, SPAN_RANGE, FALLBACK, CONVENTION, METHOD, DERIVATIVE, WINDOW, NORMALIZE
+  DELTA,
+  MAX_PASSES,
+  WEIGHTS,
+  MISSING,
+  FAILED_VALUE,
+  DIAGNOSTICS,
+  THREADS,
+  INTERVALS,
+  LEVEL,
+  SPAN,
+  SPAN_RANGE,
+  FALLBACK,
+  CONVENTION,
+  METHOD,
+  DERIVATIVE,
+  WINDOW,
+  NORMALIZE
 };
 const char* const KEYWORDS[] = {
-    "propagate", "omit",       "stderr",     "warning", "off", "OMIT",  "Warning",    "",
-    "none",      "confidence", "Prediction", "aicc",    "GCV", "loocv", "prediction", "gcv",
-    "lower",     "LOWER",      "higher",     "native",  "lowess", "LOESS", "loess",    "R"};
+    "propagate", "omit",       "stderr",     "warning", "off",    "OMIT",  "Warning",    "",
+    "none",      "confidence", "Prediction", "aicc",    "GCV",    "loocv", "prediction", "gcv",
+    "lower",     "LOWER",      "higher",     "native",  "lowess", "LOESS", "loess",      "R"};
 constexpr std::size_t KEYWORD_COUNT = 24;
 const char* const METHODS[] = {"direct", "fast", "FAST", "Direct", "fastest", "true"};
 const char* const CONVENTIONS[] = {"native", "lowess", "loess"};
@@ -355,8 +370,7 @@ struct expectation {
 // of one length in the same orientation, or a matrix with a row per
 // abscissa. Empty when they pair, else the error of the first check failed.
 expectation pair_data(const mxArray& x, const mxArray& y, const expectation& not_vector,
-                      const expectation& dims, const expectation& length,
-                      const expectation& rows) {
+                      const expectation& dims, const expectation& length, const expectation& rows) {
   if (!vector_ok(y)) return not_vector;
   if (y.ndims > 2) return dims;
   if (is_vector(y)) return pair(x, y) < 0 ? length : expectation{};
@@ -468,6 +482,7 @@ struct option_state {
   bool lower = false;
   bool lowess = false;
   bool loess = false;
+  bool surface = false;  // set by the caller: R's loess has a surface's band
 };
 
 // Derivative's orders: a vector of 1 to degree + 1 distinct integers from
@@ -632,7 +647,7 @@ expectation check_options(const std::vector<std::unique_ptr<mxArray>>& in, std::
             "singular values, not from sums of moments."};
   if (o->lowess || o->loess) {
     const char* other = o->derivative                ? "'Derivative'"
-                        : o->band                    ? "'Intervals'"
+                        : o->band && !o->surface     ? "'Intervals'"
                         : o->automatic               ? "an automatic 'Span'"
                         : o->window > 0              ? "'Window'"
                         : o->lower                   ? "'Fallback' 'lower'"
@@ -685,6 +700,7 @@ expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, st
   if (degree > 2)
     return {"quibra:surfaceDegree", "A surface fits local polynomials of degree 0, 1 or 2."};
   option_state o;
+  o.surface = true;
   expectation options = check_options(in, n, x.rows, degree, report, &o);
   if (!options.id.empty()) return options;
   const char* meaningless = o.seen[DELTA]                  ? "'Delta'"
@@ -695,8 +711,6 @@ expectation expected_surface(const std::vector<std::unique_ptr<mxArray>>& in, st
                                                            : nullptr;
   if (meaningless != nullptr)
     return {"quibra:surfaceOption", std::string(meaningless) + " has no meaning for a surface."};
-  if (o.band && robust_requested(in))
-    return {"quibra:surfaceNotYet", "'Intervals' with ROBUST is not yet available for a surface."};
   const bool f = f_given(in, n);
   if (o.window > 0 && f)
     return {"quibra:WindowSpan", "Window replaces the span: give neither f nor 'Span' with it."};
@@ -795,9 +809,9 @@ expectation expected(const std::vector<std::unique_ptr<mxArray>>& in, int nlhs,
     const long window = loess_points(kept, span);
     const long least = degree + 1;
     if (o.loess && window < least)
-      return {"quibra:loessSpan", "R's loess needs windows of at least degree + 1 = " +
-                                      std::to_string(least) + " points; floor(f n) is " +
-                                      std::to_string(window) + " here."};
+      return {"quibra:loessSpan",
+              "R's loess needs windows of at least degree + 1 = " + std::to_string(least) +
+                  " points; floor(f n) is " + std::to_string(window) + " here."};
   }
   return {};
 }
@@ -874,9 +888,9 @@ bool given_as(const std::vector<std::unique_ptr<mxArray>>& args, const char* nam
 
 // One value per signal: a scalar of `cls` for one, else a 1-by-k row.
 void require_per_signal(const mxArray* f, mx_class cls, std::size_t k, const char* name) {
-  fuzz::require(f != nullptr && f->cls == cls && !f->sparse && !f->complex && f->rows == 1 &&
-                    f->cols == k,
-                "info field not one per signal", name);
+  fuzz::require(
+      f != nullptr && f->cls == cls && !f->sparse && !f->complex && f->rows == 1 && f->cols == k,
+      "info field not one per signal", name);
 }
 
 // The info struct of a successful two-result call.
@@ -932,7 +946,8 @@ void check_info(const mxArray& info, const mxArray& result,
     const double expect = static_cast<double>(windows[c]);
     fuzz::require(windows[c] < 0 || window->real[c] == expect ||
                       (pruned && window->real[c] >= 0.0 && window->real[c] < expect),
-                  "info.window", std::to_string(window->real[c]) + " vs " + std::to_string(windows[c]));
+                  "info.window",
+                  std::to_string(window->real[c]) + " vs " + std::to_string(windows[c]));
   }
   if (d.dims > 1) {
     // R's rules make every reweighting asked for (3, or MaxPasses); this
@@ -940,7 +955,9 @@ void check_info(const mxArray& info, const mxArray& result,
     const mxArray* passes = option(args, "MaxPasses");
     const double most = passes != nullptr ? passes->real[0] : r_loess(args) ? 3.0 : 100.0;
     for (const double p : standin::field(&info, "passes")->real)
-      fuzz::require(!robust ? p == 0.0 : r_loess(args) ? p == most : p >= 1.0 && p <= most,
+      fuzz::require(!robust         ? p == 0.0
+                    : r_loess(args) ? p == most
+                                    : p >= 1.0 && p <= most,
                     "info.passes of a surface", std::to_string(p) + " of " + std::to_string(most));
   }
   // Shaped like the data's ordinates, every weight in [0, 1], and 0 where
@@ -1064,16 +1081,16 @@ void check_signals(const std::vector<std::unique_ptr<mxArray>>& args, int nlhs,
     fuzz::require(info->fields.size() == all.second->fields.size(), "info fields differ", which);
     for (std::size_t i = 0; i < info->fields.size(); ++i) {
       const auto& [name, value] = all.second->fields[i];
-      fuzz::require(name == info->fields[i].first &&
-                        is_signal(*value, c, d.signals, *info->fields[i].second),
-                    "an info field is not its signal alone", which + ": " + name);
+      fuzz::require(
+          name == info->fields[i].first && is_signal(*value, c, d.signals, *info->fields[i].second),
+          "an info field is not its signal alone", which + ": " + name);
     }
   }
   fuzz::require(all_err == err, "lines on standard error not the signals' in turn",
                 "together:\n" + all_err + "alone:\n" + err);
-  fuzz::require(warned(all, "quibra:singular") == singular &&
-                    warned(all, "quibra:unstable") == unstable,
-                "summary warnings do not add up");
+  fuzz::require(
+      warned(all, "quibra:singular") == singular && warned(all, "quibra:unstable") == unstable,
+      "summary warnings do not add up");
 }
 
 // 'Normalize' where it changes nothing: with one predictor any value it

@@ -70,8 +70,8 @@ inline constexpr call_error loess_fast{
     "'Method' 'fast' cannot follow R's loess, which solves each local fit through its singular "
     "values, not from sums of moments."};
 inline constexpr call_error loess_other{"quibra:loessOther", "R's loess has no counterpart of %s."};
-inline constexpr call_error loess_degree{
-    "quibra:loessDegree", "R's loess fits local polynomials of degree 0, 1 or 2."};
+inline constexpr call_error loess_degree{"quibra:loessDegree",
+                                         "R's loess fits local polynomials of degree 0, 1 or 2."};
 inline constexpr call_error loess_span{
     "quibra:loessSpan",
     "R's loess needs windows of at least degree + 1 = %d points; floor(f n) is %d here."};
@@ -111,12 +111,10 @@ inline constexpr call_error surface_nodes_y{"quibra:surfaceY",
                                             "In the nodes form of a surface, Y must be []."};
 inline constexpr call_error surface_queries{
     "quibra:XqColumns", "X must have a column per predictor of nodes_x: %d columns."};
-inline constexpr call_error surface_degree{
-    "quibra:surfaceDegree", "A surface fits local polynomials of degree 0, 1 or 2."};
+inline constexpr call_error surface_degree{"quibra:surfaceDegree",
+                                           "A surface fits local polynomials of degree 0, 1 or 2."};
 inline constexpr call_error surface_option{"quibra:surfaceOption",
                                            "%s has no meaning for a surface."};
-inline constexpr call_error surface_not_yet{"quibra:surfaceNotYet",
-                                            "%s is not yet available for a surface."};
 inline constexpr call_error surface_span{
     "quibra:surfaceSpan",
     "A surface needs windows of at least %d points, its polynomial's terms; it has %d here."};

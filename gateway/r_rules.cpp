@@ -5,18 +5,18 @@
 
 void check_r_options(call_options* o, bool derivative) {
   // What R's lowess and loess have no counterpart of, and what their
-  // rules forbid.
+  // rules forbid. A surface's band is R's loess's own.
   const smooth_request& r = o->request;
   const bool lowess = r.rules == convention::lowess;
   if (o->settings.fast) fail(lowess ? errors::lowess_fast : errors::loess_fast);
-  const char* other = derivative                  ? "'Derivative'"
-                      : r.band != band_kind::none ? "'Intervals'"
-                      : r.choose_span             ? "an automatic 'Span'"
-                      : r.window_points > 0       ? "'Window'"
-                      : o->settings.lower         ? "'Fallback' 'lower'"
-                      : o->span_range_given       ? "'SpanRange'"
-                      : !lowess && o->delta_given ? "'Delta'"
-                                                  : nullptr;
+  const char* other = derivative                                 ? "'Derivative'"
+                      : r.band != band_kind::none && r.dims == 1 ? "'Intervals'"
+                      : r.choose_span                            ? "an automatic 'Span'"
+                      : r.window_points > 0                      ? "'Window'"
+                      : o->settings.lower                        ? "'Fallback' 'lower'"
+                      : o->span_range_given                      ? "'SpanRange'"
+                      : !lowess && o->delta_given                ? "'Delta'"
+                                                                 : nullptr;
   if (other != nullptr) fail(lowess ? errors::lowess_other : errors::loess_other, other);
   if (o->delta_given) o->request.lowess_delta = o->settings.delta;
   if (o->passes_given) o->request.reweightings = o->request.max_passes;

@@ -11,20 +11,18 @@ bool is_matrix(const mxArray* a) {
 }
 
 // What the options ask that a surface cannot give: those with no meaning
-// for several predictors, and those not built for them.
+// for several predictors.
 void check_surface_options(const call_options& o) {
   const smooth_request& r = o.request;
   bool derivative = false;
   for (std::int32_t p = 0; p < r.pages; ++p) derivative = derivative || r.orders[p] > 0;
-  const char* meaningless = o.delta_given               ? "'Delta'"
-                            : o.settings.fast           ? "'Method' 'fast'"
-                            : derivative || r.pages > 1 ? "'Derivative'"
+  const char* meaningless = o.delta_given                   ? "'Delta'"
+                            : o.settings.fast               ? "'Method' 'fast'"
+                            : derivative || r.pages > 1     ? "'Derivative'"
                             : r.rules == convention::lowess ? "'Convention' 'lowess'"
-                            : o.settings.lower          ? "'Fallback' 'lower'"
-                                                        : nullptr;
+                            : o.settings.lower              ? "'Fallback' 'lower'"
+                                                            : nullptr;
   if (meaningless != nullptr) fail(errors::surface_option, meaningless);
-  const char* later = r.band != band_kind::none && r.robust ? "'Intervals' with ROBUST" : nullptr;
-  if (later != nullptr) fail(errors::surface_not_yet, later);
 }
 
 }  // namespace
@@ -57,7 +55,8 @@ call_args read_surface_arguments(int nlhs, int nrhs, int npos, const mxArray* co
   if (nodes) {
     if (!is_empty_double(prhs[IN_Y])) fail(errors::surface_nodes_y);
     const mxArray* q = prhs[IN_X];
-    if (!is_plain_double(q) || host_dims(q) > 2 || host_cols(q) != static_cast<std::uint64_t>(r.dims))
+    if (!is_plain_double(q) || host_dims(q) > 2 ||
+        host_cols(q) != static_cast<std::uint64_t>(r.dims))
       fail(errors::surface_queries, r.dims);
     r.n = dim32(host_rows(q));
     if (r.n < 0) fail(errors::surface_queries, r.dims);

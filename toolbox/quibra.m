@@ -567,7 +567,8 @@
 %     'Method' 'fast' cannot follow R's loess, which solves each local fit through its singular values, not from sums of moments.
 %         [quibra:loessFast]                       (after the options)
 %     R's loess has no counterpart of WHAT.       (WHAT: as for lowess,
-%         [quibra:loessOther]                      or 'Delta')
+%         [quibra:loessOther]                      or 'Delta'; 'Intervals'
+%                                                  only with a vector X)
 %     R's loess fits local polynomials of degree 0, 1 or 2.
 %         [quibra:loessDegree]                     (after the options)
 %     R's loess needs windows of at least degree + 1 = K points; floor(f n) is M here.
@@ -589,8 +590,6 @@
 %         [quibra:surfaceOption]                   'fast', 'Derivative',
 %                                                  'Convention' 'lowess' or
 %                                                  'Fallback' 'lower')
-%     WHAT is not yet available for a surface.    (WHAT: 'Intervals' with
-%         [quibra:surfaceNotYet]                   ROBUST)
 %     A surface needs windows of at least K points, its polynomial's terms; it has M here.
 %         [quibra:surfaceSpan]                     (after the options)
 %     No data point is left: every one is missing or has weight 0.
@@ -714,8 +713,20 @@
 %     two.delta there, which needs the whole n-by-n L; at 120 points the
 %     two t quantiles differ in the fourth digit). 'Delta', 'Method'
 %     'fast', 'Derivative', 'Fallback' 'lower' and 'Convention' 'lowess'
-%     have no meaning for a surface; 'Intervals' with ROBUST is not
-%     built for one yet (see Errors). 'Span' 'aicc' or 'gcv' (within
+%     have no meaning for a surface.
+%     'Intervals' after robust passes: L is the final weighted fits, the
+%     robustness weights held fixed, and the variance factor stays sum_j
+%     L_j^2 / w_j, w_j the prior weight, as R's predict takes it. After
+%     this module's passes, sigma is the robust scale of one predictor
+%     (see Intervals: 1.4826 times the median standardised residual), and
+%     n, tr(L) and sum_ij L_ij^2 in dof and enp are over the points the
+%     passes kept. With 'Convention' 'loess' they are R's family
+%     "symmetric": enp and dof those of the plain fits (the prior weights
+%     alone), and sigma R's s from pseudovalues pv_i = yhat_i + c rw_i r_i
+%     (rw_i the last robustness weights, r_i the residuals, c = n / sum_i
+%     (1 - 5 u_i^2) sqrt(rw_i), u_i = r_i sqrt(w_i) / (6 median |r_j|
+%     sqrt(w_j))): sqrt(sum_i w_i (pv_i - (L pv)_i)^2 / dof), L the plain
+%     fits; NaN where the median is 0. 'Span' 'aicc' or 'gcv' (within
 %     'SpanRange') chooses the window as for one predictor, from each
 %     candidate's residuals and the trace of its L, before any robust
 %     pass; the candidates' windows are R's floor(n F), at least the

@@ -6,9 +6,9 @@
 
 #include "host/storage.h"
 #include "numeric/pseudo_solve.h"
-#include "smoother/r_rules/lowess.h"
-#include "smoother/model.h"
 #include "smoother/fits/parallel.h"
+#include "smoother/model.h"
+#include "smoother/r_rules/lowess.h"
 
 namespace {
 
@@ -105,5 +105,25 @@ void loess_robustness(const double* residual, std::int32_t n, double* robust, do
   for (std::int32_t i = 0; i < n; ++i) {
     const double r = std::fabs(residual[i]);
     robust[i] = scaled && !std::isnan(r) ? cut_bisquare(r, cmad) : 1.0;
+  }
+}
+
+void loess_pseudovalues(const double* y, const double* fitted, const double* prior,
+                        const double* robust, std::int32_t n, double* out, double* work) {
+  // out holds the residuals until the pseudovalues replace them.
+  for (std::int32_t i = 0; i < n; ++i) out[i] = y[i] - (fitted[i] == FIT_FAILED ? 0.0 : fitted[i]);
+  for (std::int32_t i = 0; i < n; ++i)
+    work[i] = std::fabs(out[i]) * (prior != nullptr ? std::sqrt(prior[i]) : 1.0);
+  const double cmad = n > 0 ? six_median(work, n) : 0.0;
+  const double c = (cmad * cmad) / 5.0;
+  double sum = 0.0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double w = prior != nullptr ? prior[i] : 1.0;
+    sum += (1.0 - ((out[i] * out[i]) * w) / c) * std::sqrt(robust[i]);
+  }
+  const double scale = static_cast<double>(n) / sum;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const double yhat = fitted[i] == FIT_FAILED ? 0.0 : fitted[i];
+    out[i] = yhat + (scale * robust[i]) * out[i];
   }
 }

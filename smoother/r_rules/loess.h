@@ -49,4 +49,14 @@ void loess_fits(const loess_data& d, const double* q, std::int64_t m, const fit_
 // room for n.
 void loess_robustness(const double* residual, std::int32_t n, double* robust, double* work);
 
+// R's pseudovalues after family "symmetric" (Cleveland's, for the noise
+// scale): yhat_i + c rw_i (y_i - yhat_i), rw_i the last fits' robustness
+// weights, c = n / sum_i psi'(u_i) with the bisquare's psi'(u) = (1 - 5
+// u^2) (1 - u^2), (1 - u^2) taken as sqrt(rw_i), u_i^2 = w_i (y_i -
+// yhat_i)^2 / (6 m)^2, w_i the prior weights (null: all 1) and m the
+// median of |y_i - yhat_i| sqrt(w_i). A failed fit counts as R's 0.
+// `work` has room for n.
+void loess_pseudovalues(const double* y, const double* fitted, const double* prior,
+                        const double* robust, std::int32_t n, double* out, double* work);
+
 #endif

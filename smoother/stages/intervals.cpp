@@ -32,6 +32,18 @@ smoother_summary summarise(const smooth_model* model, const double* value, const
   return s;
 }
 
+double standardised_residual(double r, double prior, double leverage, double variance) {
+  const double spread = (1.0 - 2.0 * leverage) + prior * variance;
+  return spread > 0.0 ? std::fabs(r * std::sqrt(prior)) / std::sqrt(spread) : 0.0;
+}
+
+double robust_sigma(double* z, std::int32_t m) {
+  if (m <= 0) return std::numeric_limits<double>::quiet_NaN();
+  const double upper = z[select_rank_double(z, m / 2, m)];
+  const double lower = m % 2 != 0 ? upper : z[select_rank_double(z, m / 2 - 1, m)];
+  return MAD_TO_SD * ((lower + upper) * 0.5);
+}
+
 smoother_summary summarise_robust(const smooth_model* model, const double* prior,
                                   const double* value, const double* leverage,
                                   const double* variance) {
@@ -40,22 +52,13 @@ smoother_summary summarise_robust(const smooth_model* model, const double* prior
   for (std::int32_t i = 0; i < model->count; ++i) {
     if (value[i] == FIT_FAILED) continue;
     const double r = model->y[i] - value[i];
-    const double spread = prior[i] * variance[i];
-    z[s.points++] =
-        std::fabs(r * std::sqrt(prior[i])) / std::sqrt((1.0 - 2.0 * leverage[i]) + spread);
+    z[s.points++] = standardised_residual(r, prior[i], leverage[i], variance[i]);
     s.rss += prior[i] * (r * r);
     s.enp += leverage[i];
-    s.spread += spread;
+    s.spread += prior[i] * variance[i];
   }
   s.dof = (static_cast<double>(s.points) - 2.0 * s.enp) + s.spread;
-  s.sigma = std::numeric_limits<double>::quiet_NaN();
-  if (s.points > 0) {
-    // The median, the mean of the two middle values for an even count.
-    const std::int32_t m = s.points;
-    const double upper = z[select_rank_double(z, m / 2, m)];
-    const double lower = m % 2 != 0 ? upper : z[select_rank_double(z, m / 2 - 1, m)];
-    s.sigma = MAD_TO_SD * ((lower + upper) * 0.5);
-  }
+  s.sigma = robust_sigma(z, s.points);
   host_free(z);
   return s;
 }

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "smoother/model.h"
 #include "smoother/fits/queries.h"
+#include "smoother/model.h"
 #include "smoother/settings.h"
 
 // The smooth judged at its own points. Sums run over the model's points in
@@ -40,6 +40,16 @@ smoother_summary summarise(const smooth_model* model, const double* value, const
 // r_j sqrt(p_j) / sqrt(1 - 2 L_jj + p_j variance_j), which the outliers
 // the passes left out do not enter and the robustness weights do not
 // shrink; spread = sum p_j variance_j, dof as above.
+// A point's residual standardised through L, as summarise_robust takes
+// it: |r| sqrt(p) / sqrt(1 - 2 L_jj + p variance), 0 where the residual
+// has no variance (the denominator is not positive).
+double standardised_residual(double r, double prior, double leverage, double variance);
+
+// The noise scale of `m` standardised residuals z (reordered): 1.4826
+// times their median, the mean of the two middle ones for an even count;
+// NaN for none.
+double robust_sigma(double* z, std::int32_t m);
+
 smoother_summary summarise_robust(const smooth_model* model, const double* prior,
                                   const double* value, const double* leverage,
                                   const double* variance);

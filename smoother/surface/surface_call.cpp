@@ -7,6 +7,7 @@
 #include "host/storage.h"
 #include "smoother/r_rules/loess.h"
 #include "smoother/stages/band.h"
+#include "smoother/stages/intervals.h"
 #include "smoother/stages/span.h"
 #include "smoother/surface/surface_fit.h"
 #include "smoother/surface/surface_robust.h"
@@ -17,7 +18,7 @@ namespace {
 struct surface_points {
   double* x = nullptr;  // kept * dims, a column per predictor
   double* y = nullptr;
-  double* prior = nullptr;  // null: all 1
+  double* prior = nullptr;        // null: all 1
   std::int32_t* index = nullptr;  // each kept point's row in the data
   std::int32_t kept = 0;
   double scale[SURFACE_MAX_DIMS] = {};
@@ -46,7 +47,8 @@ surface_points take_points(const smooth_request& r) {
   if (r.choice.weights != nullptr) p.prior = host_alloc_array<double>(n);
   for (std::int32_t k = 0; k < p.kept; ++k) {
     const std::int32_t i = p.index[k];
-    for (std::int32_t j = 0; j < r.dims; ++j) p.x[j * n + k] = r.x[static_cast<std::int64_t>(j) * r.count + i];
+    for (std::int32_t j = 0; j < r.dims; ++j)
+      p.x[j * n + k] = r.x[static_cast<std::int64_t>(j) * r.count + i];
     p.y[k] = r.y[i];
     if (p.prior != nullptr) p.prior[k] = r.choice.weights[i];
   }
@@ -98,6 +100,67 @@ smoother_summary surface_summary(const surface_points& p, const double* value,
   return s;
 }
 
+// After this module's passes, as summarise_robust judges a curve: L the
+// final weighted fits over the points the passes kept, sigma the robust
+// scale of the residuals standardised through it; enp and dof as R sums
+// them (surface_summary).
+smoother_summary kept_summary(const reweighted_surface& s, const fit_settings* settings) {
+  const std::int32_t m = s.count;
+  double* room = host_alloc_array<double>(5 * static_cast<std::int64_t>(m));
+  double* value = room;
+  const surface_band_fits own{room + m, room + 2 * static_cast<std::int64_t>(m),
+                              room + 3 * static_cast<std::int64_t>(m), true};
+  double* z = room + 4 * static_cast<std::int64_t>(m);
+  surface_fits(s.d, s.x, m, settings, value, &own);
+  smoother_summary sum;
+  for (std::int32_t i = 0; i < m; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double r = s.y[i] - value[i];
+    z[sum.points++] = standardised_residual(r, s.prior[i], own.leverage[i], own.variance[i]);
+    sum.rss += s.prior[i] * (r * r);
+    sum.enp += own.leverage[i];
+    sum.spread += own.spread[i];
+  }
+  sum.dof = (static_cast<double>(sum.points) - 2.0 * sum.enp) + sum.spread;
+  sum.sigma = robust_sigma(z, sum.points);
+  sum.enp = sum.spread;
+  host_free(room);
+  return sum;
+}
+
+// After R's family "symmetric", as R judges it: enp and dof those of the
+// plain fits (the prior weights alone), sigma from R's pseudovalues
+// smoothed by the same plain fits, sqrt(sum_i w_i (pv_i - (L pv)_i)^2 /
+// dof). `fitted` holds the final fits at the points.
+smoother_summary symmetric_summary(const surface_points& p, const surface_data& plain,
+                                   const double* fitted, const double* robust,
+                                   const fit_settings* settings) {
+  const std::int32_t n = p.kept;
+  double* room = host_alloc_array<double>(6 * static_cast<std::int64_t>(n));
+  double* value = room;
+  const surface_band_fits own{room + n, room + 2 * static_cast<std::int64_t>(n),
+                              room + 3 * static_cast<std::int64_t>(n), true};
+  surface_fits(plain, p.x, n, settings, value, &own);
+  smoother_summary sum = surface_summary(p, value, own);
+  sum.enp = sum.spread;
+  double* pseudo = room + 4 * static_cast<std::int64_t>(n);
+  loess_pseudovalues(p.y, fitted, p.prior, robust, n, pseudo,
+                     room + 5 * static_cast<std::int64_t>(n));
+  surface_data smoothed = plain;
+  smoothed.y = pseudo;
+  surface_fits(smoothed, p.x, n, settings, value);
+  double ss = 0.0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (value[i] == FIT_FAILED) continue;
+    const double r = pseudo[i] - value[i];
+    ss += (p.prior != nullptr ? p.prior[i] : 1.0) * (r * r);
+  }
+  sum.rss = ss;
+  sum.sigma = sum.dof > 0.0 ? std::sqrt(ss / sum.dof) : std::nan("");
+  host_free(room);
+  return sum;
+}
+
 // The smallest span whose window of n points holds q.
 double span_of_window(std::int32_t n, std::int32_t q) {
   if (q >= n) return 1.0;
@@ -136,7 +199,11 @@ void choose_surface_span(const smooth_request& r, const surface_points& p, surfa
                          const fit_settings* settings, smooth_outputs* o) {
   const std::int32_t n = d.n;
   double* room = host_alloc_array<double>(5 * static_cast<std::int64_t>(n));
-  surface_search s{&d, &p, r.rule, quiet_settings(*settings), room,
+  surface_search s{&d,
+                   &p,
+                   r.rule,
+                   quiet_settings(*settings),
+                   room,
                    surface_band_fits{room + n, room + 2 * static_cast<std::int64_t>(n),
                                      room + 3 * static_cast<std::int64_t>(n), true}};
   const std::int32_t terms = surface_terms(d.dims, d.degree);
@@ -170,10 +237,12 @@ void surface_column(const smooth_request& r, fit_settings* settings, smooth_outp
   double* robust = host_alloc_array<double>(n);
   reweighted_surface fits = reweigh_surface(r, d, settings, robust);
   const bool band = r.report && r.band != band_kind::none;
-  // With a band, the fits at the data points make its summary; their
-  // values are those of the plain fits there, to the bit.
-  double* at_points = band ? host_alloc_array<double>(4 * static_cast<std::int64_t>(n)) : nullptr;
-  if (band) {
+  const bool reweighted = fits.d.prior != nullptr;
+  // With a band and the plain fits, the fits at the data points make its
+  // summary; their values are those of the fits without it, to the bit.
+  double* at_points =
+      band && !reweighted ? host_alloc_array<double>(4 * static_cast<std::int64_t>(n)) : nullptr;
+  if (at_points != nullptr) {
     const surface_band_fits own{at_points + n, at_points + 2 * static_cast<std::int64_t>(n),
                                 at_points + 3 * static_cast<std::int64_t>(n), true};
     surface_fits(fits.d, p.x, n, settings, at_points, &own);
@@ -184,17 +253,23 @@ void surface_column(const smooth_request& r, fit_settings* settings, smooth_outp
   }
   // The variance factors at the queries wait in se until the band is made.
   const surface_band_fits queried{o->se, nullptr, nullptr, false};
-  if (r.at_data && n == r.count) {
-    if (band) {
-      std::copy(at_points, at_points + n, o->value);
-      std::copy(at_points + n, at_points + 2 * static_cast<std::int64_t>(n), o->se);
-    } else {
-      surface_fits(fits.d, p.x, n, settings, o->value);
-    }
+  const bool own_points = r.at_data && n == r.count;
+  if (own_points && at_points != nullptr) {
+    std::copy(at_points, at_points + n, o->value);
+    std::copy(at_points + n, at_points + 2 * static_cast<std::int64_t>(n), o->se);
   } else {
-    double* q = scaled_queries(r, p);
-    surface_fits(fits.d, q, r.n, settings, o->value, band ? &queried : nullptr);
+    // The data's own points are the queries scaled.
+    double* q = own_points ? nullptr : scaled_queries(r, p);
+    surface_fits(fits.d, own_points ? p.x : q, r.n, settings, o->value, band ? &queried : nullptr);
     host_free(q);
+  }
+  if (band && reweighted && r.rules == convention::loess) {
+    double* fitted = own_points ? nullptr : host_alloc_array<double>(n);
+    if (fitted != nullptr) surface_fits(fits.d, p.x, n, settings, fitted);
+    o->summary = symmetric_summary(p, d, own_points ? o->value : fitted, robust, settings);
+    host_free(fitted);
+  } else if (band && reweighted) {
+    o->summary = kept_summary(fits, settings);
   }
   if (band)
     fill_band(r.n, o->value, o->se, o->summary.sigma, t_quantile(r.level, o->summary.dof),

@@ -37,11 +37,13 @@ double at_query(const surface_data& d, const double* q, std::int32_t self, fit_i
   if (!(total > 0.0)) return FIT_FAILED;
   if (f != nullptr) {
     f->leverage = own / total;
-    f->variance = 1.0 / total;
+    // Where the weights are the priors, sum_i (w_i / total)^2 / w_i.
+    f->variance = d.prior == nullptr ? 1.0 / total : 0.0;
     for (std::int32_t i = 0; i < d.n; ++i) {
       if (kd_distance2(*d.tree, i, q) != 0.0) continue;
       const double share = (d.weights != nullptr ? d.weights[i] : 1.0) / total;
       f->spread += share * share;
+      if (d.prior != nullptr && d.prior[i] > 0.0) f->variance += (share * share) / d.prior[i];
     }
   }
   return sum / total;
@@ -245,9 +247,10 @@ void form_points(const surface_data& d, const double* q, const kd_window& near, 
 // point `self`), the variance factor sum L_p^2 / prior_p and sum L_p^2.
 void add_influence(const surface_data& d, const kd_window& near, std::int32_t m,
                    const double* share, std::int32_t self, fit_influence* influence) {
+  const double* priors = d.prior != nullptr ? d.prior : d.weights;
   for (std::int32_t p = 0; p < m; ++p) {
     const std::int32_t i = near.index[p];
-    const double prior = d.weights != nullptr ? d.weights[i] : 1.0;
+    const double prior = priors != nullptr ? priors[i] : 1.0;
     if (i == self) influence->leverage = share[p];
     if (prior > 0.0) influence->variance += (share[p] * share[p]) / prior;
     influence->spread += share[p] * share[p];

@@ -28,6 +28,9 @@ struct surface_data {
   const double* y = nullptr;
   const double* weights = nullptr;
   const kd_tree* tree = nullptr;
+  // The ordinates' prior weights where `weights` are not (after robust
+  // passes): the variance factor divides by these. Null: `weights`.
+  const double* prior = nullptr;
   std::int32_t n = 0;
   std::int32_t dims = 2;
   std::int32_t window = 0;
@@ -62,7 +65,7 @@ void trimmed_scales(const double* x, std::int32_t n, std::int32_t dims, double* 
 
 // How the fit's value depends on the ordinates, value = sum_j L_j y_j:
 // L_self (the leverage, when q is point `self`; else 0), the variance
-// factor sum_j L_j^2 / w_j over the points of prior weight w_j > 0, and
+// factor sum_j L_j^2 / p_j over the points of prior weight p_j > 0, and
 // sum_j L_j^2 over all, which R's loess sums into its degrees of freedom.
 struct fit_influence {
   double leverage = 0.0;

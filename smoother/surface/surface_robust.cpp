@@ -45,6 +45,7 @@ bool surface_rebuild(void* context, const double* c, double sum, double* reporte
     if (m >= set.count || set.index[m] != j || weight_moved(set.weights[m], b)) changed = true;
     set.index[m] = j;
     set.weights[m] = b;
+    set.prior[m] = base.weights != nullptr ? base.weights[j] : 1.0;
     ++m;
   }
   if (m != set.count) changed = true;
@@ -68,15 +69,18 @@ void native_passes(const smooth_request& r, const surface_data& base, fit_settin
   s.x = host_alloc_array<double>(static_cast<std::int64_t>(n) * base.dims);
   s.y = host_alloc_array<double>(n);
   s.weights = host_alloc_array<double>(n);
+  s.prior = host_alloc_array<double>(n);
   s.index = host_alloc_array<std::int32_t>(n);
   s.count = n;
   for (std::int32_t j = 0; j < n; ++j) {
     s.index[j] = j;
     s.weights[j] = base.weights != nullptr ? base.weights[j] : 1.0;
+    s.prior[j] = s.weights[j];
   }
   s.d.x = s.x;
   s.d.y = s.y;
   s.d.weights = s.weights;
+  s.d.prior = s.prior;
   s.d.tree = &s.tree;
   surface_passes passes{&base, &s, settings, r.window_points};
   double* residual = host_alloc_array<double>(n);
@@ -94,6 +98,8 @@ void loess_passes(const smooth_request& r, const surface_data& base, fit_setting
                   double* robust, reweighted_surface& s) {
   const std::int32_t n = base.n;
   s.weights = host_alloc_array<double>(n);
+  s.prior = host_alloc_array<double>(n);
+  for (std::int32_t k = 0; k < n; ++k) s.prior[k] = base.weights != nullptr ? base.weights[k] : 1.0;
   double* fitted = host_alloc_array<double>(n);
   double* work = host_alloc_array<double>(n);
   for (std::int32_t pass = 0; pass < r.reweightings; ++pass) {
@@ -105,6 +111,7 @@ void loess_passes(const smooth_request& r, const surface_data& base, fit_setting
     for (std::int32_t k = 0; k < n; ++k)
       s.weights[k] = base.weights != nullptr ? base.weights[k] * robust[k] : robust[k];
     s.d.weights = s.weights;
+    s.d.prior = s.prior;
   }
   s.report.passes = r.reweightings;
   s.report.outcome = robust_outcome::converged;
@@ -134,6 +141,7 @@ void free_reweighted(reweighted_surface& s) {
   host_free(s.x);
   host_free(s.y);
   host_free(s.weights);
+  host_free(s.prior);
   host_free(s.index);
   s = reweighted_surface{};
 }

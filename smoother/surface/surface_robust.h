@@ -10,13 +10,15 @@
 #include "smoother/surface/surface_fit.h"
 
 // What the final fits take after the passes: `d`, which is the base's
-// data, or a reweighted set of its points with a tree of its own.
+// data, or a reweighted set of its points (with `d.prior` set) and, after
+// this module's passes, a tree of its own.
 struct reweighted_surface {
   surface_data d;
   kd_tree tree;  // the set's own, when it has one
   double* x = nullptr;
   double* y = nullptr;
   double* weights = nullptr;
+  double* prior = nullptr;        // each point's prior weight, for the band
   std::int32_t* index = nullptr;  // each point of the set's base point
   std::int32_t count = 0;
   robust_report report;

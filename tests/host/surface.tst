@@ -77,12 +77,19 @@
 %! endfor
 %! old = getenv ("QUIBRA_THREAD_MIN_PAIRS");
 %! lanes = getenv ("QUIBRA_LANES");
+%! band = {"Intervals", "prediction"};
+%! [~, native] = quibra (X, y, 0.3, true, 2, band{:});
+%! [~, loess] = quibra (X, y, 0.3, true, 2, band{:}, "Convention", "loess");
 %! setenv ("QUIBRA_THREAD_MIN_PAIRS", "1");
 %! unwind_protect
 %!   for t = [1 2 3]
 %!     for l = {"2", "4", "8"}
 %!       setenv ("QUIBRA_LANES", l{1});
 %!       assert (quibra (X, y, 0.3, false, 2, "Threads", t), v);
+%!       [~, i] = quibra (X, y, 0.3, true, 2, band{:}, "Threads", t);
+%!       assert ([i.se; i.sigma; i.dof], [native.se; native.sigma; native.dof]);
+%!       [~, i] = quibra (X, y, 0.3, true, 2, band{:}, "Threads", t, "Convention", "loess");
+%!       assert ([i.se; i.sigma; i.dof], [loess.se; loess.sigma; loess.dof]);
 %!     endfor
 %!   endfor
 %! unwind_protect_cleanup
@@ -107,7 +114,6 @@
 %!error <'Delta' has no meaning for a surface> quibra (rand (9, 2), rand (9, 1), 0.5, "Delta", 1)
 %!error <'Method' 'fast' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Method", "fast")
 %!error <'Derivative' has no meaning> quibra (rand (9, 2), rand (9, 1), 0.5, "Derivative", 1)
-%!error <'Intervals' with ROBUST is not yet available> quibra (rand (9, 2), rand (9, 1), 0.5, true, "Intervals", "confidence")
 %!error <column per predictor of nodes_x: 2 columns> quibra (rand (3, 3), [], 0.5, false, 1, rand (9, 2), rand (9, 1))
 %!error <Y must be \[\]> quibra (rand (3, 2), rand (3, 1), 0.5, false, 1, rand (9, 2), rand (9, 1))
 %!error <at least 6 points, its polynomial's terms; it has 4 here> quibra (rand (9, 2), rand (9, 1), 0.5)
@@ -160,6 +166,87 @@
 %! endfor
 %! [~, p] = quibra (X, y, 0.6, false, 2, "Intervals", "prediction");
 %! assert (p.se > info.sigma);
+
+%!test
+%! ## Bands after R's family "symmetric": values, standard errors at the
+%! ## data and at new points, s from R's pseudovalues, enp and dof.
+%! for d = [2 3]
+%!   [X, y] = field (140, d, 70 + d, 0);
+%!   y(3:11:end) += 4;
+%!   [Xq, ~] = field (9, d, 80 + d, 0);
+%!   rand ("seed", 9);
+%!   w = 0.5 + rand (140, 1);
+%!   for weighed = [false true]
+%!     ww = ones (140, 1);
+%!     opts = {"Intervals", "confidence", "Convention", "loess"};
+%!     if (weighed)
+%!       ww = w;
+%!       opts = [opts, {"Weights", w}];
+%!     endif
+%!     [rf, rp, se, se_q, stats] = r_surface (X, y, ww, Xq, ...
+%!                                          "span = 0.5, degree = 2, family = \"symmetric\"");
+%!     [v, info] = quibra (X, y, 0.5, true, 2, opts{:});
+%!     [vq, iq] = quibra (Xq, [], 0.5, true, 2, X, y, opts{:});
+%!     assert (apart (v, rf, y) < 1e-10 && apart (vq, rp, y) < 1e-10);
+%!     assert (info.se, se, -1e-8);
+%!     assert (iq.se, se_q, -1e-8);
+%!     assert ([info.enp info.sigma info.dof], stats(1:3), -1e-10);
+%!     assert ([iq.enp iq.sigma iq.dof], stats(1:3), -1e-10);
+%!   endfor
+%! endfor
+
+## This module's robust passes, then the band: each kept point's fit
+## solved again by QR over its window found by brute force (weights the
+## prior times the reported robustness weight: the passes' common factor
+## leaves a fit as it is), and sigma, enp and dof summed from those rows.
+%!function [sigma, enp, dof, se] = kept_band (X, y, w, rw, f)
+%!  keep = find (rw > 0);
+%!  Xk = X(keep, :);
+%!  m = numel (keep);
+%!  k = floor (m * f);
+%!  z = zeros (m, 1);
+%!  lev = zeros (m, 1);
+%!  spread = 0;
+%!  se = zeros (m, 1);
+%!  for i = 1:m
+%!    dx = Xk - Xk(i, :);
+%!    dist = sqrt (sum (dx .^ 2, 2));
+%!    [s, order] = sort (dist);
+%!    near = order(1:k);
+%!    t = dist(near) / s(k);
+%!    r = sqrt (w(keep(near)) .* rw(keep(near)) .* (1 - t .^ 3) .^ 3);
+%!    u = dx(near, :);
+%!    A = [ones(k, 1), u, u(:, 1) .^ 2, u(:, 1) .* u(:, 2), u(:, 2) .^ 2];
+%!    [Q, R] = qr (r .* A, 0);
+%!    row = zeros (1, m);
+%!    row(near) = ((R \ Q')(1, :) .* r');
+%!    lev(i) = row(i);
+%!    se(i) = sqrt (sum (row .^ 2 ./ w(keep)'));
+%!    spread += sum (row .^ 2);
+%!    res = y(keep(i)) - row * y(keep);
+%!    z(i) = abs (res) * sqrt (w(keep(i))) / sqrt (1 - 2 * lev(i) + w(keep(i)) * se(i) ^ 2);
+%!  endfor
+%!  sigma = 1.482602218505602 * median (z);
+%!  enp = spread;
+%!  dof = m - 2 * sum (lev) + spread;
+%!  se = sigma * se;
+%!endfunction
+
+%!test
+%! ## Bands after this module's passes, against the solve above: sigma is
+%! ## the robust scale, untouched by the outliers the passes left out.
+%! [X, y] = field (150, 2, 91, 0);
+%! X(:, 2) /= 1000;
+%! y(5:13:end) += 30;
+%! rand ("seed", 92);
+%! w = 0.5 + rand (150, 1);
+%! [v, info] = quibra (X, y, 0.5, true, 2, "Intervals", "confidence", "Weights", w, ...
+%!                     "Normalize", false);
+%! assert (all (info.weights(5:13:end) == 0));
+%! [sigma, enp, dof, se] = kept_band (X, y, w, info.weights, 0.5);
+%! assert ([info.sigma info.enp info.dof], [sigma enp dof], -1e-10);
+%! assert (info.se(info.weights > 0), se, -1e-9);
+%! assert (info.sigma < 0.3);
 
 %!test
 %! ## The automatic span: the least criterion among the spans tried (within
