@@ -724,17 +724,17 @@
 %     predictors, noise sd 0.5, F 0.4, DEGREE 2: sigma averages 0.492,
 %     and the 95% prediction bands cover 94.5% of new observations, 94.6%
 %     with 5% gross outliers; bench/band_coverage.m). With 'Convention'
-%     'loess' they are R's family
-%     "symmetric": enp and dof those of the plain fits (the prior weights
-%     alone), and sigma R's s from pseudovalues pv_i = yhat_i + c rw_i r_i
-%     (rw_i the last robustness weights, r_i the residuals, c = n / sum_i
-%     (1 - 5 u_i^2) sqrt(rw_i), u_i = r_i sqrt(w_i) / (6 median |r_j|
-%     sqrt(w_j))): sqrt(sum_i w_i (pv_i - (L pv)_i)^2 / dof), L the plain
-%     fits; NaN where the median is 0. 'Span' 'aicc' or 'gcv' (within
-%     'SpanRange') chooses the window as for one predictor, from each
-%     candidate's residuals and the trace of its L, before any robust
-%     pass; the candidates' windows are R's floor(n F), at least the
-%     polynomial's terms + 1.
+%     'loess' they are R's family "symmetric": enp and dof those of the
+%     plain fits (the prior weights alone), and sigma R's s from its
+%     pseudovalues pv_i = yhat_i + c rw_i r_i (rw_i the last robustness
+%     weights, r_i the residuals, c = n / sum_i (1 - 5 u_i^2) sqrt(rw_i),
+%     u_i = r_i sqrt(w_i) / (6 median |r_j| sqrt(w_j))): sqrt(sum_i w_i
+%     (pv_i - (L pv)_i)^2 / dof), L the plain fits; NaN where that median
+%     is 0.
+%     'Span' 'aicc' or 'gcv' (within 'SpanRange') chooses the window as
+%     for one predictor, from each candidate's residuals and the trace of
+%     its L, before any robust pass; the candidates' windows are R's
+%     floor(n F), at least the polynomial's terms + 1.
 %     A k-d tree finds each window's points, so a fit reads the cells
 %     near its query, not all n points; the fit itself takes the whole
 %     window, O(n F) per query. The values are the same, to the bit, on
@@ -744,6 +744,8 @@
 %       X = [x1(:), x2(:)];
 %       y = sin (4 * X(:, 1)) .* cos (3 * X(:, 2)) + 0.1 * randn (900, 1);
 %       ys = quibra (X, y, 0.1, false, 2);
+%       % robust, with a 95% prediction band in info.lower and info.upper
+%       [ys, info] = quibra (X, y, 0.1, true, 2, 'Intervals', 'prediction');
 %
 %   Cost
 %     An O(n log n) sort of the data, then one local fit per element of X:
